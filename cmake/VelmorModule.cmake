@@ -1,0 +1,20 @@
+# velmor_engine_module(<name> [LIBS ...]): a static library of the engine from
+# the .cpp/.h files of the calling folder (not its subfolders). Engine modules
+# link QtCore (and SQLite where needed), never QtWidgets; the build checks it.
+function(velmor_engine_module name)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  if(NOT srcs MATCHES "\\.cpp")
+    set(empty ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp)
+    file(WRITE ${empty} "// module without sources yet\nnamespace { int unused; }\n")
+    list(APPEND srcs ${empty})
+  endif()
+  add_library(${name} STATIC ${srcs})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC Qt6::Core ${ARG_LIBS})
+  foreach(lib IN LISTS ARG_LIBS)
+    if(lib MATCHES "Widgets|Gui")
+      message(FATAL_ERROR "engine module ${name} must not link ${lib}")
+    endif()
+  endforeach()
+endfunction()

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing Velmor needs on Debian 12.
+# Runs as root or through sudo; does nothing when everything is present.
+set -euo pipefail
+pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev libgtest-dev
+      xvfb xauth imagemagick rsync time)
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"

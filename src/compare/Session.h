@@ -1,0 +1,43 @@
+#pragma once
+// The engine state that one main window owns: roots, switches, filter, the
+// result grid and the enabled state of the result commands. The GUI and the
+// command-line tool each hold one and hand it to the comparison and the
+// synchronisation.
+#include "compare/ResultTable.h"
+#include "tasks/Options.h"
+
+#include <QStringList>
+#include <functional>
+
+namespace velmor {
+class FolderTree;
+class Progress;
+
+struct Session {
+    Progress* progress = nullptr;   // the wait dialog (required for runs)
+    FolderTree* tree1 = nullptr;    // folder 1 tree (uTrD1)
+    FolderTree* tree2 = nullptr;    // folder 2 tree (uTrD2)
+
+    TaskPanel panel;                // the options panel's controls
+    ResultTable vSpr;               // the result grid
+    int nDispMd = 0;                // display mode 0, 1, 2
+    bool bCmpd = false;             // a comparison has filled the grid
+
+    QString sFld1, sFld2;           // roots of the last comparison, no trailing "/"
+    YRt yRt{};                      // switches of the current run
+    int nFltMd = 0;                 // 0 none, 1 exclude, 2 only
+    QStringList vFltEx, vFltIn;     // filter patterns
+
+    bool bRunning = false;          // a comparison or synchronisation is under way
+
+    // Enabled state of the result commands (synchronise, copy list) and of
+    // the "FTP" button; the window refreshes its controls on commandsChanged.
+    bool syncEnabled = false;
+    bool ftpEnabled = false;
+    std::function<void()> commandsChanged;
+};
+
+// Enables the result commands; always disables "FTP".
+void EnSync(Session& s, bool flag);
+
+} // namespace velmor

@@ -1,0 +1,62 @@
+#include "env/Usr.h"
+
+#include "env/Prompt.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+namespace velmor::Usr {
+namespace {
+SilentPrompt g_silent;
+Prompt* g_prompt = &g_silent;
+} // namespace
+
+Prompt& prompt() { return *g_prompt; }
+
+void setPrompt(Prompt* p) { g_prompt = p ? p : &g_silent; }
+
+void CutTail(QString& path, QString& suffix)
+{
+    if (suffix.isEmpty())
+        suffix = QStringLiteral("/");
+    if (path == QLatin1String("/") && suffix == QLatin1String("/"))
+        return;  // the file-system root keeps its only separator
+    if (path.endsWith(suffix))
+        path.chop(suffix.size());
+}
+
+QString CutTail(const QString& path, const QString& suffix)
+{
+    QString p = path;
+    QString s = suffix;
+    CutTail(p, s);
+    return p;
+}
+
+void DelRcy(const QString& path)
+{
+    // Like the shell's recycle bin: the outcome is not reported to the caller.
+    QFile::moveToTrash(path);
+}
+
+QString GtFldDlg(const QString& path)
+{
+    QCoreApplication::processEvents();
+    QString start = path;
+    if (!start.isEmpty() && !QFileInfo(start).isDir())
+        start.clear();
+    return prompt().pickFolder(QStringLiteral("ﾌｫﾙﾀﾞの指定"), start);
+}
+
+void OpnExp(const QString& path)
+{
+    if (path.isEmpty() || !QFileInfo(path).isDir())
+        return;
+    // Opening a file manager is a convenience; a missing xdg-open is not an error to report.
+    QProcess::startDetached(QStringLiteral("xdg-open"), {path});
+}
+
+} // namespace velmor::Usr

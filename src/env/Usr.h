@@ -1,0 +1,53 @@
+#pragma once
+// Process-wide values and the small shared procedures of the start-up module.
+#include <QString>
+#include <cstdint>
+
+namespace velmor {
+class Prompt;
+
+// Launch hand-off record (window rectangle in twips, folder 1 root).
+struct ActRec {
+    int32_t nLeft = 0;
+    int32_t nTop = 0;
+    int32_t nWidth = 0;
+    int32_t nHeight = 0;
+    QString sRoot1;
+    QString sRoot2;
+    bool bActOn = false;
+};
+
+namespace Usr {
+inline QString sExeNm;   // program base name ("velmor")
+inline QString sCmdTsk;  // task text of the command line, "" when none
+inline QString sUsrDt;   // user data folder, always ending in "/"
+inline ActRec actRec;    // hand-off record
+inline bool bAppRun = false;
+inline bool bBusy = false;
+
+// The prompt every engine message goes through (never null).
+Prompt& prompt();
+// Installs the front end's prompt; nullptr restores the silent default.
+void setPrompt(Prompt* p);
+
+// No file-system object to create here; kept so callers read as specified.
+inline void ChkFso() {}
+
+// Removes one trailing occurrence of suffix (default "/") from path. The
+// file-system root "/" is never turned into "".
+void CutTail(QString& path, QString& suffix);
+QString CutTail(const QString& path, const QString& suffix = QString());
+
+// Deletes one file or folder into the user's trash, silently. The result is
+// not reported (as the callers expect of the recycle bin).
+void DelRcy(const QString& path);
+
+// Folder picker with the title "ﾌｫﾙﾀﾞの指定"; a start path that is not an
+// existing folder is not preselected. Returns "" when cancelled.
+QString GtFldDlg(const QString& path);
+
+// Opens a folder in the desktop's file manager (only if it exists).
+void OpnExp(const QString& path);
+} // namespace Usr
+
+} // namespace velmor

@@ -1,0 +1,32 @@
+#pragma once
+// The option switches and the other values of the task options panel, as the
+// engine sees them (the panel's widgets fill a TaskPanel).
+#include <QString>
+#include <array>
+#include <cstdint>
+
+namespace velmor {
+
+// yRt: eight switches, each 0 or 1.
+//  0 keep newer destination files      4 delete into the trash
+//  1 delete what the source lacks      5 protect read-only destinations
+//  2 write the history log             6 protect hidden destinations
+//  3 back up before overwrite/delete   7 protect system destinations
+using YRt = std::array<uint8_t, 8>;
+
+struct TaskPanel {
+    std::array<bool, 8> chRet{};  // the eight option check boxes
+    QString txFold;               // history/backup folder
+    int cbFlt = 0;                // 0 no filter, 1 exclude matches, 2 only matches
+    QString txFlt;                // filter patterns, comma-separated
+    QString txJogai;              // exclusion patterns (source files)
+    QString txHogo;               // protection patterns (destination files)
+};
+
+// Snapshot of the check boxes.
+YRt GetOpt(const TaskPanel& panel);
+
+// True when "," + item + "," occurs in "," + list + "," (exact, case-sensitive).
+bool InList(const QString& list, const QString& item);
+
+} // namespace velmor

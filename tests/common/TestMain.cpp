@@ -1,0 +1,17 @@
+// Runs GoogleTest inside a Qt application object, so that code using timers,
+// signals or widgets behaves as in the program.
+#include <gtest/gtest.h>
+#ifdef VELMOR_TEST_WIDGETS
+#include <QApplication>
+using App = QApplication;
+#else
+#include <QCoreApplication>
+using App = QCoreApplication;
+#endif
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    App app(argc, argv);
+    return RUN_ALL_TESTS();
+}

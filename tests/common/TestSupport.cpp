@@ -1,0 +1,93 @@
+#include "common/TestSupport.h"
+
+#include "env/Usr.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <stdexcept>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace velmor::test {
+
+namespace {
+template <class T>
+T take(std::deque<T>& q, T fallback)
+{
+    if (q.empty())
+        return fallback;
+    T v = q.front();
+    q.pop_front();
+    return v;
+}
+} // namespace
+
+bool RecordingPrompt::question(const QString& text)
+{
+    questions.append(text);
+    return take(questionAnswers, false);
+}
+
+QString RecordingPrompt::input(const QString& prompt, const QString&)
+{
+    inputPrompts.append(prompt);
+    return take(inputAnswers, QString());
+}
+
+QString RecordingPrompt::pickFolder(const QString&, const QString& start)
+{
+    pickerStarts.append(start);
+    return take(folderAnswers, QString());
+}
+
+QString RecordingPrompt::pickFile(const QString&, const QString&, const QString& start)
+{
+    pickerStarts.append(start);
+    return take(fileAnswers, QString());
+}
+
+ScopedPrompt::ScopedPrompt() { Usr::setPrompt(&p); }
+ScopedPrompt::~ScopedPrompt() { Usr::setPrompt(nullptr); }
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
+        throw std::runtime_error("cannot write " + path.toStdString());
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        throw std::runtime_error("cannot read " + path.toStdString());
+    return f.readAll();
+}
+
+void makeDir(const QString& path)
+{
+    if (!QDir().mkpath(path))
+        throw std::runtime_error("cannot create " + path.toStdString());
+}
+
+void setMTime(const QString& path, const QDateTime& t)
+{
+    QFile f(path);
+    const bool isDir = QFileInfo(path).isDir();
+    if (isDir) {
+        // QFile cannot open a folder; use utime through the file system.
+        const QByteArray p = QFile::encodeName(path);
+        struct timespec ts[2];
+        ts[0].tv_sec = ts[1].tv_sec = t.toSecsSinceEpoch();
+        ts[0].tv_nsec = ts[1].tv_nsec = 0;
+        if (::utimensat(AT_FDCWD, p.constData(), ts, 0) != 0)
+            throw std::runtime_error("cannot set time of " + path.toStdString());
+        return;
+    }
+    if (!f.open(QIODevice::ReadWrite) || !f.setFileTime(t, QFileDevice::FileModificationTime))
+        throw std::runtime_error("cannot set time of " + path.toStdString());
+}
+
+} // namespace velmor::test

@@ -1,0 +1,53 @@
+#pragma once
+// Shared test helpers: a prompt that records and answers, file helpers.
+#include "env/Prompt.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <deque>
+
+namespace velmor::test {
+
+// Records every text shown; answers questions, inputs and pickers from
+// queues (empty queue: cancel).
+class RecordingPrompt : public Prompt {
+public:
+    void message(const QString& text) override { messages.append(text); }
+    bool question(const QString& text) override;
+    QString input(const QString& prompt, const QString& defaultText) override;
+    QString pickFolder(const QString& title, const QString& start) override;
+    QString pickFile(const QString& title, const QString& filter, const QString& start) override;
+
+    QStringList messages;
+    QStringList questions;
+    QStringList inputPrompts;
+    QStringList pickerStarts;
+    std::deque<bool> questionAnswers;
+    std::deque<QString> inputAnswers;
+    std::deque<QString> folderAnswers;
+    std::deque<QString> fileAnswers;
+};
+
+// Installs a RecordingPrompt as the process prompt for the lifetime of the object.
+class ScopedPrompt {
+public:
+    ScopedPrompt();
+    ~ScopedPrompt();
+    RecordingPrompt* operator->() { return &p; }
+    RecordingPrompt& get() { return p; }
+
+private:
+    RecordingPrompt p;
+};
+
+// Writes bytes to a file, creating parent folders.
+void writeFile(const QString& path, const QByteArray& bytes);
+QByteArray readFile(const QString& path);
+// Creates a folder with its parents.
+void makeDir(const QString& path);
+// Sets a file's or folder's last-modified time.
+void setMTime(const QString& path, const QDateTime& t);
+
+} // namespace velmor::test
