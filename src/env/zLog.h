@@ -1,0 +1,36 @@
+#pragma once
+// History log of a synchronisation run: one new UTF-16 LE file per run,
+// "<root>/Log/yyyy-mm-dd[~n].log", one time-stamped line per change.
+#include <QString>
+#include <memory>
+#include <stdexcept>
+
+namespace velmor {
+
+class LogError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class zLog {
+public:
+    zLog();
+    ~zLog();
+    // Picks the first free name for today below sRt + "/Log/", creates the
+    // folder and the file (BOM written). Throws LogError on failure.
+    void lgOn(const QString& sRt);
+    // Appends "yy/MM/dd hh:mm:ss : " + sTx + CR LF. Throws LogError when no
+    // log is open or the write fails.
+    void lgWrite(const QString& sTx);
+    // Closes the file; never fails.
+    void lgOff();
+    bool isOpen() const;
+    // Path of the open (or last opened) file.
+    QString fileName() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace velmor
