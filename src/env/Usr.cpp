@@ -1,12 +1,12 @@
 #include "env/Usr.h"
 
 #include "env/Prompt.h"
+#include "env/yIni.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 
 namespace velmor::Usr {
 namespace {
@@ -51,12 +51,6 @@ QString GtFldDlg(const QString& path)
     return prompt().pickFolder(QStringLiteral("ﾌｫﾙﾀﾞの指定"), start);
 }
 
-void OpnExp(const QString& path)
-{
-    if (path.isEmpty() || !QFileInfo(path).isDir())
-        return;
-    // Opening a file manager is a convenience; a missing xdg-open is not an error to report.
-    QProcess::startDetached(QStringLiteral("xdg-open"), {path});
-}
+void OpnExp(const QString& path) { yIni::W_ExpFd(path, false); }
 
 } // namespace velmor::Usr

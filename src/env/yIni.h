@@ -29,8 +29,64 @@ public:
     static void W_ExpFd(const QString& sFld, bool bOpn);
 
     // --- settings document (User.xml) -------------------------------------
-    // Declared and implemented by the settings part of this module.
-#include "env/yIniSettings.inc"
+    // The document is Shift-JIS text with CR LF line breaks, read and written
+    // by plain text search:
+    //   <?xml version='1.0' encoding='Shift-JIS' ?>
+    //   <運用>
+    //      <group>
+    //         <key>value</key>
+    //      </group>
+    //   </運用>                       (no line break after the last line)
+    // Reading: GetTxt, GetGtx(group), vGtVal... Writing: GetGtx(group),
+    // SetVal..., SetGtx, SetTxt.
+
+    // Loads the document from sFL (a first "_DV.xml", any letter case, is read
+    // as ".xml"). A missing file is created empty; an empty document becomes
+    // the three-line skeleton. bOk is false on any I/O error.
+    void GetTxt(const QString& sFL, bool& bOk);
+    // Makes sGp the current group and cuts its key lines out of the document
+    // ("" when the group is missing or damaged; damage is reported through
+    // Usr::prompt()).
+    void GetGtx(const QString& sGp);
+    // The value of sKy in the current group, typed after vDef: QString,
+    // bool, QDate/QDateTime, or a number (read as a double from the text's
+    // leading decimal number, 0 when it starts with none). vDef when the key
+    // is missing or empty, and when a date or a Boolean cannot be read.
+    QVariant vGtVal(const QString& sKy, const QVariant& vDef);
+    // Sets sKy in the current group text (memory only), appending a new key
+    // line when the key is missing.
+    void SetVal(const QString& sKy, const QVariant& vVL);
+    // Puts the current group text back into the document; a missing group is
+    // inserted before "</運用>". Returns false (document unchanged) when the
+    // document has no "</運用>" to insert a new group before.
+    bool SetGtx();
+    // Writes the document to the file loaded by GetTxt, replacing it
+    // atomically. bOk is false on an I/O error, and also when a character
+    // cannot be stored in Shift-JIS (it is written as "?"); bOk is left
+    // unchanged when no file was loaded.
+    void SetTxt(bool& bOk);
+
+    // The text form SetVal stores for a value: "True"/"False", decimal
+    // numbers with ".", dates "yyyy/MM/dd" (date-times "yyyy/MM/dd hh:mm:ss").
+    static QString valueText(const QVariant& v);
+
+    const QString& document() const { return m_doc; }
+    const QString& fileName() const { return m_file; }
+    const QString& groupName() const { return m_group; }
+    const QString& groupText() const { return m_groupText; }
+
+private:
+    // Mode 0 cuts a group's key lines out of the document, mode 1 a key's
+    // value out of the current group text.
+    QString GtElm(int mode, const QString& name);
+    // Composes a document skeleton (0), a group block (1) or a key line (2);
+    // every "‡" in the result (value included) becomes CR LF.
+    static QString MkElm(int mode, const QString& name, const QString& value);
+
+    QString m_file;
+    QString m_doc;
+    QString m_groupText;
+    QString m_group;
 };
 
 } // namespace velmor
