@@ -22,6 +22,18 @@ QByteArray encode(const QString& text, bool* lossless)
     QByteArray out = enc.encode(text);
     if (lossless)
         *lossless = !enc.hasError();
+    if (!enc.hasError())
+        return out;
+    // The converter's own substitute is not a readable character; redo the
+    // text one code point at a time and put "?" for what has no Shift-JIS form.
+    out.clear();
+    for (qsizetype i = 0; i < text.size();) {
+        const qsizetype n = text[i].isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        QStringEncoder one(kCodec, QStringConverter::Flag::Stateless);
+        const QByteArray bytes = one.encode(QStringView(text).mid(i, n));
+        out += one.hasError() ? QByteArray("?") : bytes;
+        i += n;
+    }
     return out;
 }
 

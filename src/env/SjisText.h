@@ -6,7 +6,7 @@
 
 namespace velmor::sjis {
 
-// Decodes Shift-JIS bytes; undecodable bytes become U+FFFD.
+// Decodes Shift-JIS bytes; undecodable bytes become a substitute character.
 QString decode(const QByteArray& bytes);
 // Encodes to Shift-JIS. Characters Shift-JIS cannot hold become "?" and set
 // *lossless to false (when given).
