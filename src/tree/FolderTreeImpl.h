@@ -1,0 +1,73 @@
+#pragma once
+// Private state of FolderTree, shared by its source files (loading, refresh,
+// check marks). Not for use outside src/tree.
+#include "tree/FolderTree.h"
+
+#include "env/Usr.h"
+
+#include <QHash>
+#include <limits>
+
+namespace velmor {
+
+// Sets Usr::bBusy for its lifetime and restores the previous value, so a
+// nested bulk operation never clears the guard of the caller around it.
+class BusyGuard {
+public:
+    BusyGuard() : m_old(Usr::bBusy) { Usr::bBusy = true; }
+    ~BusyGuard() { Usr::bBusy = m_old; }
+    BusyGuard(const BusyGuard&) = delete;
+    BusyGuard& operator=(const BusyGuard&) = delete;
+
+private:
+    bool m_old;
+};
+
+struct FolderTree::Impl {
+    static constexpr qint64 kZeroTime = std::numeric_limits<qint64>::min();
+
+    explicit Impl(FolderTree* owner) : q(owner) {}
+
+    FolderTree* q;
+    // Every node in creation order, placeholders included. Removed nodes stay
+    // (alive == false) until compact() frees them.
+    mutable std::vector<std::unique_ptr<TreeNode>> nodes;
+    mutable bool dirty = false;
+    QHash<int, TreeNode*> byNum;   // live folder nodes by node number
+    std::vector<qint64> times;     // dNdTm: ns since the epoch per node number
+    int nNdCnt = 0;
+    TreeNode* sel = nullptr;
+    bool chkBx = false;
+    bool chkSync = false;
+    bool fellBack = false;
+    int pauses = 0;
+    QString drive;
+
+    // --- structure (FolderTree.cpp) ---
+    static QString keyOf(int number);
+    static qint64 driveRootTime();           // 1999-01-01 00:00 local time
+    static bool isDriveRoot(const QString& fullPath) { return fullPath == QLatin1String("/"); }
+    void compact() const;
+    void clear();                            // no signals
+    TreeNode* newNode(TreeNode* parent, int number, const QString& text, const QString& image);
+    TreeNode* makeFolderNode(TreeNode* parent, const QString& name, qint64 mtimeNs, bool driveRootParent,
+                             const QString& parentPath);
+    void addPlaceholder(TreeNode* node);
+    void removeSubtree(TreeNode* node);      // with signals; the root empties the tree
+    bool LoadSub(TreeNode* node);            // false when the folder could not be listed
+    bool loadIfUnloaded(TreeNode* node);     // removes the placeholder and loads; true when it did
+    void LoadRoot(const QString& path);
+    bool SetDrv(const QString& path);
+    void setDrive(const QString& mountPoint);
+    void changed(TreeNode* node) { emit q->nodeChanged(node); }
+
+    // --- refresh (TreeRefresh.cpp) ---
+    void ExpNode(TreeNode* node, int iExp);
+    bool UpdSub(TreeNode* node, const QString& path);  // false when the folder cannot be listed
+
+    // --- check marks (TreeChecks.cpp) ---
+    void SetChkTree(TreeNode* node, bool value);
+    void FltChk(TreeNode* node, const QStringList& ons, const QStringList& offs);
+};
+
+} // namespace velmor
