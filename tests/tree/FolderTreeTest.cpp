@@ -233,4 +233,169 @@ TEST_F(FolderTreeTest, SymlinkLoopNeverBecomesANode)
     EXPECT_TRUE(t.nodeByKey("Nd007")->children.empty());  // c1x: only the link inside
 }
 
+TEST_F(FolderTreeTest, RefreshTickReconcilesCreatedRemovedRenamed)
+{
+    FolderTree t;
+    t.setChkBx(true);
+    t.setPrChSync(true);
+    t.setRoot(root);
+    TreeNode* r = t.rootNode();
+    t.setChecked(r, true);
+    t.ChkUpd();  // nothing changed on disk: nothing happens
+    EXPECT_EQ(texts(r), QStringList({"a", "B", "c"}));
+
+    // New folder with a subfolder, a removed folder and a renamed one, in one tick.
+    makeDir(root + "/b2/sub");
+    ASSERT_TRUE(QDir(root + "/c").removeRecursively());
+    ASSERT_TRUE(QDir().rename(root + "/a", root + "/z"));
+    test::setMTime(root, QDateTime::currentDateTime().addSecs(30));
+    t.ChkUpd();
+    EXPECT_EQ(texts(r), QStringList({"B", "b2", "z"}));
+    TreeNode* b2 = child(r, "b2");
+    ASSERT_NE(b2, nullptr);
+    EXPECT_TRUE(b2->isUnloaded());       // it has a subfolder
+    EXPECT_TRUE(b2->checked);            // linked mode, ticked parent
+    EXPECT_EQ(b2->image, "icClose");
+    EXPECT_FALSE(b2->expanded);
+    EXPECT_EQ(b2->key, "Nd004");
+    EXPECT_EQ(child(r, "z")->key, "Nd005");  // a renamed folder is a new node
+    EXPECT_EQ(t.nodeByKey("Nd001"), nullptr);
+    EXPECT_EQ(t.nodeByKey("Nd003"), nullptr);
+    // Index order: survivors first, then the new nodes in creation order.
+    EXPECT_EQ(keysInIndexOrder(t), QStringList({"Nd000", "Nd002", "Nd004", "Nd004X", "Nd005", "Nd005X"}));
+
+    // A loaded folder without subfolders gets its first child; unlinked: unticked.
+    t.setPrChSync(false);
+    t.setChecked(child(r, "B"), true);
+    makeDir(root + "/B/new");
+    test::setMTime(root + "/B", QDateTime::currentDateTime().addSecs(60));
+    t.ChkUpd();
+    EXPECT_EQ(texts(child(r, "B")), QStringList({"new"}));
+    EXPECT_FALSE(child(child(r, "B"), "new")->checked);
+
+    // The selected node vanishing selects its parent; the root vanishing empties the tree.
+    t.setPath(root + "/B/new");
+    ASSERT_TRUE(QDir(root + "/B/new").removeRecursively());
+    t.ChkUpd();
+    EXPECT_EQ(t.Path(), root + "/B");
+    ASSERT_TRUE(QDir(root).removeRecursively());
+    t.ChkUpd();
+    EXPECT_EQ(t.Root(), "");
+    EXPECT_EQ(t.nodeCount(), 0);
+}
+
+TEST_F(FolderTreeTest, RefreshPausedWhileAWalkHoldsTheTree)
+{
+    FolderTree t;
+    t.setRoot(root);
+    ASSERT_TRUE(QDir(root + "/c").removeRecursively());
+    {
+        FolderTree::RefreshPause hold(t);
+        t.ChkUpd();
+        EXPECT_NE(child(t.rootNode(), "c"), nullptr);
+    }
+    t.ChkUpd();
+    EXPECT_EQ(child(t.rootNode(), "c"), nullptr);
+}
+
+TEST_F(FolderTreeTest, LinkedAndUnlinkedTicks)
+{
+    FolderTree t;
+    t.setRoot(root);
+    t.setPrChSync(true);  // boxes hidden: ignored
+    EXPECT_FALSE(t.chkSync());
+    t.setChkBx(true);
+
+    Spy<> chkExp(&t, &FolderTree::eChkExp);
+    TreeNode* c = t.nodeByKey("Nd003");
+    t.checkClicked(c, true);  // unlinked: that box only, no event
+    EXPECT_TRUE(c->checked);
+    EXPECT_TRUE(c->isUnloaded());
+    EXPECT_EQ(chkExp.count(), 0);
+
+    t.setPrChSync(true);
+    EXPECT_TRUE(t.chkSync());
+    TreeNode* a = t.nodeByKey("Nd001");
+    t.checkClicked(a, true);  // linked: the unloaded subtree loads and follows
+    EXPECT_EQ(chkExp.count(), 1);
+    EXPECT_EQ(texts(a), QStringList({"a1", "a2"}));
+    EXPECT_TRUE(child(a, "a1")->checked && child(a, "a2")->checked);
+    EXPECT_FALSE(Usr::bBusy);
+
+    t.select(a);
+    t.ChkOnOff();  // the selected node only
+    EXPECT_FALSE(a->checked);
+    EXPECT_TRUE(child(a, "a1")->checked);
+
+    t.setPrChSync(false);
+    t.select(c);
+    t.SetChkBx(false);  // whole subtree in either mode
+    t.SetChkBx(true);
+    TreeNode* c1 = child(c, "c1");
+    ASSERT_NE(c1, nullptr);
+    EXPECT_TRUE(c1->checked && child(c1, "c1x")->checked);
+    EXPECT_EQ(chkExp.count(), 1);
+
+    // Loading in linked mode gives new children the parent's mark; unlinked, none.
+    FolderTree u;
+    u.setChkBx(true);
+    u.setRoot(root);
+    u.setChecked(u.nodeByKey("Nd001"), true);
+    u.setChecked(u.nodeByKey("Nd003"), true);
+    u.expandNode(u.nodeByKey("Nd003"));
+    EXPECT_FALSE(child(u.nodeByKey("Nd003"), "c1")->checked);
+    u.setPrChSync(true);
+    u.expandNode(u.nodeByKey("Nd001"));
+    EXPECT_TRUE(child(u.nodeByKey("Nd001"), "a1")->checked);
+}
+
+TEST_F(FolderTreeTest, SetChkFltPatterns)
+{
+    const QString r2 = tmp.path() + "/r2";
+    for (const char* p : {"bk1/x", "BK2", "tmp", "old", "keep/bkdeep/y", "keep/tmp", "keep/other", "bkOld"})
+        makeDir(r2 + "/" + p);
+    FolderTree t;
+    t.setChkBx(true);
+    t.setRoot(r2);
+    t.SetChkBx(true);  // everything ticked, root included
+    t.ExpndALL(2, true);
+    TreeNode* r = t.rootNode();
+    t.setChecked(child(r, "BK2"), false);
+    t.setChecked(child(r, "bk1"), false);
+
+    QString offs = "tmp, old   bkold";
+    QString ons = "bk*";
+    t.SetChkFlt(offs, ons);
+    EXPECT_EQ(offs, "tmp,,old,bkold");
+    EXPECT_EQ(ons, "bk*");
+    EXPECT_TRUE(r->checked);  // the selected node is never changed
+    EXPECT_TRUE(child(r, "bk1")->checked);
+    EXPECT_TRUE(child(r, "BK2")->checked);      // letter case ignored
+    EXPECT_TRUE(child(r, "bkOld")->checked);    // on wins over off
+    EXPECT_FALSE(child(r, "tmp")->checked);
+    EXPECT_FALSE(child(r, "old")->checked);
+    TreeNode* keep = child(r, "keep");
+    EXPECT_TRUE(keep->checked);                 // matched nothing: descended into
+    EXPECT_FALSE(child(keep, "tmp")->checked);
+    EXPECT_TRUE(child(keep, "other")->checked);
+
+    // Linked: the subtree of a matched folder follows it.
+    t.SetChkBx(false);
+    t.setPrChSync(true);
+    QString offs2 = ",, ";
+    QString ons2 = "bk#";
+    t.SetChkFlt(offs2, ons2);
+    EXPECT_TRUE(child(child(r, "bk1"), "x")->checked);
+    EXPECT_FALSE(child(child(keep, "bkdeep"), "y")->checked);
+
+    // An unclosed "[" is reported and changes nothing.
+    QString offs3 = "";
+    QString ons3 = "k[ee";
+    t.SetChkFlt(offs3, ons3);
+    ASSERT_EQ(prompt->messages.size(), 1);
+    EXPECT_TRUE(prompt->messages[0].endsWith("k[ee"));
+    EXPECT_FALSE(keep->checked);
+    EXPECT_FALSE(Usr::bBusy);
+}
+
 } // namespace
