@@ -1,0 +1,60 @@
+#include "sync/SyncPlan.h"
+
+namespace velmor {
+
+FldOp DecideFld(const QString& status, const YRt& yRt)
+{
+    if (status == st::kEmpty)
+        return FldOp::DeleteFiles;
+    if (status == st::kEmptyAdd)
+        return FldOp::MakeDir;
+    if (status == st::kAdd)
+        return FldOp::CopyTree;
+    if (status == st::kDelete) {
+        if (yRt[kSwBackup] == 1)  // with a backup the recycle bin plays no part
+            return FldOp::SaveAndRemove;
+        return yRt[kSwTrash] == 1 ? FldOp::Trash : FldOp::Remove;
+    }
+    return FldOp::None;
+}
+
+FilePlan DecideFile(const QString& status, const YRt& yRt)
+{
+    const bool backup = yRt[kSwBackup] == 1;
+    if (status == st::kOverwrite || status == st::kAdd)
+        return {backup && status == st::kOverwrite, FileOp::Copy};
+    if (status == st::kDelete) {
+        if (backup)
+            return {true, FileOp::None};  // the backup move already removed it
+        return {false, yRt[kSwTrash] == 1 ? FileOp::Trash : FileOp::Remove};
+    }
+    return {};
+}
+
+QString EffectiveStatus(const QString& status)
+{
+    if (status == st::kExcluded || status == st::kProtected)
+        return st::kOverwrite;
+    return status;
+}
+
+namespace logtx {
+QString filesDeleted(const QString& dst) { return dst + QStringLiteral("の中のﾌｧｲﾙを削除しました"); }
+QString created(const QString& dst) { return dst + QStringLiteral("を作成しました"); }
+QString copied(const QString& src, const QString& dst)
+{
+    return src + QStringLiteral(" を､") + dst + QStringLiteral(" に複写しました");
+}
+QString overwritten(const QString& src, const QString& dst)
+{
+    return src + QStringLiteral(" を､") + dst + QStringLiteral(" に上書きしました");
+}
+QString moved(const QString& dst, const QString& target)
+{
+    return dst + QStringLiteral(" を､") + target + QStringLiteral(" に移動しました");
+}
+QString trashed(const QString& dst) { return dst + QStringLiteral("をごみ箱に入れました"); }
+QString deleted(const QString& dst) { return dst + QStringLiteral("を削除しました"); }
+} // namespace logtx
+
+} // namespace velmor

@@ -1,0 +1,62 @@
+#pragma once
+// What a synchronised row does, decided from its status word and the option
+// switches alone (no disk access), plus the log texts of every change. The
+// operations in SyncFld.cpp / SyncFile.cpp carry the decisions out.
+#include "tasks/Options.h"
+
+#include <QString>
+
+namespace velmor {
+
+// Status words the synchronisation acts on.
+namespace st {
+inline const QString kEmpty = QStringLiteral("空");       // container: delete its files
+inline const QString kEmptyAdd = QStringLiteral("空追");  // container missing: create it
+inline const QString kAdd = QStringLiteral("追加");
+inline const QString kDelete = QStringLiteral("削除");
+inline const QString kOverwrite = QStringLiteral("上書");
+inline const QString kExcluded = QStringLiteral("除外");
+inline const QString kProtected = QStringLiteral("保護");
+inline const QString kErrSuffix = QStringLiteral(" Err");
+} // namespace st
+
+// Switch indexes of yRt used here.
+enum : int { kSwLog = 2, kSwBackup = 3, kSwTrash = 4 };
+
+// One folder row.
+enum class FldOp {
+    None,           // no operation for this status
+    DeleteFiles,    // "空": delete the files directly inside the destination
+    MakeDir,        // "空追": create the destination, one level
+    CopyTree,       // "追加": create the parent chain, copy the source folder
+    SaveAndRemove,  // "削除" with backup: move the destination below the backup folder
+    Trash,          // "削除" with the recycle bin
+    Remove,         // "削除": delete the destination with everything in it
+};
+FldOp DecideFld(const QString& status, const YRt& yRt);
+
+// One file row: an optional backup move, then one operation.
+enum class FileOp { None, Copy, Trash, Remove };
+struct FilePlan {
+    bool backup = false;  // move the destination to its backup target first
+    FileOp op = FileOp::None;
+    bool operator==(const FilePlan&) const = default;
+};
+FilePlan DecideFile(const QString& status, const YRt& yRt);
+
+// A row whose flag the user set on an excluded or protected item is carried
+// out as an overwrite; every other status passes unchanged.
+QString EffectiveStatus(const QString& status);
+
+// Log texts (paths as given; the log adds the time stamp).
+namespace logtx {
+QString filesDeleted(const QString& dst);                      // "空"
+QString created(const QString& dst);                           // "空追"
+QString copied(const QString& src, const QString& dst);        // "追加"
+QString overwritten(const QString& src, const QString& dst);   // "上書"
+QString moved(const QString& dst, const QString& target);      // backup move
+QString trashed(const QString& dst);                           // recycle bin
+QString deleted(const QString& dst);                           // plain delete
+} // namespace logtx
+
+} // namespace velmor

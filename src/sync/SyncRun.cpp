@@ -1,0 +1,220 @@
+#include "sync/SyncRun.h"
+
+#include "compare/Session.h"
+#include "env/Progress.h"
+#include "env/Prompt.h"
+#include "env/Usr.h"
+#include "env/zLog.h"
+#include "sync/FsOps.h"
+#include "sync/SyncOps.h"
+#include "sync/SyncPlan.h"
+
+#include <QDate>
+#include <QDir>
+#include <QFileInfo>
+
+#include <limits>
+
+namespace velmor {
+
+namespace {
+
+const QString kFlagDo = QStringLiteral("1");
+const QString kFlagDone = QStringLiteral("2");
+
+// Clears s.bRunning on every way out of the run.
+struct RunningGuard {
+    Session& s;
+    explicit RunningGuard(Session& session) : s(session) { s.bRunning = true; }
+    ~RunningGuard() { s.bRunning = false; }
+};
+
+bool isInside(const QString& inner, const QString& outer)
+{
+    if (inner == outer || outer == QLatin1String("/"))
+        return true;
+    return inner.startsWith(outer + QLatin1Char('/'));
+}
+
+// Folder 1 is only ever read, and rows act on the two roots the comparison
+// used: both must still be folders, and neither may hold the other (then a
+// change in folder 2 would change folder 1). Returns the message to show.
+QString rootsProblem(const QString& sFld1, const QString& sFld2)
+{
+    const QFileInfo f1(sFld1);
+    const QFileInfo f2(sFld2);
+    if (sFld1.isEmpty() || !f1.isDir())
+        return QStringLiteral("同期元で指定されている") + QLatin1Char('\r') + sFld1 + QStringLiteral("が存在しません");
+    if (sFld2.isEmpty() || !f2.isDir())
+        return QStringLiteral("同期先で指定されている") + QLatin1Char('\r') + sFld2 + QStringLiteral("が存在しません");
+    const QString c1 = f1.canonicalFilePath();
+    const QString c2 = f2.canonicalFilePath();
+    if (isInside(c1, c2) || isInside(c2, c1))
+        return QStringLiteral("同期元と同期先が同じﾌｫﾙﾀﾞか､一方が他方の中にあるため同期できません") + QLatin1Char('\r')
+               + sFld1 + QLatin1Char('\r') + sFld2;
+    return {};
+}
+
+bool hasWork(const ResultTable& t)
+{
+    for (const ResultRow& r : t.rows())
+        if (r.flag == kFlagDo)
+            return true;
+    return false;
+}
+
+// Relative path of a file row: path + "/" + name, then "." + extension.
+QString fileRel(const ResultRow& row)
+{
+    QString rel = row.path.isEmpty() ? row.name : row.path + QLatin1Char('/') + row.name;
+    if (!row.ext.isEmpty())
+        rel += QLatin1Char('.') + row.ext;
+    return rel;
+}
+
+} // namespace
+
+QString PickBackupFolder(const QString& sBkRt)
+{
+    const QString base = (sBkRt == QLatin1String("/") ? QString() : sBkRt) + QStringLiteral("/BackUp/");
+    // The counter is 16-bit signed; past its range there is no name left.
+    for (int n = 0; n <= std::numeric_limits<int16_t>::max(); ++n) {
+        QString candidate = base + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+        if (n > 0)
+            candidate += QLatin1Char('~') + QString::number(n);
+        if (!fsops::exists(fsops::native(candidate)))
+            return candidate + QLatin1Char('/');
+    }
+    return {};
+}
+
+SyncReport SyncRun(Session& s, const SyncHooks& hooks)
+{
+    SyncReport rep;
+    if (s.bRunning) {
+        // The run in progress finishes on its own; a second one would walk
+        // and change the same grid and folders underneath it.
+        rep.outcome = SyncReport::Outcome::Busy;
+        return rep;
+    }
+    RunningGuard running(s);
+    HeadlessProgress noDialog;
+    Progress& wait = s.progress ? *s.progress : noDialog;
+    zLog log;
+
+    s.yRt = GetOpt(s.panel);
+    Usr::ChkFso();
+    const bool wantLog = s.yRt[kSwLog] == 1;
+    const bool wantBackup = s.yRt[kSwBackup] == 1;
+
+    QString sBkRt;
+    QString sBkFld;
+    const auto refuse = [&](const QString& message, bool focusFold) {
+        Usr::prompt().message(message);
+        if (focusFold && hooks.focusFold)
+            hooks.focusFold();
+        rep.outcome = SyncReport::Outcome::Refused;
+    };
+
+    bool ready = true;
+    if (wantLog || wantBackup) {
+        sBkRt = s.panel.txFold;
+        if (sBkRt.isEmpty()) {
+            refuse(QStringLiteral("更新履歴とﾊﾞｯｸｱｯﾌﾟの保存先を指定して下さい"), true);
+            ready = false;
+        } else if (!QFileInfo(sBkRt).isDir()) {
+            refuse(QStringLiteral("更新履歴･ﾊﾞｯｸｱｯﾌﾟの保存先で指定されている") + QLatin1Char('\r') + sBkRt
+                       + QStringLiteral("が存在しません"),
+                   true);
+            ready = false;
+        } else {
+            sBkRt = Usr::CutTail(sBkRt);
+        }
+    }
+    if (ready && hasWork(s.vSpr)) {
+        const QString problem = rootsProblem(s.sFld1, s.sFld2);
+        if (!problem.isEmpty()) {
+            refuse(problem, false);
+            ready = false;
+        }
+    }
+    if (ready && wantBackup) {
+        sBkFld = PickBackupFolder(sBkRt);
+        if (sBkFld.isEmpty()) {
+            refuse(QStringLiteral("本日のﾊﾞｯｸｱｯﾌﾟの保存先ﾌｫﾙﾀﾞ名が上限に達しました") + QLatin1Char('\r') + sBkRt, true);
+            ready = false;
+        }
+    }
+
+    if (ready) {
+        wait.cMsg(QStringLiteral("同期を実行しています"), true);
+        if (wantLog) {
+            try {
+                log.lgOn(sBkRt);
+                rep.logFile = log.fileName();
+            } catch (const std::exception& e) {
+                // Nothing has been changed yet; without its log the run does not start.
+                refuse(QStringLiteral("更新履歴のﾛｸﾞﾌｧｲﾙを作成できないため同期を中止しました") + QLatin1Char('\r')
+                           + QString::fromStdString(e.what()),
+                       true);
+                ready = false;
+            }
+        }
+    }
+
+    if (ready) {
+        rep.sBkFld = sBkFld;
+        SyncCtx ctx{s.sFld1, s.sFld2, sBkFld, s.yRt, wantLog ? &log : nullptr};
+        ResultTable& grid = s.vSpr;
+        grid.sortByNumber();
+        for (ResultRow& row : grid.rows())
+            row.red = false;
+        if (hooks.gridReordered)
+            hooks.gridReordered();
+
+        rep.outcome = SyncReport::Outcome::Completed;
+        const int count = grid.rowCount();
+        for (int r = 0; r < count; ++r) {
+            if (r >= grid.rowCount())  // the grid was emptied while events ran
+                break;
+            if (grid.row(r).flag == kFlagDo) {
+                const ResultRow& in = grid.row(r);
+                const QString status = EffectiveStatus(in.status);
+                QString why;
+                const QString result = in.isFolderRow() ? SyncFld(ctx, in.path, status, &why)
+                                                        : SyncFile(ctx, fileRel(in), status, &why);
+                ResultRow& out = grid.row(r);
+                ++rep.processed;
+                if (result.contains(QLatin1String("Err"))) {
+                    out.red = true;
+                    ++rep.failed;
+                    if (hooks.rowFailed)
+                        hooks.rowFailed(r, why);
+                } else {
+                    out.flag = kFlagDone;
+                }
+                out.result = result;
+            }
+            if (hooks.showRow)
+                hooks.showRow(r);
+            if (!wait.yield()) {
+                rep.outcome = SyncReport::Outcome::Stopped;
+                break;
+            }
+        }
+        if (hooks.showRow && grid.rowCount() > 0)
+            hooks.showRow(0);
+    }
+
+    // Finish, on every path past the busy check.
+    EnSync(s, true);
+    if (wantLog)
+        log.lgOff();
+    s.ftpEnabled = true;
+    if (s.commandsChanged)
+        s.commandsChanged();
+    wait.cEnd();
+    return rep;
+}
+
+} // namespace velmor

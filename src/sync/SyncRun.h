@@ -1,0 +1,51 @@
+#pragma once
+// The synchronisation run: checks the history/backup folder, picks the run's
+// dated backup folder, opens the log, walks the result grid in fill order and
+// carries out every row whose action flag is "1" (folder rows before file
+// rows), writing each row's result into the grid. Messages go through
+// Usr::prompt(), progress and the stop button through Session::progress.
+#include <QString>
+#include <functional>
+
+namespace velmor {
+struct Session;
+
+// Optional front-end hooks of a run (the GUI scrolls and repaints; the
+// command-line tool prints reasons). Every member may be empty.
+struct SyncHooks {
+    // The history/backup folder was refused: put the focus on its field.
+    std::function<void()> focusFold;
+    // The grid was put back into fill order (rows moved).
+    std::function<void()> gridReordered;
+    // Row (0-based) was handled; show it as the top row. Called with 0 after the walk.
+    std::function<void(int row)> showRow;
+    // Row (0-based) failed; why is a diagnostic reason (English).
+    std::function<void(int row, const QString& why)> rowFailed;
+};
+
+struct SyncReport {
+    enum class Outcome {
+        Completed,  // every row was visited
+        Stopped,    // the stop button ended the walk early
+        Refused,    // a check failed before anything changed (a message was shown)
+        Busy,       // another comparison or synchronisation is running; nothing done
+    };
+    Outcome outcome = Outcome::Refused;
+    int processed = 0;  // rows with flag "1" that were carried out
+    int failed = 0;     // of these, rows that ended in " Err"
+    QString sBkFld;     // the run's backup folder ("" without backup)
+    QString logFile;    // the run's log file ("" without log)
+};
+
+// Runs the synchronisation on s.vSpr with the switches of s.panel (copied to
+// s.yRt) and the roots s.sFld1, s.sFld2. Not re-entrant: while s.bRunning is
+// set it returns Busy at once. On every other path it ends with EnSync(true),
+// the "FTP" button enabled, the log closed and the wait dialog closed.
+SyncReport SyncRun(Session& s, const SyncHooks& hooks = {});
+
+// The first free backup folder name for today below sBkRt (no trailing "/"):
+// sBkRt + "/BackUp/yyyy-MM-dd" + ("~" + n for n > 0) + "/". An existing item
+// of any kind takes a name. Empty when the counter passes 32767.
+QString PickBackupFolder(const QString& sBkRt);
+
+} // namespace velmor
