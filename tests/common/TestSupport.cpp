@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <stdexcept>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -49,6 +50,28 @@ QString RecordingPrompt::pickFile(const QString&, const QString&, const QString&
 
 ScopedPrompt::ScopedPrompt() { Usr::setPrompt(&p); }
 ScopedPrompt::~ScopedPrompt() { Usr::setPrompt(nullptr); }
+
+ScopedTestHome::ScopedTestHome()
+{
+    if (!m_home.isValid())
+        throw std::runtime_error("cannot create a temporary home folder");
+    for (const char* v : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME"})
+        m_saved.emplace_back(v, qgetenv(v));
+    qputenv("HOME", QFile::encodeName(m_home.path()));
+    qunsetenv("XDG_CONFIG_HOME");
+    qunsetenv("XDG_DATA_HOME");
+    QStandardPaths::setTestModeEnabled(true);
+}
+
+ScopedTestHome::~ScopedTestHome()
+{
+    for (const auto& [name, value] : m_saved) {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
+}
 
 void writeFile(const QString& path, const QByteArray& bytes)
 {

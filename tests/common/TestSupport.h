@@ -6,7 +6,10 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <deque>
+#include <utility>
+#include <vector>
 
 namespace velmor::test {
 
@@ -40,6 +43,25 @@ public:
 
 private:
     RecordingPrompt p;
+};
+
+// A throw-away home folder for the lifetime of the object: HOME points to a
+// temporary folder, XDG_CONFIG_HOME/XDG_DATA_HOME are unset and
+// QStandardPaths runs in test mode, so the special folders, "Quarnell" data
+// folders and the per-user store (QuarnellTools.conf) of the real user are
+// never touched. The environment is restored afterwards; the test mode of
+// QStandardPaths stays on for the rest of the process.
+class ScopedTestHome {
+public:
+    ScopedTestHome();
+    ~ScopedTestHome();
+    ScopedTestHome(const ScopedTestHome&) = delete;
+    ScopedTestHome& operator=(const ScopedTestHome&) = delete;
+    QString path() const { return m_home.path(); }
+
+private:
+    QTemporaryDir m_home;
+    std::vector<std::pair<const char*, QByteArray>> m_saved;
 };
 
 // Writes bytes to a file, creating parent folders.

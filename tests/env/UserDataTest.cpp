@@ -16,34 +16,16 @@ using velmor::test::ScopedPrompt;
 using velmor::test::writeFile;
 
 namespace {
-// Runs with a throw-away home folder: the special folders and the per-user
-// store of the real user are never touched.
 class UserData : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(home.isValid());
         ASSERT_TRUE(prog.isValid());
-        for (const char* v : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME"})
-            saved.emplace_back(v, qgetenv(v));
-        qputenv("HOME", QFile::encodeName(home.path()));
-        qunsetenv("XDG_CONFIG_HOME");
-        qunsetenv("XDG_DATA_HOME");
-        QStandardPaths::setTestModeEnabled(true);
         Usr::sExeNm = QStringLiteral("velmor");
         Usr::sUsrDt.clear();
         programDir = prog.path();  // no trailing "/": it is added
         exe = prog.path() + QStringLiteral("/velmor");
         D = yIni::FsGtSpFld(26) + QStringLiteral("/Quarnell/velmor/");
-    }
-    void TearDown() override
-    {
-        for (const auto& [name, value] : saved) {
-            if (value.isNull())
-                qunsetenv(name);
-            else
-                qputenv(name, value);
-        }
     }
     void ini(const QString& content) { writeFile(programDir + QStringLiteral("/UserData.ini"), sjis::encode(content)); }
     QStringList run()
@@ -53,9 +35,8 @@ protected:
         return prompt->messages;
     }
 
-    QTemporaryDir home;
+    velmor::test::ScopedTestHome home;
     QTemporaryDir prog;
-    std::vector<std::pair<const char*, QByteArray>> saved;
     QString programDir, exe, D;
 };
 
