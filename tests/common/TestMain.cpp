@@ -12,6 +12,12 @@ using App = QCoreApplication;
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
+#ifdef VELMOR_TEST_WIDGETS
+    // Widget tests need no display: also when run directly or listed by the
+    // build's test discovery, which does not pass the test environment.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+#endif
     App app(argc, argv);
     return RUN_ALL_TESTS();
 }

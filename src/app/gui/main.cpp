@@ -1,12 +1,3 @@
-#include <QApplication>
-#include <QMainWindow>
+#include "AppMain.h"
 
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    QMainWindow w;
-    w.setWindowTitle(QStringLiteral("ﾌｫﾙﾀﾞの同期"));
-    w.resize(900, 600);
-    w.show();
-    return app.exec();
-}
+int main(int argc, char** argv) { return velmor::RunApp(argc, argv); }

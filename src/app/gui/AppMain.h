@@ -1,0 +1,29 @@
+#pragma once
+// The desktop program's start-up (Main) and shutdown (AppEnd).
+#include <QStringList>
+
+namespace velmor {
+class spWait;
+class GuiPrompt;
+
+// Start-up, in this order: base name, wait dialog (hidden), user data folder
+// (its messages shown as message boxes), command line, main window shown.
+// argumentsAfterProgram are the raw arguments, taken before Qt looks at them.
+// Returns once the main window is shown; the caller runs the event loop.
+void Main(const QStringList& argumentsAfterProgram);
+
+// Ends the program: closes every top-level window (the main window saves its
+// state in its close handling, which calls AppEnd again; that nested call
+// returns at once), releases the shared dialogs, and ends the event loop so
+// that no further events are handled.
+void AppEnd();
+
+// The whole desktop program: takes the raw arguments, creates the
+// application, runs Main and the event loop, and frees the windows before the
+// application object goes away. Returns the process exit code.
+int RunApp(int argc, char** argv);
+
+// The one wait dialog of the program (created by Main).
+spWait& WaitDlg();
+
+} // namespace velmor

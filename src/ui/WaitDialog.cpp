@@ -1,0 +1,131 @@
+#include "ui/WaitDialog.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QThread>
+#include <QTime>
+#include <QVBoxLayout>
+
+namespace velmor {
+
+namespace {
+const QString kPanelIdle = QStringLiteral("しばらくお待ちください");
+const QString kStopped = QStringLiteral("中断しました");
+constexpr int kYieldIntervalMs = 20;
+constexpr int kStopHoldMaxMs = 1000;
+
+void runEventsOnce() { QCoreApplication::processEvents(); }
+} // namespace
+
+spWait::spWait(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("spWait"));
+    setWindowTitle(QStringLiteral("ﾌｫﾙﾀﾞの同期"));
+    setModal(false);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+
+    m_panel = new QLabel(kPanelIdle, this);
+    m_panel->setObjectName(QStringLiteral("ssPnl"));
+    m_panel->setAlignment(Qt::AlignCenter);
+    m_panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    m_panel->setMinimumSize(280, 40);
+
+    m_stop = new QPushButton(QStringLiteral("中断"), this);
+    m_stop->setObjectName(QStringLiteral("cmStop"));
+    m_stop->setAutoDefault(false);
+    connect(m_stop, &QPushButton::clicked, this, &spWait::onStop);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_panel);
+    layout->addWidget(m_stop, 0, Qt::AlignHCenter);
+    setFixedSize(sizeHint());
+}
+
+void spWait::cMsg(const QString& sMsg, bool bShwStop) { cMsg(sMsg, m_frame ? m_frame : parentWidget(), bShwStop); }
+
+void spWait::cMsg(const QString& sMsg, QWidget* xFrm, bool bShwStop)
+{
+    if (m_stop->isVisibleTo(this) != bShwStop) {
+        m_stop->setVisible(bShwStop);
+        runEventsOnce();
+    }
+    m_stop->setEnabled(true);
+    m_run = true;
+    if (xFrm) {
+        const QRect f = xFrm->frameGeometry();
+        move(f.left() + (f.width() - frameGeometry().width()) / 2,
+             f.top() + (f.height() - frameGeometry().height()) / 2);
+    }
+    m_panel->setStyleSheet(QString());  // a previous stop left the text red
+    m_panel->setText(sMsg);
+    show();
+    raise();
+    runEventsOnce();
+    m_sinceEvents.start();
+}
+
+void spWait::cEnd()
+{
+    m_run = false;
+    hide();
+    runEventsOnce();
+}
+
+bool spWait::yield()
+{
+    if (!m_sinceEvents.isValid() || m_sinceEvents.elapsed() >= kYieldIntervalMs) {
+        runEventsOnce();
+        m_sinceEvents.start();
+    }
+    return m_run;
+}
+
+QString spWait::panelText() const { return m_panel->text(); }
+
+bool spWait::stopVisible() const { return m_stop->isVisibleTo(this); }
+
+void spWait::onStop()
+{
+    if (m_stopping)
+        return;
+    m_stopping = true;
+    m_stop->setEnabled(false);
+    m_panel->setStyleSheet(QStringLiteral("color: rgb(255, 0, 0);"));
+    m_panel->setText(kStopped);
+    m_panel->repaint();
+    runEventsOnce();
+
+    // Hold the message without servicing events until the clock's second
+    // moves on; the monotonic limit also ends the pause across midnight or a
+    // clock change.
+    const int second = QTime::currentTime().second();
+    QElapsedTimer held;
+    held.start();
+    while (held.elapsed() < kStopHoldMaxMs && QTime::currentTime().second() == second)
+        QThread::msleep(10);
+
+    m_run = false;
+    runEventsOnce();
+    hide();
+    m_stopping = false;
+}
+
+void spWait::reject()
+{
+    if (isVisible() && stopVisible() && m_stop->isEnabled())
+        onStop();
+}
+
+void spWait::closeEvent(QCloseEvent* e)
+{
+    if (e->spontaneous()) {
+        e->ignore();
+        reject();
+        return;
+    }
+    QDialog::closeEvent(e);
+}
+
+} // namespace velmor

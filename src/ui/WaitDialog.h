@@ -1,0 +1,55 @@
+#pragma once
+// The wait dialog spWait: a small non-modal window with a message panel and a
+// stop button, shown while long work runs on the user-interface thread. One
+// instance serves the whole program.
+#include "env/Progress.h"
+
+#include <QDialog>
+#include <QElapsedTimer>
+
+class QLabel;
+class QPushButton;
+
+namespace velmor {
+
+class spWait : public QDialog, public Progress {
+    Q_OBJECT
+public:
+    explicit spWait(QWidget* parent = nullptr);
+
+    // Shows the dialog centred over xFrm (or the frame set by setFrame, or
+    // the parent), with the message and the stop button shown or hidden.
+    // Sets bRun; calling it while shown only replaces the message.
+    void cMsg(const QString& sMsg, QWidget* xFrm, bool bShwStop);
+    void cMsg(const QString& sMsg, bool bShwStop) override;
+    // Hides the dialog; bRun becomes false.
+    void cEnd() override;
+    // Services pending events at most every ~20 ms; bRun is read on every call.
+    bool yield() override;
+    bool bRun() const override { return m_run; }
+
+    // The window cMsg centres over when none is given.
+    void setFrame(QWidget* frame) { m_frame = frame; }
+
+    QString panelText() const;
+    bool stopVisible() const;
+    QPushButton* stopButton() const { return m_stop; }
+
+protected:
+    // Escape and the window's close button act as the stop button when it is
+    // shown, and do nothing otherwise (work cannot lose its dialog).
+    void reject() override;
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    void onStop();
+
+    QLabel* m_panel;
+    QPushButton* m_stop;
+    QWidget* m_frame = nullptr;
+    QElapsedTimer m_sinceEvents;
+    bool m_run = false;
+    bool m_stopping = false;
+};
+
+} // namespace velmor
