@@ -4,6 +4,7 @@
 // command-line tool each hold one and hand it to the comparison and the
 // synchronisation.
 #include "compare/ResultTable.h"
+#include "compare/WorkDb.h"
 #include "tasks/Options.h"
 
 #include <QStringList>
@@ -29,6 +30,12 @@ struct Session {
     QStringList vFltEx, vFltIn;     // filter patterns
 
     bool bRunning = false;          // a comparison or synchronisation is under way
+
+    WorkDb oDb;                     // the work database, open from first use
+    long long nCnt = 0;             // running ordering number of the scans
+    // Folders left out ("除外") of the last comparison because they could not
+    // be read, each with the system's reason; shown once at its end.
+    QStringList vUnread;
 
     // Enabled state of the result commands (synchronise, copy list) and of
     // the "FTP" button; the window refreshes its controls on commandsChanged.

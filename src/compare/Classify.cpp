@@ -1,0 +1,156 @@
+// Classification: the status of every folder and file row, from the scans'
+// date and attribute texts, the switches and the file filter.
+#include "compare/CmpSupport.h"
+#include "compare/Compare.h"
+#include "tree/WildMatch.h"
+
+namespace velmor {
+
+namespace {
+
+// The work database and the companion programs' files, each between dots.
+const QString kOwnFiles = QStringLiteral(".sync.mdb.velmor.xml.lirad.xml.lirad.mdb.");
+
+bool on(uint8_t v) { return v == 1; }
+
+// Admission test with the filter entries already normalised.
+FileRefusal chkFile(const YRt& yRt, int nFltMd, const QStringList& entries, const QString& name,
+                    const QString& at)
+{
+    const QString lower = name.toLower();
+    if (kOwnFiles.contains(QLatin1Char('.') + lower + QLatin1Char('.')))
+        return FileRefusal::OwnFile;
+    if (!ChkAttr(yRt, at))
+        return FileRefusal::Attribute;
+    if (nFltMd == 1) {
+        for (const QString& p : entries)
+            if (WildMatch(lower, p))
+                return FileRefusal::Filter;
+    } else if (nFltMd == 2) {
+        for (const QString& p : entries)
+            if (WildMatch(lower, p))
+                return FileRefusal::None;
+        return FileRefusal::Filter;
+    }
+    return FileRefusal::None;
+}
+
+const QStringList& activeFilter(const Session& s)
+{
+    static const QStringList none;
+    return s.nFltMd == 1 ? s.vFltEx : s.nFltMd == 2 ? s.vFltIn : none;
+}
+
+} // namespace
+
+bool ChkAttr(const YRt& yRt, const QString& a)
+{
+    if (a.isEmpty() || a == QLatin1String("***") || yRt[5] + yRt[6] + yRt[7] == 0)
+        return true;
+    const auto at = [&a](int i, char c) { return a.size() > i && a.at(i) == QLatin1Char(c); };
+    return !((at(0, 'R') && on(yRt[5])) || (at(1, 'H') && on(yRt[6])) || (at(2, 'S') && on(yRt[7])));
+}
+
+QString FolderStatus(bool del, bool container, bool in1, bool in2, bool attrOk, bool filterOn)
+{
+    if (!attrOk)
+        return St::Excl;
+    QString r;
+    if (in1 && in2)
+        r = container ? (del ? St::Kara : St::None) : St::Cmp;
+    else if (in1)
+        r = container ? (del ? St::KaraAdd : St::None) : St::Add;
+    else
+        r = del ? St::Del : St::None;
+    if (r == St::Add && filterOn)
+        r = St::CmpF;
+    return r;
+}
+
+void ClsFld(Session& s)
+{
+    Progress& pg = cmp::progressOf(s);
+    // The delete switch as the check box shows it now.
+    const bool del = s.panel.chRet[1];
+    s.oDb.DbOpen();
+    SqlKeepTxn txn(s.oDb.conn());
+    enum { ED, U1, U2, AT };
+    WorkDb::TableCursor cur(s.oDb, QStringLiteral("tbFold"),
+                            {QStringLiteral("sED"), QStringLiteral("sU1"), QStringLiteral("sU2"),
+                             QStringLiteral("sAt")});
+    while (cur.next()) {
+        const QString ed = cur.text(ED);
+        // "除外" before classification: a scan could not read the folder.
+        if (ed != St::Excl) {
+            cur.setText(ED, FolderStatus(del, ed == St::Kara, !cur.text(U1).isEmpty(),
+                                         !cur.text(U2).isEmpty(), ChkAttr(s.yRt, cur.text(AT)),
+                                         s.nFltMd != 0));
+        }
+        if (!pg.yield())
+            break;
+    }
+    txn.commit();
+}
+
+QString FileStatusByDates(const QString& u1, const QString& u2, bool keep, bool del)
+{
+    if (u1.isEmpty() || u2.isEmpty())
+        return !u1.isEmpty() ? St::Add : del ? St::Del : St::None;
+    const int c = QString::compare(u1, u2, Qt::CaseSensitive);
+    if (c == 0)
+        return St::Same;
+    if (c > 0)
+        return St::Over;
+    return keep ? St::None : St::Over;
+}
+
+QString RefusedStatus(const QString& byDates, FileRefusal why, bool del)
+{
+    switch (why) {
+    case FileRefusal::None:
+        return byDates;
+    case FileRefusal::Attribute:
+        return St::Excl;
+    case FileRefusal::OwnFile:
+    case FileRefusal::Filter:
+        break;
+    }
+    if (byDates == St::Add)
+        return St::Excl;
+    if (byDates == St::Same || byDates == St::Over)
+        return del ? St::Del : St::Excl;
+    if (byDates == St::Del)
+        return St::Del;
+    if (byDates == St::None)
+        return del ? St::None : St::Excl;
+    return byDates;
+}
+
+FileRefusal ChkFile(const Session& s, const QString& name, const QString& at)
+{
+    return chkFile(s.yRt, s.nFltMd, FilterEntries(activeFilter(s)), name, at);
+}
+
+void ClsFile(Session& s)
+{
+    Progress& pg = cmp::progressOf(s);
+    const bool keep = on(s.yRt[0]);
+    const bool del = on(s.yRt[1]);
+    const QStringList entries = FilterEntries(activeFilter(s));
+    s.oDb.DbOpen();
+    SqlKeepTxn txn(s.oDb.conn());
+    enum { FL, U1, U2, AT, ED };
+    WorkDb::TableCursor cur(s.oDb, QStringLiteral("tbFile"),
+                            {QStringLiteral("sFL"), QStringLiteral("sU1"), QStringLiteral("sU2"),
+                             QStringLiteral("sAt"), QStringLiteral("sED")});
+    while (cur.next()) {
+        const QString byDates = FileStatusByDates(cur.text(U1), cur.text(U2), keep, del);
+        const FileRefusal why = chkFile(s.yRt, s.nFltMd, entries, cur.text(FL), cur.text(AT));
+        cur.setText(ED, RefusedStatus(byDates, why, del));
+        if (!pg.yield())
+            break;
+    }
+    txn.commit();
+}
+
+} // namespace velmor

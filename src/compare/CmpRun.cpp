@@ -1,0 +1,192 @@
+// The comparison run: checks, snapshot, the phases in order with their stop
+// points, and what a failure of each phase means.
+#include "compare/CmpSupport.h"
+#include "compare/Compare.h"
+#include "compare/FsList.h"
+#include "env/Prompt.h"
+#include "env/Usr.h"
+#include "tree/DirList.h"
+#include "tree/FolderTree.h"
+
+#include <QFileInfo>
+
+namespace velmor {
+
+namespace {
+
+const QChar CR = QLatin1Char('\r');
+
+// True when a is b or lies below b.
+bool within(const QString& a, const QString& b)
+{
+    return a == b || b == QLatin1String("/") || a.startsWith(b + QLatin1Char('/'));
+}
+
+// Why the run must not start, or an empty text. Nothing is changed here.
+QString refusal(const Session& s, QString& r1, QString& r2)
+{
+    if (s.bRunning)
+        return CmpMsg::Busy;
+    r1 = Usr::CutTail(s.tree1->Root());
+    r2 = Usr::CutTail(s.tree2->Root());
+    // A tree that fell back to the user data folder shows a folder the user
+    // never chose: comparing (and later synchronising) against it is wrong.
+    if (s.tree1->rootFellBack() || !dirlist::isFolder(r1, true))
+        return CmpMsg::Root1Missing;
+    if (s.tree2->rootFellBack() || !dirlist::isFolder(r2, true))
+        return CmpMsg::Root2Missing;
+    const QString c1 = QFileInfo(r1).canonicalFilePath();
+    const QString c2 = QFileInfo(r2).canonicalFilePath();
+    if (c1.isEmpty() || c2.isEmpty() || within(c1, c2) || within(c2, c1))
+        return CmpMsg::Nested;
+    return QString();
+}
+
+// The filter of the file filter box, as the run will use it.
+struct FilterSnapshot {
+    int mode = 0;
+    QStringList list;  // split at ","
+};
+
+FilterSnapshot filterOf(const TaskPanel& p)
+{
+    QString text = p.txFlt.toLower();
+    text.remove(QStringLiteral("\r\n"));
+    FilterSnapshot f;
+    if (p.cbFlt == 1 || p.cbFlt == 2) {
+        f.list = text.split(QLatin1Char(','));
+        if (!text.isEmpty())
+            f.mode = p.cbFlt;
+    }
+    return f;
+}
+
+struct RunningFlag {
+    explicit RunningFlag(bool& f) : flag(f) { flag = true; }
+    ~RunningFlag() { flag = false; }
+    bool& flag;
+};
+
+void reportUnread(const Session& s)
+{
+    if (s.vUnread.isEmpty())
+        return;
+    constexpr int kShown = 20;
+    QString msg = CmpMsg::Unread;
+    for (int i = 0; i < s.vUnread.size() && i < kShown; ++i)
+        msg += CR + s.vUnread[i];
+    if (s.vUnread.size() > kShown)
+        msg += CR + QStringLiteral("… (%1)").arg(s.vUnread.size() - kShown);
+    Usr::prompt().message(msg);
+}
+
+} // namespace
+
+CmpOutcome CmpRun(Session& s)
+{
+    if (!s.tree1 || !s.tree2)
+        throw std::logic_error("CmpRun needs both folder trees");
+    QString r1, r2;
+    QString why = refusal(s, r1, r2);
+    const FilterSnapshot flt = filterOf(s.panel);
+    if (why.isEmpty()) {
+        const PtnLists ptn = LstPtn(s.panel);
+        const QString bad =
+            InvalidPattern((flt.mode != 0 ? FilterEntries(flt.list) : QStringList()) + ptn.vHogo + ptn.vJogai);
+        if (!bad.isEmpty())
+            why = CmpMsg::BadPattern + bad;
+    }
+    if (!why.isEmpty()) {
+        Usr::prompt().message(why);
+        return CmpOutcome::Refused;
+    }
+
+    RunningFlag running(s.bRunning);
+    Progress& pg = cmp::progressOf(s);
+    s.yRt = GetOpt(s.panel);
+    s.nFltMd = flt.mode;
+    if (s.panel.cbFlt == 1)
+        s.vFltEx = flt.list;
+    else if (s.panel.cbFlt == 2)
+        s.vFltIn = flt.list;
+    s.vUnread.clear();
+
+    pg.cMsg(CmpMsg::FolderPhase, true);
+    s.vSpr.clear();
+    s.sFld1 = r1;
+    s.sFld2 = r2;
+    Usr::ChkFso();
+
+    // A failing scan or folder classification ends the run: what it left
+    // unrecorded would look absent on one side, and absent means "copy over"
+    // or "delete" to the synchronisation.
+    const auto fail = [&](const std::exception& e) {
+        pg.cEnd();
+        Usr::prompt().message(CmpMsg::Failed + cmp::errorText(e));
+        return CmpOutcome::Failed;
+    };
+    const auto stopped = [&]() {
+        pg.cEnd();
+        reportUnread(s);
+        return CmpOutcome::Stopped;
+    };
+
+    try {
+        s.oDb.DbOpen();
+        s.oDb.exec(QStringLiteral("Delete From tbFold"));
+        s.nCnt = 1000;
+        ScnFld1(s);
+    } catch (const std::exception& e) {
+        return fail(e);
+    }
+    if (!pg.yield())
+        return stopped();
+    try {
+        ScnFld2(s, s.sFld2);
+    } catch (const std::exception& e) {
+        return fail(e);
+    }
+    if (!pg.yield())
+        return stopped();
+    try {
+        ClsFld(s);
+    } catch (const std::exception& e) {
+        return fail(e);
+    }
+    if (!pg.yield())
+        return stopped();
+
+    pg.cMsg(CmpMsg::FilePhase, true);
+    try {
+        s.oDb.exec(QStringLiteral("Delete From tbFile"));
+        s.nCnt = 1000;
+        ScnFile(s);
+    } catch (const std::exception& e) {
+        return fail(e);
+    }
+    if (!pg.yield())
+        return stopped();
+    try {
+        ClsFile(s);
+    } catch (const std::exception& e) {
+        // Rows the pass did not reach keep an empty status, which lists with
+        // the action flag "0": the run goes on to the list.
+        Usr::prompt().message(CmpMsg::Error + cmp::errorText(e));
+    }
+    if (!pg.yield())
+        return stopped();
+
+    pg.cEnd();
+    s.bCmpd = true;
+    bool complete = false;
+    try {
+        complete = LstFill(s);
+    } catch (const std::exception& e) {
+        return fail(e);
+    }
+    pg.cEnd();
+    reportUnread(s);
+    return complete ? CmpOutcome::Done : CmpOutcome::Stopped;
+}
+
+} // namespace velmor

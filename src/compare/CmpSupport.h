@@ -1,0 +1,43 @@
+#pragma once
+// Small helpers shared by the comparison phases (not part of the engine's
+// public interface).
+#include "compare/Session.h"
+#include "env/Progress.h"
+
+#include <QString>
+
+namespace velmor::cmp {
+
+// The Session's wait dialog; a silent one when none is set.
+inline Progress& progressOf(Session& s)
+{
+    static thread_local HeadlessProgress silent;
+    return s.progress ? *s.progress : silent;
+}
+
+// Path of full below root, without the separator that follows the root;
+// empty for the root itself. The file-system root "/" is followed by no
+// extra separator ("/home" below "/" is "home").
+inline QString relPath(const QString& root, const QString& full)
+{
+    if (full.size() <= root.size())
+        return QString();
+    return full.mid(root.endsWith(QLatin1Char('/')) ? root.size() : root.size() + 1);
+}
+
+// root joined with a relative path (rel empty: the root).
+inline QString joinPath(const QString& root, const QString& rel)
+{
+    if (rel.isEmpty())
+        return root;
+    return root.endsWith(QLatin1Char('/')) ? root + rel : root + QLatin1Char('/') + rel;
+}
+
+// Marks a tbFold row and every row below it "除外" (a folder the scan could
+// not read: nothing in it is compared, nothing in it is deleted).
+void excludeSubtree(SqlConn& db, const QString& rel);
+
+// Text of a failure for vUnread and messages.
+inline QString errorText(const std::exception& e) { return QString::fromUtf8(e.what()); }
+
+} // namespace velmor::cmp

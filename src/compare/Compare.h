@@ -1,0 +1,135 @@
+#pragma once
+// The comparison engine: scans of both sides into tbFold/tbFile, the
+// classification of every folder and file, and the result list. Each phase
+// works on a Session (roots, switches, filter, database, progress) and yields
+// to its Progress after every unit of work, returning early once the user
+// pressed stop. Failures throw (SqlError, FsError); CmpRun decides what a
+// failure means for the run.
+#include "tasks/Options.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace velmor {
+struct Session;
+
+// --- statuses -------------------------------------------------------------
+namespace St {
+inline const QString Empty = QString();
+inline const QString Kara = QStringLiteral("空");         // container
+inline const QString KaraAdd = QStringLiteral("空追");    // container to create
+inline const QString Add = QStringLiteral("追加");
+inline const QString CmpF = QStringLiteral("比較F");
+inline const QString Cmp = QStringLiteral("比較");
+inline const QString Del = QStringLiteral("削除");
+inline const QString Over = QStringLiteral("上書");
+inline const QString Same = QStringLiteral("同一");
+inline const QString Excl = QStringLiteral("除外");
+inline const QString Prot = QStringLiteral("保護");
+inline const QString None = QStringLiteral("**");
+} // namespace St
+
+// --- the program's own messages of a comparison (CR = line break) ---------
+namespace CmpMsg {
+inline const QString FolderPhase = QStringLiteral("ﾌｫﾙﾀﾞを比較しています");
+inline const QString FilePhase = QStringLiteral("ﾌｧｲﾙを比較しています");
+inline const QString Fill = QStringLiteral("比較結果を表にｾｯﾄしています");
+inline const QString Busy = QStringLiteral("比較または同期を実行中です");
+inline const QString Root1Missing = QStringLiteral("ﾌｫﾙﾀﾞ1が見つかりません\r比較は実行しません");
+inline const QString Root2Missing = QStringLiteral("ﾌｫﾙﾀﾞ2が見つかりません\r比較は実行しません");
+inline const QString Nested =
+    QStringLiteral("ﾌｫﾙﾀﾞ1とﾌｫﾙﾀﾞ2が同じか､一方が他方の中にあります\r比較は実行しません");
+// + the pattern
+inline const QString BadPattern = QStringLiteral("ﾊﾟﾀｰﾝの指定が正しくありません\r");
+// + the error text: a failure the run went on after
+inline const QString Error = QStringLiteral("比較中にｴﾗｰが発生しました\r");
+// + the error text: a failure that ended the run
+inline const QString Failed = QStringLiteral("比較中にｴﾗｰが発生したため中止しました\r");
+// + one line per folder
+inline const QString Unread = QStringLiteral("読み取れないﾌｫﾙﾀﾞ･ﾌｧｲﾙは除外しました");
+} // namespace CmpMsg
+
+// --- folder scan (tbFold) ---------------------------------------------------
+// Records every ticked, loaded, non-placeholder node of the folder 1 tree in
+// index order (the root node excepted), then every unticked ancestor of a
+// ticked folder as a container ("空"), in the order first met. Returns the
+// relative paths of the ticked folders. A ticked folder that cannot be read
+// is recorded as "除外" with everything below it and listed in vUnread.
+QStringList ScnFld1(Session& s);
+// Records folder and every folder below it on disk (depth first, parent
+// before children, name order; links are not folders): a folder matching a
+// folder-1 row by exact relative path completes it, any other gets a row of
+// its own. A folder that cannot be listed becomes "除外" with everything
+// below it and is listed in vUnread.
+void ScnFld2(Session& s, const QString& folder);
+
+// --- folder classification ----------------------------------------------------
+// True when the folder-2 item with attribute text at may be changed: false
+// when one of its attributes is protected by switch 5 (R), 6 (H) or 7 (S).
+bool ChkAttr(const YRt& yRt, const QString& at);
+// Status of one tbFold row (pure). container: inserted as "空"; in1/in2: the
+// date text of that side is not empty; filterOn: nFltMd != 0.
+QString FolderStatus(bool del, bool container, bool in1, bool in2, bool attrOk, bool filterOn);
+// Classifies every row of tbFold. Rows a scan marked "除外" (unreadable)
+// keep that status.
+void ClsFld(Session& s);
+
+// --- file scan (tbFile) ---------------------------------------------------------
+// Lists the files of every "比較"/"比較F" folder on both sides into tbFile
+// (folder-1 files first, then folder-2 files without a folder-1 row; exact
+// name matching). Creates the folder-2 copy of a "比較F" folder.
+void ScnFile(Session& s);
+
+// --- file classification --------------------------------------------------------
+// Why ChkFile refused a file.
+enum class FileRefusal { None, OwnFile, Attribute, Filter };
+// Admission test of one file: own files, attribute protection, the filter.
+FileRefusal ChkFile(const Session& s, const QString& name, const QString& at);
+// Status from the two date texts alone (pure; step 3 of the classification).
+QString FileStatusByDates(const QString& u1, const QString& u2, bool keep, bool del);
+// Status after a refusal (pure). An attribute refusal is always "除外": a
+// protected folder-2 copy is never deleted.
+QString RefusedStatus(const QString& byDates, FileRefusal why, bool del);
+// Classifies every row of tbFile.
+void ClsFile(Session& s);
+
+// --- patterns -------------------------------------------------------------------
+// Protection (vHogo) and exclusion (vJogai) patterns, lower case, "\" read
+// as "/", empty entries dropped, path patterns anchored with a leading "*".
+struct PtnLists {
+    QStringList vHogo, vJogai;
+};
+PtnLists LstPtn(const TaskPanel& panel);
+// May turn the status of a file row into "保護" (protection, tested first,
+// for "削除"/"上書") or "除外" (exclusion, for "追加"/"上書"). Throws
+// PatternError for an invalid pattern.
+void ChkPtn(const PtnLists& lists, const QString& p, const QString& b, const QString& e, QString& status);
+// Normalised file filter entries: trimmed, empty ones dropped, an entry
+// without "." used as "*." + entry.
+QStringList FilterEntries(const QStringList& raw);
+// The first pattern of the list that cannot be matched (an unclosed "["),
+// or an empty text when all are valid.
+QString InvalidPattern(const QStringList& patterns);
+
+// --- result list ----------------------------------------------------------------
+// Splits a file name at its last "." into base name and extension.
+void SplitName(const QString& fileName, QString& base, QString& ext);
+// Action flag "0" or "1" of a folder row or a file row with this status.
+QString ActionFlag(const QString& status, bool fileRow);
+// Fills the grid from tbFold and tbFile through the display mode's filter;
+// enables the result commands when the file rows were reached. Returns
+// true when every row was listed, false after a stop or when an invalid
+// protection or exclusion pattern was reported (the grid is then unchanged).
+bool LstFill(Session& s);
+
+// --- the run ----------------------------------------------------------------------
+enum class CmpOutcome {
+    Done,     // the grid was filled
+    Stopped,  // the user pressed stop; the grid is empty
+    Refused,  // nothing was compared (a message told why)
+    Failed,   // a phase failed; the run ended with a message, the grid is empty
+};
+// The whole comparison of the Session's two trees.
+CmpOutcome CmpRun(Session& s);
+
+} // namespace velmor

@@ -1,0 +1,99 @@
+#pragma once
+// Thin RAII layer over the SQLite C API: a connection, a prepared statement
+// and a transaction. Every failure throws SqlError carrying SQLite's message;
+// nothing here swallows an error.
+#include <QByteArray>
+#include <QString>
+#include <QVariant>
+#include <stdexcept>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace velmor {
+
+class SqlError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// One open database file. Move-only; the destructor closes the file.
+class SqlConn {
+public:
+    SqlConn() = default;
+    // Opens the file read/write, creating it when missing unless create is
+    // false. Throws SqlError.
+    explicit SqlConn(const QString& path, bool create = true);
+    ~SqlConn();
+    SqlConn(SqlConn&& o) noexcept;
+    SqlConn& operator=(SqlConn&& o) noexcept;
+    SqlConn(const SqlConn&) = delete;
+    SqlConn& operator=(const SqlConn&) = delete;
+
+    bool isOpen() const { return m_db != nullptr; }
+    sqlite3* handle() const { return m_db; }
+    // Runs one or more statements without parameters. Throws SqlError.
+    void execScript(const char* sql);
+    // Closes the file; throws SqlError when SQLite refuses (a statement still open).
+    void close();
+    // Rows changed by the most recent INSERT, UPDATE or DELETE.
+    long long changes() const;
+
+    [[noreturn]] void fail(const char* what) const;
+
+private:
+    sqlite3* m_db = nullptr;
+};
+
+// One prepared statement. Parameters are numbered from 1; reset() makes it
+// ready to run again with new bindings (the cheap way to repeat a statement).
+class SqlStmt {
+public:
+    SqlStmt(const SqlConn& db, const QString& sql);
+    SqlStmt(const SqlConn& db, const char* sql);
+    ~SqlStmt();
+    SqlStmt(const SqlStmt&) = delete;
+    SqlStmt& operator=(const SqlStmt&) = delete;
+
+    SqlStmt& bind(int i, const QString& v);
+    SqlStmt& bind(int i, long long v);
+    SqlStmt& bind(int i, const QVariant& v);  // null, integer, real or text
+    SqlStmt& bindNull(int i);
+    // Next result row: true while a row is available, false when done.
+    bool step();
+    // Runs a statement that returns no rows; returns the rows it changed.
+    long long exec();
+    void reset();
+
+    int columnCount() const;
+    QString columnName(int c) const;
+    bool isNull(int c) const;
+    QString text(int c) const;
+    long long int64(int c) const;
+    QVariant value(int c) const;  // null, qlonglong, double or QString
+    sqlite3_stmt* handle() const { return m_st; }
+
+private:
+    void prepare(const char* sql, int len);
+    const SqlConn& m_db;
+    sqlite3_stmt* m_st = nullptr;
+};
+
+// A transaction that keeps its work: commit() at the end of a phase, and the
+// destructor commits too when a phase ends early (a stop or an error), so the
+// rows written so far stay, as the comparison expects of its scratch tables.
+// When even that commit fails, the transaction is rolled back.
+class SqlKeepTxn {
+public:
+    explicit SqlKeepTxn(SqlConn& db);
+    ~SqlKeepTxn();
+    SqlKeepTxn(const SqlKeepTxn&) = delete;
+    SqlKeepTxn& operator=(const SqlKeepTxn&) = delete;
+    void commit();
+
+private:
+    SqlConn& m_db;
+    bool m_open = false;
+};
+
+} // namespace velmor

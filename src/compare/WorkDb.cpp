@@ -1,0 +1,257 @@
+#include "compare/WorkDb.h"
+
+#include "env/Prompt.h"
+#include "env/Usr.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <cstdio>
+#include <sqlite3.h>
+
+namespace velmor {
+
+namespace {
+
+// nNo is the row id: ascending nNo is the storage order, so "Order By nNo"
+// and the cursor's visit order cost nothing. Names compare exactly (BINARY),
+// as the file system does on Linux.
+const char* const kSchema =
+    "CREATE TABLE IF NOT EXISTS tbFold ("
+    " nNo INTEGER PRIMARY KEY, sPh TEXT NOT NULL, sU1 TEXT, sU2 TEXT, sED TEXT, sAt TEXT);"
+    "CREATE UNIQUE INDEX IF NOT EXISTS tbFold_sPh ON tbFold(sPh);"
+    "CREATE TABLE IF NOT EXISTS tbFile ("
+    " nNo INTEGER PRIMARY KEY, sPh TEXT NOT NULL, sFL TEXT NOT NULL, nS1 INTEGER, sU1 TEXT,"
+    " nS2 INTEGER, sU2 TEXT, sED TEXT, sAt TEXT);"
+    "CREATE TABLE IF NOT EXISTS tbTask ("
+    " sTask TEXT NOT NULL, sRt1 TEXT, sRt2 TEXT, sPh1 TEXT, sPh2 TEXT, iFlt INTEGER, sFlt TEXT,"
+    " yRt0 INTEGER, yRt1 INTEGER, yRt2 INTEGER, yRt3 INTEGER,"
+    " yRt4 INTEGER, yRt5 INTEGER, yRt6 INTEGER, yRt7 INTEGER,"
+    " mChk TEXT, mExp TEXT, sPhB TEXT, sHogo TEXT, sJogai TEXT, dUdt DATETIME);"
+    "CREATE UNIQUE INDEX IF NOT EXISTS \"PrimaryKey\" ON tbTask(sTask);";
+
+// The rollback journal with full syncs keeps tbTask safe; the scratch tables
+// are written in one transaction per phase, so the few syncs cost little.
+// A larger page cache and in-memory temporaries speed up the bulk work.
+const char* const kPragmas =
+    "PRAGMA cache_size=-32768;"
+    "PRAGMA temp_store=MEMORY;";
+
+void bindAll(SqlStmt& st, const QVariantList& binds)
+{
+    for (int i = 0; i < binds.size(); ++i)
+        st.bind(i + 1, binds[i]);
+}
+
+} // namespace
+
+QString WorkDb::dbPath() { return Usr::sUsrDt + QLatin1String(kDbFileName); }
+
+void WorkDb::DbOpen()
+{
+    if (m_conn.isOpen())
+        return;
+    SqlConn c(dbPath());
+    c.execScript(kPragmas);
+    c.execScript(kSchema);
+    m_conn = std::move(c);
+}
+
+void WorkDb::DbClose() { m_conn.close(); }
+
+SqlConn& WorkDb::conn()
+{
+    if (!m_conn.isOpen())
+        throw SqlError("work database not open");
+    return m_conn;
+}
+
+void WorkDb::DbCompact()
+{
+    const QString db = dbPath();
+    const QString tmp = db.left(db.size() - 4) + QStringLiteral("$$$.mdb");
+    bool ok = false;
+    try {
+        if (QFileInfo::exists(tmp) && !QFile::remove(tmp))
+            throw SqlError("cannot remove the leftover " + tmp.toStdString());
+        DbClose();
+        {
+            SqlConn src(db, /*create=*/false);
+            SqlStmt st(src, "VACUUM INTO ?");
+            st.bind(1, tmp);
+            st.exec();
+        }
+        // rename() replaces Sync.mdb atomically: there is never a moment
+        // without a database file.
+        if (std::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(db).constData()) != 0)
+            throw SqlError("cannot rename " + tmp.toStdString());
+        ok = true;
+    } catch (const std::exception&) {
+        // Compaction is an optimisation: a failure keeps the old file
+        // untouched and is not reported, the database is simply reopened.
+        QFile::remove(tmp);
+    }
+    if (ok)
+        Usr::prompt().message(QStringLiteral("ﾃﾞｰﾀｰﾍﾞｰｽﾌｧｲﾙを最適化しました"));
+    DbOpen();
+}
+
+long long WorkDb::exec(const QString& sql, const QVariantList& binds)
+{
+    DbOpen();
+    SqlStmt st(m_conn, sql);
+    bindAll(st, binds);
+    return st.exec();
+}
+
+long long WorkDb::R_Ary(const QString& sQ, const QVariantList& binds,
+                        const std::function<bool(const RAry& batch)>& onBatch)
+{
+    DbOpen();
+    SqlStmt st(m_conn, sQ);
+    bindAll(st, binds);
+    RAry batch;
+    const int nf = st.columnCount();
+    for (int c = 0; c < nf; ++c)
+        batch.m_fields.append(st.columnName(c));
+    batch.m_cells.reserve(size_t(nf) * size_t(kFetch));
+    long long total = 0;
+    bool more = st.step();
+    while (more) {
+        batch.clear();
+        while (more && batch.m_rows < kFetch) {
+            for (int c = 0; c < nf; ++c)
+                batch.m_cells.push_back(st.value(c));
+            ++batch.m_rows;
+            more = st.step();
+        }
+        total += batch.m_rows;
+        if (!onBatch(batch))
+            break;
+    }
+    return total;
+}
+
+long long WorkDb::R_Ary(const QString& sQ, RAry& vAry, const QVariantList& binds)
+{
+    vAry = RAry();
+    return R_Ary(sQ, binds, [&vAry](const RAry& b) {
+        if (vAry.m_fields.isEmpty())
+            vAry.m_fields = b.m_fields;
+        vAry.m_cells.insert(vAry.m_cells.end(), b.m_cells.begin(), b.m_cells.end());
+        vAry.m_rows += b.m_rows;
+        return true;
+    });
+}
+
+bool WorkDb::R_PAry(const QString& sQ, QVariantList& ary, const QVariantList& binds)
+{
+    try {
+        DbOpen();
+        SqlStmt st(m_conn, sQ);
+        bindAll(st, binds);
+        const int nf = st.columnCount();
+        while (ary.size() < nf)
+            ary.append(QVariant());
+        const bool row = st.step();
+        for (int c = 0; c < nf; ++c) {
+            if (row && !st.isNull(c))
+                ary[c] = st.value(c);
+            else
+                ary[c] = FldDef(st.columnName(c));
+        }
+        return true;
+    } catch (const std::exception&) {
+        // The single-row reader stops quietly: its callers (task loading)
+        // work with the defaults or the values read so far.
+        return false;
+    }
+}
+
+QVariant FldDef(const QString& field)
+{
+    const QChar c = field.isEmpty() ? QChar() : field.at(0).toLower();
+    if (c == QLatin1Char('s'))
+        return QString(QLatin1String(""));
+    if (c == QLatin1Char('d'))
+        return QVariant();
+    return QVariant(0);
+}
+
+QString SqlFill(const QString& tmpl, const QVariantList& values)
+{
+    QString out = tmpl;
+    for (const QVariant& v : values) {
+        QString t = (!v.isValid() || v.isNull()) ? QString() : v.toString();
+        t.remove(QLatin1Char('?'));
+        const qsizetype at = out.indexOf(QLatin1Char('?'));
+        if (at >= 0)
+            out.replace(at, 1, t);
+    }
+    return out;
+}
+
+// --- TableCursor ---------------------------------------------------------------
+
+WorkDb::TableCursor::TableCursor(WorkDb& db, const QString& table, const QStringList& fields)
+    : m_db(db), m_table(table), m_fields(fields)
+{
+    m_db.DbOpen();
+    m_select = std::make_unique<SqlStmt>(
+        m_db.conn(), QStringLiteral("SELECT rowid, %1 FROM %2 WHERE rowid > ? ORDER BY rowid LIMIT %3")
+                         .arg(fields.join(QLatin1String(", ")), table)
+                         .arg(kFetch));
+    m_updates.resize(size_t(fields.size()));
+    m_row.resize(size_t(fields.size()));
+}
+
+void WorkDb::TableCursor::fetch()
+{
+    m_ids.clear();
+    m_batch.clear();
+    m_pos = 0;
+    m_select->reset();
+    m_select->bind(1, m_lastId);
+    const int nf = int(m_fields.size());
+    while (m_select->step()) {
+        m_ids.push_back(m_select->int64(0));
+        for (int c = 0; c < nf; ++c)
+            m_batch.push_back(m_select->text(c + 1));
+    }
+    m_select->reset();
+    if (m_ids.empty())
+        m_done = true;
+    else
+        m_lastId = m_ids.back();
+}
+
+bool WorkDb::TableCursor::next()
+{
+    if (m_done)
+        return false;
+    if (m_pos >= m_ids.size()) {
+        fetch();
+        if (m_done)
+            return false;
+    }
+    const size_t nf = size_t(m_fields.size());
+    for (size_t c = 0; c < nf; ++c)
+        m_row[c] = std::move(m_batch[m_pos * nf + c]);
+    ++m_pos;
+    return true;
+}
+
+void WorkDb::TableCursor::setText(int field, const QString& value)
+{
+    if (m_pos == 0)
+        throw SqlError("table cursor has no current row");
+    auto& up = m_updates[size_t(field)];
+    if (!up)
+        up = std::make_unique<SqlStmt>(m_db.conn(), QStringLiteral("UPDATE %1 SET %2 = ? WHERE rowid = ?")
+                                                        .arg(m_table, m_fields[field]));
+    up->bind(1, value);
+    up->bind(2, m_ids[m_pos - 1]);
+    up->exec();
+    m_row[size_t(field)] = value;
+}
+
+} // namespace velmor

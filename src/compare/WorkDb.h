@@ -1,0 +1,145 @@
+#pragma once
+// The work database "Sync.mdb" in the user data folder: the comparison's
+// scratch tables tbFold and tbFile, and the saved tasks in tbTask. One
+// WorkDb is owned by each main window (Session::oDb); it opens the file on
+// first use and keeps it open.
+//
+// Values that carry file or folder names are always bound as parameters
+// ("?" in the statement, values in a QVariantList): names may contain "'",
+// "?" or "\" and are stored unaltered. SqlFill exists for templates whose
+// values are program-made (numbers, fixed texts).
+#include "compare/Sql.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVariantList>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace velmor {
+
+// File name of the work database inside the user data folder.
+inline constexpr const char* kDbFileName = "Sync.mdb";
+
+// Rows read by R_Ary: a field-by-row table, both indexes from 0.
+class RAry {
+public:
+    int fieldCount() const { return int(m_fields.size()); }
+    long long rowCount() const { return m_rows; }
+    bool isEmpty() const { return m_rows == 0; }
+    const QStringList& fields() const { return m_fields; }
+    const QVariant& at(int field, long long row) const
+    {
+        return m_cells[size_t(row) * m_fields.size() + size_t(field)];
+    }
+    QString text(int field, long long row) const { return at(field, row).toString(); }
+    void clear()
+    {
+        m_cells.clear();
+        m_rows = 0;
+    }
+
+private:
+    friend class WorkDb;
+    QStringList m_fields;
+    std::vector<QVariant> m_cells;  // row-major
+    long long m_rows = 0;
+};
+
+class WorkDb {
+public:
+    // Rows fetched per batch by R_Ary (a fetch size, never a limit).
+    static constexpr long long kFetch = 10000;
+
+    WorkDb() = default;
+    WorkDb(WorkDb&&) = default;
+    WorkDb& operator=(WorkDb&&) = default;
+
+    // Path of the file: Usr::sUsrDt + "Sync.mdb".
+    static QString dbPath();
+
+    // Opens the file if it is not open yet (a second call does nothing).
+    // Creates the file, tbFold, tbFile and tbTask (with its unique index
+    // "PrimaryKey" on sTask) when they are missing. Throws SqlError.
+    void DbOpen();
+    // Closes the file if open. Throws SqlError only when SQLite refuses.
+    void DbClose();
+    bool isOpen() const { return m_conn.isOpen(); }
+
+    // Compacts the file into "Sync$$$.mdb" beside it (a leftover temporary
+    // file is removed first) and renames it over "Sync.mdb" in one atomic
+    // step; the old file is never deleted first. Shows
+    // "ﾃﾞｰﾀｰﾍﾞｰｽﾌｧｲﾙを最適化しました" through Usr::prompt() on success; a
+    // failure shows nothing and leaves the old file in place. Always ends
+    // with the database open; only that final open can throw.
+    void DbCompact();
+
+    // The open connection (DbOpen first).
+    SqlConn& conn();
+
+    // Runs an INSERT, UPDATE or DELETE with its values bound in order;
+    // returns the number of rows it changed. Throws SqlError.
+    long long exec(const QString& sql, const QVariantList& binds = {});
+
+    // Runs a query and returns every row in vAry (fields in select-list
+    // order); the result is the number of rows (0 and an empty vAry when
+    // there are none). Throws SqlError.
+    long long R_Ary(const QString& sQ, RAry& vAry, const QVariantList& binds = {});
+    // Runs a query and hands its rows to onBatch in batches of at most
+    // kFetch rows; onBatch returns false to stop reading. Returns the number
+    // of rows handed over. Throws SqlError.
+    long long R_Ary(const QString& sQ, const QVariantList& binds,
+                    const std::function<bool(const RAry& batch)>& onBatch);
+
+    // Copies the first row of sQ into ary, one element per field; a null
+    // value, or every field when there is no row, becomes FldDef(field
+    // name). ary is resized to at least the field count. Errors stop the
+    // copy quietly (callers get defaults or what was read): the result is
+    // false then, true otherwise.
+    bool R_PAry(const QString& sQ, QVariantList& ary, const QVariantList& binds = {});
+
+    // Visits every row of a table once in storage order, reading the named
+    // fields and editing the current row in place. Use inside a transaction
+    // for speed. A null field reads as an empty text.
+    class TableCursor {
+    public:
+        TableCursor(WorkDb& db, const QString& table, const QStringList& fields);
+        // Moves to the next row (the first on the first call); false at the end.
+        bool next();
+        QString text(int field) const { return m_row[size_t(field)]; }
+        // Edit: stores value into field of the current row at once.
+        void setText(int field, const QString& value);
+
+    private:
+        void fetch();
+        WorkDb& m_db;
+        QString m_table;
+        QStringList m_fields;
+        std::vector<long long> m_ids;
+        std::vector<QString> m_batch;  // row-major, m_fields.size() per row
+        std::vector<QString> m_row;
+        size_t m_pos = 0;
+        long long m_lastId = 0;
+        bool m_done = false;
+        std::unique_ptr<SqlStmt> m_select;
+        std::vector<std::unique_ptr<SqlStmt>> m_updates;  // one per field, prepared lazily
+    };
+
+private:
+    void createSchema();
+    SqlConn m_conn;
+};
+
+// Default value of a field by the first letter of its name: "s"/"S" an
+// empty text, "d"/"D" null, anything else the integer 0.
+QVariant FldDef(const QString& field);
+
+// Fills the "?" placeholders of a template from left to right with the
+// values as text (null gives ""), every "?" removed from a value first so it
+// cannot become a later placeholder. Adds no quotes and escapes nothing;
+// surplus placeholders stay, surplus values are ignored.
+QString SqlFill(const QString& tmpl, const QVariantList& values);
+
+} // namespace velmor
