@@ -9,15 +9,7 @@
 
 namespace velmor {
 
-QString exeBaseName(const QString& exeFilePath)
-{
-    QString name = QFileInfo(exeFilePath).fileName();
-    if (name.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive))
-        name.chop(4);
-    if (name.right(3).toLower() == QLatin1String("_dv"))
-        name.chop(3);
-    return name;
-}
+QString exeBaseName(const QString& exeFilePath) { return Usr::exeBaseName(exeFilePath); }
 
 QString commandLineText(const QStringList& argumentsAfterProgram)
 {

@@ -14,6 +14,16 @@ SilentPrompt g_silent;
 Prompt* g_prompt = &g_silent;
 } // namespace
 
+QString exeBaseName(const QString& exeFilePath)
+{
+    QString name = QFileInfo(exeFilePath).fileName();
+    if (name.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive))
+        name.chop(4);
+    if (name.right(3).toLower() == QLatin1String("_dv"))
+        name.chop(3);
+    return name;
+}
+
 Prompt& prompt() { return *g_prompt; }
 
 void setPrompt(Prompt* p) { g_prompt = p ? p : &g_silent; }

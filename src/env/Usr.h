@@ -25,6 +25,10 @@ inline ActRec actRec;    // hand-off record
 inline bool bAppRun = false;
 inline bool bBusy = false;
 
+// The program base name of an executable: its file name without a ".exe"
+// extension and without a trailing "_dv" in any letter case.
+QString exeBaseName(const QString& exeFilePath);
+
 // The prompt every engine message goes through (never null).
 Prompt& prompt();
 // Installs the front end's prompt; nullptr restores the silent default.

@@ -48,8 +48,12 @@ void yIni::W_UserData(const QString& programDir, const QString& exePath)
     const QString P = withSlash(programDir);
     Usr::ChkFso();
 
-    // Registration: rewritten on the first start and whenever the program moved.
-    if (UserStore::readPath(Usr::sExeNm).toLower() != exePath.toLower()) {
+    // Registration: rewritten on the first start and whenever the program
+    // moved. Only the executable that carries the name registers under it: a
+    // companion tool sharing the user data folder (velmor-cli resolving
+    // "velmor") must not take over the desktop program's entry.
+    if (Usr::exeBaseName(exePath) == Usr::sExeNm
+        && UserStore::readPath(Usr::sExeNm).toLower() != exePath.toLower()) {
         // A store that cannot be written only loses the registration; start-up goes on.
         UserStore::writePath(Usr::sExeNm, exePath);
     }

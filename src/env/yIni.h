@@ -11,7 +11,9 @@ class yIni {
 public:
     // --- environment ------------------------------------------------------
     // Resolves Usr::sUsrDt from "UserData.ini" in the program folder, creates
-    // the folder, and registers the executable path in the per-user store.
+    // the folder, and registers the executable path in the per-user store
+    // under Usr::sExeNm (only when the executable's own base name is
+    // Usr::sExeNm, so velmor-cli never replaces velmor's entry).
     // Messages go through Usr::prompt(). Without arguments the program folder
     // and executable are those of the running program.
     void W_UserData();

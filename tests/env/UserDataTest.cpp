@@ -135,6 +135,15 @@ TEST_F(UserData, RegistrationInPerUserStore)
     run();
     EXPECT_EQ(UserStore::readPath(QStringLiteral("velmor")), QStringLiteral("/elsewhere/velmor"));
     EXPECT_EQ(UserStore::readPath(QStringLiteral("Zavro")), QStringLiteral("/opt/zavro/Zavro"));
+    // A companion executable resolving the same name does not register.
+    exe = QStringLiteral("/elsewhere/velmor-cli");
+    run();
+    EXPECT_EQ(UserStore::readPath(QStringLiteral("velmor")), QStringLiteral("/elsewhere/velmor"));
+    EXPECT_EQ(UserStore::readPath(QStringLiteral("velmor-cli")), QString());
+    // A "_DV" build registers under the plain name.
+    exe = QStringLiteral("/dev/build/velmor_DV");
+    run();
+    EXPECT_EQ(UserStore::readPath(QStringLiteral("velmor")), QStringLiteral("/dev/build/velmor_DV"));
     // The store lives in the test home.
     EXPECT_TRUE(QFileInfo::exists(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
                                   + QStringLiteral("/QuarnellTools.conf")));

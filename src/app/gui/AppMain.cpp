@@ -30,7 +30,6 @@ spWait& WaitDlg()
 
 void Main(const QStringList& argumentsAfterProgram)
 {
-    Usr::sExeNm = exeBaseName(QCoreApplication::applicationFilePath());
     g_prompt = std::make_unique<GuiPrompt>();
     Usr::setPrompt(g_prompt.get());
     WaitDlg();  // created hidden; its messages belong to the main window later
