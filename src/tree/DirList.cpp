@@ -101,9 +101,13 @@ int hasSubfolder(const QString& path)
 
 bool folderTime(const QString& path, bool followLink, qint64* ns)
 {
-    if (path.isEmpty())
+    return folderTime(QFile::encodeName(path), followLink, ns);
+}
+
+bool folderTime(const QByteArray& p, bool followLink, qint64* ns)
+{
+    if (p.isEmpty())
         return false;
-    const QByteArray p = QFile::encodeName(path);
     struct stat st;
     const int rc = followLink ? ::stat(p.constData(), &st) : ::lstat(p.constData(), &st);
     if (rc != 0 || !S_ISDIR(st.st_mode))

@@ -3,6 +3,7 @@
 // metadata, no QFileInfo objects. Symbolic links are never followed below
 // the folder listed; names that do not survive the round trip through the
 // platform's file-name encoding are left out (they could not be named again).
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 #include <vector>
@@ -32,5 +33,7 @@ bool isFolder(const QString& path, bool followLink);
 // True when path is a folder (same link rule as isFolder); its last-modified
 // time in ns since the epoch goes to *ns when ns is not null.
 bool folderTime(const QString& path, bool followLink, qint64* ns);
+// The same for a path already in the platform's file-name encoding.
+bool folderTime(const QByteArray& encodedPath, bool followLink, qint64* ns);
 
 } // namespace velmor::dirlist

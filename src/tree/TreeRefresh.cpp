@@ -4,7 +4,11 @@
 #include "tree/DirList.h"
 #include "tree/FolderTreeImpl.h"
 
+#include <QFile>
 #include <algorithm>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace velmor {
 
@@ -86,37 +90,94 @@ void FolderTree::Impl::ExpNode(TreeNode* start, int iExp)
     }
 }
 
+namespace {
+
+// What one tick saw of a folder node: present as a folder (a link never
+// counts below the root) and its last-modified time.
+struct Seen {
+    bool looked = false;
+    bool present = false;
+    qint64 ns = 0;
+};
+
+qint64 nsOf(const struct stat& st)
+{
+    return qint64(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+}
+
+// Looks at every loaded child of `node` relative to the folder `fd` (one
+// single-component lookup each) and descends into children that have loaded
+// children of their own. Only the ancestors' descriptors are open at a time.
+void survey(const TreeNode* node, int fd, std::vector<Seen>& seen)
+{
+    for (const TreeNode* c : node->children) {
+        if (c->isPlaceholder())
+            continue;
+        const QByteArray name = QFile::encodeName(c->text);
+        struct stat st;
+        Seen s;
+        s.looked = true;
+        if (::fstatat(fd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode)) {
+            s.present = true;
+            s.ns = nsOf(st);
+        }
+        seen[size_t(c->number)] = s;
+        if (!s.present || c->children.empty() || c->isUnloaded())
+            continue;
+        const int cfd = ::openat(fd, name.constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (cfd < 0)
+            continue;  // vanished meanwhile: its children are seen as unknown and left alone
+        survey(c, cfd, seen);
+        ::close(cfd);
+    }
+}
+
+} // namespace
+
 void FolderTree::ChkUpd()
 {
     if (d->pauses > 0 || d->nodes.empty())
         return;
     d->compact();
-    // Node numbers grow with creation, so the live folder nodes in creation
-    // order are the numbers 0 .. nNdCnt in ascending order.
-    std::vector<int> numbers;
-    numbers.reserve(d->nodes.size());
-    for (const auto& n : d->nodes)
-        if (n->alive && n->number >= 0)
-            numbers.push_back(n->number);
-    for (int num : numbers) {
-        TreeNode* node = d->byNum.value(num, nullptr);
+    TreeNode* root = rootNode();
+    if (!root)
+        return;
+
+    // First look at the disk for every loaded node, then act on the nodes in
+    // number order (ascending; numbers grow with creation), so new nodes are
+    // numbered as if each node had been checked in turn.
+    std::vector<Seen> seen(size_t(d->nNdCnt) + 1);
+    {
+        // The root may be a link the user named; below it links never count.
+        const QByteArray rootPath = QFile::encodeName(root->text);
+        const int fd = ::open(rootPath.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        struct stat st;
+        if (fd < 0 || ::fstat(fd, &st) != 0) {
+            if (fd >= 0)
+                ::close(fd);
+            d->removeSubtree(root);  // the root folder is gone: the tree empties
+            return;
+        }
+        seen[0] = Seen{true, true, Impl::isDriveRoot(root->text) ? Impl::driveRootTime() : nsOf(st)};
+        survey(root, fd, seen);
+        ::close(fd);
+    }
+
+    for (size_t num = 0; num < seen.size(); ++num) {
+        const Seen& s = seen[num];
+        if (!s.looked)
+            continue;  // no such node, a placeholder's parent, or not reached
+        TreeNode* node = d->byNum.value(int(num), nullptr);
         if (!node)
             continue;  // removed earlier in this tick
-        const QString path = fullPath(node);
-        qint64 now = 0;
-        // The root may be a link the user named; below it links never count.
-        if (!dirlist::folderTime(path, node->parent == nullptr, &now)) {
+        if (!s.present) {
             d->removeSubtree(node);
-            if (d->nodes.empty())
-                break;  // the root folder is gone: the tree is empty
             continue;
         }
-        if (Impl::isDriveRoot(path))
-            now = Impl::driveRootTime();
         // Remembering the time reconciled spares an unchanged folder a new
         // listing at every tick; a later change shows a newer time.
-        if (now > d->times[size_t(num)] && d->UpdSub(node, path))
-            d->times[size_t(num)] = now;
+        if (s.ns > d->times[num] && d->UpdSub(node, fullPath(node)))
+            d->times[num] = s.ns;
     }
     d->compact();
 }
