@@ -12,21 +12,21 @@ namespace {
 const QString kFlagOn = QStringLiteral("1");
 const QString kFlagOff = QStringLiteral("0");
 
-const char* folderCondition(int mode)
+QString folderCondition(int mode)
 {
     switch (mode) {
-    case 1: return " Where sED in ('追加','削除')";
-    case 2: return " Where sED in ('追加','削除','除外','**')";
-    default: return " Where sED <> '比較'";
+    case 1: return QStringLiteral(" Where sED in ('追加','削除')");
+    case 2: return QStringLiteral(" Where sED in ('追加','削除','除外','**')");
+    default: return QStringLiteral(" Where sED <> '比較'");
     }
 }
 
-const char* fileCondition(int mode)
+QString fileCondition(int mode)
 {
     switch (mode) {
-    case 1: return " Where sED in ('上書','追加','削除')";
-    case 2: return " Where sED <> '同一'";
-    default: return "";
+    case 1: return QStringLiteral(" Where sED in ('上書','追加','削除')");
+    case 2: return QStringLiteral(" Where sED <> '同一'");
+    default: return QString();
     }
 }
 
@@ -95,15 +95,15 @@ bool LstFill(Session& s)
     auto& rows = grid.rows();
     grid.clear();
     QVariantList count(1);
-    s.oDb.R_PAry(QStringLiteral("Select Count(*) From tbFold") + QLatin1String(folderCondition(mode)), count);
+    s.oDb.R_PAry(QStringLiteral("Select Count(*) From tbFold") + folderCondition(mode), count);
     const long long nfEst = count[0].toLongLong();
-    s.oDb.R_PAry(QStringLiteral("Select Count(*) From tbFile") + QLatin1String(fileCondition(mode)), count);
+    s.oDb.R_PAry(QStringLiteral("Select Count(*) From tbFile") + fileCondition(mode), count);
     rows.reserve(size_t(nfEst + count[0].toLongLong()));
 
     long long r = 0;
     bool stopped = false;
     QString lastPath, lastU1, lastU2;
-    s.oDb.R_Ary(QStringLiteral("Select sPh, sU1, sEd, sU2, sAt From tbFold") + QLatin1String(folderCondition(mode))
+    s.oDb.R_Ary(QStringLiteral("Select sPh, sU1, sEd, sU2, sAt From tbFold") + folderCondition(mode)
                     + QStringLiteral(" Order By nNo"),
                 {}, [&](const RAry& b) {
                     for (long long i = 0; i < b.rowCount(); ++i) {
@@ -128,7 +128,7 @@ bool LstFill(Session& s)
         return false;  // a partial folder list; the result commands stay as they were
 
     s.oDb.R_Ary(QStringLiteral("Select sPh, sFL, nS1, sU1, sED, nS2, sU2, sAt From tbFile")
-                    + QLatin1String(fileCondition(mode)) + QStringLiteral(" Order By nNo"),
+                    + fileCondition(mode) + QStringLiteral(" Order By nNo"),
                 {}, [&](const RAry& b) {
                     for (long long i = 0; i < b.rowCount(); ++i) {
                         ResultRow row;

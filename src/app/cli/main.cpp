@@ -1,9 +1,35 @@
+// velmor-cli: the comparison and synchronisation engines without a window.
+#include "app/cli/CliCommon.h"
+
 #include <QCoreApplication>
 #include <cstdio>
+
+namespace velmor::cli {
+
+const std::vector<Command>& commands()
+{
+    static const std::vector<Command> all = {
+        {"compare", "compare SRC with DST and print the result list", cliCompare},
+    };
+    return all;
+}
+
+} // namespace velmor::cli
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    std::fputs("usage: velmor-cli --help\n", stdout);
-    return 0;
+    using namespace velmor::cli;
+    QStringList args = QCoreApplication::arguments().mid(1);
+    if (args.isEmpty() || args.first() == QLatin1String("--help") || args.first() == QLatin1String("-h")) {
+        const QByteArray u = usage(commands()).toUtf8();
+        std::fwrite(u.constData(), 1, size_t(u.size()), args.isEmpty() ? stderr : stdout);
+        return args.isEmpty() ? kExitUsage : kExitOk;
+    }
+    const QString name = args.takeFirst();
+    for (const Command& c : commands())
+        if (name == QLatin1String(c.name))
+            return c.run(args);
+    printError(QStringLiteral("unknown command ") + name + QStringLiteral("; velmor-cli --help shows the usage"));
+    return kExitUsage;
 }

@@ -1,0 +1,292 @@
+#include "app/cli/CliCommon.h"
+
+#include "env/Usr.h"
+#include "env/yIni.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace velmor::cli {
+
+namespace {
+
+// Switch options in the order of the switches 0 to 7.
+const char* const kSwitches[8] = {"--keep-newer",       "--delete",          "--log",
+                                  "--backup",           "--trash",           "--protect-readonly",
+                                  "--protect-hidden",   "--protect-system"};
+
+const char* const kOptionHelp =
+    "Options:\n"
+    "  --check REL            tick folder REL of SRC (\"/\"-separated, \".\" for SRC) and every\n"
+    "                         folder below it; without any --check every folder is ticked\n"
+    "  --uncheck REL          untick folder REL and every folder below it\n"
+    "                         (--check and --uncheck apply in command-line order)\n"
+    "  --keep-newer           do not overwrite destination files that are newer\n"
+    "  --delete               delete what exists only in the destination\n"
+    "  --log                  write the history log below the history folder\n"
+    "  --backup               keep old copies below the history folder\n"
+    "  --trash                delete into the trash\n"
+    "  --protect-readonly     leave read-only destination items alone\n"
+    "  --protect-hidden       leave hidden destination items alone\n"
+    "  --protect-system       leave system destination items alone\n"
+    "  --history DIR          the history/backup folder\n"
+    "  --filter-exclude TEXT  leave out files matching TEXT (comma-separated patterns)\n"
+    "  --filter-only TEXT     take only files matching TEXT\n"
+    "  --exclude TEXT         source files matching TEXT are not copied\n"
+    "  --protect TEXT         destination files matching TEXT are not overwritten or deleted\n"
+    "  --mode 0|1|2           rows listed: 0 all, 1 overwrite/add/delete, 2 all but identical\n"
+    "  --data DIR             the user data folder (default: as the desktop program)\n"
+    "  --help                 this text\n"
+    "\n"
+    "Output: one line per result row, 12 TAB-separated columns (number, folder, name,\n"
+    "extension, size 1, date 1, action flag, status, size 2, date 2, attributes, result).\n"
+    "Exit status: 0 done, 1 the run ended with an error, 2 bad arguments or a refused run.\n";
+
+QString cell(const QString& t)
+{
+    if (!t.contains(QLatin1Char('\t')) && !t.contains(QLatin1Char('\n')) && !t.contains(QLatin1Char('\r')))
+        return t;
+    QString o = t;
+    o.replace(QLatin1Char('\t'), QLatin1String("\\t"));
+    o.replace(QLatin1Char('\n'), QLatin1String("\\n"));
+    o.replace(QLatin1Char('\r'), QLatin1String("\\r"));
+    return o;
+}
+
+QString absolute(const QString& path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+} // namespace
+
+bool parseOptions(const QStringList& args, Options& o, QString& err)
+{
+    QStringList positional;
+    for (int i = 0; i < args.size(); ++i) {
+        QString a = args[i];
+        QString inlineValue;
+        bool hasInline = false;
+        if (a.startsWith(QLatin1String("--")) && a.contains(QLatin1Char('='))) {
+            const qsizetype eq = a.indexOf(QLatin1Char('='));
+            inlineValue = a.mid(eq + 1);
+            a = a.left(eq);
+            hasInline = true;
+        }
+        const auto value = [&](QString& out) {
+            if (hasInline) {
+                out = inlineValue;
+                return true;
+            }
+            if (i + 1 >= args.size()) {
+                err = a + QStringLiteral(" needs a value");
+                return false;
+            }
+            out = args[++i];
+            return true;
+        };
+        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+            o.help = true;
+            continue;
+        }
+        int sw = -1;
+        for (int k = 0; k < 8; ++k)
+            if (a == QLatin1String(kSwitches[k]))
+                sw = k;
+        if (sw >= 0) {
+            if (hasInline) {
+                err = a + QStringLiteral(" takes no value");
+                return false;
+            }
+            o.panel.chRet[size_t(sw)] = true;
+            continue;
+        }
+        QString v;
+        if (a == QLatin1String("--check") || a == QLatin1String("--uncheck")) {
+            if (!value(v))
+                return false;
+            const bool on = a == QLatin1String("--check");
+            o.ticks.emplace_back(on, v);
+            o.anyCheck = o.anyCheck || on;
+        } else if (a == QLatin1String("--history")) {
+            if (!value(o.panel.txFold))
+                return false;
+        } else if (a == QLatin1String("--filter-exclude") || a == QLatin1String("--filter-only")) {
+            if (!value(o.panel.txFlt))
+                return false;
+            o.panel.cbFlt = a == QLatin1String("--filter-exclude") ? 1 : 2;
+        } else if (a == QLatin1String("--exclude")) {
+            if (!value(o.panel.txJogai))
+                return false;
+        } else if (a == QLatin1String("--protect")) {
+            if (!value(o.panel.txHogo))
+                return false;
+        } else if (a == QLatin1String("--mode")) {
+            if (!value(v))
+                return false;
+            if (v != QLatin1String("0") && v != QLatin1String("1") && v != QLatin1String("2")) {
+                err = QStringLiteral("--mode takes 0, 1 or 2, not ") + v;
+                return false;
+            }
+            o.mode = v.toInt();
+        } else if (a == QLatin1String("--data")) {
+            if (!value(o.dataDir))
+                return false;
+            if (o.dataDir.isEmpty()) {
+                err = QStringLiteral("--data needs a folder");
+                return false;
+            }
+        } else if (a.startsWith(QLatin1Char('-')) && a.size() > 1) {
+            err = QStringLiteral("unknown option ") + a;
+            return false;
+        } else {
+            positional.append(args[i]);
+        }
+    }
+    if (o.help)
+        return true;
+    if (positional.size() != 2) {
+        err = QStringLiteral("expected SRC and DST, got %1 folder argument(s)").arg(positional.size());
+        return false;
+    }
+    o.src = positional[0];
+    o.dst = positional[1];
+    if (o.src.isEmpty() || o.dst.isEmpty()) {
+        err = QStringLiteral("SRC and DST must not be empty");
+        return false;
+    }
+    return true;
+}
+
+QString usage(const std::vector<Command>& commands)
+{
+    QString u = QStringLiteral("Usage:\n");
+    for (const Command& c : commands)
+        u += QStringLiteral("  velmor-cli %1 SRC DST [options]   %2\n")
+                 .arg(QLatin1String(c.name), QString::fromUtf8(c.summary));
+    return u + QStringLiteral("\n") + QLatin1String(kOptionHelp);
+}
+
+void printError(const QString& text)
+{
+    QString t = text;
+    t.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    const QByteArray b = t.toUtf8() + '\n';
+    std::fwrite(b.constData(), 1, size_t(b.size()), stderr);
+    std::fflush(stderr);
+}
+
+void StderrPrompt::message(const QString& text) { printError(text); }
+
+bool StderrPrompt::question(const QString& text)
+{
+    printError(text);
+    return false;
+}
+
+QString StderrPrompt::input(const QString&, const QString& defaultText) { return defaultText; }
+QString StderrPrompt::pickFolder(const QString&, const QString&) { return {}; }
+QString StderrPrompt::pickFile(const QString&, const QString&, const QString&) { return {}; }
+
+CliRun::CliRun() { Usr::setPrompt(&prompt); }
+
+CliRun::~CliRun() { Usr::setPrompt(nullptr); }
+
+int CliRun::setUp(const QStringList& args, const std::vector<Command>& cmds)
+{
+    QString err;
+    if (!parseOptions(args, opt, err)) {
+        printError(err);
+        printError(QStringLiteral("velmor-cli --help shows the usage"));
+        return kExitUsage;
+    }
+    if (opt.help) {
+        const QByteArray u = usage(cmds).toUtf8();
+        std::fwrite(u.constData(), 1, size_t(u.size()), stdout);
+        return kExitOk;
+    }
+
+    Usr::sExeNm = QStringLiteral("velmor");
+    if (!opt.dataDir.isEmpty()) {
+        const QString dir = absolute(opt.dataDir);
+        yIni::F_CreateFld(dir);
+        if (!QFileInfo(dir).isDir()) {
+            printError(dir + QStringLiteral(": the user data folder cannot be created"));
+            return kExitUsage;
+        }
+        Usr::sUsrDt = dir.endsWith(QLatin1Char('/')) ? dir : dir + QLatin1Char('/');
+    } else {
+        yIni().W_UserData();
+    }
+
+    tree1.setChkBx(true);
+    tree1.setRoot(absolute(opt.src));
+    tree1.ExpndALL(2, true);
+    tree2.setRoot(absolute(opt.dst));
+    if (!tree1.rootFellBack() && !applyTicks(err)) {
+        printError(err);
+        return kExitUsage;
+    }
+
+    session.progress = &progress;
+    session.tree1 = &tree1;
+    session.tree2 = &tree2;
+    session.panel = opt.panel;
+    session.nDispMd = opt.mode;
+    return -1;
+}
+
+bool CliRun::applyTicks(QString& err)
+{
+    const QString root = tree1.Root();
+    const auto tick = [&](const QString& rel, bool on) {
+        QString r = rel;
+        while (r.startsWith(QLatin1Char('/')))
+            r.remove(0, 1);
+        while (r.endsWith(QLatin1Char('/')))
+            r.chop(1);
+        if (r == QLatin1String("."))
+            r.clear();
+        const QString full = r.isEmpty() ? root
+                             : root.endsWith(QLatin1Char('/')) ? root + r
+                                                                : root + QLatin1Char('/') + r;
+        tree1.setPath(full);
+        if (tree1.Path() != full) {
+            err = QStringLiteral("no folder %1 in %2").arg(rel, root);
+            return false;
+        }
+        tree1.SetChkBx(on);
+        return true;
+    };
+    if (!opt.anyCheck && !tick(QStringLiteral("."), true))
+        return false;
+    for (const auto& [on, rel] : opt.ticks)
+        if (!tick(rel, on))
+            return false;
+    tree1.setPath(root);
+    return true;
+}
+
+void printTable(const ResultTable& table, std::FILE* out)
+{
+    QByteArray buf;
+    buf.reserve(1 << 20);
+    for (const ResultRow& row : table.rows()) {
+        QString line;
+        for (int c = 1; c <= 12; ++c) {
+            if (c > 1)
+                line += QLatin1Char('\t');
+            line += cell(row.text(c));
+        }
+        buf += line.toUtf8();
+        buf += '\n';
+        if (buf.size() >= (1 << 20) - 4096) {
+            std::fwrite(buf.constData(), 1, size_t(buf.size()), out);
+            buf.clear();
+        }
+    }
+    std::fwrite(buf.constData(), 1, size_t(buf.size()), out);
+    std::fflush(out);
+}
+
+} // namespace velmor::cli

@@ -1,0 +1,98 @@
+#pragma once
+// What every velmor-cli command shares: option parsing, the set-up that the
+// desktop program's main window would do (user data folder, trees, ticks,
+// session), the stderr prompt and the result table printer.
+#include "compare/Session.h"
+#include "env/Progress.h"
+#include "env/Prompt.h"
+#include "tree/FolderTree.h"
+
+#include <QString>
+#include <QStringList>
+#include <cstdio>
+#include <utility>
+#include <vector>
+
+namespace velmor::cli {
+
+// Exit statuses.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;   // the run ended with an error (message on stderr)
+inline constexpr int kExitUsage = 2;    // bad arguments, or a run the engine refused
+
+// One command of the tool: `velmor-cli <name> ...`.
+struct Command {
+    const char* name;
+    const char* summary;                 // one line for the usage text
+    int (*run)(const QStringList& args); // arguments after the command name
+};
+
+struct Options {
+    QString src, dst;
+    // --check / --uncheck in command-line order: (tick?, folder relative to SRC).
+    std::vector<std::pair<bool, QString>> ticks;
+    bool anyCheck = false;
+    TaskPanel panel;
+    int mode = 0;        // display mode
+    QString dataDir;     // --data, "" for the program's own choice
+    bool help = false;
+};
+
+// Parses the arguments that follow the command name. Returns false and an
+// explanation in err for bad arguments.
+bool parseOptions(const QStringList& args, Options& o, QString& err);
+
+// The usage text for the given commands (options included).
+QString usage(const std::vector<Command>& commands);
+
+// Messages on stderr, one line each (a CR inside a message becomes a blank);
+// questions and pickers answer "cancel", text input the default text.
+class StderrPrompt : public Prompt {
+public:
+    void message(const QString& text) override;
+    bool question(const QString& text) override;
+    QString input(const QString& prompt, const QString& defaultText) override;
+    QString pickFolder(const QString& title, const QString& start) override;
+    QString pickFile(const QString& title, const QString& filter, const QString& start) override;
+};
+
+// Prints a line of the program's own on stderr.
+void printError(const QString& text);
+
+// One run of a command: the state of a main window without a window.
+class CliRun {
+public:
+    CliRun();
+    ~CliRun();
+    CliRun(const CliRun&) = delete;
+    CliRun& operator=(const CliRun&) = delete;
+
+    // Parses args, resolves the user data folder, loads SRC into the
+    // folder 1 tree (every level, ticks applied) and DST into the folder 2
+    // tree, and fills the session. Returns -1 when the command may go on,
+    // otherwise the exit status (usage printed for --help, a message on
+    // stderr for bad arguments).
+    int setUp(const QStringList& args, const std::vector<Command>& commands);
+
+    Options opt;
+    FolderTree tree1, tree2;
+    HeadlessProgress progress;
+    StderrPrompt prompt;
+    Session session;
+
+private:
+    bool applyTicks(QString& err);
+};
+
+// Prints the grid on out: one line per row, the 12 columns separated by TAB,
+// UTF-8, LF. TAB, LF and CR inside a cell are written as \t, \n and \r.
+void printTable(const ResultTable& table, std::FILE* out);
+
+// The commands (CliCompare.cpp, CliSync.cpp).
+int cliCompare(const QStringList& args);
+int cliSync(const QStringList& args);
+
+// All commands of the tool, in usage order (main.cpp).
+const std::vector<Command>& commands();
+
+} // namespace velmor::cli

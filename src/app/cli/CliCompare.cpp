@@ -1,0 +1,25 @@
+// velmor-cli compare SRC DST [options]: compares and prints the result list.
+#include "app/cli/CliCommon.h"
+#include "compare/Compare.h"
+
+namespace velmor::cli {
+
+int cliCompare(const QStringList& args)
+{
+    CliRun run;
+    if (const int rc = run.setUp(args, commands()); rc >= 0)
+        return rc;
+    switch (CmpRun(run.session)) {
+    case CmpOutcome::Done:
+        printTable(run.session.vSpr, stdout);
+        return kExitOk;
+    case CmpOutcome::Refused:
+        return kExitUsage;
+    case CmpOutcome::Stopped:
+    case CmpOutcome::Failed:
+        break;
+    }
+    return kExitFailed;
+}
+
+} // namespace velmor::cli
