@@ -1,0 +1,198 @@
+// The file-system primitives: fail-safe copy, links never followed, byte
+// names, removal of read-only content, merging moves.
+#include "SyncFixture.h"
+
+#include "sync/FsOps.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velmor::test {
+namespace {
+
+using namespace fsops;
+
+QStringList leftovers(const QString& dir)
+{
+    QStringList out;
+    for (const QString& n : QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+        if (n.contains(QLatin1String(".velmor~")))
+            out << n;
+    return out;
+}
+
+struct timespec mtimeOf(const QString& path)
+{
+    struct stat st {};
+    ::lstat(QFile::encodeName(path).constData(), &st);
+    return st.st_mtim;
+}
+
+class FsOpsTest : public SyncFixture {};
+
+TEST_F(FsOpsTest, CopyItemKeepsTimesAndModeAndReplacesAtomically)
+{
+    src(QStringLiteral("a.txt"), "new content");
+    // Sub-second precision survives too.
+    const QByteArray a = QFile::encodeName(p1(QStringLiteral("a.txt")));
+    struct timespec ts[2] = {{1600000000, 123456789}, {1600000000, 987654321}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, a.constData(), ts, 0), 0);
+    ASSERT_EQ(::chmod(a.constData(), 0640), 0);
+    dst(QStringLiteral("a.txt"), "old");
+
+    ASSERT_TRUE(CopyItem(a, native(p2(QStringLiteral("a.txt")))).ok());
+    EXPECT_EQ(readFile(p2(QStringLiteral("a.txt"))), QByteArray("new content"));
+    const struct timespec m = mtimeOf(p2(QStringLiteral("a.txt")));
+    EXPECT_EQ(m.tv_sec, 1600000000);
+    EXPECT_EQ(m.tv_nsec, 987654321);
+    EXPECT_EQ(QFileInfo(p2(QStringLiteral("a.txt"))).permissions() & 0x7777,
+              QFileInfo(p1(QStringLiteral("a.txt"))).permissions() & 0x7777);
+    EXPECT_TRUE(leftovers(f2).isEmpty());
+
+    // An empty file, and a missing source (nothing created, nothing left).
+    src(QStringLiteral("empty"), "");
+    EXPECT_TRUE(CopyItem(native(p1(QStringLiteral("empty"))), native(p2(QStringLiteral("empty")))).ok());
+    EXPECT_TRUE(QFileInfo(p2(QStringLiteral("empty"))).isFile());
+    EXPECT_FALSE(CopyItem(native(p1(QStringLiteral("gone"))), native(p2(QStringLiteral("gone")))).ok());
+    EXPECT_FALSE(exists(native(p2(QStringLiteral("gone")))));
+    // A folder is never replaced by a file.
+    makeDir(p2(QStringLiteral("dir")));
+    EXPECT_FALSE(CopyItem(a, native(p2(QStringLiteral("dir")))).ok());
+    EXPECT_TRUE(QFileInfo(p2(QStringLiteral("dir"))).isDir());
+    EXPECT_TRUE(leftovers(f2).isEmpty());
+}
+
+TEST_F(FsOpsTest, CopyItemRefusesReadOnlyTargetEvenForRoot)
+{
+    src(QStringLiteral("r.txt"), "new");
+    dst(QStringLiteral("r.txt"), "old");
+    ASSERT_EQ(::chmod(QFile::encodeName(p2(QStringLiteral("r.txt"))).constData(), 0444), 0);
+    const FsResult r = CopyItem(native(p1(QStringLiteral("r.txt"))), native(p2(QStringLiteral("r.txt"))));
+    EXPECT_FALSE(r.ok());
+    EXPECT_TRUE(r.error.contains(QLatin1String("read-only")));
+    EXPECT_EQ(readFile(p2(QStringLiteral("r.txt"))), QByteArray("old"));
+    CopyOptions own;
+    own.refuseReadOnlyTarget = false;
+    EXPECT_TRUE(CopyItem(native(p1(QStringLiteral("r.txt"))), native(p2(QStringLiteral("r.txt"))), own).ok());
+    EXPECT_EQ(readFile(p2(QStringLiteral("r.txt"))), QByteArray("new"));
+}
+
+TEST_F(FsOpsTest, FailedCopyLeavesOldFileAndNoTemporary)
+{
+    // A write limit makes the copy fail half-way (works for root as well).
+    src(QStringLiteral("big.bin"), QByteArray(1 << 20, 'x'));
+    dst(QStringLiteral("big.bin"), "old version");
+    struct rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 64 * 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const FsResult r = CopyItem(native(p1(QStringLiteral("big.bin"))), native(p2(QStringLiteral("big.bin"))));
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_FALSE(r.ok());
+    EXPECT_EQ(readFile(p2(QStringLiteral("big.bin"))), QByteArray("old version"));
+    EXPECT_TRUE(leftovers(f2).isEmpty()) << leftovers(f2).join(u' ').toStdString();
+}
+
+TEST_F(FsOpsTest, LinksAreCopiedAndRemovedAsLinks)
+{
+    const QString outside = tmp.path() + QStringLiteral("/outside");
+    writeFile(outside + QStringLiteral("/keep.txt"), "outside");
+    src(QStringLiteral("tree/f.txt"), "f");
+    ASSERT_TRUE(QFile::link(outside, p1(QStringLiteral("tree/dirlink"))));
+    ASSERT_TRUE(QFile::link(QStringLiteral("f.txt"), p1(QStringLiteral("tree/filelink"))));
+    ASSERT_TRUE(QFile::link(QStringLiteral("nowhere"), p1(QStringLiteral("tree/dangling"))));
+
+    ASSERT_TRUE(CopyTree(native(p1(QStringLiteral("tree"))), native(p2(QStringLiteral("tree")))).ok());
+    EXPECT_EQ(QFileInfo(p2(QStringLiteral("tree/dirlink"))).symLinkTarget(), outside);
+    EXPECT_TRUE(QFileInfo(p2(QStringLiteral("tree/filelink"))).isSymLink());
+    EXPECT_TRUE(QFileInfo(p2(QStringLiteral("tree/dangling"))).isSymLink());
+    EXPECT_EQ(mtimeOf(p2(QStringLiteral("tree/dirlink"))).tv_sec, mtimeOf(p1(QStringLiteral("tree/dirlink"))).tv_sec);
+    // The linked folder's content was not copied into folder 2.
+    EXPECT_TRUE(QFileInfo(p2(QStringLiteral("tree/dirlink"))).isSymLink());
+
+    // A link at the destination is replaced, not written through.
+    ASSERT_TRUE(QFile::link(outside + QStringLiteral("/keep.txt"), p2(QStringLiteral("over.txt"))));
+    src(QStringLiteral("over.txt"), "mine");
+    ASSERT_TRUE(CopyItem(native(p1(QStringLiteral("over.txt"))), native(p2(QStringLiteral("over.txt")))).ok());
+    EXPECT_FALSE(QFileInfo(p2(QStringLiteral("over.txt"))).isSymLink());
+    EXPECT_EQ(readFile(outside + QStringLiteral("/keep.txt")), QByteArray("outside"));
+
+    // Removing the tree removes the links, never what they point at.
+    ASSERT_TRUE(RemoveItem(native(p2(QStringLiteral("tree")))).ok());
+    EXPECT_FALSE(exists(native(p2(QStringLiteral("tree")))));
+    EXPECT_EQ(readFile(outside + QStringLiteral("/keep.txt")), QByteArray("outside"));
+    // Emptying a "container" that is a link to a folder touches nothing behind it.
+    ASSERT_TRUE(QFile::link(outside, p2(QStringLiteral("box"))));
+    EXPECT_EQ(RemoveFilesIn(native(p2(QStringLiteral("box")))), 0);
+    EXPECT_TRUE(QFileInfo::exists(outside + QStringLiteral("/keep.txt")));
+}
+
+TEST_F(FsOpsTest, TreesKeepTimesModesAndByteNames)
+{
+    const QByteArray odd("\xff\xfe-latin1-\xe9.txt");  // not valid UTF-8
+    src(QStringLiteral("t/sub/a.txt"), "a", At(2));
+    ASSERT_TRUE(QFile(p1(QStringLiteral("t/sub/a.txt"))).setPermissions(QFile::ReadOwner | QFile::ReadGroup));
+    const QByteArray oddSrc = native(p1(QStringLiteral("t/sub"))) + '/' + odd;
+    {
+        FILE* f = ::fopen(oddSrc.constData(), "w");
+        ASSERT_NE(f, nullptr);
+        ::fputs("odd", f);
+        ::fclose(f);
+    }
+    ASSERT_EQ(::chmod(native(p1(QStringLiteral("t/sub"))).constData(), 0555), 0);
+    setMTime(p1(QStringLiteral("t/sub")), At(3));
+    setMTime(p1(QStringLiteral("t")), At(4));
+
+    ASSERT_TRUE(CopyTree(native(p1(QStringLiteral("t"))), native(p2(QStringLiteral("t")))).ok());
+    const QByteArray oddDst = native(p2(QStringLiteral("t/sub"))) + '/' + odd;
+    EXPECT_EQ(kindOf(oddDst), Kind::File);
+    EXPECT_EQ(QFileInfo(p2(QStringLiteral("t/sub"))).lastModified(), At(3));
+    EXPECT_EQ(QFileInfo(p2(QStringLiteral("t"))).lastModified(), At(4));
+    EXPECT_EQ(QFileInfo(p2(QStringLiteral("t/sub/a.txt"))).lastModified(), At(2));
+    EXPECT_FALSE(OwnerWritable(p2(QStringLiteral("t/sub"))));
+    EXPECT_FALSE(OwnerWritable(p2(QStringLiteral("t/sub/a.txt"))));
+
+    // Removal goes through read-only folders and files, and byte names.
+    ASSERT_TRUE(RemoveItem(native(p2(QStringLiteral("t")))).ok());
+    EXPECT_FALSE(exists(native(p2(QStringLiteral("t")))));
+}
+
+TEST_F(FsOpsTest, MoveMergesIntoExistingFolderAndLosesNothing)
+{
+    dst(QStringLiteral("from/a.txt"), "new a");
+    dst(QStringLiteral("from/sub/b.txt"), "new b");
+    dst(QStringLiteral("from/sub/c"), "c is a file here");
+    dst(QStringLiteral("to/a.txt"), "old a");
+    dst(QStringLiteral("to/sub/keep.txt"), "kept");
+    dst(QStringLiteral("to/sub/c/inner.txt"), "c was a folder");
+
+    ASSERT_TRUE(MoveItem(native(p2(QStringLiteral("from"))), native(p2(QStringLiteral("to")))).ok());
+    EXPECT_FALSE(exists(native(p2(QStringLiteral("from")))));
+    EXPECT_EQ(readFile(p2(QStringLiteral("to/a.txt"))), QByteArray("new a"));
+    EXPECT_EQ(readFile(p2(QStringLiteral("to/sub/b.txt"))), QByteArray("new b"));
+    EXPECT_EQ(readFile(p2(QStringLiteral("to/sub/keep.txt"))), QByteArray("kept"));
+    EXPECT_EQ(readFile(p2(QStringLiteral("to/sub/c"))), QByteArray("c is a file here"));
+
+    // Plain moves: onto nothing, and a missing source fails.
+    EXPECT_TRUE(MoveItem(native(p2(QStringLiteral("to"))), native(p2(QStringLiteral("moved")))).ok());
+    EXPECT_EQ(readFile(p2(QStringLiteral("moved/a.txt"))), QByteArray("new a"));
+    EXPECT_FALSE(MoveItem(native(p2(QStringLiteral("to"))), native(p2(QStringLiteral("x")))).ok());
+    // A file never lands on a folder.
+    dst(QStringLiteral("f.txt"), "f");
+    EXPECT_FALSE(MoveItem(native(p2(QStringLiteral("f.txt"))), native(p2(QStringLiteral("moved")))).ok());
+    EXPECT_EQ(readFile(p2(QStringLiteral("f.txt"))), QByteArray("f"));
+}
+
+} // namespace
+} // namespace velmor::test

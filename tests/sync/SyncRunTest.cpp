@@ -1,0 +1,263 @@
+// The run: preparation checks and their messages, the walk over the grid,
+// flags and marks, the stop button, re-entry, and the finish on every path.
+#include "SyncFixture.h"
+
+#include "sync/SyncPlan.h"
+
+#include <QDate>
+#include <QFileInfo>
+
+namespace velmor::test {
+namespace {
+
+class SyncRunTest : public SyncFixture {
+protected:
+    QString today() const { return QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")); }
+    void expectFinished()
+    {
+        EXPECT_TRUE(session.syncEnabled);
+        EXPECT_TRUE(session.ftpEnabled);
+        EXPECT_FALSE(session.bRunning);
+        EXPECT_FALSE(progress.bRun());
+    }
+};
+
+TEST_F(SyncRunTest, HistoryFolderChecksRefuseBeforeAnythingChanges)
+{
+    src(QStringLiteral("a.txt"), "a");
+    fileRow(QString(), QStringLiteral("a"), QStringLiteral("txt"), QStringLiteral("追加"));
+    int focused = 0;
+    SyncHooks hooks;
+    hooks.focusFold = [&] { ++focused; };
+    freezeSource();
+
+    options(true, false, false);
+    session.panel.txFold.clear();
+    SyncReport rep = SyncRun(session, hooks);
+    EXPECT_EQ(rep.outcome, SyncReport::Outcome::Refused);
+    EXPECT_EQ(prompt->messages, QStringList{QStringLiteral("更新履歴とﾊﾞｯｸｱｯﾌﾟの保存先を指定して下さい")});
+    expectFinished();
+
+    session.panel.txFold = tmp.path() + QStringLiteral("/nowhere/");
+    options(false, true, false);
+    session.panel.txFold = tmp.path() + QStringLiteral("/nowhere/");
+    rep = SyncRun(session, hooks);
+    EXPECT_EQ(rep.outcome, SyncReport::Outcome::Refused);
+    EXPECT_EQ(prompt->messages.value(1), QStringLiteral("更新履歴･ﾊﾞｯｸｱｯﾌﾟの保存先で指定されている\r") + tmp.path()
+                                             + QStringLiteral("/nowhere/が存在しません"));
+    EXPECT_EQ(focused, 2);
+
+    // The log cannot be created (a file named "Log" is in the way): refused
+    // with a message, before any row is touched.
+    options(true, false, false);
+    writeFile(bk + QStringLiteral("/Log"), "not a folder");
+    rep = SyncRun(session, hooks);
+    EXPECT_EQ(rep.outcome, SyncReport::Outcome::Refused);
+    EXPECT_EQ(prompt->messages.size(), 3);
+    EXPECT_TRUE(prompt->messages.value(2).startsWith(QStringLiteral("更新履歴のﾛｸﾞﾌｧｲﾙを作成できないため同期を中止しました\r")));
+    expectFinished();
+    EXPECT_FALSE(QFileInfo::exists(p2(QStringLiteral("a.txt"))));
+    EXPECT_EQ(session.vSpr.row(0).flag, QStringLiteral("1"));
+    EXPECT_TRUE(session.vSpr.row(0).result.isEmpty());
+
+    // Log and backup off: the history field is not even looked at.
+    options(false, false, false);
+    session.panel.txFold = tmp.path() + QStringLiteral("/nowhere");
+    rep = SyncRun(session, hooks);
+    EXPECT_EQ(rep.outcome, SyncReport::Outcome::Completed);
+    EXPECT_EQ(prompt->messages.size(), 3);
+    EXPECT_EQ(session.vSpr.row(0).result, QStringLiteral("追加"));
+    EXPECT_FALSE(QFileInfo::exists(tmp.path() + QStringLiteral("/nowhere")));
+}
+
+TEST_F(SyncRunTest, RootsThatAreMissingOrNestedAreRefused)
+{
+    dst(QStringLiteral("x.txt"), "x");
+    fileRow(QString(), QStringLiteral("x"), QStringLiteral("txt"), QStringLiteral("削除"));
+    options(false, false, false);
+
+    session.sFld2 = f1 + QStringLiteral("/inner");
+    makeDir(session.sFld2);
+    session.sFld1 = f1;
+    freezeSource();
+    EXPECT_EQ(run().outcome, SyncReport::Outcome::Refused);
+    session.sFld1 = session.sFld2;
+    session.sFld2 = f1;
+    EXPECT_EQ(run().outcome, SyncReport::Outcome::Refused);
+    session.sFld1 = f1;
+    session.sFld2 = tmp.path() + QStringLiteral("/unplugged");
+    EXPECT_EQ(run().outcome, SyncReport::Outcome::Refused);
+    EXPECT_EQ(prompt->messages.value(2), QStringLiteral("同期先で指定されている\r") + session.sFld2
+                                             + QStringLiteral("が存在しません"));
+    EXPECT_FALSE(QFileInfo::exists(session.sFld2));
+    EXPECT_EQ(prompt->messages.size(), 3);
+    EXPECT_EQ(session.vSpr.row(0).flag, QStringLiteral("1"));
+    expectFinished();
+}
+
+TEST_F(SyncRunTest, WalksInNumberOrderAndMarksEveryRow)
+{
+    src(QStringLiteral("web/new/page.html"), "page");
+    src(QStringLiteral("web/.htaccess"), "deny", At(4));
+    dst(QStringLiteral("web/.htaccess"), "allow", At(3));
+    src(QStringLiteral("README"), "readme");
+    src(QStringLiteral("web/new2/in.txt"), "in");
+    src(QStringLiteral("ex.txt"), "forced", At(6));
+    dst(QStringLiteral("ex.txt"), "excluded", At(5));
+    dst(QStringLiteral("left.txt"), "left alone");
+    makeDir(p2(QStringLiteral("web")));
+
+    folderRow(QStringLiteral("web/new"), QStringLiteral("追加"));                                          // 1
+    folderRow(QStringLiteral("web/new2"), QStringLiteral("空追"));                                         // 2
+    fileRow(QStringLiteral("web"), QString(), QStringLiteral("htaccess"), QStringLiteral("上書"));       // 3
+    fileRow(QString(), QStringLiteral("README"), QString(), QStringLiteral("追加"));                     // 4
+    fileRow(QStringLiteral("web/new2"), QStringLiteral("in"), QStringLiteral("txt"), QStringLiteral("追加")); // 5 needs row 2
+    fileRow(QString(), QStringLiteral("ex"), QStringLiteral("txt"), QStringLiteral("除外"));             // 6 forced
+    fileRow(QString(), QStringLiteral("vanished"), QStringLiteral("txt"), QStringLiteral("追加"));       // 7 fails
+    fileRow(QString(), QStringLiteral("same"), QStringLiteral("txt"), QStringLiteral("同一"));           // 8 no-op
+    fileRow(QString(), QStringLiteral("left"), QStringLiteral("txt"), QStringLiteral("削除"), QStringLiteral("0"));
+    // The user sorted the grid by another column: reversed.
+    std::reverse(session.vSpr.rows().begin(), session.vSpr.rows().end());
+    options(true, false, false);
+    QList<int> failedRows;
+    QList<int> shown;
+    SyncHooks hooks;
+    hooks.rowFailed = [&](int r, const QString& why) {
+        failedRows << r;
+        EXPECT_FALSE(why.isEmpty());
+    };
+    hooks.showRow = [&](int r) { shown << r; };
+    freezeSource();
+
+    const SyncReport rep = SyncRun(session, hooks);
+    EXPECT_EQ(rep.outcome, SyncReport::Outcome::Completed);
+    EXPECT_EQ(rep.processed, 8);
+    EXPECT_EQ(rep.failed, 1);
+    EXPECT_TRUE(rep.sBkFld.isEmpty());
+    const ResultTable& g = session.vSpr;
+    for (int r = 0; r < g.rowCount(); ++r)
+        EXPECT_EQ(g.row(r).no, r + 1);
+    const QStringList results = {QStringLiteral("追加"), QStringLiteral("空追"), QStringLiteral("上書"),
+                                 QStringLiteral("追加"), QStringLiteral("追加"), QStringLiteral("上書"),
+                                 QStringLiteral("追加 Err"), QStringLiteral("同一"), QString()};
+    const QStringList flags = {"2", "2", "2", "2", "2", "2", "1", "2", "0"};
+    for (int r = 0; r < g.rowCount(); ++r) {
+        EXPECT_EQ(g.row(r).result, results[r]) << "row " << r + 1;
+        EXPECT_EQ(g.row(r).flag, flags[r]) << "row " << r + 1;
+        EXPECT_EQ(g.row(r).red, r == 6) << "row " << r + 1;
+    }
+    EXPECT_EQ(failedRows, QList<int>{6});
+    EXPECT_EQ(shown.size(), 10);
+    EXPECT_EQ(shown.last(), 0);
+    EXPECT_EQ(readFile(p2(QStringLiteral("web/.htaccess"))), QByteArray("deny"));
+    EXPECT_EQ(readFile(p2(QStringLiteral("README"))), QByteArray("readme"));
+    EXPECT_EQ(readFile(p2(QStringLiteral("web/new2/in.txt"))), QByteArray("in"));
+    EXPECT_EQ(readFile(p2(QStringLiteral("ex.txt"))), QByteArray("forced"));
+    EXPECT_EQ(readFile(p2(QStringLiteral("left.txt"))), QByteArray("left alone"));
+    const QStringList lines = LogLines(rep.logFile);
+    ASSERT_EQ(lines.size(), 6);
+    EXPECT_EQ(lines[2], logtx::overwritten(p1(QStringLiteral("web/.htaccess")), p2(QStringLiteral("web/.htaccess"))));
+    EXPECT_EQ(lines[3], logtx::copied(p1(QStringLiteral("README")), p2(QStringLiteral("README"))));
+    expectFinished();
+
+    // A second run without a new comparison retries only the failed row
+    // (and clears its red mark once it succeeds).
+    session.vSpr.row(6).path.clear();
+    session.vSpr.row(6).name = QStringLiteral("ex");  // now names an existing source
+    const SyncReport again = run();
+    EXPECT_EQ(again.processed, 1);
+    EXPECT_EQ(again.failed, 0);
+    EXPECT_EQ(g.row(6).flag, QStringLiteral("2"));
+    EXPECT_FALSE(g.row(6).red);
+    EXPECT_EQ(LogLines(again.logFile).size(), 1);
+    EXPECT_NE(again.logFile, rep.logFile);
+}
+
+TEST_F(SyncRunTest, StopButtonEndsTheWalkAfterTheRowInProgress)
+{
+    for (int i = 1; i <= 5; ++i) {
+        src(QStringLiteral("f%1.txt").arg(i), "x");
+        fileRow(QString(), QStringLiteral("f%1").arg(i), QStringLiteral("txt"), QStringLiteral("追加"));
+    }
+    options(false, false, false);
+    progress.stopAfter(2);
+    const SyncReport rep = run();
+    EXPECT_EQ(rep.outcome, SyncReport::Outcome::Stopped);
+    EXPECT_EQ(rep.processed, 2);
+    for (int r = 0; r < 5; ++r) {
+        EXPECT_EQ(session.vSpr.row(r).flag, r < 2 ? QStringLiteral("2") : QStringLiteral("1"));
+        EXPECT_EQ(session.vSpr.row(r).result.isEmpty(), r >= 2);
+        EXPECT_EQ(QFileInfo::exists(p2(QStringLiteral("f%1.txt").arg(r + 1))), r < 2);
+    }
+    EXPECT_EQ(progress.messages(), QStringList{QStringLiteral("同期を実行しています")});
+    EXPECT_TRUE(progress.stopShown());
+    expectFinished();
+}
+
+TEST_F(SyncRunTest, ARunningRunCannotBeEnteredAgain)
+{
+    src(QStringLiteral("a.txt"), "a");
+    fileRow(QString(), QStringLiteral("a"), QStringLiteral("txt"), QStringLiteral("追加"));
+    options(false, false, false);
+    session.bRunning = true;
+    EXPECT_EQ(run().outcome, SyncReport::Outcome::Busy);
+    EXPECT_TRUE(session.bRunning);
+    EXPECT_FALSE(session.syncEnabled);
+    EXPECT_FALSE(QFileInfo::exists(p2(QStringLiteral("a.txt"))));
+    EXPECT_EQ(session.vSpr.row(0).flag, QStringLiteral("1"));
+
+    // Re-entry from inside the walk (the event loop runs between rows).
+    session.bRunning = false;
+    SyncHooks hooks;
+    SyncReport inner;
+    hooks.showRow = [&](int) { inner = SyncRun(session); };
+    EXPECT_EQ(SyncRun(session, hooks).outcome, SyncReport::Outcome::Completed);
+    EXPECT_EQ(inner.outcome, SyncReport::Outcome::Busy);
+    EXPECT_EQ(session.vSpr.row(0).result, QStringLiteral("追加"));
+}
+
+TEST_F(SyncRunTest, BackupFoldersAndLogsPerRun)
+{
+    src(QStringLiteral("d/page.txt"), "v2", At(9));
+    dst(QStringLiteral("d/page.txt"), "v1", At(8));
+    dst(QStringLiteral("d/old.txt"), "old");
+    dst(QStringLiteral("gone/x.txt"), "x");
+    folderRow(QStringLiteral("gone"), QStringLiteral("削除"));
+    fileRow(QStringLiteral("d"), QStringLiteral("page"), QStringLiteral("txt"), QStringLiteral("上書"));
+    fileRow(QStringLiteral("d"), QStringLiteral("old"), QStringLiteral("txt"), QStringLiteral("削除"));
+    options(true, true, true);
+
+    const SyncReport first = run();
+    EXPECT_EQ(first.failed, 0);
+    const QString day = bk + QStringLiteral("/BackUp/") + today() + QLatin1Char('/');
+    EXPECT_EQ(first.sBkFld, day);
+    EXPECT_EQ(first.logFile, bk + QStringLiteral("/Log/") + today() + QStringLiteral(".log"));
+    EXPECT_EQ(readFile(p2(QStringLiteral("d/page.txt"))), QByteArray("v2"));
+    EXPECT_EQ(readFile(day + QStringLiteral("mirror/d/page.txt")), QByteArray("v1"));
+    EXPECT_EQ(readFile(day + QStringLiteral("mirror/d/old.txt")), QByteArray("old"));
+    EXPECT_EQ(readFile(day + QStringLiteral("mirror/gone/x.txt")), QByteArray("x"));
+    EXPECT_FALSE(QFileInfo::exists(trashDir + QStringLiteral("/files")));  // saved, not recycled
+    EXPECT_EQ(LogLines(first.logFile),
+              (QStringList{logtx::moved(p2(QStringLiteral("gone")), day + QStringLiteral("mirror/gone")),
+                           logtx::moved(p2(QStringLiteral("d/page.txt")), day + QStringLiteral("mirror/d/page.txt")),
+                           logtx::overwritten(p1(QStringLiteral("d/page.txt")), p2(QStringLiteral("d/page.txt"))),
+                           logtx::moved(p2(QStringLiteral("d/old.txt")), day + QStringLiteral("mirror/d/old.txt"))}));
+
+    // Second run the same day: "~1" for both; a run that saves nothing
+    // creates no backup folder.
+    dst(QStringLiteral("d/old.txt"), "old again");
+    session.vSpr.row(2).flag = QStringLiteral("1");
+    const SyncReport second = run();
+    EXPECT_EQ(second.sBkFld, bk + QStringLiteral("/BackUp/") + today() + QStringLiteral("~1/"));
+    EXPECT_EQ(second.logFile, bk + QStringLiteral("/Log/") + today() + QStringLiteral("~1.log"));
+    EXPECT_EQ(readFile(second.sBkFld + QStringLiteral("mirror/d/old.txt")), QByteArray("old again"));
+    const SyncReport third = run();
+    EXPECT_EQ(third.processed, 0);
+    EXPECT_EQ(third.sBkFld, bk + QStringLiteral("/BackUp/") + today() + QStringLiteral("~2/"));
+    EXPECT_FALSE(QFileInfo::exists(third.sBkFld));
+    EXPECT_TRUE(LogLines(third.logFile).isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(third.logFile));
+}
+
+} // namespace
+} // namespace velmor::test
