@@ -102,11 +102,12 @@ TEST(Startup, HandOffFile)
     // Short files: what lies wholly inside is read, the rest stays zero/empty.
     const QByteArray bytes = record(10, 20, 30, 40, QStringLiteral("/abc"), QStringLiteral("/def"), 0);
     const QString shortFile = tmp.path() + QStringLiteral("/short_zq_act.pdat");
-    writeFile(shortFile, bytes.left(10));
+    writeFile(shortFile, bytes.left(10));  // cut inside nWidth
     r = readActRec(shortFile);
     EXPECT_EQ(r.nLeft, 10);
-    EXPECT_EQ(r.nTop, 0);
+    EXPECT_EQ(r.nTop, 20);
     EXPECT_EQ(r.nWidth, 0);
+    EXPECT_EQ(r.nHeight, 0);
     EXPECT_FALSE(r.bActOn);
     writeFile(shortFile, bytes.left(20));  // cut inside sRoot1
     r = readActRec(shortFile);
