@@ -85,7 +85,7 @@ QString SyncFile(const SyncCtx& ctx, const QString& rel, const QString& status, 
     switch (plan.op) {
     case FileOp::Copy:
         r = fsops::CopyItem(native(src), native(dst));
-        line = status == st::kOverwrite ? logtx::overwritten(src, dst) : logtx::copied(src, dst);
+        line = status == St::Over ? logtx::overwritten(src, dst) : logtx::copied(src, dst);
         break;
     case FileOp::Trash:
         r = removeFile(dst, true);

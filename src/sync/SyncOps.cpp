@@ -99,7 +99,7 @@ QString failed(const QString& status, const QString& reason, QString* why)
 {
     if (why)
         *why = reason;
-    return status + st::kErrSuffix;
+    return status + kErrSuffix;
 }
 
 } // namespace opsupport

@@ -4,13 +4,13 @@ namespace velmor {
 
 FldOp DecideFld(const QString& status, const YRt& yRt)
 {
-    if (status == st::kEmpty)
+    if (status == St::Kara)
         return FldOp::DeleteFiles;
-    if (status == st::kEmptyAdd)
+    if (status == St::KaraAdd)
         return FldOp::MakeDir;
-    if (status == st::kAdd)
+    if (status == St::Add)
         return FldOp::CopyTree;
-    if (status == st::kDelete) {
+    if (status == St::Del) {
         if (yRt[kSwBackup] == 1)  // with a backup the recycle bin plays no part
             return FldOp::SaveAndRemove;
         return yRt[kSwTrash] == 1 ? FldOp::Trash : FldOp::Remove;
@@ -21,9 +21,9 @@ FldOp DecideFld(const QString& status, const YRt& yRt)
 FilePlan DecideFile(const QString& status, const YRt& yRt)
 {
     const bool backup = yRt[kSwBackup] == 1;
-    if (status == st::kOverwrite || status == st::kAdd)
-        return {backup && status == st::kOverwrite, FileOp::Copy};
-    if (status == st::kDelete) {
+    if (status == St::Over || status == St::Add)
+        return {backup && status == St::Over, FileOp::Copy};
+    if (status == St::Del) {
         if (backup)
             return {true, FileOp::None};  // the backup move already removed it
         return {false, yRt[kSwTrash] == 1 ? FileOp::Trash : FileOp::Remove};
@@ -33,8 +33,8 @@ FilePlan DecideFile(const QString& status, const YRt& yRt)
 
 QString EffectiveStatus(const QString& status)
 {
-    if (status == st::kExcluded || status == st::kProtected)
-        return st::kOverwrite;
+    if (status == St::Excl || status == St::Prot)
+        return St::Over;
     return status;
 }
 

@@ -2,23 +2,15 @@
 // What a synchronised row does, decided from its status word and the option
 // switches alone (no disk access), plus the log texts of every change. The
 // operations in SyncFld.cpp / SyncFile.cpp carry the decisions out.
+#include "compare/Compare.h"  // the status words (St::)
 #include "tasks/Options.h"
 
 #include <QString>
 
 namespace velmor {
 
-// Status words the synchronisation acts on.
-namespace st {
-inline const QString kEmpty = QStringLiteral("空");       // container: delete its files
-inline const QString kEmptyAdd = QStringLiteral("空追");  // container missing: create it
-inline const QString kAdd = QStringLiteral("追加");
-inline const QString kDelete = QStringLiteral("削除");
-inline const QString kOverwrite = QStringLiteral("上書");
-inline const QString kExcluded = QStringLiteral("除外");
-inline const QString kProtected = QStringLiteral("保護");
+// Appended to the status word of a row whose operation failed.
 inline const QString kErrSuffix = QStringLiteral(" Err");
-} // namespace st
 
 // Switch indexes of yRt used here.
 enum : int { kSwLog = 2, kSwBackup = 3, kSwTrash = 4 };

@@ -1,5 +1,6 @@
 #include "sync/SyncRun.h"
 
+#include "compare/Compare.h"
 #include "compare/Session.h"
 #include "env/Progress.h"
 #include "env/Prompt.h"
@@ -37,21 +38,21 @@ bool isInside(const QString& inner, const QString& outer)
 }
 
 // Folder 1 is only ever read, and rows act on the two roots the comparison
-// used: both must still be folders, and neither may hold the other (then a
-// change in folder 2 would change folder 1). Returns the message to show.
+// (or a task) set: both must still be folders (an unplugged drive must not
+// get its folders re-created on the disk below), and neither may hold the
+// other (a change in folder 2 would change folder 1). Returns the message.
 QString rootsProblem(const QString& sFld1, const QString& sFld2)
 {
     const QFileInfo f1(sFld1);
     const QFileInfo f2(sFld2);
     if (sFld1.isEmpty() || !f1.isDir())
-        return QStringLiteral("同期元で指定されている") + QLatin1Char('\r') + sFld1 + QStringLiteral("が存在しません");
+        return SyncMsg::Root1Missing;
     if (sFld2.isEmpty() || !f2.isDir())
-        return QStringLiteral("同期先で指定されている") + QLatin1Char('\r') + sFld2 + QStringLiteral("が存在しません");
+        return SyncMsg::Root2Missing;
     const QString c1 = f1.canonicalFilePath();
     const QString c2 = f2.canonicalFilePath();
     if (isInside(c1, c2) || isInside(c2, c1))
-        return QStringLiteral("同期元と同期先が同じﾌｫﾙﾀﾞか､一方が他方の中にあるため同期できません") + QLatin1Char('\r')
-               + sFld1 + QLatin1Char('\r') + sFld2;
+        return SyncMsg::Nested;
     return {};
 }
 
@@ -94,6 +95,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
     if (s.bRunning) {
         // The run in progress finishes on its own; a second one would walk
         // and change the same grid and folders underneath it.
+        Usr::prompt().message(CmpMsg::Busy);
         rep.outcome = SyncReport::Outcome::Busy;
         return rep;
     }
@@ -120,12 +122,10 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
     if (wantLog || wantBackup) {
         sBkRt = s.panel.txFold;
         if (sBkRt.isEmpty()) {
-            refuse(QStringLiteral("更新履歴とﾊﾞｯｸｱｯﾌﾟの保存先を指定して下さい"), true);
+            refuse(SyncMsg::NoHistory, true);
             ready = false;
         } else if (!QFileInfo(sBkRt).isDir()) {
-            refuse(QStringLiteral("更新履歴･ﾊﾞｯｸｱｯﾌﾟの保存先で指定されている") + QLatin1Char('\r') + sBkRt
-                       + QStringLiteral("が存在しません"),
-                   true);
+            refuse(SyncMsg::HistoryMissing + sBkRt + SyncMsg::HistoryMissingTail, true);
             ready = false;
         } else {
             sBkRt = Usr::CutTail(sBkRt);
@@ -141,22 +141,20 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
     if (ready && wantBackup) {
         sBkFld = PickBackupFolder(sBkRt);
         if (sBkFld.isEmpty()) {
-            refuse(QStringLiteral("本日のﾊﾞｯｸｱｯﾌﾟの保存先ﾌｫﾙﾀﾞ名が上限に達しました") + QLatin1Char('\r') + sBkRt, true);
+            refuse(SyncMsg::NoBackupName + sBkRt, true);
             ready = false;
         }
     }
 
     if (ready) {
-        wait.cMsg(QStringLiteral("同期を実行しています"), true);
+        wait.cMsg(SyncMsg::Running, true);
         if (wantLog) {
             try {
                 log.lgOn(sBkRt);
                 rep.logFile = log.fileName();
             } catch (const std::exception& e) {
                 // Nothing has been changed yet; without its log the run does not start.
-                refuse(QStringLiteral("更新履歴のﾛｸﾞﾌｧｲﾙを作成できないため同期を中止しました") + QLatin1Char('\r')
-                           + QString::fromStdString(e.what()),
-                       true);
+                refuse(SyncMsg::LogFailed + QString::fromStdString(e.what()), true);
                 ready = false;
             }
         }

@@ -10,6 +10,22 @@
 namespace velmor {
 struct Session;
 
+// The run's own texts (CR = line break).
+namespace SyncMsg {
+inline const QString Running = QStringLiteral("同期を実行しています");
+inline const QString NoHistory = QStringLiteral("更新履歴とﾊﾞｯｸｱｯﾌﾟの保存先を指定して下さい");
+// + the path + HistoryMissingTail
+inline const QString HistoryMissing = QStringLiteral("更新履歴･ﾊﾞｯｸｱｯﾌﾟの保存先で指定されている\r");
+inline const QString HistoryMissingTail = QStringLiteral("が存在しません");
+inline const QString Root1Missing = QStringLiteral("ﾌｫﾙﾀﾞ1が見つかりません\r同期は実行しません");
+inline const QString Root2Missing = QStringLiteral("ﾌｫﾙﾀﾞ2が見つかりません\r同期は実行しません");
+inline const QString Nested = QStringLiteral("ﾌｫﾙﾀﾞ1とﾌｫﾙﾀﾞ2が同じか､一方が他方の中にあります\r同期は実行しません");
+// + the reason
+inline const QString LogFailed = QStringLiteral("更新履歴のﾛｸﾞﾌｧｲﾙを作成できないため同期は実行しません\r");
+// + the history folder
+inline const QString NoBackupName = QStringLiteral("本日のﾊﾞｯｸｱｯﾌﾟ用ﾌｫﾙﾀﾞ名が上限に達しました\r");
+} // namespace SyncMsg
+
 // Optional front-end hooks of a run (the GUI scrolls and repaints; the
 // command-line tool prints reasons). Every member may be empty.
 struct SyncHooks {
