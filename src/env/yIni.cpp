@@ -210,10 +210,13 @@ void yIni::GetTxt(const QString& sFL, bool& bOk)
         m_file.replace(dv, 7, QStringLiteral(".xml"));
 
     bOk = false;
+    m_unread = false;
     if (QFileInfo::exists(m_file)) {
         QString content;
-        if (!sjis::readFile(m_file, content))
+        if (!sjis::readFile(m_file, content)) {
+            m_unread = true;
             return;
+        }
         if (!firstLineEmpty(content))
             m_doc = content;
     } else {
@@ -384,7 +387,8 @@ void yIni::SetTxt(bool& bOk)
 {
     if (m_file.isEmpty())
         return;
-    bOk = sjis::writeFile(m_file, m_doc);
+    // A file that could not be read is never replaced by what little is in memory.
+    bOk = !m_unread && sjis::writeFile(m_file, m_doc);
 }
 
 } // namespace velmor

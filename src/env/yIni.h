@@ -63,7 +63,8 @@ public:
     // document has no "</運用>" to insert a new group before.
     bool SetGtx();
     // Writes the document to the file loaded by GetTxt, replacing it
-    // atomically. bOk is false on an I/O error, and also when a character
+    // atomically. bOk is false on an I/O error, when GetTxt could not read
+    // the existing file (it is then left alone), and also when a character
     // cannot be stored in Shift-JIS (it is written as "?"); bOk is left
     // unchanged when no file was loaded.
     void SetTxt(bool& bOk);
@@ -89,6 +90,7 @@ private:
     QString m_doc;
     QString m_groupText;
     QString m_group;
+    bool m_unread = false;  // GetTxt found the file but could not read it
 };
 
 } // namespace velmor

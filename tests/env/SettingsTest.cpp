@@ -250,6 +250,14 @@ TEST_F(Settings, WriteFailuresAndLossAreReported)
 
     ini.GetTxt(path(QStringLiteral("no/such/folder/User.xml")), ok);
     EXPECT_FALSE(ok);
+    // Something unreadable under the name (a folder here) is left alone.
+    velmor::test::makeDir(path(QStringLiteral("Dir.xml")));
+    ini.GetTxt(path(QStringLiteral("Dir.xml")), ok);
+    EXPECT_FALSE(ok);
+    ok = true;
+    ini.SetTxt(ok);
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(QFileInfo(path(QStringLiteral("Dir.xml"))).isDir());
 
     ini.GetTxt(path(), ok);
     ASSERT_TRUE(ok);
