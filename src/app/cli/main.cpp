@@ -10,6 +10,7 @@ const std::vector<Command>& commands()
 {
     static const std::vector<Command> all = {
         {"compare", "compare SRC with DST and print the result list", cliCompare},
+        {"sync", "compare, synchronise DST with SRC, print the result list", cliSync},
     };
     return all;
 }

@@ -1,0 +1,153 @@
+// Compare, synchronise, compare again: the second comparison finds nothing
+// left to do, and folder 1 is untouched.
+#include "SyncFixture.h"
+
+#include "compare/Compare.h"
+#include "env/Usr.h"
+#include "tree/FolderTree.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace velmor::test {
+namespace {
+
+class EndToEndTest : public SyncFixture {
+protected:
+    void SetUp() override
+    {
+        SyncFixture::SetUp();
+        const QString data = tmp.path() + QStringLiteral("/data/");
+        makeDir(data);
+        Usr::sUsrDt = data;
+        session.tree1 = &tree1;
+        session.tree2 = &tree2;
+    }
+    void TearDown() override
+    {
+        session.oDb.DbClose();
+        SyncFixture::TearDown();
+    }
+
+    // Loads both trees and ticks the given folders of folder 1 ("" = all).
+    void tick(const QStringList& rels)
+    {
+        tree1.setChkBx(true);
+        tree1.setRoot(f1);
+        tree1.ExpndALL(2, true);
+        tree2.setRoot(f2);
+        for (const QString& rel : rels) {
+            const QString full = rel.isEmpty() ? f1 : f1 + QLatin1Char('/') + rel;
+            tree1.setPath(full);
+            ASSERT_EQ(tree1.Path(), full);
+            tree1.SetChkBx(true);
+        }
+    }
+
+    // Compares and returns "path|name.ext|status|flag" per grid row.
+    QStringList compare()
+    {
+        freezeSource();
+        EXPECT_EQ(CmpRun(session), CmpOutcome::Done);
+        QStringList rows;
+        for (const ResultRow& r : session.vSpr.rows()) {
+            QString name = r.name;
+            if (!r.ext.isEmpty())
+                name += QLatin1Char('.') + r.ext;
+            rows << r.path + QLatin1Char('|') + name + QLatin1Char('|') + r.status + QLatin1Char('|') + r.flag;
+        }
+        return rows;
+    }
+
+    QStringList statuses() const
+    {
+        QStringList s;
+        for (const ResultRow& r : session.vSpr.rows())
+            s << r.status;
+        return s;
+    }
+
+    FolderTree tree1, tree2;
+};
+
+TEST_F(EndToEndTest, SyncThenCompareFindsOnlyIdenticalFiles)
+{
+    src(QStringLiteral("web/index.html"), "new index", At(10, 12, 30));
+    dst(QStringLiteral("web/index.html"), "old index", At(10, 12, 29));
+    src(QStringLiteral("web/.htaccess"), "deny");
+    src(QStringLiteral("web/README"), "readme");
+    src(QStringLiteral("web/Bob's notes.txt"), "apostrophe");
+    src(QStringLiteral("web/日本語 ﾌｧｲﾙ.txt"), "unicode");
+    src(QStringLiteral("web/img/new/a.png"), "png", At(11));
+    src(QStringLiteral("web/img/same.gif"), "gif", At(3));
+    dst(QStringLiteral("web/img/same.gif"), "gif", At(3));
+    dst(QStringLiteral("web/stale.txt"), "stale");
+    dst(QStringLiteral("web/oldfolder/x/y.txt"), "old folder");
+    ASSERT_TRUE(QFile::link(QStringLiteral("index.html"), p1(QStringLiteral("web/link.html"))));
+    session.panel.chRet[1] = true;  // delete what folder 1 lacks
+    options(true, true, false);
+    tick({QString()});
+
+    const QStringList before = compare();
+    EXPECT_TRUE(before.contains(QStringLiteral("web/img/new||追加|1"))) << before.join(u'\n').toStdString();
+    EXPECT_TRUE(before.contains(QStringLiteral("web/oldfolder||削除|1")));
+    EXPECT_TRUE(before.contains(QStringLiteral("web|index.html|上書|1")));
+    EXPECT_TRUE(before.contains(QStringLiteral("web|stale.txt|削除|1")));
+
+    const SyncReport rep = SyncRun(session);
+    EXPECT_EQ(rep.outcome, SyncReport::Outcome::Completed);
+    EXPECT_EQ(rep.failed, 0);
+    for (const ResultRow& r : session.vSpr.rows())
+        EXPECT_EQ(r.flag, r.status == QStringLiteral("同一") ? QStringLiteral("0") : QStringLiteral("2")) << r.path.toStdString();
+    EXPECT_EQ(readFile(rep.sBkFld + QStringLiteral("mirror/web/index.html")), QByteArray("old index"));
+    EXPECT_EQ(readFile(rep.sBkFld + QStringLiteral("mirror/web/oldfolder/x/y.txt")), QByteArray("old folder"));
+    EXPECT_TRUE(QFileInfo(p2(QStringLiteral("web/link.html"))).isSymLink());
+
+    const QStringList after = compare();
+    EXPECT_FALSE(after.isEmpty());
+    for (const QString& s : statuses())
+        EXPECT_EQ(s, QStringLiteral("同一")) << after.join(u'\n').toStdString();
+    EXPECT_EQ(after.size(), 8);  // every file of folder 1, the link included
+}
+
+TEST_F(EndToEndTest, ContainersOfATickedFolder)
+{
+    src(QStringLiteral("a/b/c/f.txt"), "f");
+    src(QStringLiteral("a/top.txt"), "not compared: a is only a container");
+    dst(QStringLiteral("keep/k.txt"), "k");
+
+    // Delete switch off: the containers are "**" and stay so.
+    tick({QStringLiteral("a/b/c")});
+    QStringList rows = compare();
+    EXPECT_EQ(rows, (QStringList{QStringLiteral("a/b/c||追加|1"), QStringLiteral("a||**|0"),
+                                 QStringLiteral("a/b||**|0"), QStringLiteral("keep||**|0")}));
+    EXPECT_EQ(SyncRun(session).failed, 0);
+    rows = compare();
+    EXPECT_EQ(rows, (QStringList{QStringLiteral("a||**|0"), QStringLiteral("a/b||**|0"),
+                                 QStringLiteral("keep||**|0"), QStringLiteral("a/b/c|f.txt|同一|0")}));
+    EXPECT_FALSE(QFileInfo::exists(p2(QStringLiteral("a/top.txt"))));
+}
+
+TEST_F(EndToEndTest, ContainerCreatedByItsSubfolderEndsInErr)
+{
+    src(QStringLiteral("a/b/c/f.txt"), "f");
+    session.panel.chRet[1] = true;
+    tick({QStringLiteral("a/b/c")});
+    EXPECT_EQ(compare(), (QStringList{QStringLiteral("a/b/c||追加|1"), QStringLiteral("a||空追|1"),
+                                      QStringLiteral("a/b||空追|1")}));
+    const SyncReport rep = SyncRun(session);
+    EXPECT_EQ(rep.failed, 2);
+    EXPECT_EQ(statuses(), (QStringList{QStringLiteral("追加"), QStringLiteral("空追"), QStringLiteral("空追")}));
+    QStringList results;
+    for (const ResultRow& r : session.vSpr.rows())
+        results << r.result;
+    EXPECT_EQ(results, (QStringList{QStringLiteral("追加"), QStringLiteral("空追 Err"), QStringLiteral("空追 Err")}));
+    EXPECT_TRUE(session.vSpr.row(1).red);
+    EXPECT_EQ(readFile(p2(QStringLiteral("a/b/c/f.txt"))), QByteArray("f"));
+    // Next time the containers exist on both sides.
+    EXPECT_EQ(compare(), (QStringList{QStringLiteral("a||空|1"), QStringLiteral("a/b||空|1"),
+                                      QStringLiteral("a/b/c|f.txt|同一|0")}));
+}
+
+} // namespace
+} // namespace velmor::test
