@@ -398,4 +398,19 @@ TEST_F(FolderTreeTest, SetChkFltPatterns)
     EXPECT_FALSE(Usr::bBusy);
 }
 
+TEST_F(FolderTreeTest, NodeNumbersPastThreeDigits)
+{
+    const QString wide = tmp.path() + "/wide";
+    for (int i = 0; i < 1001; ++i)
+        makeDir(QStringLiteral("%1/f%2").arg(wide).arg(i, 4, 10, QLatin1Char('0')));
+    FolderTree t;
+    t.setRoot(wide);
+    EXPECT_EQ(t.nNdCnt(), 1001);
+    TreeNode* n = t.nodeByKey("Nd1000");
+    ASSERT_NE(n, nullptr);
+    EXPECT_EQ(n->text, "f0999");
+    EXPECT_EQ(t.nodeByKey("Nd0001"), nullptr);  // keys are exact
+    EXPECT_EQ(t.nodeByKey("Nd001")->text, "f0000");
+}
+
 } // namespace
