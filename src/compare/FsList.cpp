@@ -133,11 +133,17 @@ QString DateText(long long secs)
     struct tm tm;
     if (!localtime_r(&t, &tm))
         return QString();
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%02d/%02d/%02d %02d:%02d", (tm.tm_year + 1900) % 100,
-                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min);
+    const int parts[5] = {(tm.tm_year + 1900) % 100, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min};
+    const char seps[5] = {'/', '/', ' ', ':', 0};
+    QChar buf[14];
+    for (int i = 0; i < 5; ++i) {
+        buf[i * 3] = QLatin1Char(char('0' + parts[i] / 10));
+        buf[i * 3 + 1] = QLatin1Char(char('0' + parts[i] % 10));
+        if (i < 4)
+            buf[i * 3 + 2] = QLatin1Char(seps[i]);
+    }
     lastMinute = minute;
-    lastText = QString::fromLatin1(buf);
+    lastText = QString(buf, 14);
     return lastText;
 }
 

@@ -103,58 +103,48 @@ bool LstFill(Session& s)
     long long r = 0;
     bool stopped = false;
     QString lastPath, lastU1, lastU2;
-    s.oDb.R_Ary(QStringLiteral("Select sPh, sU1, sEd, sU2, sAt From tbFold") + folderCondition(mode)
-                    + QStringLiteral(" Order By nNo"),
-                {}, [&](const RAry& b) {
-                    for (long long i = 0; i < b.rowCount(); ++i) {
-                        ResultRow row;
-                        row.no = ++r;
-                        row.path = b.text(0, i);
-                        share(row.path, lastPath);
-                        row.u1 = b.text(1, i);
-                        row.status = intern(b.text(2, i));
-                        row.flag = ActionFlag(row.status, false);
-                        row.u2 = b.text(3, i);
-                        row.at = intern(b.text(4, i));
-                        rows.push_back(std::move(row));
-                        if (!pg.yield()) {
-                            stopped = true;
-                            return false;
-                        }
-                    }
-                    return true;
-                });
+    s.oDb.forEachRow(QStringLiteral("Select sPh, sU1, sEd, sU2, sAt From tbFold") + folderCondition(mode)
+                         + QStringLiteral(" Order By nNo"),
+                     {}, [&](const SqlStmt& q) {
+                         ResultRow row;
+                         row.no = ++r;
+                         row.path = q.text(0);
+                         share(row.path, lastPath);
+                         row.u1 = q.text(1);
+                         row.status = intern(q.text(2));
+                         row.flag = ActionFlag(row.status, false);
+                         row.u2 = q.text(3);
+                         row.at = intern(q.text(4));
+                         rows.push_back(std::move(row));
+                         stopped = !pg.yield();
+                         return !stopped;
+                     });
     if (stopped)
         return false;  // a partial folder list; the result commands stay as they were
 
-    s.oDb.R_Ary(QStringLiteral("Select sPh, sFL, nS1, sU1, sED, nS2, sU2, sAt From tbFile")
-                    + fileCondition(mode) + QStringLiteral(" Order By nNo"),
-                {}, [&](const RAry& b) {
-                    for (long long i = 0; i < b.rowCount(); ++i) {
-                        ResultRow row;
-                        row.no = ++r;
-                        row.path = b.text(0, i);
-                        share(row.path, lastPath);
-                        SplitName(b.text(1, i), row.name, row.ext);
-                        row.s1 = b.text(2, i);
-                        row.u1 = b.text(3, i);
-                        share(row.u1, lastU1);
-                        QString status = intern(b.text(4, i));
-                        ChkPtn(lists, row.path, row.name, row.ext, status);
-                        row.flag = ActionFlag(status, true);
-                        row.status = std::move(status);
-                        row.s2 = b.text(5, i);
-                        row.u2 = b.text(6, i);
-                        share(row.u2, lastU2);
-                        row.at = intern(b.text(7, i));
-                        rows.push_back(std::move(row));
-                        if (!pg.yield()) {
-                            stopped = true;
-                            return false;
-                        }
-                    }
-                    return true;
-                });
+    s.oDb.forEachRow(QStringLiteral("Select sPh, sFL, nS1, sU1, sED, nS2, sU2, sAt From tbFile")
+                         + fileCondition(mode) + QStringLiteral(" Order By nNo"),
+                     {}, [&](const SqlStmt& q) {
+                         ResultRow row;
+                         row.no = ++r;
+                         row.path = q.text(0);
+                         share(row.path, lastPath);
+                         SplitName(q.text(1), row.name, row.ext);
+                         row.s1 = q.text(2);
+                         row.u1 = q.text(3);
+                         share(row.u1, lastU1);
+                         QString status = intern(q.text(4));
+                         ChkPtn(lists, row.path, row.name, row.ext, status);
+                         row.flag = ActionFlag(status, true);
+                         row.status = std::move(status);
+                         row.s2 = q.text(5);
+                         row.u2 = q.text(6);
+                         share(row.u2, lastU2);
+                         row.at = intern(q.text(7));
+                         rows.push_back(std::move(row));
+                         stopped = !pg.yield();
+                         return !stopped;
+                     });
     EnSync(s, true);
     pg.cEnd();
     return !stopped;

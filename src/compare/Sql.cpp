@@ -12,7 +12,8 @@ namespace velmor {
 SqlConn::SqlConn(const QString& path, bool create)
 {
     const QByteArray p = QFile::encodeName(path);
-    const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
+    // One connection used by one thread at a time: no per-call mutex needed.
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
     const int rc = sqlite3_open_v2(p.constData(), &m_db, flags, nullptr);
     if (rc != SQLITE_OK) {
         const std::string msg = std::string("cannot open ") + p.constData() + ": "
@@ -92,10 +93,15 @@ SqlStmt::~SqlStmt() { sqlite3_finalize(m_st); }
 
 SqlStmt& SqlStmt::bind(int i, const QString& v)
 {
-    // SQLITE_TRANSIENT: SQLite copies the text, so temporaries are safe.
-    static const char16_t empty[] = u"";
-    const void* data = v.isEmpty() ? static_cast<const void*>(empty) : static_cast<const void*>(v.utf16());
-    const int rc = sqlite3_bind_text16(m_st, i, data, int(v.size() * 2), SQLITE_TRANSIENT);
+    // The UTF-8 text is kept in m_texts until the next bind of the same
+    // parameter (or reset), so SQLite may use it without a copy.
+    if (i < 1)
+        m_db.fail("bad parameter number");
+    if (size_t(i) > m_texts.size())
+        m_texts.resize(size_t(i));
+    QByteArray& u = m_texts[size_t(i) - 1];
+    u = v.toUtf8();
+    const int rc = sqlite3_bind_text(m_st, i, u.isNull() ? "" : u.constData(), int(u.size()), SQLITE_STATIC);
     if (rc != SQLITE_OK)
         m_db.fail("cannot bind a text");
     return *this;
@@ -180,10 +186,10 @@ bool SqlStmt::isNull(int c) const { return sqlite3_column_type(m_st, c) == SQLIT
 
 QString SqlStmt::text(int c) const
 {
-    const auto* p = static_cast<const char16_t*>(sqlite3_column_text16(m_st, c));
+    const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(m_st, c));
     if (!p)
         return QString();
-    return QString(reinterpret_cast<const QChar*>(p), sqlite3_column_bytes16(m_st, c) / 2);
+    return QString::fromUtf8(p, sqlite3_column_bytes(m_st, c));
 }
 
 long long SqlStmt::int64(int c) const { return sqlite3_column_int64(m_st, c); }

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QVariant>
 #include <stdexcept>
+#include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -77,6 +78,7 @@ private:
     void prepare(const char* sql, int len);
     const SqlConn& m_db;
     sqlite3_stmt* m_st = nullptr;
+    std::vector<QByteArray> m_texts;  // bound texts, index = parameter - 1
 };
 
 // A transaction that keeps its work: commit() at the end of a phase, and the

@@ -103,31 +103,46 @@ long long WorkDb::exec(const QString& sql, const QVariantList& binds)
     return st.exec();
 }
 
-long long WorkDb::R_Ary(const QString& sQ, const QVariantList& binds,
-                        const std::function<bool(const RAry& batch)>& onBatch)
+long long WorkDb::forEachRow(const QString& sQ, const QVariantList& binds,
+                            const std::function<bool(const SqlStmt& row)>& onRow)
 {
     DbOpen();
     SqlStmt st(m_conn, sQ);
     bindAll(st, binds);
-    RAry batch;
-    const int nf = st.columnCount();
-    for (int c = 0; c < nf; ++c)
-        batch.m_fields.append(st.columnName(c));
-    batch.m_cells.reserve(size_t(nf) * size_t(kFetch));
-    long long total = 0;
-    bool more = st.step();
-    while (more) {
-        batch.clear();
-        while (more && batch.m_rows < kFetch) {
-            for (int c = 0; c < nf; ++c)
-                batch.m_cells.push_back(st.value(c));
-            ++batch.m_rows;
-            more = st.step();
-        }
-        total += batch.m_rows;
-        if (!onBatch(batch))
+    long long n = 0;
+    while (st.step()) {
+        ++n;
+        if (!onRow(st))
             break;
     }
+    return n;
+}
+
+long long WorkDb::R_Ary(const QString& sQ, const QVariantList& binds,
+                        const std::function<bool(const RAry& batch)>& onBatch)
+{
+    RAry batch;
+    long long total = 0;
+    bool go = true;
+    const auto flush = [&]() {
+        total += batch.m_rows;
+        go = onBatch(batch);
+        batch.clear();
+        return go;
+    };
+    forEachRow(sQ, binds, [&](const SqlStmt& st) {
+        const int nf = st.columnCount();
+        if (batch.m_fields.isEmpty() && nf > 0) {
+            for (int c = 0; c < nf; ++c)
+                batch.m_fields.append(st.columnName(c));
+            batch.m_cells.reserve(size_t(nf) * size_t(kFetch));
+        }
+        for (int c = 0; c < nf; ++c)
+            batch.m_cells.push_back(st.value(c));
+        return ++batch.m_rows < kFetch || flush();
+    });
+    if (go && batch.m_rows > 0)
+        flush();
     return total;
 }
 

@@ -93,6 +93,13 @@ public:
     long long R_Ary(const QString& sQ, const QVariantList& binds,
                     const std::function<bool(const RAry& batch)>& onBatch);
 
+    // Runs a query and hands every row, as the statement positioned on it,
+    // to onRow; onRow returns false to stop reading. Returns the number of
+    // rows handed over. The reader under R_Ary, for callers that convert
+    // the columns themselves. Throws SqlError.
+    long long forEachRow(const QString& sQ, const QVariantList& binds,
+                         const std::function<bool(const SqlStmt& row)>& onRow);
+
     // Copies the first row of sQ into ary, one element per field; a null
     // value, or every field when there is no row, becomes FldDef(field
     // name). ary is resized to at least the field count. Errors stop the

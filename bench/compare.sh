@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Times `velmor-cli compare --delete` against `rsync -an --delete` on the same
+# generated trees, in the same run, and prints the ratio and velmor's peak
+# memory. Builds nothing: uses the programs in build/ (scripts/build.sh), or
+# in $VELMOR_BUILD when set.
+#   bench/compare.sh            100,000 files in 2,000 folders
+#   bench/compare.sh 1000000    1,000,000 files in 20,000 folders
+# Each program runs once to warm the caches, then RUNS times (default 3);
+# the best time counts.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${VELMOR_BUILD:-build}
+files=${1:-100000}
+folders=$(( files / 50 ))
+runs=${RUNS:-3}
+cli=$build/src/app/velmor-cli
+gen=$build/bench/bench_gentree
+for p in "$cli" "$gen"; do
+  [ -x "$p" ] || { echo "missing $p: build first (scripts/build.sh)" >&2; exit 2; }
+done
+command -v rsync >/dev/null || { echo "rsync is not installed" >&2; exit 2; }
+[ -x /usr/bin/time ] || { echo "/usr/bin/time is not installed" >&2; exit 2; }
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+"$gen" "$tmp/t" --files "$files" --folders "$folders" --changed 5 --src-only 2 --dst-only 2 --size 512
+mkdir -p "$tmp/data"
+
+now() { date +%s.%N; }
+# best_of CMD...: prints the best wall-clock time of $runs runs, in seconds.
+best_of() {
+  local best="" t0 t1 d
+  for _ in $(seq "$runs"); do
+    t0=$(now); "$@" >/dev/null 2>"$tmp/err" || { cat "$tmp/err" >&2; exit 1; }; t1=$(now)
+    d=$(echo "$t1 - $t0" | bc -l)
+    if [ -z "$best" ] || [ "$(echo "$d < $best" | bc -l)" = 1 ]; then best=$d; fi
+  done
+  printf '%.3f' "$best"
+}
+
+velmor=("$cli" compare "$tmp/t/src" "$tmp/t/dst" --delete --data "$tmp/data")
+rsync=(rsync -an --delete "$tmp/t/src/" "$tmp/t/dst/")
+"${velmor[@]}" >"$tmp/rows.txt"
+"${rsync[@]}" >/dev/null
+tv=$(best_of "${velmor[@]}")
+tr=$(best_of "${rsync[@]}")
+/usr/bin/time -v "${velmor[@]}" >/dev/null 2>"$tmp/time.txt"
+peak=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$tmp/time.txt")
+/usr/bin/time -v "${rsync[@]}" >/dev/null 2>"$tmp/rtime.txt"
+rpeak=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$tmp/rtime.txt")
+
+echo "files: $files in $folders folders; result rows: $(wc -l <"$tmp/rows.txt")"
+echo "velmor-cli compare: ${tv} s, peak memory $(( peak / 1024 )) MB"
+echo "rsync -an --delete: ${tr} s, peak memory $(( rpeak / 1024 )) MB"
+echo "ratio velmor/rsync: $(echo "scale=2; $tv / $tr" | bc -l)"
