@@ -90,9 +90,7 @@ CmpOutcome CmpRun(Session& s)
     QString why = refusal(s, r1, r2);
     const FilterSnapshot flt = filterOf(s.panel);
     if (why.isEmpty()) {
-        const PtnLists ptn = LstPtn(s.panel);
-        const QString bad =
-            InvalidPattern((flt.mode != 0 ? FilterEntries(flt.list) : QStringList()) + ptn.vHogo + ptn.vJogai);
+        const QString bad = InvalidEntry(s.panel, flt.mode != 0);
         if (!bad.isEmpty())
             why = CmpMsg::BadPattern + bad;
     }

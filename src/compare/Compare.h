@@ -111,6 +111,11 @@ QStringList FilterEntries(const QStringList& raw);
 // or an empty text when all are valid.
 QString InvalidPattern(const QStringList& patterns);
 
+// The first entry of the pattern boxes, as typed (trimmed), that cannot be
+// matched: the file filter (when withFilter and a filter choice is made),
+// then the protection, then the exclusion patterns. Empty when all are valid.
+QString InvalidEntry(const TaskPanel& panel, bool withFilter);
+
 // --- result list ----------------------------------------------------------------
 // Splits a file name at its last "." into base name and extension.
 void SplitName(const QString& fileName, QString& base, QString& ext);

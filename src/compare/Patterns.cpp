@@ -92,4 +92,22 @@ QString InvalidPattern(const QStringList& patterns)
     return QString();
 }
 
+QString InvalidEntry(const TaskPanel& panel, bool withFilter)
+{
+    QStringList filter;
+    if (withFilter && (panel.cbFlt == 1 || panel.cbFlt == 2)) {
+        QString text = panel.txFlt.toLower();
+        text.remove(QStringLiteral("\r\n"));
+        filter = text.split(QLatin1Char(','));
+    }
+    for (const QString& raw : std::as_const(filter))
+        if (!InvalidPattern(FilterEntries({raw})).isEmpty())
+            return trimBlanks(raw);
+    for (const QString* box : {&panel.txHogo, &panel.txJogai})
+        for (const QString& raw : box->split(QLatin1Char(',')))
+            if (!InvalidPattern(patternList(raw)).isEmpty())
+                return trimBlanks(raw);
+    return QString();
+}
+
 } // namespace velmor

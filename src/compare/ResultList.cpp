@@ -84,7 +84,7 @@ bool LstFill(Session& s)
     // Patterns are checked before the grid changes: an invalid one is
     // reported and the grid stays as it was.
     const PtnLists lists = LstPtn(s.panel);
-    const QString bad = InvalidPattern(lists.vHogo + lists.vJogai);
+    const QString bad = InvalidEntry(s.panel, false);
     if (!bad.isEmpty()) {
         pg.cEnd();
         Usr::prompt().message(CmpMsg::BadPattern + bad);

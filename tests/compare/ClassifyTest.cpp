@@ -1,0 +1,187 @@
+// Decision tables and patterns, as pure functions.
+#include "compare/Compare.h"
+#include "compare/Session.h"
+#include "tree/WildMatch.h"
+
+#include <gtest/gtest.h>
+
+using namespace velmor;
+
+namespace {
+YRt sw(std::initializer_list<int> onIdx)
+{
+    YRt y{};
+    for (int i : onIdx)
+        y[size_t(i)] = 1;
+    return y;
+}
+} // namespace
+
+TEST(FolderStatusTest, EveryLineOfTheTable)
+{
+    // (del, container, in1, in2, attrOk, filterOn)
+    // Attribute refusal wins everywhere.
+    for (bool del : {true, false})
+        for (bool cont : {true, false})
+            EXPECT_EQ(FolderStatus(del, cont, true, true, false, false), St::Excl);
+    // Both sides.
+    EXPECT_EQ(FolderStatus(true, true, true, true, true, false), St::Kara);
+    EXPECT_EQ(FolderStatus(true, false, true, true, true, false), St::Cmp);
+    EXPECT_EQ(FolderStatus(false, true, true, true, true, false), St::None);
+    EXPECT_EQ(FolderStatus(false, false, true, true, true, false), St::Cmp);
+    // Folder 1 only.
+    EXPECT_EQ(FolderStatus(true, true, true, false, true, false), St::KaraAdd);
+    EXPECT_EQ(FolderStatus(true, false, true, false, true, false), St::Add);
+    EXPECT_EQ(FolderStatus(false, true, true, false, true, false), St::None);
+    EXPECT_EQ(FolderStatus(false, false, true, false, true, false), St::Add);
+    // Folder 2 only, or neither.
+    EXPECT_EQ(FolderStatus(true, true, false, true, true, false), St::Del);
+    EXPECT_EQ(FolderStatus(true, false, false, true, true, false), St::Del);
+    EXPECT_EQ(FolderStatus(false, true, false, true, true, false), St::None);
+    EXPECT_EQ(FolderStatus(false, false, false, true, true, false), St::None);
+    EXPECT_EQ(FolderStatus(true, false, false, false, true, false), St::Del);
+    // An active filter turns "追加" into "比較F", nothing else.
+    EXPECT_EQ(FolderStatus(true, false, true, false, true, true), St::CmpF);
+    EXPECT_EQ(FolderStatus(false, false, true, false, true, true), St::CmpF);
+    EXPECT_EQ(FolderStatus(true, true, true, false, true, true), St::KaraAdd);
+}
+
+TEST(ChkAttrTest, SwitchesProtectTheirAttributeOnly)
+{
+    EXPECT_TRUE(ChkAttr(sw({5, 6, 7}), QString()));
+    EXPECT_TRUE(ChkAttr(sw({5, 6, 7}), QStringLiteral("***")));
+    EXPECT_FALSE(ChkAttr(sw({5}), QStringLiteral("R**")));
+    EXPECT_TRUE(ChkAttr(sw({5}), QStringLiteral("*H*")));
+    EXPECT_FALSE(ChkAttr(sw({6}), QStringLiteral("RH*")));
+    EXPECT_FALSE(ChkAttr(sw({7}), QStringLiteral("**S")));
+    EXPECT_TRUE(ChkAttr(sw({}), QStringLiteral("RHS")));
+    EXPECT_TRUE(ChkAttr(sw({0, 1, 2, 3, 4}), QStringLiteral("RHS")));
+}
+
+TEST(FileStatusTest, DatesKeepNewerAndDelete)
+{
+    const QString a = QStringLiteral("09/12/21 17:05");
+    const QString b = QStringLiteral("09/12/21 17:06");
+    EXPECT_EQ(FileStatusByDates(a, a, false, false), St::Same);
+    EXPECT_EQ(FileStatusByDates(b, a, true, false), St::Over) << "folder 1 newer, keep-newer on";
+    EXPECT_EQ(FileStatusByDates(a, b, true, false), St::None) << "folder 2 newer, keep-newer on";
+    EXPECT_EQ(FileStatusByDates(a, b, false, false), St::Over) << "folder 2 newer, keep-newer off";
+    EXPECT_EQ(FileStatusByDates(a, QString(), false, false), St::Add);
+    EXPECT_EQ(FileStatusByDates(QString(), a, false, false), St::None);
+    EXPECT_EQ(FileStatusByDates(QString(), a, false, true), St::Del);
+    // Two-digit years compare as text: 1999 is "greater" than 2005.
+    EXPECT_EQ(FileStatusByDates(QStringLiteral("99/01/01 00:00"), QStringLiteral("05/01/01 00:00"), true, false),
+              St::Over);
+}
+
+TEST(FileStatusTest, EveryLineOfTheRefusalTable)
+{
+    using R = FileRefusal;
+    for (R why : {R::OwnFile, R::Filter}) {
+        EXPECT_EQ(RefusedStatus(St::Add, why, true), St::Excl);
+        EXPECT_EQ(RefusedStatus(St::Add, why, false), St::Excl);
+        EXPECT_EQ(RefusedStatus(St::Same, why, true), St::Del);
+        EXPECT_EQ(RefusedStatus(St::Same, why, false), St::Excl);
+        EXPECT_EQ(RefusedStatus(St::Over, why, true), St::Del);
+        EXPECT_EQ(RefusedStatus(St::Over, why, false), St::Excl);
+        EXPECT_EQ(RefusedStatus(St::Del, why, true), St::Del);
+        EXPECT_EQ(RefusedStatus(St::None, why, true), St::None);
+        EXPECT_EQ(RefusedStatus(St::None, why, false), St::Excl);
+    }
+    // An attribute refusal never deletes the protected copy.
+    for (const QString& st : {St::Add, St::Same, St::Over, St::Del, St::None})
+        for (bool del : {true, false})
+            EXPECT_EQ(RefusedStatus(st, R::Attribute, del), St::Excl);
+    EXPECT_EQ(RefusedStatus(St::Over, R::None, true), St::Over);
+}
+
+TEST(ChkFileTest, OwnFilesAttributesAndFilterModes)
+{
+    Session s;
+    EXPECT_EQ(ChkFile(s, QStringLiteral("sync.MDB"), QString()), FileRefusal::OwnFile);
+    EXPECT_EQ(ChkFile(s, QStringLiteral("xml"), QString()), FileRefusal::OwnFile);
+    EXPECT_EQ(ChkFile(s, QStringLiteral("Lirad.mdb"), QString()), FileRefusal::OwnFile);
+    EXPECT_EQ(ChkFile(s, QStringLiteral("Sync.md"), QString()), FileRefusal::None);
+    s.yRt[5] = 1;
+    EXPECT_EQ(ChkFile(s, QStringLiteral("a.txt"), QStringLiteral("R**")), FileRefusal::Attribute);
+
+    s.nFltMd = 1;
+    s.vFltEx = QStringLiteral("bak,tmp").split(QLatin1Char(','));
+    EXPECT_EQ(ChkFile(s, QStringLiteral("old.BAK"), QString()), FileRefusal::Filter);
+    EXPECT_EQ(ChkFile(s, QStringLiteral("readme.txt"), QString()), FileRefusal::None);
+    s.nFltMd = 2;
+    s.vFltIn = QStringList{QStringLiteral("*.htm*"), QStringLiteral(" "), QString()};
+    EXPECT_EQ(ChkFile(s, QStringLiteral("index.html"), QString()), FileRefusal::None);
+    EXPECT_EQ(ChkFile(s, QStringLiteral("logo.gif"), QString()), FileRefusal::Filter);
+    EXPECT_EQ(FilterEntries({QStringLiteral(" jpg "), QString(), QStringLiteral("a.b")}),
+              (QStringList{QStringLiteral("*.jpg"), QStringLiteral("a.b")}));
+}
+
+TEST(PatternTest, ProtectionExclusionAndPathPatterns)
+{
+    TaskPanel p;
+    p.txHogo = QStringLiteral(" *.CGI , data\\* ,,makefile.");
+    p.txJogai = QStringLiteral("*.psd,img/*.gif");
+    const PtnLists l = LstPtn(p);
+    EXPECT_EQ(l.vHogo, (QStringList{QStringLiteral("*.cgi"), QStringLiteral("*data/*"), QStringLiteral("makefile.")}));
+    EXPECT_EQ(l.vJogai, (QStringList{QStringLiteral("*.psd"), QStringLiteral("*img/*.gif")}));
+
+    const auto st = [&](const QString& path, const QString& b, const QString& e, QString status) {
+        ChkPtn(l, path, b, e, status);
+        return status;
+    };
+    EXPECT_EQ(st(QStringLiteral("web"), QStringLiteral("run"), QStringLiteral("cgi"), St::Over), St::Prot);
+    EXPECT_EQ(st(QStringLiteral("web"), QStringLiteral("run"), QStringLiteral("cgi"), St::Del), St::Prot);
+    EXPECT_EQ(st(QStringLiteral("web"), QStringLiteral("run"), QStringLiteral("cgi"), St::Add), St::Add);
+    EXPECT_EQ(st(QStringLiteral("x"), QStringLiteral("art"), QStringLiteral("psd"), St::Add), St::Excl);
+    EXPECT_EQ(st(QStringLiteral("x"), QStringLiteral("art"), QStringLiteral("psd"), St::Del), St::Del);
+    // Path patterns at any depth; "*" also spans "/".
+    EXPECT_EQ(st(QStringLiteral("a/mydata/deep"), QStringLiteral("f"), QStringLiteral("txt"), St::Del), St::Prot);
+    EXPECT_EQ(st(QStringLiteral("a/datax"), QStringLiteral("f"), QStringLiteral("txt"), St::Del), St::Del);
+    EXPECT_EQ(st(QStringLiteral("site/img"), QStringLiteral("logo"), QStringLiteral("gif"), St::Add), St::Excl);
+    EXPECT_EQ(st(QStringLiteral("site/img"), QStringLiteral("logo"), QStringLiteral("png"), St::Add), St::Add);
+    // Makefile (no extension) has the name text "makefile.".
+    EXPECT_EQ(st(QStringLiteral("x"), QStringLiteral("Makefile"), QString(), St::Over), St::Prot);
+    // Protection is tested before exclusion.
+    TaskPanel both;
+    both.txHogo = QStringLiteral("*.txt");
+    both.txJogai = QStringLiteral("*.txt");
+    QString s = St::Over;
+    ChkPtn(LstPtn(both), QStringLiteral("p"), QStringLiteral("a"), QStringLiteral("txt"), s);
+    EXPECT_EQ(s, St::Prot);
+
+    // "\" and "/" in a typed pattern mean the same.
+    TaskPanel back, fwd;
+    back.txJogai = QStringLiteral("img\\*.gif");
+    fwd.txJogai = QStringLiteral("img/*.gif");
+    EXPECT_EQ(LstPtn(back).vJogai, LstPtn(fwd).vJogai);
+
+    EXPECT_EQ(InvalidPattern({QStringLiteral("*.ok"), QStringLiteral("[ab")}), QStringLiteral("[ab"));
+    EXPECT_EQ(InvalidPattern({QStringLiteral("[ab]*")}), QString());
+    TaskPanel bad;
+    bad.txHogo = QStringLiteral("[x");
+    QString t = St::Del;
+    EXPECT_THROW(ChkPtn(LstPtn(bad), QStringLiteral("p"), QStringLiteral("a"), QStringLiteral("b"), t), PatternError);
+}
+
+TEST(ResultListTest, NameSplitAndActionFlags)
+{
+    QString b, e;
+    SplitName(QStringLiteral("photo.tar.gz"), b, e);
+    EXPECT_EQ(b, QStringLiteral("photo.tar"));
+    EXPECT_EQ(e, QStringLiteral("gz"));
+    SplitName(QStringLiteral("README"), b, e);
+    EXPECT_EQ(b, QStringLiteral("README"));
+    EXPECT_EQ(e, QString());
+    SplitName(QStringLiteral(".htaccess"), b, e);
+    EXPECT_EQ(b, QString());
+    EXPECT_EQ(e, QStringLiteral("htaccess"));
+
+    for (const QString& none : {St::Same, St::Excl, St::None, QString()}) {
+        EXPECT_EQ(ActionFlag(none, false), QStringLiteral("0")) << none.toStdString();
+        EXPECT_EQ(ActionFlag(none, true), QStringLiteral("0")) << none.toStdString();
+    }
+    EXPECT_EQ(ActionFlag(St::Prot, true), QStringLiteral("0"));
+    for (const QString& act : {St::Add, St::Del, St::Over, St::Kara, St::KaraAdd, St::CmpF})
+        EXPECT_EQ(ActionFlag(act, act == St::Over), QStringLiteral("1")) << act.toStdString();
+}

@@ -1,0 +1,129 @@
+// velmor-cli compare end to end: the built program run on real folders.
+#include "common/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace velmor::test;
+
+namespace {
+
+struct Result {
+    int code = -1;
+    QStringList lines;  // stdout
+    QString err;
+};
+
+class CliCompareTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        cli = QCoreApplication::applicationDirPath() + QStringLiteral("/../src/app/velmor-cli");
+        if (!QFileInfo(cli).isExecutable())
+            GTEST_SKIP() << "velmor-cli not built at " << cli.toStdString();
+        ASSERT_TRUE(tmp.isValid());
+        src = tmp.path() + QStringLiteral("/src");
+        dst = tmp.path() + QStringLiteral("/dst");
+        const QDateTime t(QDate(2009, 12, 21), QTime(17, 5));
+        for (const char* f : {"/a/one.txt", "/a/b/two.txt", "/c/three.txt"}) {
+            writeFile(src + QLatin1String(f), "1");
+            setMTime(src + QLatin1String(f), t);
+        }
+        makeDir(dst + QStringLiteral("/a"));
+        writeFile(dst + QStringLiteral("/a/one.txt"), "1");
+        setMTime(dst + QStringLiteral("/a/one.txt"), t);
+        makeDir(dst + QStringLiteral("/extra"));
+        for (const QString& d : {src + QStringLiteral("/a"), src + QStringLiteral("/a/b"), src + QStringLiteral("/c"),
+                                 dst + QStringLiteral("/a"), dst + QStringLiteral("/extra")})
+            setMTime(d, t);
+    }
+
+    Result runCli(QStringList args)
+    {
+        args.prepend(QStringLiteral("compare"));
+        args << QStringLiteral("--data") << tmp.path() + QStringLiteral("/data");
+        QProcess p;
+        p.start(cli, args);
+        EXPECT_TRUE(p.waitForFinished(60000));
+        Result r;
+        r.code = p.exitCode();
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        r.lines = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+
+    QString cli, src, dst;
+    QTemporaryDir tmp;
+};
+
+} // namespace
+
+TEST_F(CliCompareTest, PrintsTheGridAndHonoursTicksAndSwitches)
+{
+    Result r = runCli({src, dst, QStringLiteral("--delete")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const QStringList want = {
+        // Ticked folders in the tree's index order: the first level, then a's children.
+        QStringLiteral("1\tc\t\t\t\t09/12/21 17:05\t1\t追加\t\t\t\t"),
+        QStringLiteral("2\ta/b\t\t\t\t09/12/21 17:05\t1\t追加\t\t\t\t"),
+        QStringLiteral("3\textra\t\t\t\t\t1\t削除\t\t09/12/21 17:05\t***\t"),
+        QStringLiteral("4\ta\tone\ttxt\t1\t09/12/21 17:05\t0\t同一\t1\t09/12/21 17:05\t***\t"),
+    };
+    ASSERT_EQ(r.lines.size(), 4) << r.lines.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(r.lines[0], want[0]);
+    EXPECT_EQ(r.lines[1], want[1]);
+    EXPECT_EQ(r.lines[2], want[2]);
+    EXPECT_EQ(r.lines[3], want[3]);
+    for (const QString& l : r.lines)
+        EXPECT_EQ(l.count(QLatin1Char('\t')), 11);
+
+    // Only a/b ticked, then c ticked and c unticked again: a is a container.
+    r = runCli({src, dst, QStringLiteral("--check"), QStringLiteral("a/b"), QStringLiteral("--check"),
+                QStringLiteral("c"), QStringLiteral("--uncheck"), QStringLiteral("c"), QStringLiteral("--mode"),
+                QStringLiteral("2")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    ASSERT_EQ(r.lines.size(), 3) << r.lines.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(r.lines[0].startsWith(QStringLiteral("1\ta/b\t")));
+    EXPECT_EQ(r.lines[1], QStringLiteral("2\ta\t\t\t\t09/12/21 17:05\t0\t**\t\t09/12/21 17:05\t***\t"));
+    EXPECT_TRUE(r.lines[2].contains(QStringLiteral("\textra\t")));
+
+    // Protection and filter options reach the engine.
+    r = runCli({src, dst, QStringLiteral("--filter-only"), QStringLiteral("*.doc"), QStringLiteral("--protect"),
+                QStringLiteral("one.txt")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.lines.join(QLatin1Char('\n')).contains(QStringLiteral("\ta\tone\ttxt\t1\t09/12/21 17:05\t0\t除外\t")));
+    EXPECT_TRUE(r.lines.join(QLatin1Char('\n')).contains(QStringLiteral("\tc\t\t\t\t09/12/21 17:05\t1\t比較F\t")));
+}
+
+TEST_F(CliCompareTest, BadArgumentsAndRefusedRunsExitWithTwo)
+{
+    Result r = runCli({src});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_FALSE(r.err.isEmpty());
+    r = runCli({src, dst, QStringLiteral("--mode"), QStringLiteral("7")});
+    EXPECT_EQ(r.code, 2);
+    r = runCli({src, dst, QStringLiteral("--bogus")});
+    EXPECT_EQ(r.code, 2);
+    r = runCli({src, dst, QStringLiteral("--check"), QStringLiteral("nope")});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.lines.isEmpty());
+
+    r = runCli({src, src + QStringLiteral("/a")});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, QStringLiteral("ﾌｫﾙﾀﾞ1とﾌｫﾙﾀﾞ2が同じか､一方が他方の中にあります 比較は実行しません\n"));
+    r = runCli({src, tmp.path() + QStringLiteral("/missing")});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.err.startsWith(QStringLiteral("ﾌｫﾙﾀﾞ2が見つかりません")));
+    EXPECT_TRUE(r.lines.isEmpty());
+
+    QProcess help;
+    help.start(cli, {QStringLiteral("compare"), QStringLiteral("--help")});
+    ASSERT_TRUE(help.waitForFinished(30000));
+    EXPECT_EQ(help.exitCode(), 0);
+    EXPECT_TRUE(help.readAllStandardOutput().contains("--protect-readonly"));
+}

@@ -1,0 +1,208 @@
+// Folder and file scans on real folders.
+#include "CmpFixture.h"
+
+#include <QDir>
+#include <QFile>
+
+using namespace velmor;
+using namespace velmor::test;
+
+namespace {
+
+class ScanTest : public CmpFixture {
+protected:
+    // The folder scan alone, as the run starts it.
+    void scan1()
+    {
+        s.sFld1 = src;
+        s.sFld2 = dst;
+        s.oDb.DbOpen();
+        s.oDb.exec(QStringLiteral("Delete From tbFold"));
+        s.nCnt = 1000;
+        pg.cMsg(CmpMsg::FolderPhase, true);
+        ScnFld1(s);
+    }
+    std::vector<std::pair<long long, QString>> numbered()
+    {
+        std::vector<std::pair<long long, QString>> v;
+        s.oDb.forEachRow(QStringLiteral("Select nNo, sPh, sED From tbFold Order By nNo"), {},
+                         [&](const SqlStmt& q) {
+                             v.emplace_back(q.int64(0), q.text(1) + QLatin1Char('=') + q.text(2));
+                             return true;
+                         });
+        return v;
+    }
+};
+
+} // namespace
+
+TEST_F(ScanTest, ContainersAndTheirNumbering)
+{
+    makeDir(src + QStringLiteral("/a/b/c"));
+    makeDir(src + QStringLiteral("/a/x"));
+    load(false);
+    tick(QStringLiteral("a/b/c"), true);
+    scan1();
+    const std::vector<std::pair<long long, QString>> want = {
+        {1001, QStringLiteral("a/b/c=")}, {1002, QStringLiteral("a=空")}, {1003, QStringLiteral("a/b=空")}};
+    EXPECT_EQ(numbered(), want);
+
+    // Ticking a and a/b too gives no container rows.
+    tick(QStringLiteral("a"), true);
+    tick(QStringLiteral("a/x"), false);
+    scan1();
+    const std::vector<std::pair<long long, QString>> want2 = {
+        {1001, QStringLiteral("a=")}, {1002, QStringLiteral("a/b=")}, {1003, QStringLiteral("a/b/c=")}};
+    EXPECT_EQ(numbered(), want2);
+
+    // Only the root ticked: no folder-1 rows; folder-2 folders become rows of their own.
+    tick(QString(), false);
+    t1.setPath(src);
+    t1.setChecked(t1.rootNode(), true);
+    makeDir(dst + QStringLiteral("/only2/sub"));
+    t2.setRoot(dst);
+    scan1();
+    EXPECT_TRUE(numbered().empty());
+    ScnFld2(s, dst);
+    const std::vector<std::pair<long long, QString>> want3 = {{1001, QStringLiteral("only2=")},
+                                                              {1002, QStringLiteral("only2/sub=")}};
+    EXPECT_EQ(numbered(), want3);
+}
+
+TEST_F(ScanTest, NamesDifferingInCaseQuotesAndQuestionMarksStayApart)
+{
+    makeDir(src + QStringLiteral("/Web"));
+    makeDir(dst + QStringLiteral("/web"));
+    makeDir(src + QStringLiteral("/Bob's ?dir,x"));
+    makeDir(dst + QStringLiteral("/Bob's ?dir,x"));
+    file(src + QStringLiteral("/Bob's ?dir,x/a.txt"));
+    file(src + QStringLiteral("/Bob's ?dir,x/A.txt"));
+    file(src + QStringLiteral("/Bob's ?dir,x/it's *?.txt"));
+    file(dst + QStringLiteral("/Bob's ?dir,x/A.txt"));
+    file(dst + QStringLiteral("/Bob's ?dir,x/B\\c.txt"));
+    load();
+    s.panel.chRet[1] = true;  // delete switch
+    ASSERT_EQ(run(), CmpOutcome::Done);
+    const auto f = folds();
+    EXPECT_EQ(f.at(QStringLiteral("Web")), St::Add);
+    EXPECT_EQ(f.at(QStringLiteral("web")), St::Del) << "web and Web are two folders";
+    EXPECT_EQ(f.at(QStringLiteral("Bob's ?dir,x")), St::Cmp);
+    const auto fi = files();
+    const QString p = QStringLiteral("Bob's ?dir,x|");
+    EXPECT_EQ(fi.size(), 4u);
+    EXPECT_EQ(fi.at(p + QStringLiteral("a.txt")), St::Add);
+    EXPECT_EQ(fi.at(p + QStringLiteral("A.txt")), St::Same);
+    EXPECT_EQ(fi.at(p + QStringLiteral("it's *?.txt")), St::Add);
+    EXPECT_EQ(fi.at(p + QStringLiteral("B\\c.txt")), St::Del);
+    // The grid shows both a and A.
+    EXPECT_EQ(gridStatus(QStringLiteral("Bob's ?dir,x"), QStringLiteral("a"), QStringLiteral("txt")), St::Add);
+    EXPECT_EQ(gridStatus(QStringLiteral("Bob's ?dir,x"), QStringLiteral("A"), QStringLiteral("txt")), St::Same);
+}
+
+TEST_F(ScanTest, FileRowsSidesOrderAndWhatIsNotScanned)
+{
+    makeDir(src + QStringLiteral("/both"));
+    makeDir(dst + QStringLiteral("/both"));
+    file(src + QStringLiteral("/both/b.txt"), "12345");
+    file(src + QStringLiteral("/both/a.txt"), "1");
+    file(dst + QStringLiteral("/both/a.txt"), "22", QDateTime(QDate(2010, 1, 2), QTime(3, 4)));
+    file(dst + QStringLiteral("/both/0only2.txt"), "333");
+    QFile::setPermissions(dst + QStringLiteral("/both/a.txt"), QFileDevice::ReadOwner);
+    file(dst + QStringLiteral("/both/.hidden"), "h");
+    makeDir(src + QStringLiteral("/new"));
+    file(src + QStringLiteral("/new/n.txt"));
+    file(src + QStringLiteral("/rootfile.txt"));  // files directly in a root take no part
+    load();
+    ASSERT_EQ(run(), CmpOutcome::Done);
+
+    std::vector<QString> rows;
+    s.oDb.forEachRow(QStringLiteral("Select nNo, sFL, nS1, sU1, nS2, sU2, sAt From tbFile Order By nNo"), {},
+                     [&](const SqlStmt& q) {
+                         QStringList c;
+                         for (int i = 0; i < 7; ++i)
+                             c << q.text(i);
+                         rows.push_back(c.join(QLatin1Char('|')));
+                         return true;
+                     });
+    const std::vector<QString> want = {
+        QStringLiteral("1001|a.txt|1|09/12/21 17:05|2|10/01/02 03:04|R**"),
+        QStringLiteral("1002|b.txt|5|09/12/21 17:05|0||"),
+        QStringLiteral("1003|.hidden|0||1|09/12/21 17:05|*H*"),
+        QStringLiteral("1004|0only2.txt|0||3|09/12/21 17:05|***"),
+    };
+    EXPECT_EQ(rows, want);
+    EXPECT_EQ(folds().at(QStringLiteral("new")), St::Add) << "copied whole, its files not scanned";
+}
+
+TEST_F(ScanTest, FilterCreatesCompareFolderInFolder2)
+{
+    makeDir(src + QStringLiteral("/newdir"));
+    file(src + QStringLiteral("/newdir/keep.txt"));
+    file(src + QStringLiteral("/newdir/skip.tmp"));
+    load();
+    s.panel.cbFlt = 1;
+    s.panel.txFlt = QStringLiteral("tmp");
+    ASSERT_EQ(run(), CmpOutcome::Done);
+    EXPECT_EQ(folds().at(QStringLiteral("newdir")), St::CmpF);
+    EXPECT_TRUE(QDir(dst + QStringLiteral("/newdir")).exists());
+    const auto fi = files();
+    EXPECT_EQ(fi.at(QStringLiteral("newdir|keep.txt")), St::Add);
+    EXPECT_EQ(fi.at(QStringLiteral("newdir|skip.tmp")), St::Excl);
+
+    // The same with an empty filter text: filter mode 0, a plain "追加".
+    QDir(dst + QStringLiteral("/newdir")).removeRecursively();
+    s.panel.txFlt.clear();
+    ASSERT_EQ(run(), CmpOutcome::Done);
+    EXPECT_EQ(s.nFltMd, 0);
+    EXPECT_EQ(folds().at(QStringLiteral("newdir")), St::Add);
+    EXPECT_FALSE(QDir(dst + QStringLiteral("/newdir")).exists());
+}
+
+TEST_F(ScanTest, SymlinksAreItemsNeverFolders)
+{
+    makeDir(src + QStringLiteral("/d"));
+    makeDir(dst + QStringLiteral("/d"));
+    file(src + QStringLiteral("/d/real.txt"));
+    ASSERT_TRUE(QFile::link(QStringLiteral("real.txt"), src + QStringLiteral("/d/link.txt")));
+    ASSERT_TRUE(QFile::link(dst, dst + QStringLiteral("/d/loop")));  // a link to a folder, a loop
+    load();
+    s.panel.chRet[1] = true;
+    ASSERT_EQ(run(), CmpOutcome::Done);
+    const auto fi = files();
+    EXPECT_EQ(fi.at(QStringLiteral("d|link.txt")), St::Add);
+    EXPECT_EQ(fi.at(QStringLiteral("d|loop")), St::Del) << "a link to a folder is an item, not a folder";
+    EXPECT_EQ(folds().count(QStringLiteral("d/loop")), 0u);
+}
+
+TEST_F(ScanTest, VanishedFolder1FolderIsExcludedNotDeleted)
+{
+    makeDir(src + QStringLiteral("/gone/sub"));
+    makeDir(dst + QStringLiteral("/gone/sub"));
+    file(dst + QStringLiteral("/gone/sub/precious.txt"));
+    makeDir(src + QStringLiteral("/ok"));
+    load();
+    ASSERT_TRUE(QDir(src + QStringLiteral("/gone")).removeRecursively());
+    s.panel.chRet[1] = true;
+    ASSERT_EQ(run(), CmpOutcome::Done);
+    const auto f = folds();
+    EXPECT_EQ(f.at(QStringLiteral("gone")), St::Excl);
+    EXPECT_EQ(f.at(QStringLiteral("gone/sub")), St::Excl);
+    EXPECT_EQ(f.at(QStringLiteral("ok")), St::Add);
+    EXPECT_EQ(s.vUnread.size(), 2);
+    ASSERT_EQ(prompt->messages.size(), 1);
+    EXPECT_TRUE(prompt->messages[0].startsWith(CmpMsg::Unread));
+    for (const ResultRow& r : s.vSpr.rows())
+        EXPECT_NE(r.status, St::Del) << r.path.toStdString();
+
+    // A folder that cannot be listed in the file scan: excluded, no file rows.
+    s.sFld1 = src;
+    s.sFld2 = dst;
+    s.oDb.exec(QStringLiteral("Delete From tbFile"));
+    s.oDb.exec(QStringLiteral("Update tbFold Set sED = '比較' Where sPh = 'gone/sub'"));
+    s.vUnread.clear();
+    pg.cMsg(CmpMsg::FilePhase, true);
+    ScnFile(s);
+    EXPECT_EQ(folds().at(QStringLiteral("gone/sub")), St::Excl);
+    EXPECT_EQ(count(QStringLiteral("tbFile")), 0);
+    EXPECT_EQ(s.vUnread.size(), 1);
+}
