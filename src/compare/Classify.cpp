@@ -89,6 +89,7 @@ void ClsFld(Session& s)
         if (!pg.yield())
             break;
     }
+    cur.flush();
     txn.commit();
 }
 
@@ -150,6 +151,7 @@ void ClsFile(Session& s)
         if (!pg.yield())
             break;
     }
+    cur.flush();
     txn.commit();
 }
 

@@ -34,7 +34,8 @@ const char* const kSchema =
 // A larger page cache and in-memory temporaries speed up the bulk work.
 const char* const kPragmas =
     "PRAGMA cache_size=-32768;"
-    "PRAGMA temp_store=MEMORY;";
+    "PRAGMA temp_store=MEMORY;"
+    "PRAGMA secure_delete=OFF;";
 
 void bindAll(SqlStmt& st, const QVariantList& binds)
 {
@@ -216,6 +217,7 @@ WorkDb::TableCursor::TableCursor(WorkDb& db, const QString& table, const QString
                          .arg(fields.join(QLatin1String(", ")), table)
                          .arg(kFetch));
     m_updates.resize(size_t(fields.size()));
+    m_runs.resize(size_t(fields.size()));
     m_row.resize(size_t(fields.size()));
 }
 
@@ -248,10 +250,14 @@ bool WorkDb::TableCursor::next()
         if (m_done)
             return false;
     }
+    if (m_seq > 0)
+        m_prevId = m_curId;
     const size_t nf = size_t(m_fields.size());
+    m_curId = m_ids[m_pos];
     for (size_t c = 0; c < nf; ++c)
         m_row[c] = std::move(m_batch[m_pos * nf + c]);
     ++m_pos;
+    ++m_seq;
     return true;
 }
 
@@ -259,14 +265,45 @@ void WorkDb::TableCursor::setText(int field, const QString& value)
 {
     if (m_pos == 0)
         throw SqlError("table cursor has no current row");
+    const long long id = m_curId;
+    Run& run = m_runs[size_t(field)];
+    if (run.open && run.lastSeq == m_seq - 1 && run.value == value) {
+        run.lastId = id;
+        run.lastSeq = m_seq;
+    } else if (run.open && run.lastSeq == m_seq) {
+        // The same row edited again: close the run before it and restart.
+        if (run.firstId != id) {
+            run.lastId = m_prevId;
+            write(field);
+        }
+        run = {true, id, id, m_seq, value};
+    } else {
+        write(field);
+        run = {true, id, id, m_seq, value};
+    }
+    m_row[size_t(field)] = value;
+}
+
+void WorkDb::TableCursor::write(int field)
+{
+    Run& run = m_runs[size_t(field)];
+    if (!run.open)
+        return;
     auto& up = m_updates[size_t(field)];
     if (!up)
-        up = std::make_unique<SqlStmt>(m_db.conn(), QStringLiteral("UPDATE %1 SET %2 = ? WHERE rowid = ?")
-                                                        .arg(m_table, m_fields[field]));
-    up->bind(1, value);
-    up->bind(2, m_ids[m_pos - 1]);
+        up = std::make_unique<SqlStmt>(
+            m_db.conn(), QStringLiteral("UPDATE %1 SET %2 = ? WHERE rowid BETWEEN ? AND ?").arg(m_table, m_fields[field]));
+    // The rows between the run's ends are exactly the rows visited in
+    // between: the cursor goes through the table in rowid order.
+    up->bind(1, run.value).bind(2, run.firstId).bind(3, run.lastId);
     up->exec();
-    m_row[size_t(field)] = value;
+    run.open = false;
+}
+
+void WorkDb::TableCursor::flush()
+{
+    for (int f = 0; f < int(m_runs.size()); ++f)
+        write(f);
 }
 
 } // namespace velmor

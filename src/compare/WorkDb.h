@@ -108,19 +108,35 @@ public:
     bool R_PAry(const QString& sQ, QVariantList& ary, const QVariantList& binds = {});
 
     // Visits every row of a table once in storage order, reading the named
-    // fields and editing the current row in place. Use inside a transaction
-    // for speed. A null field reads as an empty text.
+    // fields and editing the current row in place. A null field reads as an
+    // empty text. Edits are written in runs: consecutive rows given the same
+    // value take one statement. flush() writes what is pending; call it
+    // before the transaction ends, also after a stop. Edits still pending
+    // when the cursor is destroyed (an error ended the visit) are dropped, as
+    // if those rows had not been visited.
     class TableCursor {
     public:
         TableCursor(WorkDb& db, const QString& table, const QStringList& fields);
         // Moves to the next row (the first on the first call); false at the end.
         bool next();
         QString text(int field) const { return m_row[size_t(field)]; }
-        // Edit: stores value into field of the current row at once.
+        // Edit: sets field of the current row to value.
         void setText(int field, const QString& value);
+        // Writes the pending edits. Throws SqlError.
+        void flush();
 
     private:
+        struct Run {
+            bool open = false;
+            long long firstId = 0, lastId = 0, lastSeq = 0;
+            QString value;
+        };
         void fetch();
+        void write(int field);
+        std::vector<Run> m_runs;  // one per field
+        long long m_seq = 0;      // rows visited so far
+        long long m_curId = 0;    // rowid of the current row
+        long long m_prevId = 0;   // rowid of the row visited before it
         WorkDb& m_db;
         QString m_table;
         QStringList m_fields;
