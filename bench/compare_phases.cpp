@@ -69,6 +69,12 @@ int main(int argc, char** argv)
     lap("ClsFile");
     LstFill(s);
     lap("LstFill");
+    if (qEnvironmentVariableIsSet("VELMOR_BENCH_FILL_ONLY")) {
+        for (int i = 0; i < 10; ++i)
+            LstFill(s);
+        lap("LstFill x10");
+        return 0;
+    }
     std::printf("rows: %d\n", s.vSpr.rowCount());
 
     // Reference: reading both sides of every compared folder, nothing else.

@@ -47,10 +47,14 @@ PtnLists LstPtn(const TaskPanel& panel)
 
 void ChkPtn(const PtnLists& lists, const QString& p, const QString& b, const QString& e, QString& status)
 {
+    const bool protectable = status == St::Del || status == St::Over;
+    const bool excludable = status == St::Add || status == St::Over;
+    if (!(protectable && !lists.vHogo.isEmpty()) && !(excludable && !lists.vJogai.isEmpty()))
+        return;
     const QString name = trimBlanks(b) + QLatin1Char('.') + trimBlanks(e);
     const QString nameText = name.toLower();
     const QString pathText = (trimBlanks(p) + QLatin1Char('/') + name).toLower();
-    if (status == St::Del || status == St::Over) {
+    if (protectable) {
         for (const QString& h : lists.vHogo) {
             if (matches(h, nameText, pathText)) {
                 status = St::Prot;
@@ -58,7 +62,7 @@ void ChkPtn(const PtnLists& lists, const QString& p, const QString& b, const QSt
             }
         }
     }
-    if (status == St::Add || status == St::Over) {
+    if (excludable) {
         for (const QString& j : lists.vJogai) {
             if (matches(j, nameText, pathText)) {
                 status = St::Excl;

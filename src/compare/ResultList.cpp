@@ -30,27 +30,50 @@ QString fileCondition(int mode)
     }
 }
 
-// Rows of one folder, or of one minute, share their texts instead of
-// holding a copy each (QString is implicitly shared).
-void share(QString& value, QString& last)
-{
-    if (value == last)
-        value = last;
-    else
-        last = value;
-}
+// A column whose text often repeats from row to row (the folder, a date):
+// an unchanged text is shared with the row before instead of being copied
+// (QString is implicitly shared).
+class RepeatedText {
+public:
+    QString read(const SqlStmt& q, int c)
+    {
+        const QByteArrayView b = q.utf8(c);
+        if (b != QByteArrayView(m_bytes)) {
+            m_bytes.resize(b.size());  // reuses the buffer: m_bytes is never shared
+            std::copy(b.begin(), b.end(), m_bytes.begin());
+            m_text = QString::fromUtf8(b);
+        }
+        return m_text;
+    }
 
-// The shared copy of a frequent short text (statuses, attribute texts).
-QString intern(QString value)
+private:
+    QByteArray m_bytes;
+    QString m_text;
+};
+
+// A column holding one of a few short texts (statuses, attribute texts):
+// the shared copy of a known text, a new one otherwise.
+QString known(const SqlStmt& q, int c)
 {
-    static const QString known[] = {St::Kara, St::KaraAdd, St::Add, St::CmpF, St::Cmp, St::Del,
-                                    St::Over, St::Same, St::Excl, St::Prot, St::None,
-                                    QStringLiteral("***"), QStringLiteral("R**"),
-                                    QStringLiteral("*H*"), QStringLiteral("RH*")};
-    for (const QString& k : known)
-        if (value == k)
-            return k;
-    return value;
+    struct Known {
+        QByteArray utf8;
+        QString text;
+    };
+    static const std::vector<Known> table = [] {
+        std::vector<Known> t;
+        for (const QString& k : {St::Kara, St::KaraAdd, St::Add, St::CmpF, St::Cmp, St::Del, St::Over, St::Same,
+                                 St::Excl, St::Prot, St::None, QStringLiteral("***"), QStringLiteral("R**"),
+                                 QStringLiteral("*H*"), QStringLiteral("RH*")})
+            t.push_back({k.toUtf8(), k});
+        return t;
+    }();
+    const QByteArrayView b = q.utf8(c);
+    if (b.isEmpty())
+        return QString();
+    for (const Known& k : table)
+        if (b == QByteArrayView(k.utf8))
+            return k.text;
+    return QString::fromUtf8(b);
 }
 
 } // namespace
@@ -102,20 +125,18 @@ bool LstFill(Session& s)
 
     long long r = 0;
     bool stopped = false;
-    QString lastPath, lastU1, lastU2;
+    RepeatedText path, u1, u2;
     s.oDb.forEachRow(QStringLiteral("Select sPh, sU1, sEd, sU2, sAt From tbFold") + folderCondition(mode)
                          + QStringLiteral(" Order By nNo"),
                      {}, [&](const SqlStmt& q) {
-                         ResultRow row;
+                         ResultRow& row = rows.emplace_back();
                          row.no = ++r;
-                         row.path = q.text(0);
-                         share(row.path, lastPath);
+                         row.path = path.read(q, 0);
                          row.u1 = q.text(1);
-                         row.status = intern(q.text(2));
+                         row.status = known(q, 2);
                          row.flag = ActionFlag(row.status, false);
                          row.u2 = q.text(3);
-                         row.at = intern(q.text(4));
-                         rows.push_back(std::move(row));
+                         row.at = known(q, 4);
                          stopped = !pg.yield();
                          return !stopped;
                      });
@@ -125,23 +146,18 @@ bool LstFill(Session& s)
     s.oDb.forEachRow(QStringLiteral("Select sPh, sFL, nS1, sU1, sED, nS2, sU2, sAt From tbFile")
                          + fileCondition(mode) + QStringLiteral(" Order By nNo"),
                      {}, [&](const SqlStmt& q) {
-                         ResultRow row;
+                         ResultRow& row = rows.emplace_back();
                          row.no = ++r;
-                         row.path = q.text(0);
-                         share(row.path, lastPath);
+                         row.path = path.read(q, 0);
                          SplitName(q.text(1), row.name, row.ext);
-                         row.s1 = q.text(2);
-                         row.u1 = q.text(3);
-                         share(row.u1, lastU1);
-                         QString status = intern(q.text(4));
-                         ChkPtn(lists, row.path, row.name, row.ext, status);
-                         row.flag = ActionFlag(status, true);
-                         row.status = std::move(status);
-                         row.s2 = q.text(5);
-                         row.u2 = q.text(6);
-                         share(row.u2, lastU2);
-                         row.at = intern(q.text(7));
-                         rows.push_back(std::move(row));
+                         row.s1 = QString::number(q.int64(2));
+                         row.u1 = u1.read(q, 3);
+                         row.status = known(q, 4);
+                         ChkPtn(lists, row.path, row.name, row.ext, row.status);
+                         row.flag = ActionFlag(row.status, true);
+                         row.s2 = QString::number(q.int64(5));
+                         row.u2 = u2.read(q, 6);
+                         row.at = known(q, 7);
                          stopped = !pg.yield();
                          return !stopped;
                      });

@@ -192,6 +192,12 @@ QString SqlStmt::text(int c) const
     return QString::fromUtf8(p, sqlite3_column_bytes(m_st, c));
 }
 
+QByteArrayView SqlStmt::utf8(int c) const
+{
+    const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(m_st, c));
+    return p ? QByteArrayView(p, sqlite3_column_bytes(m_st, c)) : QByteArrayView();
+}
+
 long long SqlStmt::int64(int c) const { return sqlite3_column_int64(m_st, c); }
 
 QVariant SqlStmt::value(int c) const

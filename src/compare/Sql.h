@@ -70,6 +70,8 @@ public:
     QString columnName(int c) const;
     bool isNull(int c) const;
     QString text(int c) const;
+    // The column's UTF-8 bytes, valid until the next step or reset.
+    QByteArrayView utf8(int c) const;
     long long int64(int c) const;
     QVariant value(int c) const;  // null, qlonglong, double or QString
     sqlite3_stmt* handle() const { return m_st; }
