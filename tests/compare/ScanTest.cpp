@@ -206,3 +206,29 @@ TEST_F(ScanTest, VanishedFolder1FolderIsExcludedNotDeleted)
     EXPECT_EQ(count(QStringLiteral("tbFile")), 0);
     EXPECT_EQ(s.vUnread.size(), 1);
 }
+
+TEST_F(ScanTest, FoldersNeverLoadedIntoTheTreeAreNotScanned)
+{
+    makeDir(src + QStringLiteral("/top/deep/deeper"));
+    makeDir(dst + QStringLiteral("/top/deep/deeper"));
+    t1.setChkBx(true);
+    t1.setRoot(src);  // only the first level is loaded
+    int loaded = 0;
+    for (int i = 0; i < t1.nodeCount(); ++i) {
+        TreeNode* n = t1.nodeAt(i);
+        if (!n->isPlaceholder()) {
+            t1.setChecked(n, true);
+            ++loaded;
+        }
+    }
+    ASSERT_EQ(loaded, 2) << "the root and top";
+    t2.setRoot(dst);
+    s.panel.chRet[1] = true;
+    ASSERT_EQ(run(), CmpOutcome::Done);
+    const auto f = folds();
+    EXPECT_EQ(f.at(QStringLiteral("top")), St::Cmp);
+    // Below an unloaded node nothing of folder 1 is known: folder 2's copies
+    // are folder-2-only rows, deleted only because the delete switch is on.
+    EXPECT_EQ(f.at(QStringLiteral("top/deep")), St::Del);
+    EXPECT_EQ(f.at(QStringLiteral("top/deep/deeper")), St::Del);
+}
