@@ -120,6 +120,7 @@ CmpOutcome CmpRun(Session& s)
     // or "delete" to the synchronisation.
     const auto fail = [&](const std::exception& e) {
         pg.cEnd();
+        s.vSpr.clear();
         Usr::prompt().message(CmpMsg::Failed + cmp::errorText(e));
         return CmpOutcome::Failed;
     };
