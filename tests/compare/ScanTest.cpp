@@ -3,6 +3,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace velmor;
 using namespace velmor::test;
@@ -231,4 +233,24 @@ TEST_F(ScanTest, FoldersNeverLoadedIntoTheTreeAreNotScanned)
     // are folder-2-only rows, deleted only because the delete switch is on.
     EXPECT_EQ(f.at(QStringLiteral("top/deep")), St::Del);
     EXPECT_EQ(f.at(QStringLiteral("top/deep/deeper")), St::Del);
+}
+
+TEST_F(ScanTest, NamesNotValidInTheFileNameEncodingAreLeftOutAndReported)
+{
+    makeDir(src + QStringLiteral("/d"));
+    makeDir(dst + QStringLiteral("/d"));
+    file(src + QStringLiteral("/d/ok.txt"));
+    for (const QString& side : {src, dst}) {
+        const QByteArray raw = QFile::encodeName(side + QStringLiteral("/d/")) + QByteArray("bad\xff.txt");
+        const int fd = ::open(raw.constData(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+    load();
+    s.panel.chRet[1] = true;
+    ASSERT_EQ(run(), CmpOutcome::Done);
+    EXPECT_EQ(files().size(), 1u) << "only ok.txt: the other name could not be named again";
+    EXPECT_EQ(s.vUnread.size(), 2);
+    ASSERT_EQ(prompt->messages.size(), 1);
+    EXPECT_TRUE(prompt->messages[0].startsWith(CmpMsg::Unread));
 }
