@@ -42,30 +42,44 @@ struct Fd {
     }
 };
 
-// Removes the temporary item on scope exit unless it was renamed into place.
+// Removes the temporary entry on scope exit unless it was renamed into place.
 struct TmpGuard {
-    NPath path;
+    int dir = -1;
+    NPath name;
     ~TmpGuard()
     {
-        if (!path.isEmpty())
-            ::unlink(path.constData());
+        if (!name.isEmpty())
+            ::unlinkat(dir, name.constData(), 0);
     }
-    void release() { path.clear(); }
+    void release() { name.clear(); }
 };
 
-// Entries of a folder (without "." and ".."), bytewise sorted so that work
-// and failures happen in a stable order. Returns false with errno set.
-bool listDir(const NPath& dir, std::vector<NPath>& out)
+struct Entry {
+    NPath name;
+    unsigned char type;  // DT_* of the listing (DT_UNKNOWN when the file system does not say)
+};
+
+// Entries of the open folder dfd (without "." and ".."), bytewise sorted so
+// that work and failures happen in a stable order. Returns false with errno set.
+bool listDirAt(int dfd, std::vector<Entry>& out)
 {
-    DIR* d = ::opendir(dir.constData());
-    if (!d)
+    const int fd = ::fcntl(dfd, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0)
         return false;
+    DIR* d = ::fdopendir(fd);
+    if (!d) {
+        const int err = errno;
+        ::close(fd);
+        errno = err;
+        return false;
+    }
+    ::rewinddir(d);
     errno = 0;
     while (dirent* e = ::readdir(d)) {
         const char* n = e->d_name;
         if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)))
             continue;
-        out.emplace_back(n);
+        out.push_back({NPath(n), e->d_type});
         errno = 0;
     }
     const int err = errno;
@@ -74,7 +88,21 @@ bool listDir(const NPath& dir, std::vector<NPath>& out)
         errno = err;
         return false;
     }
-    std::sort(out.begin(), out.end());
+    std::sort(out.begin(), out.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
+    return true;
+}
+
+// Entries of a folder given by path (see listDirAt).
+bool listDir(const NPath& dir, std::vector<NPath>& out)
+{
+    Fd d(::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (d.fd < 0)
+        return false;
+    std::vector<Entry> entries;
+    if (!listDirAt(d.fd, entries))
+        return false;
+    for (Entry& e : entries)
+        out.push_back(std::move(e.name));
     return true;
 }
 
@@ -88,32 +116,58 @@ void widenFolder(const NPath& dir, const struct stat& st)
         ::chmod(dir.constData(), (st.st_mode & 07777) | need);
 }
 
-// A free temporary name beside dst: "." + name + ".velmor~" + 6 random
+// The process's umask, read without changing it; all bits when unknown (so
+// that permissions are always set explicitly).
+mode_t currentUmask()
+{
+    static const mode_t mask = [] {
+        FILE* f = std::fopen("/proc/self/status", "re");
+        mode_t m = 07777;
+        if (f) {
+            char line[256];
+            while (std::fgets(line, sizeof line, f)) {
+                unsigned v = 0;
+                if (std::sscanf(line, "Umask: %o", &v) == 1) {
+                    m = mode_t(v);
+                    break;
+                }
+            }
+            std::fclose(f);
+        }
+        return m;
+    }();
+    return mask;
+}
+
+// A temporary name beside an entry: "." + name + ".velmor~" + 6 random
 // characters, the name part shortened so the whole stays within NAME_MAX.
-NPath tmpNameFor(const NPath& dst)
+// entry may be a bare name or a path (the folder part is kept).
+NPath tmpNameFor(const NPath& entry)
 {
     static const char chars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    const qsizetype slash = dst.lastIndexOf('/');
-    const NPath dir = slash < 0 ? NPath() : dst.left(slash + 1);
-    NPath name = slash < 0 ? dst : dst.mid(slash + 1);
+    const qsizetype slash = entry.lastIndexOf('/');
+    NPath base = entry.mid(slash + 1);
     const size_t fixed = 1 + sizeof(kTmpTag) - 1 + 6;
-    if (size_t(name.size()) + fixed > kNameMax)
-        name.truncate(qsizetype(kNameMax - fixed));
+    if (size_t(base.size()) + fixed > kNameMax)
+        base.truncate(qsizetype(kNameMax - fixed));
     NPath tail(6, 'x');
     for (char& c : tail)
         c = chars[QRandomGenerator::global()->bounded(int(sizeof(chars) - 1))];
-    return dir + '.' + name + kTmpTag + tail;
+    return entry.left(slash + 1) + '.' + base + kTmpTag + tail;
 }
 
-// Copies all bytes of in to out: copy_file_range (reflink/in-kernel), then
-// sendfile, then read/write, whichever the file systems support.
-bool copyData(int in, int out)
+// Copies size bytes (fewer when the file shrinks meanwhile) of in to out:
+// copy_file_range (in-kernel, reflinks where possible), then sendfile, then
+// read/write, whichever the file systems support.
+bool copyData(int in, int out, off_t size)
 {
     constexpr size_t chunk = size_t(1) << 30;
+    off_t done = 0;
     bool first = true;
-    for (;;) {
-        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, chunk, 0);
+    while (done < size) {
+        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, std::min<size_t>(chunk, size_t(size - done)), 0);
         if (n > 0) {
+            done += n;
             first = false;
             continue;
         }
@@ -126,10 +180,12 @@ bool copyData(int in, int out)
             break;
         return false;
     }
-    for (;;) {
-        const ssize_t n = ::sendfile(out, in, nullptr, chunk);
-        if (n > 0)
+    while (done < size) {
+        const ssize_t n = ::sendfile(out, in, nullptr, std::min<size_t>(chunk, size_t(size - done)));
+        if (n > 0) {
+            done += n;
             continue;
+        }
         if (n == 0)
             return true;
         if (errno == EINTR)
@@ -138,9 +194,11 @@ bool copyData(int in, int out)
             break;
         return false;
     }
+    if (done >= size)
+        return true;
     std::vector<char> buf(size_t(1) << 20);
-    for (;;) {
-        const ssize_t n = ::read(in, buf.data(), buf.size());
+    while (done < size) {
+        const ssize_t n = ::read(in, buf.data(), std::min(buf.size(), size_t(size - done)));
         if (n == 0)
             return true;
         if (n < 0) {
@@ -148,76 +206,208 @@ bool copyData(int in, int out)
                 continue;
             return false;
         }
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t w = ::write(out, buf.data() + done, size_t(n - done));
-            if (w < 0) {
+        for (ssize_t w = 0; w < n;) {
+            const ssize_t k = ::write(out, buf.data() + w, size_t(n - w));
+            if (k < 0) {
                 if (errno == EINTR)
                     continue;
                 return false;
             }
-            done += w;
+            w += k;
         }
+        done += n;
     }
+    return true;
 }
 
-FsResult copyRegular(const NPath& src, const struct stat& ss, const NPath& dst, TmpGuard& tmp)
-{
-    Fd in(::open(src.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (in.fd < 0)
-        return FsResult::fail("open", src, errno);
-    struct stat fs {};
-    if (::fstat(in.fd, &fs) != 0)
-        return FsResult::fail("stat", src, errno);
-    if (!S_ISREG(fs.st_mode) || fs.st_ino != ss.st_ino || fs.st_dev != ss.st_dev)
-        return FsResult::fail(QStringLiteral("%1 changed while being copied").arg(show(src)));
+// One entry being copied: folder fds, the entry's name and, for messages,
+// the full paths of both sides.
+struct CopyJob {
+    int sdir;
+    int ddir;
+    const NPath& sname;  // entry name in sdir
+    const NPath& dname;  // entry name in ddir
+    const NPath& srcPath;
+    const NPath& dstPath;
+};
 
+// Writes the regular file (already open as in, described by fs) to a
+// temporary entry of the destination folder.
+FsResult writeRegular(const CopyJob& j, int in, const struct stat& fs, TmpGuard& tmp)
+{
+    const mode_t mode = fs.st_mode & 0777;
     int out = -1;
-    for (int tries = 0; out < 0 && tries < 100; ++tries) {
-        const NPath name = tmpNameFor(dst);
-        out = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (out >= 0)
-            tmp.path = name;
-        else if (errno != EEXIST)
-            return FsResult::fail("create temporary for", dst, errno);
+    for (int tries = 0; out < 0; ++tries) {
+        const NPath name = tmpNameFor(j.dname);
+        out = ::openat(j.ddir, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (out >= 0) {
+            tmp.dir = j.ddir;
+            tmp.name = name;
+        } else if (errno != EEXIST || tries >= 100) {
+            return FsResult::fail("create a temporary file for", j.dstPath, errno);
+        }
     }
-    if (out < 0)
-        return FsResult::fail("create temporary for", dst, EEXIST);
     Fd o(out);
-    if (!copyData(in.fd, o.fd))
-        return FsResult::fail("copy", src, errno);
-    if (::fchmod(o.fd, fs.st_mode & 0777) != 0)
-        return FsResult::fail("set permissions of", dst, errno);
+    if (!copyData(in, o.fd, fs.st_size))
+        return FsResult::fail("copy", j.srcPath, errno);
+    if ((mode & ~currentUmask()) != mode && ::fchmod(o.fd, mode) != 0)
+        return FsResult::fail("set permissions of", j.dstPath, errno);
     const struct timespec times[2] = {fs.st_atim, fs.st_mtim};
     if (::futimens(o.fd, times) != 0)
-        return FsResult::fail("set times of", dst, errno);
+        return FsResult::fail("set times of", j.dstPath, errno);
     if (o.closeNow() != 0)
-        return FsResult::fail("write", dst, errno);
+        return FsResult::fail("write", j.dstPath, errno);
     return {};
 }
 
-FsResult copyLink(const NPath& src, const struct stat& ss, const NPath& dst, TmpGuard& tmp)
+// Creates the link (a copy of the source link ss) as a temporary entry.
+FsResult writeLink(const CopyJob& j, const struct stat& ss, TmpGuard& tmp)
 {
     std::vector<char> target(size_t(ss.st_size > 0 ? ss.st_size : 255) + 1);
     ssize_t n;
     for (;;) {
-        n = ::readlink(src.constData(), target.data(), target.size());
+        n = ::readlinkat(j.sdir, j.sname.constData(), target.data(), target.size());
         if (n < 0)
-            return FsResult::fail("read link", src, errno);
+            return FsResult::fail("read link", j.srcPath, errno);
         if (size_t(n) < target.size())
             break;
         target.resize(target.size() * 2);  // the link grew meanwhile
     }
     target[size_t(n)] = 0;
-    for (int tries = 0; tmp.path.isEmpty(); ++tries) {
-        const NPath name = tmpNameFor(dst);
-        if (::symlink(target.data(), name.constData()) == 0)
-            tmp.path = name;
-        else if (errno != EEXIST || tries >= 100)
-            return FsResult::fail("create link temporary for", dst, errno);
+    for (int tries = 0; tmp.name.isEmpty(); ++tries) {
+        const NPath name = tmpNameFor(j.dname);
+        if (::symlinkat(target.data(), j.ddir, name.constData()) == 0) {
+            tmp.dir = j.ddir;
+            tmp.name = name;
+        } else if (errno != EEXIST || tries >= 100) {
+            return FsResult::fail("create a temporary link for", j.dstPath, errno);
+        }
     }
     const struct timespec times[2] = {ss.st_atim, ss.st_mtim};
-    if (::utimensat(AT_FDCWD, tmp.path.constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
-        return FsResult::fail("set times of", dst, errno);
+    if (::utimensat(j.ddir, tmp.name.constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
+        return FsResult::fail("set times of", j.dstPath, errno);
+    return {};
+}
+
+// Copies one non-folder entry. type is the listing's DT_* (DT_UNKNOWN for
+// "look"); dstMissing skips the look at the destination (a folder just made).
+FsResult copyEntryAt(const CopyJob& j, unsigned char type, bool dstMissing, const CopyOptions& opt)
+{
+    if (!dstMissing) {
+        struct stat ds {};
+        if (::fstatat(j.ddir, j.dname.constData(), &ds, AT_SYMLINK_NOFOLLOW) == 0) {
+            if (S_ISDIR(ds.st_mode))
+                return FsResult::fail("replace", j.dstPath, EISDIR);
+            if (S_ISREG(ds.st_mode) && opt.refuseReadOnlyTarget && isReadOnly(ds))
+                return FsResult::fail(QStringLiteral("cannot replace %1: it is read-only").arg(show(j.dstPath)));
+        }
+    }
+    TmpGuard tmp;
+    FsResult r;
+    if (type == DT_REG) {
+        // The common case: open first, then learn size and times from the
+        // open file (a link swapped in meanwhile makes the open fail).
+        Fd in(::openat(j.sdir, j.sname.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (in.fd < 0 && errno != ELOOP)
+            return FsResult::fail("open", j.srcPath, errno);
+        if (in.fd >= 0) {
+            struct stat fs {};
+            if (::fstat(in.fd, &fs) != 0)
+                return FsResult::fail("read", j.srcPath, errno);
+            if (!S_ISREG(fs.st_mode))
+                return FsResult::fail(QStringLiteral("cannot copy %1: not a regular file or link").arg(show(j.srcPath)));
+            r = writeRegular(j, in.fd, fs, tmp);
+        } else {
+            type = DT_UNKNOWN;
+        }
+    }
+    if (type != DT_REG) {
+        struct stat ss {};
+        if (::fstatat(j.sdir, j.sname.constData(), &ss, AT_SYMLINK_NOFOLLOW) != 0)
+            return FsResult::fail("read", j.srcPath, errno);
+        if (S_ISDIR(ss.st_mode))
+            return FsResult::fail("copy", j.srcPath, EISDIR);
+        if (S_ISLNK(ss.st_mode)) {
+            r = writeLink(j, ss, tmp);
+        } else if (S_ISREG(ss.st_mode)) {
+            return copyEntryAt(j, DT_REG, dstMissing, opt);
+        } else {
+            return FsResult::fail(QStringLiteral("cannot copy %1: not a regular file or link").arg(show(j.srcPath)));
+        }
+    }
+    if (!r.ok())
+        return r;
+    if (::renameat(j.ddir, tmp.name.constData(), j.ddir, j.dname.constData()) != 0)
+        return FsResult::fail("replace", j.dstPath, errno);
+    tmp.release();
+    return {};
+}
+
+// True when the regular destination entry matches the source's size,
+// permission bits and modification time.
+bool sameFileAt(int sdir, int ddir, const NPath& name)
+{
+    struct stat ss {}, ds {};
+    return ::fstatat(sdir, name.constData(), &ss, AT_SYMLINK_NOFOLLOW) == 0
+           && ::fstatat(ddir, name.constData(), &ds, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(ss.st_mode)
+           && S_ISREG(ds.st_mode) && ss.st_size == ds.st_size && (ss.st_mode & 0777) == (ds.st_mode & 07777)
+           && ss.st_mtim.tv_sec == ds.st_mtim.tv_sec && ss.st_mtim.tv_nsec == ds.st_mtim.tv_nsec;
+}
+
+// Copies the content of the open source folder sfd (stat ss) into the open
+// destination folder dfd, created says dfd was just made (empty).
+FsResult copyTreeAt(int sfd, const struct stat& ss, int dfd, bool created, const CopyOptions& opt,
+                    const NPath& srcPath, const NPath& dstPath)
+{
+    std::vector<Entry> entries;
+    if (!listDirAt(sfd, entries))
+        return FsResult::fail("list", srcPath, errno);
+    for (const Entry& e : entries) {
+        const NPath s = join(srcPath, e.name);
+        const NPath d = join(dstPath, e.name);
+        unsigned char type = e.type;
+        struct stat es {};
+        if (type == DT_UNKNOWN || type == DT_DIR) {
+            if (::fstatat(sfd, e.name.constData(), &es, AT_SYMLINK_NOFOLLOW) != 0)
+                return FsResult::fail("read", s, errno);
+            type = S_ISDIR(es.st_mode) ? DT_DIR : S_ISREG(es.st_mode) ? DT_REG : S_ISLNK(es.st_mode) ? DT_LNK : DT_UNKNOWN;
+            if (type == DT_UNKNOWN)
+                return FsResult::fail(QStringLiteral("cannot copy %1: not a regular file or link").arg(show(s)));
+        }
+        if (type != DT_DIR) {
+            if (opt.skipUnchanged && !created && type == DT_REG && sameFileAt(sfd, dfd, e.name))
+                continue;
+            const FsResult r = copyEntryAt(CopyJob{sfd, dfd, e.name, e.name, s, d}, type, created, opt);
+            if (!r.ok())
+                return r;
+            continue;
+        }
+        bool childNew = created;
+        if (!created) {
+            struct stat ds {};
+            if (::fstatat(dfd, e.name.constData(), &ds, AT_SYMLINK_NOFOLLOW) != 0)
+                childNew = true;
+            else if (!S_ISDIR(ds.st_mode))
+                return FsResult::fail("create folder", d, EEXIST);
+        }
+        // Owner-writable while we fill it; its own permissions are set at the end.
+        if (childNew && ::mkdirat(dfd, e.name.constData(), 0700) != 0)
+            return FsResult::fail("create folder", d, errno);
+        Fd cs(::openat(sfd, e.name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (cs.fd < 0)
+            return FsResult::fail("open folder", s, errno);
+        Fd cd(::openat(dfd, e.name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (cd.fd < 0)
+            return FsResult::fail("open folder", d, errno);
+        const FsResult r = copyTreeAt(cs.fd, es, cd.fd, childNew, opt, s, d);
+        if (!r.ok())
+            return r;
+    }
+    if (created && ::fchmod(dfd, ss.st_mode & 07777) != 0)
+        return FsResult::fail("set permissions of", dstPath, errno);
+    const struct timespec times[2] = {ss.st_atim, ss.st_mtim};
+    if (::futimens(dfd, times) != 0)
+        return FsResult::fail("set times of", dstPath, errno);
     return {};
 }
 
@@ -319,30 +509,11 @@ Kind kindOf(const NPath& path, struct stat* st)
 
 FsResult CopyItem(const NPath& src, const NPath& dst, const CopyOptions& opt)
 {
-    struct stat ss {};
-    const Kind sk = kindOf(src, &ss);
-    if (sk == Kind::None)
-        return FsResult::fail("read", src, errno);
-    if (sk == Kind::Dir)
-        return FsResult::fail("copy", src, EISDIR);
-    if (sk == Kind::Other)
-        return FsResult::fail(QStringLiteral("cannot copy %1: not a regular file or link").arg(show(src)));
-
-    struct stat ds {};
-    const Kind dk = kindOf(dst, &ds);
-    if (dk == Kind::Dir)
-        return FsResult::fail("replace", dst, EISDIR);
-    if (dk == Kind::File && opt.refuseReadOnlyTarget && isReadOnly(ds))
-        return FsResult::fail(QStringLiteral("cannot replace %1: it is read-only").arg(show(dst)));
-
-    TmpGuard tmp;
-    FsResult r = sk == Kind::Link ? copyLink(src, ss, dst, tmp) : copyRegular(src, ss, dst, tmp);
-    if (!r.ok())
-        return r;
-    if (::rename(tmp.path.constData(), dst.constData()) != 0)
-        return FsResult::fail("replace", dst, errno);
-    tmp.release();
-    return {};
+    if (src.isEmpty() || dst.isEmpty() || src.endsWith('/') || dst.endsWith('/'))
+        return FsResult::fail("copy", src, EINVAL);
+    // Whole paths relative to the working directory: the temporary entry is
+    // made beside dst all the same.
+    return copyEntryAt(CopyJob{AT_FDCWD, AT_FDCWD, src, dst, src, dst}, DT_UNKNOWN, false, opt);
 }
 
 FsResult CopyTree(const NPath& src, const NPath& dst, const CopyOptions& opt)
@@ -353,33 +524,21 @@ FsResult CopyTree(const NPath& src, const NPath& dst, const CopyOptions& opt)
         return FsResult::fail("read", src, errno);
     if (sk != Kind::Dir)
         return FsResult::fail("copy folder", src, ENOTDIR);
-
     const Kind dk = kindOf(dst);
     const bool created = dk == Kind::None;
     if (created) {
-        // Owner-writable while we fill it; its own permissions are set at the end.
         if (::mkdir(dst.constData(), 0700) != 0)
             return FsResult::fail("create folder", dst, errno);
     } else if (dk != Kind::Dir) {
         return FsResult::fail("create folder", dst, EEXIST);
     }
-
-    std::vector<NPath> names;
-    if (!listDir(src, names))
-        return FsResult::fail("list", src, errno);
-    for (const NPath& n : names) {
-        const NPath s = join(src, n);
-        const NPath d = join(dst, n);
-        const FsResult r = kindOf(s) == Kind::Dir ? CopyTree(s, d, opt) : CopyItem(s, d, opt);
-        if (!r.ok())
-            return r;
-    }
-    if (created && ::chmod(dst.constData(), ss.st_mode & 07777) != 0)
-        return FsResult::fail("set permissions of", dst, errno);
-    const struct timespec times[2] = {ss.st_atim, ss.st_mtim};
-    if (::utimensat(AT_FDCWD, dst.constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
-        return FsResult::fail("set times of", dst, errno);
-    return {};
+    Fd sfd(::open(src.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (sfd.fd < 0)
+        return FsResult::fail("open folder", src, errno);
+    Fd dfd(::open(dst.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (dfd.fd < 0)
+        return FsResult::fail("open folder", dst, errno);
+    return copyTreeAt(sfd.fd, ss, dfd.fd, created, opt, src, dst);
 }
 
 FsResult RemoveItem(const NPath& path)

@@ -12,10 +12,10 @@ namespace velmor::opsupport {
 // "." or ".." component. Anything else could reach outside the two roots.
 QString checkRel(const QString& rel);
 
-// No folder between root and root/rel (rel's own last component excluded)
+// No folder between sFld2 and sFld2/rel (rel's own last component excluded)
 // may be a symbolic link: acting through it would change things outside the
 // root. Missing levels are fine (they are created or the operation fails).
-QString checkNoLinkOnTheWay(const QString& root, const QString& rel);
+QString checkNoLinkOnTheWay(const SyncCtx& ctx, const QString& rel);
 
 // A name that was not valid UTF-8 on disk reached us with U+FFFD in its
 // place; such a path names a different (usually missing) item. The row may go

@@ -60,7 +60,7 @@ QString SyncFile(const SyncCtx& ctx, const QString& rel, const QString& status, 
     const QString dst = ctx.destination(rel);
     QString err = checkRel(rel);
     if (err.isEmpty())
-        err = checkNoLinkOnTheWay(ctx.sFld2, rel);
+        err = checkNoLinkOnTheWay(ctx, rel);
     if (err.isEmpty() && plan.op == FileOp::Copy)
         err = checkSpelling(rel, src);
     if (err.isEmpty() && plan.op != FileOp::Copy)

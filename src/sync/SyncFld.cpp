@@ -33,6 +33,17 @@ fsops::FsResult saveAndRemove(const QString& dst, const QString& target)
     }
 }
 
+// A folder below one this run copied whole (ancestors come first in the
+// grid) was copied with it: only files that differ from that copy are copied again.
+fsops::CopyOptions copyOptions(const SyncCtx& ctx, const QString& rel)
+{
+    fsops::CopyOptions opt;
+    for (const QString& done : ctx.copiedFolders)
+        if (rel.startsWith(done + QLatin1Char('/')))
+            opt.skipUnchanged = true;
+    return opt;
+}
+
 } // namespace
 
 QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, QString* why)
@@ -43,9 +54,10 @@ QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, Q
 
     const QString src = ctx.source(rel);
     const QString dst = ctx.destination(rel);
+    ctx.realFolders.clear();  // folder operations reshape the tree
     QString err = checkRel(rel);
     if (err.isEmpty())
-        err = checkNoLinkOnTheWay(ctx.sFld2, rel);
+        err = checkNoLinkOnTheWay(ctx, rel);
     if (err.isEmpty())
         err = checkSpelling(rel, op == FldOp::MakeDir || op == FldOp::CopyTree ? src : dst);
     if (!err.isEmpty())
@@ -72,7 +84,9 @@ QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, Q
             break;
         }
         makeParent(dst);
-        r = fsops::CopyTree(native(src), native(dst));
+        r = fsops::CopyTree(native(src), native(dst), copyOptions(ctx, rel));
+        if (r.ok())
+            ctx.copiedFolders.push_back(rel);
         line = logtx::copied(src, dst);
         break;
     case FldOp::SaveAndRemove: {

@@ -49,12 +49,17 @@ QString checkRel(const QString& rel)
     return {};
 }
 
-QString checkNoLinkOnTheWay(const QString& root, const QString& rel)
+QString checkNoLinkOnTheWay(const SyncCtx& ctx, const QString& rel)
 {
-    const QStringList parts = rel.split(QLatin1Char('/'));
-    fsops::NPath p = fsops::native(root);
-    for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
-        p = fsops::join(p, fsops::native(parts[i]));
+    const qsizetype last = rel.lastIndexOf(QLatin1Char('/'));
+    if (last < 0 || ctx.realFolders.contains(rel.left(last)))
+        return {};
+    const QStringList parts = rel.left(last).split(QLatin1Char('/'));
+    fsops::NPath p = fsops::native(ctx.sFld2);
+    QString done;
+    for (const QString& part : parts) {
+        p = fsops::join(p, fsops::native(part));
+        done += (done.isEmpty() ? QString() : QStringLiteral("/")) + part;
         const fsops::Kind k = fsops::kindOf(p);
         if (k == fsops::Kind::None)
             return {};
@@ -62,6 +67,7 @@ QString checkNoLinkOnTheWay(const QString& root, const QString& rel)
             return QStringLiteral("%1 is a symbolic link; it is not followed").arg(QString::fromUtf8(p));
         if (k != fsops::Kind::Dir)
             return QStringLiteral("%1 is not a folder").arg(QString::fromUtf8(p));
+        ctx.realFolders.insert(done);
     }
     return {};
 }

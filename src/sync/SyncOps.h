@@ -5,7 +5,9 @@
 // on success, the status word + " Err" on failure. Folder 1 is only read.
 #include "tasks/Options.h"
 
+#include <QSet>
 #include <QString>
+#include <vector>
 
 namespace velmor {
 class zLog;
@@ -17,6 +19,12 @@ struct SyncCtx {
     QString sBkFld;  // the run's dated backup folder, ending in "/"; "" without backup
     YRt yRt{};       // switches 2 (log), 3 (backup), 4 (recycle bin) are read here
     zLog* log = nullptr;  // the open log; required when yRt[2] is 1
+    // Folders (relative paths) copied whole by this run so far. A later
+    // "追加" row inside one of them re-copies only what differs from that copy.
+    mutable std::vector<QString> copiedFolders;
+    // Folders of folder 2 (relative) already seen to be real folders, not
+    // links. File rows only change leaves; every folder row clears it.
+    mutable QSet<QString> realFolders;
 
     // sFld2's last component; "root" for the file-system root.
     QString rootName() const;

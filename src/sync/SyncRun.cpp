@@ -162,7 +162,12 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
 
     if (ready) {
         rep.sBkFld = sBkFld;
-        SyncCtx ctx{s.sFld1, s.sFld2, sBkFld, s.yRt, wantLog ? &log : nullptr};
+        SyncCtx ctx;
+        ctx.sFld1 = s.sFld1;
+        ctx.sFld2 = s.sFld2;
+        ctx.sBkFld = sBkFld;
+        ctx.yRt = s.yRt;
+        ctx.log = wantLog ? &log : nullptr;
         ResultTable& grid = s.vSpr;
         grid.sortByNumber();
         for (ResultRow& row : grid.rows())
