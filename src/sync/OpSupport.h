@@ -22,6 +22,11 @@ QString checkNoLinkOnTheWay(const SyncCtx& ctx, const QString& rel);
 // on only when the item at path really exists under this spelling.
 QString checkSpelling(const QString& rel, const QString& path);
 
+// Moves the item at path into the user's trash (Usr::DelRcy). Fails when no
+// trash folder can be made (the item is then left alone) or when the item is
+// still there afterwards.
+QString moveToTrash(const QString& path);
+
 // Writes one log line when the log switch is on.
 QString writeLog(const SyncCtx& ctx, const QString& text);
 

@@ -3,7 +3,6 @@
 // when the backup switch is on.
 #include "sync/SyncOps.h"
 
-#include "env/Usr.h"
 #include "sync/FsOps.h"
 #include "sync/OpSupport.h"
 #include "sync/SyncPlan.h"
@@ -41,11 +40,7 @@ fsops::FsResult removeFile(const QString& dst, bool toTrash)
         return fsops::RemoveItem(nd);  // a file already gone counts as deleted
     if (k == Kind::None)
         return {};
-    Usr::DelRcy(dst);
-    // The trash does not report failures; what is still there was not moved.
-    if (fsops::exists(nd))
-        return fsops::FsResult::fail(QStringLiteral("%1 could not be moved to the trash").arg(dst));
-    return {};
+    return fsops::FsResult::fail(moveToTrash(dst));
 }
 
 } // namespace

@@ -2,7 +2,6 @@
 // remove a folder (saved into the backup folder, into the trash, or deleted).
 #include "sync/SyncOps.h"
 
-#include "env/Usr.h"
 #include "sync/FsOps.h"
 #include "sync/OpSupport.h"
 #include "sync/SyncPlan.h"
@@ -100,10 +99,7 @@ QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, Q
         break;
     }
     case FldOp::Trash:
-        Usr::DelRcy(dst);
-        // The trash does not report failures; what is still there was not moved.
-        if (fsops::exists(native(dst)))
-            r = fsops::FsResult::fail(QStringLiteral("%1 could not be moved to the trash").arg(dst));
+        r.error = moveToTrash(dst);
         line = logtx::trashed(dst);
         break;
     case FldOp::Remove:

@@ -1,10 +1,13 @@
 #include "sync/SyncOps.h"
 
+#include "env/Usr.h"
 #include "env/yIni.h"
 #include "env/zLog.h"
 #include "sync/OpSupport.h"
 #include "sync/SyncPlan.h"
 
+#include <QDir>
+#include <QStandardPaths>
 #include <QStringList>
 
 namespace velmor {
@@ -78,6 +81,21 @@ QString checkSpelling(const QString& rel, const QString& path)
         return {};
     return QStringLiteral("%1: the name on disk is not valid UTF-8 and cannot be reached by this spelling")
         .arg(path);
+}
+
+QString moveToTrash(const QString& path)
+{
+    // Without a trash folder Qt moves the item below the current working
+    // directory instead; it must exist before anything is handed over.
+    const QString trash = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+                          + QStringLiteral("/Trash");
+    if (!QDir().mkpath(trash))
+        return QStringLiteral("no trash folder can be made at %1; %2 was left alone").arg(trash, path);
+    Usr::DelRcy(path);
+    // The trash does not report failures; what is still there was not moved.
+    if (fsops::exists(fsops::native(path)))
+        return QStringLiteral("%1 could not be moved to the trash").arg(path);
+    return {};
 }
 
 QString writeLog(const SyncCtx& ctx, const QString& text)

@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <limits>
 
 namespace velmor {
@@ -169,7 +170,9 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         ctx.yRt = s.yRt;
         ctx.log = wantLog ? &log : nullptr;
         ResultTable& grid = s.vSpr;
-        grid.sortByNumber();
+        const auto byNumber = [](const ResultRow& a, const ResultRow& b) { return a.no < b.no; };
+        if (!std::is_sorted(grid.rows().begin(), grid.rows().end(), byNumber))
+            grid.sortByNumber();
         for (ResultRow& row : grid.rows())
             row.red = false;
         if (hooks.gridReordered)

@@ -303,6 +303,21 @@ TEST_F(SyncOpsTest, FileFailuresAndWhatStaysDone)
     EXPECT_FALSE(QFileInfo::exists(p2(QStringLiteral("fresh.txt"))));
 }
 
+TEST_F(SyncOpsTest, ATrashThatCannotTakeTheItemIsAFailure)
+{
+    dst(QStringLiteral("f.txt"), "f");
+    dst(QStringLiteral("d/x.txt"), "x");
+    const SyncCtx x = ctx(true, false, true);
+    // No trash can be made below a file.
+    writeFile(tmp.path() + QStringLiteral("/blocker"), "file");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(tmp.path() + QStringLiteral("/blocker/xdg")));
+    EXPECT_EQ(SyncFile(x, QStringLiteral("f.txt"), kDel), QStringLiteral("削除 Err"));
+    EXPECT_EQ(SyncFld(x, QStringLiteral("d"), kDel), QStringLiteral("削除 Err"));
+    EXPECT_EQ(readFile(p2(QStringLiteral("f.txt"))), QByteArray("f"));
+    EXPECT_EQ(readFile(p2(QStringLiteral("d/x.txt"))), QByteArray("x"));
+    EXPECT_TRUE(logged().isEmpty());
+}
+
 TEST_F(SyncOpsTest, LinksAndUnreadableNamesAreHandledSafely)
 {
     const QString outside = tmp.path() + QStringLiteral("/outside");
