@@ -5,7 +5,6 @@
 #include "compare/FsList.h"
 #include "env/Prompt.h"
 #include "env/Usr.h"
-#include "tree/DirList.h"
 #include "tree/FolderTree.h"
 
 #include <QFileInfo>
@@ -31,9 +30,9 @@ QString refusal(const Session& s, QString& r1, QString& r2)
     r2 = Usr::CutTail(s.tree2->Root());
     // A tree that fell back to the user data folder shows a folder the user
     // never chose: comparing (and later synchronising) against it is wrong.
-    if (s.tree1->rootFellBack() || !dirlist::isFolder(r1, true))
+    if (s.tree1->rootFellBack() || !FsIsDir(r1, true))
         return CmpMsg::Root1Missing;
-    if (s.tree2->rootFellBack() || !dirlist::isFolder(r2, true))
+    if (s.tree2->rootFellBack() || !FsIsDir(r2, true))
         return CmpMsg::Root2Missing;
     const QString c1 = QFileInfo(r1).canonicalFilePath();
     const QString c2 = QFileInfo(r2).canonicalFilePath();

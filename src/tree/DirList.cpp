@@ -1,102 +1,53 @@
 #include "tree/DirList.h"
 
 #include <QFile>
-#include <algorithm>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace velmor::dirlist {
-namespace {
-
-qint64 nsOf(const struct stat& st)
-{
-    return qint64(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
-}
-
-bool isDot(const char* n)
-{
-    return n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0));
-}
-
-// A name is usable when decoding and encoding it gives the same bytes.
-bool decode(const char* raw, QString& name)
-{
-    const QByteArray bytes(raw);
-    name = QFile::decodeName(bytes);
-    return QFile::encodeName(name) == bytes;
-}
-
-struct DirHandle {
-    DIR* dir = nullptr;
-    explicit DirHandle(const QString& path) : dir(::opendir(QFile::encodeName(path).constData())) {}
-    ~DirHandle()
-    {
-        if (dir)
-            ::closedir(dir);
-    }
-    DirHandle(const DirHandle&) = delete;
-    DirHandle& operator=(const DirHandle&) = delete;
-};
-
-} // namespace
-
-bool nameLess(const QString& a, const QString& b)
-{
-    const int c = QString::compare(a, b, Qt::CaseInsensitive);
-    if (c != 0)
-        return c < 0;
-    return QString::compare(a, b, Qt::CaseSensitive) < 0;
-}
 
 bool listSubfolders(const QString& path, std::vector<SubFolder>& out)
 {
     out.clear();
-    DirHandle h(path);
-    if (!h.dir)
-        return false;
-    const int fd = ::dirfd(h.dir);
-    while (dirent* e = ::readdir(h.dir)) {
-        if (isDot(e->d_name))
-            continue;
-        if (e->d_type != DT_DIR && e->d_type != DT_UNKNOWN)
-            continue;  // files and links
-        struct stat st;
-        if (::fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode))
-            continue;  // vanished meanwhile, or not a folder
-        SubFolder f;
-        if (!decode(e->d_name, f.name))
-            continue;
-        f.mtimeNs = nsOf(st);
-        out.push_back(std::move(f));
+    std::vector<FsEntry> entries;
+    try {
+        entries = FsList(path, FsKind::Folders);
+    } catch (const FsError&) {
+        return false;  // reported through the result; the reason is not needed here
     }
-    std::sort(out.begin(), out.end(),
-              [](const SubFolder& a, const SubFolder& b) { return nameLess(a.name, b.name); });
+    out.reserve(entries.size());
+    for (FsEntry& e : entries)
+        out.push_back({std::move(e.name), e.mtimeNs});
     return true;
 }
 
 int hasSubfolder(const QString& path)
 {
-    DirHandle h(path);
-    if (!h.dir)
+    DIR* dir = ::opendir(QFile::encodeName(path).constData());
+    if (!dir)
         return -1;
-    const int fd = ::dirfd(h.dir);
-    while (dirent* e = ::readdir(h.dir)) {
-        if (isDot(e->d_name))
+    const int fd = ::dirfd(dir);
+    int found = 0;
+    while (dirent* e = ::readdir(dir)) {
+        const char* n = e->d_name;
+        if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)))
             continue;
         if (e->d_type == DT_UNKNOWN) {
             struct stat st;
-            if (::fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode))
+            if (::fstatat(fd, n, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode))
                 continue;
         } else if (e->d_type != DT_DIR) {
             continue;
         }
         QString name;
-        if (decode(e->d_name, name))
-            return 1;
+        if (decodeFileName(n, name)) {
+            found = 1;
+            break;
+        }
     }
-    return 0;
+    ::closedir(dir);
+    return found;
 }
 
 bool folderTime(const QString& path, bool followLink, qint64* ns)
@@ -113,13 +64,8 @@ bool folderTime(const QByteArray& p, bool followLink, qint64* ns)
     if (rc != 0 || !S_ISDIR(st.st_mode))
         return false;
     if (ns)
-        *ns = nsOf(st);
+        *ns = qint64(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
     return true;
-}
-
-bool isFolder(const QString& path, bool followLink)
-{
-    return folderTime(path, followLink, nullptr);
 }
 
 } // namespace velmor::dirlist

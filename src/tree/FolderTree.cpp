@@ -260,7 +260,7 @@ void FolderTree::setRoot(const QString& sPhIn)
     Usr::ChkFso();
     QString sPh = sPhIn;
     bool fallback = false;
-    if (sPh.isEmpty() || !dirlist::isFolder(sPh, true)) {
+    if (sPh.isEmpty() || !FsIsDir(sPh, true)) {
         sPh = Usr::sUsrDt;
         fallback = true;
     }
@@ -383,7 +383,7 @@ QStringList FolderTree::driveList()
     for (const QStorageInfo& v : QStorageInfo::mountedVolumes())
         if (v.isValid() && v.isReady() && !out.contains(v.rootPath()))
             out.append(v.rootPath());
-    std::sort(out.begin(), out.end(), dirlist::nameLess);
+    std::sort(out.begin(), out.end(), nameLess);
     return out;
 }
 

@@ -193,7 +193,7 @@ bool FolderTree::Impl::UpdSub(TreeNode* node, const QString& path)
     // Children whose folder is gone (removed or renamed) leave with their subtree.
     std::vector<TreeNode*> gone;
     for (TreeNode* c : node->children)
-        if (!dirlist::isFolder(q->fullPath(c), false))
+        if (!FsIsDir(q->fullPath(c), false))
             gone.push_back(c);
     for (TreeNode* c : gone)
         removeSubtree(c);
@@ -204,7 +204,7 @@ bool FolderTree::Impl::UpdSub(TreeNode* node, const QString& path)
     for (const auto& s : subs) {
         auto& kids = node->children;
         const auto pos = std::lower_bound(kids.begin(), kids.end(), s.name, [](TreeNode* c, const QString& name) {
-            return dirlist::nameLess(c->text, name);
+            return nameLess(c->text, name);
         });
         if (pos != kids.end() && (*pos)->text == s.name)
             continue;  // kept

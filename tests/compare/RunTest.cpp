@@ -148,9 +148,11 @@ TEST_F(RunTest, PatternsInTheGridAndDisplayModes)
     EXPECT_EQ(gridStatus(QStringLiteral("w"), QStringLiteral("run"), QStringLiteral("cgi")), St::Prot);
     EXPECT_EQ(gridStatus(QStringLiteral("addme")), St::Add);
     EXPECT_EQ(gridStatus(QStringLiteral("delme")), St::Del);
-    for (const ResultRow& r : s.vSpr.rows())
-        if (r.isFolderRow())
+    for (const ResultRow& r : s.vSpr.rows()) {
+        if (r.isFolderRow()) {
             EXPECT_TRUE(r.status == St::Add || r.status == St::Del) << r.status.toStdString();
+        }
+    }
 
     // Mode 2: everything but "同一".
     s.nDispMd = 2;
@@ -218,9 +220,11 @@ TEST_F(RunTest, StopInEachPhase)
     // their final status, the rest stay empty.
     EXPECT_GE(q("Select Count(*) From tbFile Where sED <> ''"), 1);
     EXPECT_GT(q("Select Count(*) From tbFile Where sED = ''"), 0);
-    for (const auto& [key, status] : files())
-        if (!status.isEmpty())
+    for (const auto& [key, status] : files()) {
+        if (!status.isEmpty()) {
             EXPECT_EQ(status, complete.at(key)) << key.toStdString();
+        }
+    }
 
     // A stop in the folder phase leaves the previous run's file rows.
     sp.stop = [&] { return q("Select Count(*) From tbFold Where sU2 <> ''") >= 1; };
