@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 namespace velmor::Usr {
 namespace {
@@ -46,10 +47,15 @@ QString CutTail(const QString& path, const QString& suffix)
     return p;
 }
 
-void DelRcy(const QString& path)
+bool DelRcy(const QString& path)
 {
-    // Like the shell's recycle bin: the outcome is not reported to the caller.
-    QFile::moveToTrash(path);
+    // Without a trash folder Qt moves the item below the current working
+    // directory instead; the folder must exist before anything is handed over.
+    const QString trash = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+                          + QStringLiteral("/Trash");
+    if (!QDir().mkpath(trash))
+        return false;
+    return QFile::moveToTrash(path);
 }
 
 QString GtFldDlg(const QString& path)

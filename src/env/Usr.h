@@ -42,9 +42,10 @@ inline void ChkFso() {}
 void CutTail(QString& path, QString& suffix);
 QString CutTail(const QString& path, const QString& suffix = QString());
 
-// Deletes one file or folder into the user's trash, silently. The result is
-// not reported (as the callers expect of the recycle bin).
-void DelRcy(const QString& path);
+// Deletes one file or folder into the user's trash, silently (no prompt).
+// Returns false when the item could not be moved; it is then left where it
+// was, never moved anywhere else.
+bool DelRcy(const QString& path);
 
 // Folder picker with the title "ﾌｫﾙﾀﾞの指定"; a start path that is not an
 // existing folder is not preselected. Returns "" when cancelled.

@@ -6,8 +6,6 @@
 #include "sync/OpSupport.h"
 #include "sync/SyncPlan.h"
 
-#include <QDir>
-#include <QStandardPaths>
 #include <QStringList>
 
 namespace velmor {
@@ -85,15 +83,8 @@ QString checkSpelling(const QString& rel, const QString& path)
 
 QString moveToTrash(const QString& path)
 {
-    // Without a trash folder Qt moves the item below the current working
-    // directory instead; it must exist before anything is handed over.
-    const QString trash = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-                          + QStringLiteral("/Trash");
-    if (!QDir().mkpath(trash))
-        return QStringLiteral("no trash folder can be made at %1; %2 was left alone").arg(trash, path);
-    Usr::DelRcy(path);
-    // The trash does not report failures; what is still there was not moved.
-    if (fsops::exists(fsops::native(path)))
+    // What is still there was not moved, whatever the trash reported.
+    if (!Usr::DelRcy(path) || fsops::exists(fsops::native(path)))
         return QStringLiteral("%1 could not be moved to the trash").arg(path);
     return {};
 }
