@@ -16,10 +16,6 @@ namespace {
 const QChar CR = QLatin1Char('\r');
 
 // True when a is b or lies below b.
-bool within(const QString& a, const QString& b)
-{
-    return a == b || b == QLatin1String("/") || a.startsWith(b + QLatin1Char('/'));
-}
 
 // Why the run must not start, or an empty text. Nothing is changed here.
 QString refusal(const Session& s, QString& r1, QString& r2)
@@ -34,9 +30,7 @@ QString refusal(const Session& s, QString& r1, QString& r2)
         return CmpMsg::Root1Missing;
     if (s.tree2->rootFellBack() || !FsIsDir(r2, true))
         return CmpMsg::Root2Missing;
-    const QString c1 = QFileInfo(r1).canonicalFilePath();
-    const QString c2 = QFileInfo(r2).canonicalFilePath();
-    if (c1.isEmpty() || c2.isEmpty() || within(c1, c2) || within(c2, c1))
+    if (FsOverlap(r1, r2))
         return CmpMsg::Nested;
     return QString();
 }
@@ -59,12 +53,6 @@ FilterSnapshot filterOf(const TaskPanel& p)
     }
     return f;
 }
-
-struct RunningFlag {
-    explicit RunningFlag(bool& f) : flag(f) { flag = true; }
-    ~RunningFlag() { flag = false; }
-    bool& flag;
-};
 
 void reportUnread(const Session& s)
 {
@@ -98,7 +86,7 @@ CmpOutcome CmpRun(Session& s)
         return CmpOutcome::Refused;
     }
 
-    RunningFlag running(s.bRunning);
+    RunGuard running(s);
     Progress& pg = cmp::progressOf(s);
     s.yRt = GetOpt(s.panel);
     s.nFltMd = flt.mode;

@@ -44,6 +44,19 @@ struct Session {
     std::function<void()> commandsChanged;
 };
 
+// Marks the session's run as under way for the guard's lifetime, so that no
+// second comparison or synchronisation starts inside it.
+class RunGuard {
+public:
+    explicit RunGuard(Session& s) : m_flag(s.bRunning) { m_flag = true; }
+    ~RunGuard() { m_flag = false; }
+    RunGuard(const RunGuard&) = delete;
+    RunGuard& operator=(const RunGuard&) = delete;
+
+private:
+    bool& m_flag;
+};
+
 // Enables the result commands; always disables "FTP".
 void EnSync(Session& s, bool flag);
 

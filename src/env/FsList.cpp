@@ -1,6 +1,7 @@
 #include "env/FsList.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -138,6 +139,18 @@ bool FsIsDir(const QString& path, bool followLink)
     struct stat st;
     const int rc = followLink ? ::stat(p.constData(), &st) : ::lstat(p.constData(), &st);
     return rc == 0 && S_ISDIR(st.st_mode);
+}
+
+bool FsOverlap(const QString& a, const QString& b)
+{
+    const QString ca = QFileInfo(a).canonicalFilePath();
+    const QString cb = QFileInfo(b).canonicalFilePath();
+    if (ca.isEmpty() || cb.isEmpty())
+        return true;
+    const auto inside = [](const QString& inner, const QString& outer) {
+        return inner == outer || outer == QLatin1String("/") || inner.startsWith(outer + QLatin1Char('/'));
+    };
+    return inside(ca, cb) || inside(cb, ca);
 }
 
 } // namespace velmor

@@ -53,4 +53,9 @@ FsEntry FsStat(const QString& path);
 // (for a root the user named); otherwise a link is never a folder.
 bool FsIsDir(const QString& path, bool followLink = false);
 
+// True when the two folders are the same or one lies inside the other,
+// compared on their real paths (links resolved); true also when either
+// cannot be resolved, so a caller that refuses overlapping roots refuses it.
+bool FsOverlap(const QString& a, const QString& b);
+
 } // namespace velmor

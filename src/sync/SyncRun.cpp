@@ -1,5 +1,7 @@
 #include "sync/SyncRun.h"
 
+#include "env/FsList.h"
+
 #include "compare/Compare.h"
 #include "compare/Session.h"
 #include "env/Progress.h"
@@ -24,35 +26,17 @@ namespace {
 const QString kFlagDo = QStringLiteral("1");
 const QString kFlagDone = QStringLiteral("2");
 
-// Clears s.bRunning on every way out of the run.
-struct RunningGuard {
-    Session& s;
-    explicit RunningGuard(Session& session) : s(session) { s.bRunning = true; }
-    ~RunningGuard() { s.bRunning = false; }
-};
-
-bool isInside(const QString& inner, const QString& outer)
-{
-    if (inner == outer || outer == QLatin1String("/"))
-        return true;
-    return inner.startsWith(outer + QLatin1Char('/'));
-}
-
 // Folder 1 is only ever read, and rows act on the two roots the comparison
 // (or a task) set: both must still be folders (an unplugged drive must not
 // get its folders re-created on the disk below), and neither may hold the
 // other (a change in folder 2 would change folder 1). Returns the message.
 QString rootsProblem(const QString& sFld1, const QString& sFld2)
 {
-    const QFileInfo f1(sFld1);
-    const QFileInfo f2(sFld2);
-    if (sFld1.isEmpty() || !f1.isDir())
+    if (!FsIsDir(sFld1, true))
         return SyncMsg::Root1Missing;
-    if (sFld2.isEmpty() || !f2.isDir())
+    if (!FsIsDir(sFld2, true))
         return SyncMsg::Root2Missing;
-    const QString c1 = f1.canonicalFilePath();
-    const QString c2 = f2.canonicalFilePath();
-    if (isInside(c1, c2) || isInside(c2, c1))
+    if (FsOverlap(sFld1, sFld2))
         return SyncMsg::Nested;
     return {};
 }
@@ -100,7 +84,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         rep.outcome = SyncReport::Outcome::Busy;
         return rep;
     }
-    RunningGuard running(s);
+    RunGuard running(s);
     HeadlessProgress noDialog;
     Progress& wait = s.progress ? *s.progress : noDialog;
     zLog log;
