@@ -3,7 +3,7 @@
 # Runs as root or through sudo; does nothing when everything is present.
 set -euo pipefail
 pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev libgtest-dev
-      xvfb xauth imagemagick rsync time)
+      xvfb xauth imagemagick rsync time bc)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
