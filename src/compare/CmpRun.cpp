@@ -8,6 +8,7 @@
 #include "tree/FolderTree.h"
 
 #include <QFileInfo>
+#include <optional>
 
 namespace velmor {
 
@@ -117,41 +118,38 @@ CmpOutcome CmpRun(Session& s)
         return CmpOutcome::Stopped;
     };
 
-    try {
-        s.oDb.DbOpen();
-        s.oDb.exec(QStringLiteral("Delete From tbFold"));
-        s.nCnt = 1000;
-        ScnFld1(s);
-    } catch (const std::exception& e) {
-        return fail(e);
-    }
-    if (!pg.yield())
-        return stopped();
-    try {
-        ScnFld2(s, s.sFld2);
-    } catch (const std::exception& e) {
-        return fail(e);
-    }
-    if (!pg.yield())
-        return stopped();
-    try {
-        ClsFld(s);
-    } catch (const std::exception& e) {
-        return fail(e);
-    }
-    if (!pg.yield())
-        return stopped();
+    // One phase: an error ends the run, and so does a stop seen at the yield
+    // that follows it.
+    const auto phase = [&](const auto& body) -> std::optional<CmpOutcome> {
+        try {
+            body();
+        } catch (const std::exception& e) {
+            return fail(e);
+        }
+        if (!pg.yield())
+            return stopped();
+        return std::nullopt;
+    };
+
+    if (auto end = phase([&] {
+            s.oDb.DbOpen();
+            s.oDb.exec(QStringLiteral("Delete From tbFold"));
+            s.nCnt = 1000;
+            ScnFld1(s);
+        }))
+        return *end;
+    if (auto end = phase([&] { ScnFld2(s, s.sFld2); }))
+        return *end;
+    if (auto end = phase([&] { ClsFld(s); }))
+        return *end;
 
     pg.cMsg(CmpMsg::FilePhase, true);
-    try {
-        s.oDb.exec(QStringLiteral("Delete From tbFile"));
-        s.nCnt = 1000;
-        ScnFile(s);
-    } catch (const std::exception& e) {
-        return fail(e);
-    }
-    if (!pg.yield())
-        return stopped();
+    if (auto end = phase([&] {
+            s.oDb.exec(QStringLiteral("Delete From tbFile"));
+            s.nCnt = 1000;
+            ScnFile(s);
+        }))
+        return *end;
     try {
         ClsFile(s);
     } catch (const std::exception& e) {
