@@ -8,25 +8,12 @@
 # Each program runs once to warm the caches, then RUNS times (default 3);
 # the best time counts.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-build=${VELMOR_BUILD:-build}
+. "$(dirname "$0")/common.sh"
 files=${1:-100000}
 folders=$(( files / 50 ))
-runs=${RUNS:-3}
-cli=$build/src/app/velmor-cli
-gen=$build/bench/bench_gentree
-for p in "$cli" "$gen"; do
-  [ -x "$p" ] || { echo "missing $p: build first (scripts/build.sh)" >&2; exit 2; }
-done
-command -v rsync >/dev/null || { echo "rsync is not installed" >&2; exit 2; }
-[ -x /usr/bin/time ] || { echo "/usr/bin/time is not installed" >&2; exit 2; }
-
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
 "$gen" "$tmp/t" --files "$files" --folders "$folders" --changed 5 --src-only 2 --dst-only 2 --size 512
 mkdir -p "$tmp/data"
 
-now() { date +%s.%N; }
 # best_of CMD...: prints the best wall-clock time of $runs runs, in seconds.
 best_of() {
   local best="" t0 t1 d

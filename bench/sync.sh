@@ -10,21 +10,9 @@
 # $VELMOR_BUILD when set.
 #   bench/sync.sh
 set -euo pipefail
-cd "$(dirname "$0")/.."
-build=${VELMOR_BUILD:-build}
-runs=${RUNS:-3}
-cli=$build/src/app/velmor-cli
-gen=$build/bench/bench_gentree
-for p in "$cli" "$gen"; do
-  [ -x "$p" ] || { echo "missing $p: build first (scripts/build.sh)" >&2; exit 2; }
-done
-command -v rsync >/dev/null || { echo "rsync is not installed" >&2; exit 2; }
-
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
+. "$(dirname "$0")/common.sh"
 mkdir -p "$tmp/data"
 
-now() { date +%s.%N; }
 
 # best_of PRISTINE DST CMD...: restores DST from PRISTINE before every run and
 # prints the best wall-clock time of CMD in seconds.
