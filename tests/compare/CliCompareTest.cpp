@@ -1,8 +1,9 @@
-// velmor-cli compare end to end: the built program run on real folders.
+// velmor-cli compare and sync end to end: the built program run on real folders.
 #include "common/TestSupport.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -42,9 +43,9 @@ protected:
             setMTime(d, t);
     }
 
-    Result runCli(QStringList args)
+    Result runCli(QStringList args, const QString& command = QStringLiteral("compare"))
     {
-        args.prepend(QStringLiteral("compare"));
+        args.prepend(command);
         args << QStringLiteral("--data") << tmp.path() + QStringLiteral("/data");
         QProcess p;
         p.start(cli, args);
@@ -126,4 +127,33 @@ TEST_F(CliCompareTest, BadArgumentsAndRefusedRunsExitWithTwo)
     ASSERT_TRUE(help.waitForFinished(30000));
     EXPECT_EQ(help.exitCode(), 0);
     EXPECT_TRUE(help.readAllStandardOutput().contains("--protect-readonly"));
+}
+
+TEST_F(CliCompareTest, SyncExitStatusFollowsTheRows)
+{
+    // A refused run (history wanted, no folder given) changes nothing.
+    Result r = runCli({src, dst, QStringLiteral("--log")}, QStringLiteral("sync"));
+    EXPECT_EQ(r.code, 2);
+    EXPECT_FALSE(QFileInfo::exists(dst + QStringLiteral("/c")));
+
+    // Every row done: exit 0, flags 2 and the results in column 12, and a new
+    // comparison finds nothing left to do.
+    r = runCli({src, dst, QStringLiteral("--delete")}, QStringLiteral("sync"));
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.lines.contains(QStringLiteral("1\tc\t\t\t\t09/12/21 17:05\t2\t追加\t\t\t\t追加")))
+        << r.lines.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(readFile(dst + QStringLiteral("/a/b/two.txt")), QByteArray("1"));
+    EXPECT_FALSE(QFileInfo::exists(dst + QStringLiteral("/extra")));
+    r = runCli({src, dst, QStringLiteral("--delete"), QStringLiteral("--mode"), QStringLiteral("1")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.lines.isEmpty()) << r.lines.join(QLatin1Char('\n')).toStdString();
+
+    // A row that fails (a read-only destination to overwrite): exit 1, " Err".
+    writeFile(src + QStringLiteral("/a/one.txt"), "22");
+    QFile::setPermissions(dst + QStringLiteral("/a/one.txt"), QFileDevice::ReadOwner);
+    r = runCli({src, dst}, QStringLiteral("sync"));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.lines.join(QLatin1Char('\n')).contains(QStringLiteral("\t上書 Err")))
+        << r.lines.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(readFile(dst + QStringLiteral("/a/one.txt")), QByteArray("1"));
 }
