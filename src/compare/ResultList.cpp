@@ -2,6 +2,7 @@
 // display mode, with the protection and exclusion patterns applied.
 #include "compare/CmpSupport.h"
 #include "compare/Compare.h"
+#include "env/FsDir.h"
 #include "env/Prompt.h"
 #include "env/Usr.h"
 
@@ -41,7 +42,7 @@ public:
         if (b != QByteArrayView(m_bytes)) {
             m_bytes.resize(b.size());  // reuses the buffer: m_bytes is never shared
             std::copy(b.begin(), b.end(), m_bytes.begin());
-            m_text = QString::fromUtf8(b);
+            m_text = nameText(b);
         }
         return m_text;
     }
@@ -73,7 +74,7 @@ QString known(const SqlStmt& q, int c)
     for (const Known& k : table)
         if (b == QByteArrayView(k.utf8))
             return k.text;
-    return QString::fromUtf8(b);
+    return nameText(b);
 }
 
 } // namespace

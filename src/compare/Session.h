@@ -7,6 +7,7 @@
 #include "compare/WorkDb.h"
 #include "tasks/Options.h"
 
+#include <QSet>
 #include <QStringList>
 #include <functional>
 
@@ -36,6 +37,10 @@ struct Session {
     // Folders left out ("除外") of the last comparison because they could not
     // be read, each with the system's reason; shown once at its end.
     QStringList vUnread;
+    // Folder-2 folders (relative paths) in which the file scan saw temporary
+    // files left by an earlier run that ended early; the synchronisation
+    // removes them before it first writes into such a folder.
+    QSet<QString> vTmpLeft;
 
     // Enabled state of the result commands (synchronise, copy list) and of
     // the "FTP" button; the window refreshes its controls on commandsChanged.

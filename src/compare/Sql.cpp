@@ -1,5 +1,7 @@
 #include "compare/Sql.h"
 
+#include "env/FsDir.h"
+
 #include <QFile>
 #include <cstring>
 #include <sqlite3.h>
@@ -100,7 +102,7 @@ SqlStmt& SqlStmt::bind(int i, const QString& v)
     if (size_t(i) > m_texts.size())
         m_texts.resize(size_t(i));
     QByteArray& u = m_texts[size_t(i) - 1];
-    u = v.toUtf8();
+    u = nameBytes(v);  // names keep their exact bytes (see env/FsDir.h)
     const int rc = sqlite3_bind_text(m_st, i, u.isNull() ? "" : u.constData(), int(u.size()), SQLITE_STATIC);
     if (rc != SQLITE_OK)
         m_db.fail("cannot bind a text");
@@ -189,7 +191,7 @@ QString SqlStmt::text(int c) const
     const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(m_st, c));
     if (!p)
         return QString();
-    return QString::fromUtf8(p, sqlite3_column_bytes(m_st, c));
+    return nameText(QByteArrayView(p, sqlite3_column_bytes(m_st, c)));
 }
 
 QByteArrayView SqlStmt::utf8(int c) const

@@ -1,7 +1,7 @@
 #include "env/FsList.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include "env/FsDir.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace velmor {
 
@@ -29,24 +30,17 @@ bool wanted(FsKind kind, mode_t m)
     return S_ISREG(m) || S_ISLNK(m);
 }
 
-// Skips the lstat of entries whose type the listing already rules out.
-bool mayWant(FsKind kind, unsigned char type)
+// Skips the lstat of entries whose type the listing already rules out
+// (special files are looked at when their names are wanted).
+bool mayWant(FsKind kind, unsigned char type, bool wantSpecial)
 {
     switch (type) {
     case DT_UNKNOWN: return true;
     case DT_DIR: return kind == FsKind::Folders;
     case DT_REG:
     case DT_LNK: return kind == FsKind::Files;
-    default: return false;
+    default: return kind == FsKind::Files && wantSpecial;
     }
-}
-
-bool isAscii(const char* n)
-{
-    for (; *n; ++n)
-        if (static_cast<unsigned char>(*n) >= 0x80)
-            return false;
-    return true;
 }
 
 long long nsOf(const struct stat& st)
@@ -70,22 +64,20 @@ bool nameLess(const QString& a, const QString& b)
     return QString::compare(a, b, Qt::CaseSensitive) < 0;
 }
 
-bool decodeFileName(const char* raw, QString& name)
+std::vector<FsEntry> FsListAt(int dirFd, const QString& folder, FsKind kind, FsLeftOut* left)
 {
-    name = QFile::decodeName(raw);
-    return isAscii(raw) || QFile::encodeName(name) == QByteArrayView(raw);
-}
-
-std::vector<FsEntry> FsList(const QString& folder, FsKind kind, int* undecodable)
-{
-    const QByteArray path = QFile::encodeName(folder);
-    std::unique_ptr<DIR, DirCloser> dir(opendir(path.constData()));
-    if (!dir)
+    // The stream gets a descriptor of its own, so dirFd stays open and usable.
+    const int fd = fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0)
         raise(folder, errno);
-    const int fd = dirfd(dir.get());
+    std::unique_ptr<DIR, DirCloser> dir(fdopendir(fd));
+    if (!dir) {
+        const int err = errno;
+        ::close(fd);
+        raise(folder, err);
+    }
+    rewinddir(dir.get());
     std::vector<FsEntry> out;
-    if (undecodable)
-        *undecodable = 0;
     for (;;) {
         errno = 0;
         const dirent* e = readdir(dir.get());
@@ -97,54 +89,94 @@ std::vector<FsEntry> FsList(const QString& folder, FsKind kind, int* undecodable
         const char* n = e->d_name;
         if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)))
             continue;
-        if (!mayWant(kind, e->d_type))
+        if (!mayWant(kind, e->d_type, left != nullptr))
             continue;
+        if (kind == FsKind::Files && isTempName(n)) {
+            if (left)
+                left->temps = true;
+            continue;
+        }
         struct stat st;
         if (fstatat(fd, n, &st, AT_SYMLINK_NOFOLLOW) != 0) {
             if (errno == ENOENT)
                 continue;  // vanished since the listing: it is not there
-            raise(folder + QLatin1Char('/') + QFile::decodeName(n), errno);
+            raise(folder + QLatin1Char('/') + nameText(n), errno);
         }
-        if (!wanted(kind, st.st_mode))
-            continue;
-        QString name;
-        if (!decodeFileName(n, name)) {
-            if (undecodable)
-                ++*undecodable;
+        if (!wanted(kind, st.st_mode)) {
+            if (left && kind == FsKind::Files && !S_ISDIR(st.st_mode))
+                left->special.append(nameText(n));
             continue;
         }
-        out.push_back({std::move(name), static_cast<long long>(st.st_size),
-                       static_cast<long long>(st.st_mtim.tv_sec), nsOf(st), st.st_mode});
+        out.push_back({nameText(n), static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
+                       nsOf(st), st.st_mode, st.st_dev, st.st_ino});
     }
     std::sort(out.begin(), out.end(),
               [](const FsEntry& a, const FsEntry& b) { return nameLess(a.name, b.name); });
     return out;
 }
 
-FsEntry FsStat(const QString& path)
+std::vector<FsEntry> FsList(const QString& folder, FsKind kind, FsLeftOut* left)
+{
+    const UniqueFd fd = openDirPath(nameBytes(folder), true);
+    if (!fd.valid())
+        raise(folder, errno);
+    return FsListAt(fd.get(), folder, kind, left);
+}
+
+FsEntry FsStatAt(int dirFd, const QString& name, const QString& path)
 {
     struct stat st;
-    if (lstat(QFile::encodeName(path).constData(), &st) != 0)
+    if (fstatat(dirFd, nameBytes(name).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         raise(path, errno);
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    return {path.mid(slash + 1), static_cast<long long>(st.st_size),
-            static_cast<long long>(st.st_mtim.tv_sec), nsOf(st), st.st_mode};
+    return {name, static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec), nsOf(st),
+            st.st_mode, st.st_dev, st.st_ino};
+}
+
+FsEntry FsStat(const QString& path)
+{
+    QByteArray last;
+    const UniqueFd parent = openParentOf(nameBytes(path), last);
+    if (!parent.valid())
+        raise(path, errno);
+    return FsStatAt(parent.get(), nameText(last), path);
 }
 
 bool FsIsDir(const QString& path, bool followLink)
 {
     if (path.isEmpty())
         return false;
-    const QByteArray p = QFile::encodeName(path);
+    const QByteArray p = nameBytes(path);
     struct stat st;
-    const int rc = followLink ? ::stat(p.constData(), &st) : ::lstat(p.constData(), &st);
-    return rc == 0 && S_ISDIR(st.st_mode);
+    if (p.size() < PATH_MAX) {
+        const int rc = followLink ? ::stat(p.constData(), &st) : ::lstat(p.constData(), &st);
+        return rc == 0 && S_ISDIR(st.st_mode);
+    }
+    return openDirPath(p, followLink).valid();
+}
+
+QString FsRealPath(const QString& path)
+{
+    const UniqueFd fd = openDirPath(nameBytes(path), true);
+    if (!fd.valid())
+        return QString();
+    // The kernel names an open folder in /proc, whatever the length of its path.
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "/proc/self/fd/%d", fd.get());
+    std::vector<char> target(PATH_MAX);
+    for (;;) {
+        const ssize_t n = ::readlink(buf, target.data(), target.size());
+        if (n < 0)
+            return QString();
+        if (size_t(n) < target.size())
+            return nameText(QByteArrayView(target.data(), n));
+        target.resize(target.size() * 2);
+    }
 }
 
 bool FsOverlap(const QString& a, const QString& b)
 {
-    const QString ca = QFileInfo(a).canonicalFilePath();
-    const QString cb = QFileInfo(b).canonicalFilePath();
+    const QString ca = FsRealPath(a);
+    const QString cb = FsRealPath(b);
     if (ca.isEmpty() || cb.isEmpty())
         return true;
     const auto inside = [](const QString& inner, const QString& outer) {

@@ -1,8 +1,10 @@
 #pragma once
 // Reading folders for every part of the program (the folder tree, the scans):
 // one lstat-level call per entry, links never followed, listings in name
-// order, names that cannot be named again left out.
+// order. Names are decoded with nameText (env/FsDir.h), so every name on disk
+// is listed and can be named again; paths of any length work.
 #include <QString>
+#include <QStringList>
 #include <stdexcept>
 #include <sys/types.h>
 #include <vector>
@@ -22,36 +24,45 @@ struct FsEntry {
     long long mtime = 0;    // last modification, seconds since the epoch
     long long mtimeNs = 0;  // the same in nanoseconds since the epoch
     mode_t mode = 0;        // st_mode of the entry itself (links not followed)
+    dev_t dev = 0;          // device and inode: which item it is
+    ino_t ino = 0;
     bool isDir() const;
 };
 
 enum class FsKind {
     Folders,  // real folders only (a link to a folder is not a folder)
-    Files,    // regular files and symbolic links; folders, devices, pipes
-              // and sockets are left out
+    Files,    // regular files and symbolic links; folders, devices, pipes,
+              // sockets and the program's temporary files are left out
 };
 
 // Name order of listings: letter case ignored first, then by code unit.
 bool nameLess(const QString& a, const QString& b);
 
-// Decodes a name read from the file system. False when the name does not
-// survive the round trip through the file-name encoding (it could not be
-// named again, so callers leave it out).
-bool decodeFileName(const char* raw, QString& name);
+// What a Files listing left out besides folders.
+struct FsLeftOut {
+    QStringList special;  // names of pipes, sockets and devices (no copy can take them)
+    bool temps = false;   // the program's temporary files were there
+};
 
 // Lists one folder in name order. Entries that vanish between listing and
-// reading are left out, and so are names that decodeFileName refuses; those
-// are counted in *undecodable when given. Throws FsError when the folder
-// cannot be opened or read.
-std::vector<FsEntry> FsList(const QString& folder, FsKind kind, int* undecodable = nullptr);
+// reading are left out. A Files listing reports in *left what else it left
+// out. Throws FsError when the folder cannot be opened or read.
+std::vector<FsEntry> FsList(const QString& folder, FsKind kind, FsLeftOut* left = nullptr);
+// The same for an open folder; folder names it in messages.
+std::vector<FsEntry> FsListAt(int dirFd, const QString& folder, FsKind kind, FsLeftOut* left = nullptr);
 
 // Reads one item without following a link. Throws FsError when it is
 // missing or unreadable.
 FsEntry FsStat(const QString& path);
+// The same for the entry name of the open folder dirFd; path names it in messages.
+FsEntry FsStatAt(int dirFd, const QString& name, const QString& path);
 
 // True when path is an existing folder. followLink: a link to a folder counts
 // (for a root the user named); otherwise a link is never a folder.
 bool FsIsDir(const QString& path, bool followLink = false);
+
+// The real path of a folder (links resolved), "" when it cannot be opened.
+QString FsRealPath(const QString& path);
 
 // True when the two folders are the same or one lies inside the other,
 // compared on their real paths (links resolved); true also when either

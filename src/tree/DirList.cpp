@@ -1,6 +1,8 @@
 #include "tree/DirList.h"
 
-#include <QFile>
+#include "env/FsDir.h"
+
+#include <climits>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -24,9 +26,11 @@ bool listSubfolders(const QString& path, std::vector<SubFolder>& out)
 
 int hasSubfolder(const QString& path)
 {
-    DIR* dir = ::opendir(QFile::encodeName(path).constData());
+    UniqueFd fd0 = openDirPath(nameBytes(path), true);
+    DIR* dir = fd0.valid() ? ::fdopendir(fd0.get()) : nullptr;
     if (!dir)
         return -1;
+    fd0.release();  // the stream owns it now
     const int fd = ::dirfd(dir);
     int found = 0;
     while (dirent* e = ::readdir(dir)) {
@@ -40,11 +44,8 @@ int hasSubfolder(const QString& path)
         } else if (e->d_type != DT_DIR) {
             continue;
         }
-        QString name;
-        if (decodeFileName(n, name)) {
-            found = 1;
-            break;
-        }
+        found = 1;
+        break;
     }
     ::closedir(dir);
     return found;
@@ -52,7 +53,7 @@ int hasSubfolder(const QString& path)
 
 bool folderTime(const QString& path, bool followLink, qint64* ns)
 {
-    return folderTime(QFile::encodeName(path), followLink, ns);
+    return folderTime(nameBytes(path), followLink, ns);
 }
 
 bool folderTime(const QByteArray& p, bool followLink, qint64* ns)
@@ -60,7 +61,13 @@ bool folderTime(const QByteArray& p, bool followLink, qint64* ns)
     if (p.isEmpty())
         return false;
     struct stat st;
-    const int rc = followLink ? ::stat(p.constData(), &st) : ::lstat(p.constData(), &st);
+    int rc;
+    if (p.size() < PATH_MAX) {
+        rc = followLink ? ::stat(p.constData(), &st) : ::lstat(p.constData(), &st);
+    } else {
+        const UniqueFd fd = openDirPath(p, followLink);
+        rc = fd.valid() ? ::fstat(fd.get(), &st) : -1;
+    }
     if (rc != 0 || !S_ISDIR(st.st_mode))
         return false;
     if (ns)

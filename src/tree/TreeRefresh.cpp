@@ -4,7 +4,7 @@
 #include "tree/DirList.h"
 #include "tree/FolderTreeImpl.h"
 
-#include <QFile>
+#include "env/FsDir.h"
 #include <algorithm>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -113,7 +113,7 @@ void survey(const TreeNode* node, int fd, std::vector<Seen>& seen)
     for (const TreeNode* c : node->children) {
         if (c->isPlaceholder())
             continue;
-        const QByteArray name = QFile::encodeName(c->text);
+        const QByteArray name = nameBytes(c->text);
         struct stat st;
         Seen s;
         s.looked = true;
@@ -149,8 +149,7 @@ void FolderTree::ChkUpd()
     std::vector<Seen> seen(size_t(d->nNdCnt) + 1);
     {
         // The root may be a link the user named; below it links never count.
-        const QByteArray rootPath = QFile::encodeName(root->text);
-        const int fd = ::open(rootPath.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        const int fd = openDirPath(nameBytes(root->text), true).release();
         struct stat st;
         if (fd < 0 || ::fstat(fd, &st) != 0) {
             if (fd >= 0)

@@ -1,5 +1,6 @@
 #include "app/cli/CliCommon.h"
 
+#include "env/FsDir.h"
 #include "env/Usr.h"
 #include "env/yIni.h"
 
@@ -171,7 +172,7 @@ void printError(const QString& text)
 {
     QString t = text;
     t.replace(QLatin1Char('\r'), QLatin1Char(' '));
-    const QByteArray b = t.toUtf8() + '\n';
+    const QByteArray b = nameBytes(t) + '\n';  // names as their bytes on disk
     std::fwrite(b.constData(), 1, size_t(b.size()), stderr);
     std::fflush(stderr);
 }
@@ -278,7 +279,7 @@ void printTable(const ResultTable& table, std::FILE* out)
                 line += QLatin1Char('\t');
             line += cell(row.text(c));
         }
-        buf += line.toUtf8();
+        buf += nameBytes(line);  // names as their bytes on disk
         buf += '\n';
         if (buf.size() >= (1 << 20) - 4096) {
             std::fwrite(buf.constData(), 1, size_t(buf.size()), out);
