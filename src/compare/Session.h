@@ -41,6 +41,9 @@ struct Session {
     // files left by an earlier run that ended early; the synchronisation
     // removes them before it first writes into such a folder.
     QSet<QString> vTmpLeft;
+    // The history/backup folder's path below folder 2 when it lies there
+    // ("" otherwise), as the last comparison found it: it takes no part.
+    QString sHistRel;
 
     // Enabled state of the result commands (synchronise, copy list) and of
     // the "FTP" button; the window refreshes its controls on commandsChanged.
