@@ -16,12 +16,10 @@ namespace {
 
 const QChar CR = QLatin1Char('\r');
 
-// True when a is b or lies below b.
-
 // Why the run must not start, or an empty text. Nothing is changed here.
-QString refusal(const Session& s, QString& r1, QString& r2)
+QString refusal(const Session& s, FolderLock& lock, QString& r1, QString& r2)
 {
-    if (s.bRunning)
+    if (s.bRunning || !TakeRunLock(lock))
         return CmpMsg::Busy;
     r1 = Usr::CutTail(s.tree1->Root());
     r2 = Usr::CutTail(s.tree2->Root());
@@ -75,7 +73,8 @@ CmpOutcome CmpRun(Session& s)
     if (!s.tree1 || !s.tree2)
         throw std::logic_error("CmpRun needs both folder trees");
     QString r1, r2;
-    QString why = refusal(s, r1, r2);
+    FolderLock lock;
+    QString why = refusal(s, lock, r1, r2);
     const FilterSnapshot flt = filterOf(s.panel);
     if (why.isEmpty()) {
         const QString bad = InvalidEntry(s.panel, flt.mode != 0);

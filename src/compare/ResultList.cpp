@@ -150,7 +150,10 @@ bool LstFill(Session& s)
                          ResultRow& row = rows.emplace_back();
                          row.no = ++r;
                          row.path = path.read(q, 0);
-                         SplitName(q.text(1), row.name, row.ext);
+                         const QString fileName = q.text(1);
+                         SplitName(fileName, row.name, row.ext);
+                         if (row.ext.isEmpty() && fileName.endsWith(QLatin1Char('.')))
+                             row.exactName = fileName;
                          row.s1 = QString::number(q.int64(2));
                          row.u1 = u1.read(q, 3);
                          row.status = known(q, 4);

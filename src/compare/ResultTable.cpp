@@ -42,6 +42,13 @@ void ResultRow::setText(int col, const QString& value)
     }
 }
 
+QString ResultRow::fileName() const
+{
+    if (!exactName.isEmpty())
+        return exactName;
+    return ext.isEmpty() ? name : name + QLatin1Char('.') + ext;
+}
+
 void ResultTable::sortByNumber()
 {
     std::stable_sort(m_rows.begin(), m_rows.end(),

@@ -21,8 +21,14 @@ struct ResultRow {
     QString at;           // 11 attribute text
     QString result;       // 12 result of the synchronisation
     bool red = false;     // column 12 shown in red
+    // The file's exact name when columns 3 and 4 do not give it back (a name
+    // ending in "." shows the same base name and empty extension as the name
+    // without that dot); empty otherwise.
+    QString exactName;
 
-    bool isFolderRow() const { return name.isEmpty() && ext.isEmpty(); }
+    bool isFolderRow() const { return name.isEmpty() && ext.isEmpty() && exactName.isEmpty(); }
+    // The name of the file a file row acts on.
+    QString fileName() const;
     // Text of column col (1..12).
     QString text(int col) const;
     void setText(int col, const QString& value);

@@ -5,6 +5,7 @@
 // synchronisation.
 #include "compare/ResultTable.h"
 #include "compare/WorkDb.h"
+#include "env/FolderLock.h"
 #include "tasks/Options.h"
 
 #include <QSet>
@@ -64,6 +65,11 @@ public:
 private:
     bool& m_flag;
 };
+
+// Takes the run lock of the user data folder (the work database's folder),
+// so that one comparison or synchronisation at a time works on it, also
+// across processes. False when another run holds it.
+bool TakeRunLock(FolderLock& lock);
 
 // Enables the result commands; always disables "FTP".
 void EnSync(Session& s, bool flag);

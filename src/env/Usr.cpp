@@ -1,6 +1,8 @@
 #include "env/Usr.h"
 
+#include "env/FsDir.h"
 #include "env/Prompt.h"
+#include "env/Trash.h"
 #include "env/yIni.h"
 
 #include <QCoreApplication>
@@ -49,13 +51,9 @@ QString CutTail(const QString& path, const QString& suffix)
 
 bool DelRcy(const QString& path)
 {
-    // Without a trash folder Qt moves the item below the current working
-    // directory instead; the folder must exist before anything is handed over.
-    const QString trash = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-                          + QStringLiteral("/Trash");
-    if (!QDir().mkpath(trash))
-        return false;
-    return QFile::moveToTrash(path);
+    QByteArray last;
+    const UniqueFd dir = openParentOf(nameBytes(path), last);
+    return dir.valid() && TrashAt(dir.get(), last, path).isEmpty();
 }
 
 QString GtFldDlg(const QString& path)

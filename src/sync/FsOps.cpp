@@ -1,6 +1,5 @@
 #include "sync/FsOps.h"
 
-#include <QFile>
 #include <QRandomGenerator>
 
 #include <algorithm>
@@ -10,37 +9,20 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/sendfile.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace velmor::fsops {
 
 namespace {
 
-constexpr size_t kNameMax = 255;          // bytes in one name (NAME_MAX)
-constexpr const char kTmpTag[] = ".velmor~";
+constexpr size_t kNameMax = 255;  // bytes in one name (NAME_MAX)
 
-QString show(const NPath& p) { return QString::fromUtf8(p); }
-
-// Closes a file descriptor on scope exit.
-struct Fd {
-    int fd = -1;
-    explicit Fd(int f) : fd(f) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    // Closes now and reports the close error (data may be lost on close).
-    int closeNow()
-    {
-        const int r = ::close(fd);
-        fd = -1;
-        return r;
-    }
-};
+QString child(const QString& dir, const NPath& name)
+{
+    return dir.endsWith(QLatin1Char('/')) ? dir + nameText(name) : dir + QLatin1Char('/') + nameText(name);
+}
 
 // Removes the temporary entry on scope exit unless it was renamed into place.
 struct TmpGuard {
@@ -92,28 +74,19 @@ bool listDirAt(int dfd, std::vector<Entry>& out)
     return true;
 }
 
-// Entries of a folder given by path (see listDirAt).
-bool listDir(const NPath& dir, std::vector<NPath>& out)
+UniqueFd openSubdir(const At& e)
 {
-    Fd d(::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (d.fd < 0)
-        return false;
-    std::vector<Entry> entries;
-    if (!listDirAt(d.fd, entries))
-        return false;
-    for (Entry& e : entries)
-        out.push_back(std::move(e.name));
-    return true;
+    return UniqueFd(::openat(e.dir, e.name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
-// Lets the owner read, write and enter a folder so that its entries can be
-// removed or moved out (a no-op when it already may). Failure is left to the
-// following operation to report.
-void widenFolder(const NPath& dir, const struct stat& st)
+// Lets the owner read, write and enter the open folder so that its entries
+// can be removed or moved out (a no-op when it already may). Failure is left
+// to the following operation to report.
+void widenFolder(int fd, const struct stat& st)
 {
     const mode_t need = S_IRUSR | S_IWUSR | S_IXUSR;
     if ((st.st_mode & need) != need)
-        ::chmod(dir.constData(), (st.st_mode & 07777) | need);
+        ::fchmod(fd, (st.st_mode & 07777) | need);
 }
 
 // The process's umask, read without changing it; all bits when unknown (so
@@ -141,64 +114,44 @@ mode_t currentUmask()
 
 // A temporary name beside an entry: "." + name + ".velmor~" + 6 random
 // characters, the name part shortened so the whole stays within NAME_MAX.
-// entry may be a bare name or a path (the folder part is kept).
-NPath tmpNameFor(const NPath& entry)
+NPath tmpNameFor(const NPath& name)
 {
     static const char chars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    const qsizetype slash = entry.lastIndexOf('/');
-    NPath base = entry.mid(slash + 1);
+    NPath base = name;
     const size_t fixed = 1 + sizeof(kTmpTag) - 1 + 6;
     if (size_t(base.size()) + fixed > kNameMax)
         base.truncate(qsizetype(kNameMax - fixed));
     NPath tail(6, 'x');
     for (char& c : tail)
         c = chars[QRandomGenerator::global()->bounded(int(sizeof(chars) - 1))];
-    return entry.left(slash + 1) + '.' + base + kTmpTag + tail;
+    return '.' + base + kTmpTag + tail;
 }
 
-// Copies size bytes (fewer when the file shrinks meanwhile) of in to out:
-// copy_file_range (in-kernel, reflinks where possible), then sendfile, then
-// read/write, whichever the file systems support.
-bool copyData(int in, int out, off_t size)
+// Copies [from, to) of in to the same place in out: in-kernel where the
+// file systems allow, read/write otherwise. A source that shrank meanwhile
+// ends the range early.
+bool copyRange(int in, int out, off_t from, off_t to)
 {
-    constexpr size_t chunk = size_t(1) << 30;
-    off_t done = 0;
-    bool first = true;
-    while (done < size) {
-        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, std::min<size_t>(chunk, size_t(size - done)), 0);
-        if (n > 0) {
-            done += n;
-            first = false;
+    off_t inOff = from, outOff = from;
+    bool kernel = true;
+    while (inOff < to && kernel) {
+        const size_t want = size_t(std::min<off_t>(to - inOff, off_t(1) << 30));
+        const ssize_t n = ::copy_file_range(in, &inOff, out, &outOff, want, 0);
+        if (n > 0)
             continue;
-        }
         if (n == 0)
             return true;
         if (errno == EINTR)
             continue;
-        if (first && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP
-                      || errno == EBADF))
-            break;
-        return false;
+        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP && errno != EBADF)
+            return false;
+        kernel = false;
     }
-    while (done < size) {
-        const ssize_t n = ::sendfile(out, in, nullptr, std::min<size_t>(chunk, size_t(size - done)));
-        if (n > 0) {
-            done += n;
-            continue;
-        }
-        if (n == 0)
-            return true;
-        if (errno == EINTR)
-            continue;
-        if (errno == EINVAL || errno == ENOSYS)
-            break;
-        return false;
-    }
-    if (done >= size)
-        return true;
-    std::vector<char> buf(size_t(1) << 20);
-    while (done < size) {
-        const ssize_t n = ::read(in, buf.data(), std::min(buf.size(), size_t(size - done)));
+    std::vector<char> buf;
+    while (inOff < to) {
+        if (buf.empty())
+            buf.resize(size_t(1) << 20);
+        const ssize_t n = ::pread(in, buf.data(), size_t(std::min<off_t>(to - inOff, off_t(buf.size()))), inOff);
         if (n == 0)
             return true;
         if (n < 0) {
@@ -207,7 +160,7 @@ bool copyData(int in, int out, off_t size)
             return false;
         }
         for (ssize_t w = 0; w < n;) {
-            const ssize_t k = ::write(out, buf.data() + w, size_t(n - w));
+            const ssize_t k = ::pwrite(out, buf.data() + w, size_t(n - w), outOff + w);
             if (k < 0) {
                 if (errno == EINTR)
                     continue;
@@ -215,130 +168,158 @@ bool copyData(int in, int out, off_t size)
             }
             w += k;
         }
-        done += n;
+        inOff += n;
+        outOff += n;
     }
     return true;
 }
 
-// One entry being copied: folder fds, the entry's name and, for messages,
-// the full paths of both sides.
-struct CopyJob {
-    int sdir;
-    int ddir;
-    const NPath& sname;  // entry name in sdir
-    const NPath& dname;  // entry name in ddir
-    const NPath& srcPath;
-    const NPath& dstPath;
-};
+// Copies the data of in (size bytes) into the empty file out: a reflink
+// where the file system shares data, otherwise the data ranges only, so the
+// holes of a sparse file stay holes.
+bool copyData(int in, int out, off_t size)
+{
+    if (size == 0)
+        return true;
+    if (::ioctl(out, FICLONE, in) == 0)
+        return true;
+    off_t at = 0;
+    while (at < size) {
+        const off_t data = ::lseek(in, at, SEEK_DATA);
+        if (data < 0) {
+            if (errno == ENXIO)
+                break;  // only a hole is left
+            // No hole information here: everything counts as data.
+            if (!copyRange(in, out, at, size))
+                return false;
+            at = size;
+            break;
+        }
+        if (data >= size)
+            break;
+        off_t hole = ::lseek(in, data, SEEK_HOLE);
+        if (hole < 0 || hole > size)
+            hole = size;
+        if (!copyRange(in, out, data, hole))
+            return false;
+        at = hole;
+    }
+    return ::ftruncate(out, size) == 0;
+}
 
 // Writes the regular file (already open as in, described by fs) to a
-// temporary entry of the destination folder.
-FsResult writeRegular(const CopyJob& j, int in, const struct stat& fs, TmpGuard& tmp)
+// temporary entry of dst's folder.
+FsResult writeRegular(const At& src, const At& dst, int in, const struct stat& fs, TmpGuard& tmp)
 {
     const mode_t mode = fs.st_mode & 0777;
     int out = -1;
     for (int tries = 0; out < 0; ++tries) {
-        const NPath name = tmpNameFor(j.dname);
-        out = ::openat(j.ddir, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        const NPath name = tmpNameFor(dst.name);
+        out = ::openat(dst.dir, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (out >= 0) {
-            tmp.dir = j.ddir;
+            tmp.dir = dst.dir;
             tmp.name = name;
         } else if (errno != EEXIST || tries >= 100) {
-            return FsResult::fail("create a temporary file for", j.dstPath, errno);
+            return FsResult::fail("create a temporary file for", dst.path, errno);
         }
     }
-    Fd o(out);
-    if (!copyData(in, o.fd, fs.st_size))
-        return FsResult::fail("copy", j.srcPath, errno);
-    if ((mode & ~currentUmask()) != mode && ::fchmod(o.fd, mode) != 0)
-        return FsResult::fail("set permissions of", j.dstPath, errno);
+    UniqueFd o(out);
+    if (!copyData(in, o.get(), fs.st_size))
+        return FsResult::fail("copy", src.path, errno);
+    if ((mode & ~currentUmask()) != mode && ::fchmod(o.get(), mode) != 0)
+        return FsResult::fail("set permissions of", dst.path, errno);
     const struct timespec times[2] = {fs.st_atim, fs.st_mtim};
-    if (::futimens(o.fd, times) != 0)
-        return FsResult::fail("set times of", j.dstPath, errno);
-    if (o.closeNow() != 0)
-        return FsResult::fail("write", j.dstPath, errno);
+    if (::futimens(o.get(), times) != 0)
+        return FsResult::fail("set times of", dst.path, errno);
+    if (o.close() != 0)
+        return FsResult::fail("write", dst.path, errno);
     return {};
 }
 
 // Creates the link (a copy of the source link ss) as a temporary entry.
-FsResult writeLink(const CopyJob& j, const struct stat& ss, TmpGuard& tmp)
+FsResult writeLink(const At& src, const At& dst, const struct stat& ss, TmpGuard& tmp)
 {
     std::vector<char> target(size_t(ss.st_size > 0 ? ss.st_size : 255) + 1);
     ssize_t n;
     for (;;) {
-        n = ::readlinkat(j.sdir, j.sname.constData(), target.data(), target.size());
+        n = ::readlinkat(src.dir, src.name.constData(), target.data(), target.size());
         if (n < 0)
-            return FsResult::fail("read link", j.srcPath, errno);
+            return FsResult::fail("read link", src.path, errno);
         if (size_t(n) < target.size())
             break;
         target.resize(target.size() * 2);  // the link grew meanwhile
     }
     target[size_t(n)] = 0;
     for (int tries = 0; tmp.name.isEmpty(); ++tries) {
-        const NPath name = tmpNameFor(j.dname);
-        if (::symlinkat(target.data(), j.ddir, name.constData()) == 0) {
-            tmp.dir = j.ddir;
+        const NPath name = tmpNameFor(dst.name);
+        if (::symlinkat(target.data(), dst.dir, name.constData()) == 0) {
+            tmp.dir = dst.dir;
             tmp.name = name;
         } else if (errno != EEXIST || tries >= 100) {
-            return FsResult::fail("create a temporary link for", j.dstPath, errno);
+            return FsResult::fail("create a temporary link for", dst.path, errno);
         }
     }
     const struct timespec times[2] = {ss.st_atim, ss.st_mtim};
-    if (::utimensat(j.ddir, tmp.name.constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
-        return FsResult::fail("set times of", j.dstPath, errno);
+    if (::utimensat(dst.dir, tmp.name.constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
+        return FsResult::fail("set times of", dst.path, errno);
     return {};
 }
 
-// Copies one non-folder entry. type is the listing's DT_* (DT_UNKNOWN for
-// "look"); dstMissing skips the look at the destination (a folder just made).
-FsResult copyEntryAt(const CopyJob& j, unsigned char type, bool dstMissing, const CopyOptions& opt)
+FsResult notCopyable(const At& src)
+{
+    return FsResult::fail(QStringLiteral("cannot copy %1: not a regular file or link").arg(src.path));
+}
+
+// Writes a copy of src (type: the listing's DT_*, DT_UNKNOWN for "look") as
+// a temporary entry beside dst; tmp names it.
+FsResult writeTemp(const At& src, const At& dst, unsigned char type, TmpGuard& tmp)
+{
+    if (type == DT_REG) {
+        // The common case: open first, then learn size and times from the
+        // open file (a link or a pipe swapped in meanwhile is never read).
+        UniqueFd in(::openat(src.dir, src.name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (in.valid()) {
+            struct stat fs {};
+            if (::fstat(in.get(), &fs) != 0)
+                return FsResult::fail("read", src.path, errno);
+            if (!S_ISREG(fs.st_mode))
+                return notCopyable(src);
+            return writeRegular(src, dst, in.get(), fs, tmp);
+        }
+        if (errno != ELOOP)
+            return FsResult::fail("open", src.path, errno);
+    }
+    struct stat ss {};
+    if (::fstatat(src.dir, src.name.constData(), &ss, AT_SYMLINK_NOFOLLOW) != 0)
+        return FsResult::fail("read", src.path, errno);
+    if (S_ISLNK(ss.st_mode))
+        return writeLink(src, dst, ss, tmp);
+    if (S_ISREG(ss.st_mode))
+        return writeTemp(src, dst, DT_REG, tmp);
+    if (S_ISDIR(ss.st_mode))
+        return FsResult::fail("copy", src.path, EISDIR);
+    return notCopyable(src);
+}
+
+// Copies one non-folder entry; dstMissing skips the look at the destination
+// (a folder just made).
+FsResult copyEntry(const At& src, const At& dst, unsigned char type, bool dstMissing, const CopyOptions& opt)
 {
     if (!dstMissing) {
         struct stat ds {};
-        if (::fstatat(j.ddir, j.dname.constData(), &ds, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (::fstatat(dst.dir, dst.name.constData(), &ds, AT_SYMLINK_NOFOLLOW) == 0) {
             if (S_ISDIR(ds.st_mode))
-                return FsResult::fail("replace", j.dstPath, EISDIR);
+                return FsResult::fail("replace", dst.path, EISDIR);
             if (S_ISREG(ds.st_mode) && opt.refuseReadOnlyTarget && isReadOnly(ds))
-                return FsResult::fail(QStringLiteral("cannot replace %1: it is read-only").arg(show(j.dstPath)));
+                return FsResult::fail(QStringLiteral("cannot replace %1: it is read-only").arg(dst.path));
         }
     }
     TmpGuard tmp;
-    FsResult r;
-    if (type == DT_REG) {
-        // The common case: open first, then learn size and times from the
-        // open file (a link swapped in meanwhile makes the open fail).
-        Fd in(::openat(j.sdir, j.sname.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-        if (in.fd < 0 && errno != ELOOP)
-            return FsResult::fail("open", j.srcPath, errno);
-        if (in.fd >= 0) {
-            struct stat fs {};
-            if (::fstat(in.fd, &fs) != 0)
-                return FsResult::fail("read", j.srcPath, errno);
-            if (!S_ISREG(fs.st_mode))
-                return FsResult::fail(QStringLiteral("cannot copy %1: not a regular file or link").arg(show(j.srcPath)));
-            r = writeRegular(j, in.fd, fs, tmp);
-        } else {
-            type = DT_UNKNOWN;
-        }
-    }
-    if (type != DT_REG) {
-        struct stat ss {};
-        if (::fstatat(j.sdir, j.sname.constData(), &ss, AT_SYMLINK_NOFOLLOW) != 0)
-            return FsResult::fail("read", j.srcPath, errno);
-        if (S_ISDIR(ss.st_mode))
-            return FsResult::fail("copy", j.srcPath, EISDIR);
-        if (S_ISLNK(ss.st_mode)) {
-            r = writeLink(j, ss, tmp);
-        } else if (S_ISREG(ss.st_mode)) {
-            return copyEntryAt(j, DT_REG, dstMissing, opt);
-        } else {
-            return FsResult::fail(QStringLiteral("cannot copy %1: not a regular file or link").arg(show(j.srcPath)));
-        }
-    }
+    const FsResult r = writeTemp(src, dst, type, tmp);
     if (!r.ok())
         return r;
-    if (::renameat(j.ddir, tmp.name.constData(), j.ddir, j.dname.constData()) != 0)
-        return FsResult::fail("replace", j.dstPath, errno);
+    if (::renameat(dst.dir, tmp.name.constData(), dst.dir, dst.name.constData()) != 0)
+        return FsResult::fail("replace", dst.path, errno);
     tmp.release();
     return {};
 }
@@ -354,30 +335,69 @@ bool sameFileAt(int sdir, int ddir, const NPath& name)
            && ss.st_mtim.tv_sec == ds.st_mtim.tv_sec && ss.st_mtim.tv_nsec == ds.st_mtim.tv_nsec;
 }
 
+// Gives a copied folder the source's mode (when it was made by the copy) and
+// times when the copy of its content ends, however it ends.
+struct FolderFinish {
+    int fd;
+    const struct stat& ss;
+    bool created;
+    FsResult finish(const QString& path) const
+    {
+        if (created && ::fchmod(fd, ss.st_mode & 07777) != 0)
+            return FsResult::fail("set permissions of", path, errno);
+        const struct timespec times[2] = {ss.st_atim, ss.st_mtim};
+        if (::futimens(fd, times) != 0)
+            return FsResult::fail("set times of", path, errno);
+        return {};
+    }
+};
+
+FsResult copyTreeAt(int sfd, const QString& srcPath, int dfd, const QString& dstPath, bool created,
+                    const CopyOptions& opt, QStringList* skipped);
+
 // Copies the content of the open source folder sfd (stat ss) into the open
-// destination folder dfd, created says dfd was just made (empty).
-FsResult copyTreeAt(int sfd, const struct stat& ss, int dfd, bool created, const CopyOptions& opt,
-                    const NPath& srcPath, const NPath& dstPath)
+// destination folder dfd, then finishes dfd (see FolderFinish).
+FsResult copyFolder(int sfd, const struct stat& ss, const QString& srcPath, int dfd, const QString& dstPath,
+                    bool created, const CopyOptions& opt, QStringList* skipped)
+{
+    const FolderFinish fin{dfd, ss, created};
+    const FsResult r = copyTreeAt(sfd, srcPath, dfd, dstPath, created, opt, skipped);
+    const FsResult f = fin.finish(dstPath);
+    return r.ok() ? f : r;
+}
+
+FsResult copyTreeAt(int sfd, const QString& srcPath, int dfd, const QString& dstPath, bool created,
+                    const CopyOptions& opt, QStringList* skipped)
 {
     std::vector<Entry> entries;
     if (!listDirAt(sfd, entries))
         return FsResult::fail("list", srcPath, errno);
     for (const Entry& e : entries) {
-        const NPath s = join(srcPath, e.name);
-        const NPath d = join(dstPath, e.name);
+        const At s{sfd, e.name, child(srcPath, e.name)};
+        const At d{dfd, e.name, child(dstPath, e.name)};
         unsigned char type = e.type;
         struct stat es {};
         if (type == DT_UNKNOWN || type == DT_DIR) {
-            if (::fstatat(sfd, e.name.constData(), &es, AT_SYMLINK_NOFOLLOW) != 0)
-                return FsResult::fail("read", s, errno);
-            type = S_ISDIR(es.st_mode) ? DT_DIR : S_ISREG(es.st_mode) ? DT_REG : S_ISLNK(es.st_mode) ? DT_LNK : DT_UNKNOWN;
-            if (type == DT_UNKNOWN)
-                return FsResult::fail(QStringLiteral("cannot copy %1: not a regular file or link").arg(show(s)));
+            if (::fstatat(sfd, e.name.constData(), &es, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (errno == ENOENT)
+                    continue;  // gone since the listing: nothing to copy
+                return FsResult::fail("read", s.path, errno);
+            }
+            type = S_ISDIR(es.st_mode) ? DT_DIR : S_ISREG(es.st_mode) ? DT_REG : S_ISLNK(es.st_mode) ? DT_LNK : DT_FIFO;
+        }
+        if (type != DT_DIR && type != DT_REG && type != DT_LNK) {
+            // A pipe, socket or device: no copy can take it, and opening a
+            // pipe would wait for a writer. It is named, not copied.
+            if (skipped)
+                skipped->append(s.path);
+            continue;
         }
         if (type != DT_DIR) {
+            if (isTempName(e.name))
+                continue;  // a temporary file of an earlier run, not data
             if (opt.skipUnchanged && !created && type == DT_REG && sameFileAt(sfd, dfd, e.name))
                 continue;
-            const FsResult r = copyEntryAt(CopyJob{sfd, dfd, e.name, e.name, s, d}, type, created, opt);
+            const FsResult r = copyEntry(s, d, type, created, opt);
             if (!r.ok())
                 return r;
             continue;
@@ -388,115 +408,131 @@ FsResult copyTreeAt(int sfd, const struct stat& ss, int dfd, bool created, const
             if (::fstatat(dfd, e.name.constData(), &ds, AT_SYMLINK_NOFOLLOW) != 0)
                 childNew = true;
             else if (!S_ISDIR(ds.st_mode))
-                return FsResult::fail("create folder", d, EEXIST);
+                return FsResult::fail("create folder", d.path, EEXIST);
         }
+        UniqueFd cs = openSubdir(s);
+        if (!cs.valid())
+            return FsResult::fail("open folder", s.path, errno);
         // Owner-writable while we fill it; its own permissions are set at the end.
         if (childNew && ::mkdirat(dfd, e.name.constData(), 0700) != 0)
-            return FsResult::fail("create folder", d, errno);
-        Fd cs(::openat(sfd, e.name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (cs.fd < 0)
-            return FsResult::fail("open folder", s, errno);
-        Fd cd(::openat(dfd, e.name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (cd.fd < 0)
-            return FsResult::fail("open folder", d, errno);
-        const FsResult r = copyTreeAt(cs.fd, es, cd.fd, childNew, opt, s, d);
+            return FsResult::fail("create folder", d.path, errno);
+        UniqueFd cd = openSubdir(d);
+        if (!cd.valid())
+            return FsResult::fail("open folder", d.path, errno);
+        const FsResult r = copyFolder(cs.get(), es, s.path, cd.get(), d.path, childNew, opt, skipped);
         if (!r.ok())
             return r;
     }
-    if (created && ::fchmod(dfd, ss.st_mode & 07777) != 0)
-        return FsResult::fail("set permissions of", dstPath, errno);
-    const struct timespec times[2] = {ss.st_atim, ss.st_mtim};
-    if (::futimens(dfd, times) != 0)
-        return FsResult::fail("set times of", dstPath, errno);
     return {};
 }
 
-FsResult mergeInto(const NPath& src, const NPath& dst);
-
-FsResult moveOne(const NPath& src, Kind sk, const NPath& dst)
+FsResult removeAt(const At& e)
 {
-    if (::rename(src.constData(), dst.constData()) == 0)
+    struct stat st {};
+    if (::fstatat(e.dir, e.name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? FsResult{} : FsResult::fail("read", e.path, errno);
+    if (!S_ISDIR(st.st_mode)) {
+        if (::unlinkat(e.dir, e.name.constData(), 0) != 0 && errno != ENOENT)
+            return FsResult::fail("delete", e.path, errno);
+        return {};
+    }
+    {
+        UniqueFd fd = openSubdir(e);
+        if (!fd.valid())
+            return FsResult::fail("open folder", e.path, errno);
+        widenFolder(fd.get(), st);
+        std::vector<Entry> entries;
+        if (!listDirAt(fd.get(), entries))
+            return FsResult::fail("list", e.path, errno);
+        for (const Entry& c : entries) {
+            const FsResult r = removeAt({fd.get(), c.name, child(e.path, c.name)});
+            if (!r.ok())
+                return r;
+        }
+    }
+    if (::unlinkat(e.dir, e.name.constData(), AT_REMOVEDIR) != 0 && errno != ENOENT)
+        return FsResult::fail("remove folder", e.path, errno);
+    return {};
+}
+
+FsResult mergeInto(const At& src, const At& dst);
+
+FsResult moveOne(const At& src, Kind sk, const At& dst)
+{
+    if (::renameat(src.dir, src.name.constData(), dst.dir, dst.name.constData()) == 0)
         return {};
     const int err = errno;
     // Across file systems (or out of a folder we may not rename) fall back
     // to copy-then-remove: the source is removed only after a complete copy.
     if (err != EXDEV && !(sk == Kind::Dir && (err == EACCES || err == EPERM)))
-        return FsResult::fail("move", src, err);
+        return FsResult::fail("move", src.path, err);
     CopyOptions own;
     own.refuseReadOnlyTarget = false;
-    FsResult r = sk == Kind::Dir ? CopyTree(src, dst, own) : CopyItem(src, dst, own);
+    QStringList skipped;
+    FsResult r = sk == Kind::Dir ? CopyTree(src, dst, own, &skipped) : CopyItem(src, dst, own);
     if (!r.ok())
         return r;
+    if (!skipped.isEmpty())  // what could not be copied must not be removed
+        return FsResult::fail(QStringLiteral("cannot move %1: it holds special files").arg(src.path));
     return RemoveItem(src);
 }
 
-FsResult mergeInto(const NPath& src, const NPath& dst)
+FsResult mergeInto(const At& src, const At& dst)
 {
     struct stat st {};
     if (kindOf(src, &st) != Kind::Dir)
-        return FsResult::fail("merge", src, ENOTDIR);
-    widenFolder(src, st);
-    std::vector<NPath> names;
-    if (!listDir(src, names))
-        return FsResult::fail("list", src, errno);
-    for (const NPath& n : names) {
-        const NPath s = join(src, n);
-        const NPath d = join(dst, n);
-        const Kind sk = kindOf(s);
-        const Kind dk = kindOf(d);
-        FsResult r;
-        if (sk == Kind::Dir && dk == Kind::Dir) {
-            r = mergeInto(s, d);
-        } else {
-            // A folder never silently becomes a file or the reverse: the
-            // entry of dst is cleared first, then src's entry takes its place.
-            if (dk != Kind::None && (sk == Kind::Dir || dk == Kind::Dir))
-                r = RemoveItem(d);
-            if (r.ok())
-                r = moveOne(s, sk, d);
+        return FsResult::fail("merge", src.path, ENOTDIR);
+    {
+        UniqueFd sfd = openSubdir(src);
+        if (!sfd.valid())
+            return FsResult::fail("open folder", src.path, errno);
+        UniqueFd dfd = openSubdir(dst);
+        if (!dfd.valid())
+            return FsResult::fail("open folder", dst.path, errno);
+        widenFolder(sfd.get(), st);
+        std::vector<Entry> entries;
+        if (!listDirAt(sfd.get(), entries))
+            return FsResult::fail("list", src.path, errno);
+        for (const Entry& e : entries) {
+            const At s{sfd.get(), e.name, child(src.path, e.name)};
+            const At d{dfd.get(), e.name, child(dst.path, e.name)};
+            const Kind sk = kindOf(s);
+            const Kind dk = kindOf(d);
+            FsResult r;
+            if (sk == Kind::Dir && dk == Kind::Dir) {
+                r = mergeInto(s, d);
+            } else {
+                // A folder never silently becomes a file or the reverse: the
+                // entry of dst is cleared first, then src's entry takes its place.
+                if (dk != Kind::None && (sk == Kind::Dir || dk == Kind::Dir))
+                    r = removeAt(d);
+                if (r.ok())
+                    r = moveOne(s, sk, d);
+            }
+            if (!r.ok())
+                return r;
         }
-        if (!r.ok())
-            return r;
     }
-    if (::rmdir(src.constData()) != 0)
-        return FsResult::fail("remove folder", src, errno);
+    if (::unlinkat(src.dir, src.name.constData(), AT_REMOVEDIR) != 0)
+        return FsResult::fail("remove folder", src.path, errno);
     return {};
 }
 
 } // namespace
 
-NPath native(const QString& path) { return QFile::encodeName(path); }
-
-NPath join(const NPath& dir, const NPath& name)
-{
-    if (dir.endsWith('/'))
-        return dir + name;
-    return dir + '/' + name;
-}
-
-NPath parentOf(const NPath& path)
-{
-    const qsizetype slash = path.lastIndexOf('/');
-    if (slash < 0)
-        return NPath(".");
-    if (slash == 0)
-        return NPath("/");
-    return path.left(slash);
-}
-
-FsResult FsResult::fail(const char* step, const NPath& path, int err)
+FsResult FsResult::fail(const char* step, const QString& path, int err)
 {
     return {QStringLiteral("cannot %1 %2: %3")
-                .arg(QLatin1String(step), show(path), QString::fromLocal8Bit(std::strerror(err)))};
+                .arg(QLatin1String(step), path, QString::fromLocal8Bit(std::strerror(err)))};
 }
 
 FsResult FsResult::fail(const QString& text) { return {text}; }
 
-Kind kindOf(const NPath& path, struct stat* st)
+Kind kindOf(const At& e, struct stat* st)
 {
     struct stat local {};
     struct stat& s = st ? *st : local;
-    if (::lstat(path.constData(), &s) != 0)
+    if (::fstatat(e.dir, e.name.constData(), &s, AT_SYMLINK_NOFOLLOW) != 0)
         return Kind::None;
     if (S_ISREG(s.st_mode))
         return Kind::File;
@@ -507,102 +543,118 @@ Kind kindOf(const NPath& path, struct stat* st)
     return Kind::Other;
 }
 
-FsResult CopyItem(const NPath& src, const NPath& dst, const CopyOptions& opt)
+FsResult CopyItem(const At& src, const At& dst, const CopyOptions& opt)
 {
-    if (src.isEmpty() || dst.isEmpty() || src.endsWith('/') || dst.endsWith('/'))
-        return FsResult::fail("copy", src, EINVAL);
-    // Whole paths relative to the working directory: the temporary entry is
-    // made beside dst all the same.
-    return copyEntryAt(CopyJob{AT_FDCWD, AT_FDCWD, src, dst, src, dst}, DT_UNKNOWN, false, opt);
+    if (src.name.isEmpty() || dst.name.isEmpty())
+        return FsResult::fail("copy", src.path, EINVAL);
+    return copyEntry(src, dst, DT_UNKNOWN, false, opt);
 }
 
-FsResult CopyTree(const NPath& src, const NPath& dst, const CopyOptions& opt)
+FsResult ReplaceKeepingOld(const At& src, const At& dst, const At& keep)
+{
+    struct stat ds {};
+    const Kind dk = kindOf(dst, &ds);
+    if (dk == Kind::None)
+        return FsResult::fail(QStringLiteral("%1 does not exist; there is nothing to back up").arg(dst.path));
+    if (dk == Kind::Dir)
+        return FsResult::fail(QStringLiteral("%1 is a folder, not a file").arg(dst.path));
+
+    TmpGuard tmp;
+    FsResult r = writeTemp(src, dst, DT_UNKNOWN, tmp);
+    if (!r.ok())
+        return r;
+    fsHook("replace:new-written");
+
+    switch (kindOf(keep)) {
+    case Kind::None: break;
+    case Kind::Dir: return FsResult::fail(QStringLiteral("backup target %1 is a folder").arg(keep.path));
+    default:
+        r = removeAt(keep);
+        if (!r.ok())
+            return r;
+    }
+    // The old item stays in place while it gets its second name; across file
+    // systems it is copied there whole first.
+    if (::linkat(dst.dir, dst.name.constData(), keep.dir, keep.name.constData(), 0) != 0) {
+        CopyOptions own;
+        own.refuseReadOnlyTarget = false;
+        r = copyEntry(dst, keep, DT_UNKNOWN, true, own);
+        if (!r.ok())
+            return r;
+    }
+    fsHook("replace:old-kept");
+
+    if (::renameat(dst.dir, tmp.name.constData(), dst.dir, dst.name.constData()) != 0) {
+        const int err = errno;
+        ::unlinkat(keep.dir, keep.name.constData(), 0);  // dst is unchanged: no backup of it is due
+        return FsResult::fail("replace", dst.path, err);
+    }
+    tmp.release();
+    fsHook("replace:done");
+    return {};
+}
+
+FsResult CopyTree(const At& src, const At& dst, const CopyOptions& opt, QStringList* skipped)
 {
     struct stat ss {};
     const Kind sk = kindOf(src, &ss);
     if (sk == Kind::None)
-        return FsResult::fail("read", src, errno);
+        return FsResult::fail("read", src.path, errno);
     if (sk != Kind::Dir)
-        return FsResult::fail("copy folder", src, ENOTDIR);
+        return FsResult::fail("copy folder", src.path, ENOTDIR);
+    UniqueFd sfd = openSubdir(src);
+    if (!sfd.valid())
+        return FsResult::fail("open folder", src.path, errno);
     const Kind dk = kindOf(dst);
     const bool created = dk == Kind::None;
     if (created) {
-        if (::mkdir(dst.constData(), 0700) != 0)
-            return FsResult::fail("create folder", dst, errno);
+        if (::mkdirat(dst.dir, dst.name.constData(), 0700) != 0)
+            return FsResult::fail("create folder", dst.path, errno);
     } else if (dk != Kind::Dir) {
-        return FsResult::fail("create folder", dst, EEXIST);
+        return FsResult::fail("create folder", dst.path, EEXIST);
     }
-    Fd sfd(::open(src.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (sfd.fd < 0)
-        return FsResult::fail("open folder", src, errno);
-    Fd dfd(::open(dst.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (dfd.fd < 0)
-        return FsResult::fail("open folder", dst, errno);
-    return copyTreeAt(sfd.fd, ss, dfd.fd, created, opt, src, dst);
+    UniqueFd dfd = openSubdir(dst);
+    if (!dfd.valid())
+        return FsResult::fail("open folder", dst.path, errno);
+    if (!created)
+        RemoveTempsIn(dfd.get());
+    return copyFolder(sfd.get(), ss, src.path, dfd.get(), dst.path, created, opt, skipped);
 }
 
-FsResult RemoveItem(const NPath& path)
+FsResult RemoveItem(const At& e) { return removeAt(e); }
+
+FsResult MakeDir(const At& e)
 {
-    struct stat st {};
-    const Kind k = kindOf(path, &st);
-    if (k == Kind::None)
-        return errno == ENOENT ? FsResult{} : FsResult::fail("read", path, errno);
-    if (k != Kind::Dir) {
-        if (::unlink(path.constData()) != 0 && errno != ENOENT)
-            return FsResult::fail("delete", path, errno);
-        return {};
-    }
-    widenFolder(path, st);
-    std::vector<NPath> names;
-    if (!listDir(path, names))
-        return FsResult::fail("list", path, errno);
-    for (const NPath& n : names) {
-        const FsResult r = RemoveItem(join(path, n));
-        if (!r.ok())
-            return r;
-    }
-    if (::rmdir(path.constData()) != 0 && errno != ENOENT)
-        return FsResult::fail("remove folder", path, errno);
+    if (::mkdirat(e.dir, e.name.constData(), 0777) != 0)
+        return FsResult::fail("create folder", e.path, errno);
     return {};
 }
 
-int RemoveFilesIn(const NPath& dir)
-{
-    std::vector<NPath> names;
-    if (kindOf(dir) != Kind::Dir || !listDir(dir, names))
-        return 0;
-    int left = 0;
-    for (const NPath& n : names) {
-        const NPath p = join(dir, n);
-        const Kind k = kindOf(p);
-        if (k == Kind::Dir || k == Kind::None)
-            continue;
-        if (::unlink(p.constData()) != 0)
-            ++left;
-    }
-    return left;
-}
-
-FsResult MakeDir(const NPath& path)
-{
-    if (::mkdir(path.constData(), 0777) != 0)
-        return FsResult::fail("create folder", path, errno);
-    return {};
-}
-
-FsResult MoveItem(const NPath& src, const NPath& dst)
+FsResult MoveItem(const At& src, const At& dst)
 {
     const Kind sk = kindOf(src);
     if (sk == Kind::None)
-        return FsResult::fail("move", src, ENOENT);
+        return FsResult::fail("move", src.path, ENOENT);
     const Kind dk = kindOf(dst);
     if (sk == Kind::Dir && dk == Kind::Dir)
         return mergeInto(src, dst);
     if (sk == Kind::Dir && dk != Kind::None)
-        return FsResult::fail("move folder onto", dst, EEXIST);
+        return FsResult::fail("move folder onto", dst.path, EEXIST);
     if (sk != Kind::Dir && dk == Kind::Dir)
-        return FsResult::fail("move onto", dst, EISDIR);
+        return FsResult::fail("move onto", dst.path, EISDIR);
     return moveOne(src, sk, dst);
+}
+
+int RemoveTempsIn(int dirFd)
+{
+    std::vector<Entry> entries;
+    if (!listDirAt(dirFd, entries))
+        return 1;
+    int left = 0;
+    for (const Entry& e : entries)
+        if (isTempName(e.name) && e.type != DT_DIR && ::unlinkat(dirFd, e.name.constData(), 0) != 0 && errno != ENOENT)
+            ++left;
+    return left;
 }
 
 } // namespace velmor::fsops

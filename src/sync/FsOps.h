@@ -1,28 +1,34 @@
 #pragma once
-// File-system primitives of the synchronisation, on native (byte) paths.
+// File-system primitives of the synchronisation, on open folders.
 //
-// Every function works on the bytes of a path as the kernel sees them, so a
-// name that is not valid UTF-8 is copied, moved and deleted under its own
-// name and never re-spelled. Symbolic links are never followed: a link is an
+// Every entry is named by an open folder and one name in it (At), so an
+// operation acts exactly where its folder was resolved, whatever happens to
+// the path meanwhile, and paths of any length work. Names are bytes, exactly
+// as the kernel has them. Symbolic links are never followed: a link is an
 // item of its own, copied as a link and removed as a link, also inside a
-// folder. Every copy goes through CopyItem, which never leaves a truncated
-// target behind.
+// folder. Every copy of a file writes a temporary ".<name>.velmor~XXXXXX"
+// beside the target and renames it into place only when complete, so the
+// target is always either the old item or the complete new one.
+#include "env/FsDir.h"
+
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <sys/stat.h>
 
 namespace velmor::fsops {
 
-// A path as bytes, exactly as handed to the kernel.
+// A name as bytes, exactly as handed to the kernel.
 using NPath = QByteArray;
 
-// The native form of a path held as text (the inverse of how listings decode names).
-NPath native(const QString& path);
-// Joins a folder and a relative part with one "/" (the root "/" gets no second one).
-NPath join(const NPath& dir, const NPath& name);
-// The folder part of a path (everything before the last "/"; "/" for "/x").
-NPath parentOf(const NPath& path);
+// An entry: the open folder that holds it and its name there. path is the
+// full path, for messages only (never used to reach the entry).
+struct At {
+    int dir = -1;
+    NPath name;
+    QString path;
+};
 
 // Outcome of an operation: empty on success, otherwise a short English
 // reason naming the failing step and path (for diagnostics; the grid only
@@ -30,15 +36,14 @@ NPath parentOf(const NPath& path);
 struct FsResult {
     QString error;
     bool ok() const { return error.isEmpty(); }
-    static FsResult fail(const char* step, const NPath& path, int err);
+    static FsResult fail(const char* step, const QString& path, int err);
     static FsResult fail(const QString& text);
 };
 
 enum class Kind { None, File, Dir, Link, Other };
-// Kind of the item at path without following a final link; st receives the
-// lstat data when given. None when nothing is there (or it cannot be read).
-Kind kindOf(const NPath& path, struct stat* st = nullptr);
-inline bool exists(const NPath& path) { return kindOf(path) != Kind::None; }
+// Kind of the entry, links not followed; st receives the data when given.
+// None when nothing is there (errno tells whether it is missing).
+Kind kindOf(const At& e, struct stat* st = nullptr);
 
 // The "R" attribute: the owner has no write permission.
 inline bool isReadOnly(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
@@ -54,39 +59,45 @@ struct CopyOptions {
 };
 
 // Copies one regular file or symbolic link src to dst, keeping the source's
-// permission bits and access/modification times (nanoseconds). The data is
-// written to a temporary ".<name>.velmor~XXXXXX" beside dst and renamed over
-// dst only when complete; on any failure the temporary is removed, so dst is
-// either the old item or the complete new one. A folder at dst is never
-// replaced. Folders and special files (pipes, sockets, devices) as src fail.
-FsResult CopyItem(const NPath& src, const NPath& dst, const CopyOptions& opt = {});
+// permission bits and access/modification times (nanoseconds); holes of a
+// sparse file stay holes, and a file system that can share the data (a
+// reflink) shares it. A folder at dst is never replaced. Folders and special
+// files (pipes, sockets, devices) as src fail; they are never opened.
+FsResult CopyItem(const At& src, const At& dst, const CopyOptions& opt = {});
+
+// Replaces the file or link dst with a copy of src and keeps the old dst at
+// keep (replacing a file there): the new copy is written beside dst first,
+// then the old one is linked (or copied) to keep, then the new one is
+// renamed over dst. dst is the old or the new item at every moment; on a
+// failure dst is unchanged and keep holds no partial copy. dst must exist.
+FsResult ReplaceKeepingOld(const At& src, const At& dst, const At& keep);
 
 // Copies the folder src with everything below it into dst: dst is created
-// when missing (the parent must exist) and merged into when it is a folder
+// when missing (its folder must exist) and merged into when it is a folder
 // already; files and links go through CopyItem; folder permissions of new
-// folders and every folder's times are taken from the source. Stops at the
-// first failure; what was copied before stays.
-FsResult CopyTree(const NPath& src, const NPath& dst, const CopyOptions& opt = {});
+// folders and every folder's times are taken from the source, also when the
+// copy ends early. Special files are skipped, never opened: their paths are
+// added to *skipped. Stops at the first failure; what was copied stays.
+FsResult CopyTree(const At& src, const At& dst, const CopyOptions& opt = {}, QStringList* skipped = nullptr);
 
-// Removes the item at path: a file, a link (never its target) or a folder
-// with everything in it, read-only content included (permissions are
-// widened on our way down where needed). A missing item is success.
-FsResult RemoveItem(const NPath& path);
-
-// Removes every non-folder entry (files, links) directly inside dir, hidden
-// ones included. Subfolders are not touched. Returns how many entries could
-// not be removed (a missing dir, or a link in its place, has nothing to remove).
-int RemoveFilesIn(const NPath& dir);
+// Removes the entry: a file, a link (never its target) or a folder with
+// everything in it, read-only content included (permissions are widened on
+// the way down where needed). A missing entry is success.
+FsResult RemoveItem(const At& e);
 
 // Creates exactly one folder level (mode 0777 less the umask). Fails when
-// anything exists at path or the parent is missing.
-FsResult MakeDir(const NPath& path);
+// anything exists there.
+FsResult MakeDir(const At& e);
 
 // Moves src to dst. A file or link replaces a non-folder dst. A folder src
 // onto a missing dst is renamed (or copied then removed across file systems);
 // onto an existing folder dst it is merged: every entry of src replaces the
 // entry of the same name in dst, then src is removed, so nothing of src is
 // lost and entries of dst that src lacks stay. Fails when src is missing.
-FsResult MoveItem(const NPath& src, const NPath& dst);
+FsResult MoveItem(const At& src, const At& dst);
+
+// Removes the program's temporary files directly inside the open folder
+// (left there by a run that ended early). Returns how many could not be removed.
+int RemoveTempsIn(int dirFd);
 
 } // namespace velmor::fsops

@@ -1,6 +1,6 @@
 #pragma once
 // Checks and steps shared by the folder and the file operations (internal to
-// src/sync). Each returns an empty text on success, otherwise the reason.
+// src/sync). Each check returns an empty text on success, otherwise the reason.
 #include "sync/FsOps.h"
 #include "sync/SyncOps.h"
 
@@ -12,26 +12,28 @@ namespace velmor::opsupport {
 // "." or ".." component. Anything else could reach outside the two roots.
 QString checkRel(const QString& rel);
 
-// No folder between sFld2 and sFld2/rel (rel's own last component excluded)
-// may be a symbolic link: acting through it would change things outside the
-// root. Missing levels are fine (they are created or the operation fails).
-QString checkNoLinkOnTheWay(const SyncCtx& ctx, const QString& rel);
+// rel must not lie in the history folder; removes: the operation removes
+// rel as a whole, so rel must not hold the history folder either.
+QString checkHistory(const SyncCtx& ctx, const QString& rel, bool removes);
 
-// A name that was not valid UTF-8 on disk reached us with U+FFFD in its
-// place; such a path names a different (usually missing) item. The row may go
-// on only when the item at path really exists under this spelling.
-QString checkSpelling(const QString& rel, const QString& path);
+enum class Side { One, Two, Backup };
 
-// Moves the item at path into the user's trash (Usr::DelRcy). Fails when no
-// trash folder can be made (the item is then left alone) or when the item is
-// still there afterwards.
-QString moveToTrash(const QString& path);
+// An entry below a root: its folder opened from the root's descriptor
+// (never through a link) and its last name. make: create the missing
+// folder levels first. On failure returns false with the reason in err and
+// errno set (ENOENT: a folder on the way is missing).
+bool entryOf(const SyncCtx& ctx, Side side, const QString& rel, bool make, UniqueFd& dir, fsops::At& at,
+             QString& err);
+
+// Before the first write of this run into the folder: removes temporary
+// files an earlier run left there (when the comparison saw any).
+void cleanTemps(const SyncCtx& ctx, const QString& relDir, int dirFd);
 
 // Writes one log line when the log switch is on.
 QString writeLog(const SyncCtx& ctx, const QString& text);
 
-// Makes sure the folder holding path exists (all missing levels).
-void makeParent(const QString& path);
+// The folder part of a relative path ("" for a name at the root).
+QString relDirOf(const QString& rel);
 
 // status + " Err", with the reason handed to the caller.
 QString failed(const QString& status, const QString& reason, QString* why);

@@ -1,46 +1,45 @@
 // File rows: copy a new or changed file, or delete one that folder 1 no
-// longer has; the old destination is first moved into the backup folder
-// when the backup switch is on.
+// longer has; the old destination is kept in the backup folder when the
+// backup switch is on.
 #include "sync/SyncOps.h"
 
+#include "env/Trash.h"
 #include "sync/FsOps.h"
 #include "sync/OpSupport.h"
 #include "sync/SyncPlan.h"
 
+#include <cerrno>
+
 namespace velmor {
 
 using namespace opsupport;
+using fsops::At;
 using fsops::Kind;
-using fsops::native;
 
 namespace {
 
-// Moves the destination file (or link) to its backup target, replacing an
-// earlier copy there.
-fsops::FsResult backUp(const QString& dst, const QString& target)
+// Deletes the destination (into the trash when asked) unless a folder has
+// taken its name. A file already gone counts as deleted.
+fsops::FsResult removeFile(const At& dst, bool toTrash)
 {
-    const fsops::NPath nd = native(dst);
-    const Kind dk = fsops::kindOf(nd);
-    if (dk == Kind::None)
-        return fsops::FsResult::fail(QStringLiteral("%1 does not exist; there is nothing to back up").arg(dst));
-    if (dk == Kind::Dir)
-        return fsops::FsResult::fail(QStringLiteral("%1 is a folder, not a file").arg(dst));
-    makeParent(target);
-    return fsops::MoveItem(nd, native(target));
-}
-
-// Deletes the destination unless a folder has taken its name.
-fsops::FsResult removeFile(const QString& dst, bool toTrash)
-{
-    const fsops::NPath nd = native(dst);
-    const Kind k = fsops::kindOf(nd);
+    const Kind k = fsops::kindOf(dst);
     if (k == Kind::Dir)
-        return fsops::FsResult::fail(QStringLiteral("%1 is a folder, not a file").arg(dst));
-    if (!toTrash)
-        return fsops::RemoveItem(nd);  // a file already gone counts as deleted
+        return fsops::FsResult::fail(QStringLiteral("%1 is a folder, not a file").arg(dst.path));
     if (k == Kind::None)
         return {};
-    return fsops::FsResult::fail(moveToTrash(dst));
+    if (toTrash)
+        return fsops::FsResult::fail(TrashAt(dst.dir, dst.name, dst.path));
+    return fsops::RemoveItem(dst);
+}
+
+// Why the destination cannot be backed up (it must be a file or a link).
+QString notBackable(const At& dst)
+{
+    switch (fsops::kindOf(dst)) {
+    case Kind::None: return QStringLiteral("%1 does not exist; there is nothing to back up").arg(dst.path);
+    case Kind::Dir: return QStringLiteral("%1 is a folder, not a file").arg(dst.path);
+    default: return {};
+    }
 }
 
 } // namespace
@@ -51,44 +50,60 @@ QString SyncFile(const SyncCtx& ctx, const QString& rel, const QString& status, 
     if (!plan.backup && plan.op == FileOp::None)
         return status;
 
-    const QString src = ctx.source(rel);
-    const QString dst = ctx.destination(rel);
     QString err = checkRel(rel);
     if (err.isEmpty())
-        err = checkNoLinkOnTheWay(ctx, rel);
-    if (err.isEmpty() && plan.op == FileOp::Copy)
-        err = checkSpelling(rel, src);
-    if (err.isEmpty() && plan.op != FileOp::Copy)
-        err = checkSpelling(rel, dst);
+        err = checkHistory(ctx, rel, false);
     if (!err.isEmpty())
         return failed(status, err, why);
 
+    UniqueFd dir2;
+    At dst;
+    if (!entryOf(ctx, Side::Two, rel, false, dir2, dst, err)) {
+        // A file whose folder is gone is gone too: nothing is left to delete.
+        if (errno == ENOENT && !plan.backup && plan.op != FileOp::Copy)
+            return status;
+        return failed(status, err, why);
+    }
+    UniqueFd dir1, dirBk;
+    At src, keep;
+    if (plan.op == FileOp::Copy && !entryOf(ctx, Side::One, rel, false, dir1, src, err))
+        return failed(status, err, why);
     if (plan.backup) {
-        if (ctx.sBkFld.isEmpty())
-            return failed(status, QStringLiteral("no backup folder chosen for this run"), why);
-        const QString target = ctx.backupTarget(rel);
-        const fsops::FsResult r = backUp(dst, target);
-        if (!r.ok())
-            return failed(status, r.error, why);
-        err = writeLog(ctx, logtx::moved(dst, target));
+        err = notBackable(dst);
+        if (err.isEmpty())
+            entryOf(ctx, Side::Backup, rel, true, dirBk, keep, err);
         if (!err.isEmpty())
             return failed(status, err, why);
+    }
+    if (plan.op == FileOp::Copy)
+        cleanTemps(ctx, relDirOf(rel), dir2.get());
+    fsHook("file:resolved");
+
+    if (plan.backup) {
+        const fsops::FsResult r = plan.op == FileOp::Copy ? fsops::ReplaceKeepingOld(src, dst, keep)
+                                                               : fsops::MoveItem(dst, keep);
+        if (!r.ok())
+            return failed(status, r.error, why);
+        err = writeLog(ctx, logtx::moved(dst.path, keep.path));
+        if (err.isEmpty() && plan.op == FileOp::Copy)
+            err = writeLog(ctx, logtx::overwritten(src.path, dst.path));
+        return err.isEmpty() ? status : failed(status, err, why);
     }
 
     fsops::FsResult r;
     QString line;
     switch (plan.op) {
     case FileOp::Copy:
-        r = fsops::CopyItem(native(src), native(dst));
-        line = status == St::Over ? logtx::overwritten(src, dst) : logtx::copied(src, dst);
+        r = fsops::CopyItem(src, dst);
+        line = status == St::Over ? logtx::overwritten(src.path, dst.path) : logtx::copied(src.path, dst.path);
         break;
     case FileOp::Trash:
         r = removeFile(dst, true);
-        line = logtx::trashed(dst);
+        line = logtx::trashed(dst.path);
         break;
     case FileOp::Remove:
         r = removeFile(dst, false);
-        line = logtx::deleted(dst);
+        line = logtx::deleted(dst.path);
         break;
     case FileOp::None:
         break;

@@ -2,33 +2,35 @@
 // remove a folder (saved into the backup folder, into the trash, or deleted).
 #include "sync/SyncOps.h"
 
+#include "compare/FsList.h"
+#include "env/FsList.h"
+#include "env/Trash.h"
 #include "sync/FsOps.h"
 #include "sync/OpSupport.h"
 #include "sync/SyncPlan.h"
 
+#include <cerrno>
+
 namespace velmor {
 
 using namespace opsupport;
+using fsops::At;
 using fsops::Kind;
-using fsops::native;
 
 namespace {
 
 // Saves the destination below the backup folder and removes it from folder 2.
-fsops::FsResult saveAndRemove(const QString& dst, const QString& target)
+fsops::FsResult saveAndRemove(const At& dst, const At& keep)
 {
-    makeParent(target);
-    const fsops::NPath nd = native(dst);
-    const fsops::NPath nt = native(target);
-    switch (fsops::kindOf(nt)) {
+    switch (fsops::kindOf(keep)) {
     case Kind::None:
-        return fsops::MoveItem(nd, nt);  // fails when the destination is missing
+        return fsops::MoveItem(dst, keep);  // fails when the destination is missing
     case Kind::Dir:
         // Saved already, usually together with an enclosing folder earlier in
         // this run; whatever is still in folder 2 is merged into that copy.
-        return fsops::exists(nd) ? fsops::MoveItem(nd, nt) : fsops::FsResult{};
+        return fsops::kindOf(dst) != Kind::None ? fsops::MoveItem(dst, keep) : fsops::FsResult{};
     default:
-        return fsops::FsResult::fail(QStringLiteral("backup target %1 exists and is not a folder").arg(target));
+        return fsops::FsResult::fail(QStringLiteral("backup target %1 exists and is not a folder").arg(keep.path));
     }
 }
 
@@ -43,6 +45,70 @@ fsops::CopyOptions copyOptions(const SyncCtx& ctx, const QString& rel)
     return opt;
 }
 
+// Removes one file of an emptied container as a file deletion would: into
+// the backup folder, into the trash, or deleted.
+QString removeContained(const SyncCtx& ctx, const QString& rel, const At& file)
+{
+    if (ctx.yRt[kSwBackup] == 1) {
+        UniqueFd dir;
+        At keep;
+        QString err;
+        if (!entryOf(ctx, Side::Backup, rel, true, dir, keep, err))
+            return err;
+        if (fsops::kindOf(keep) == Kind::Dir)
+            return QStringLiteral("backup target %1 is a folder").arg(keep.path);
+        return fsops::MoveItem(file, keep).error;
+    }
+    if (ctx.yRt[kSwTrash] == 1)
+        return TrashAt(file.dir, file.name, file.path);
+    return fsops::RemoveItem(file).error;
+}
+
+// "空": the files directly inside the destination go, except those that the
+// attribute switches or the protection patterns guard. Subfolders stay.
+// Files that cannot be removed stay and are named in ctx.leftOut; the row
+// still succeeds (emptying a container is a clean-up, not a promise).
+QString emptyContainer(const SyncCtx& ctx, const QString& rel)
+{
+    int root = ctx.root2();
+    if (root < 0)
+        return fsops::FsResult::fail("open", ctx.sFld2, errno).error;
+    const QString path = ctx.destination(rel);
+    const UniqueFd dir = openBeneath(root, nameBytes(rel));
+    if (!dir.valid()) {
+        if (errno == ENOENT)
+            return {};  // nothing there to empty
+        return fsops::FsResult::fail("open folder", path, errno).error;
+    }
+    FsLeftOut left;
+    std::vector<FsEntry> files;
+    try {
+        files = FsListAt(dir.get(), path, FsKind::Files, &left);
+    } catch (const FsError& e) {
+        return QString::fromUtf8(e.what());
+    }
+    for (const QString& name : std::as_const(left.special))
+        ctx.leftOut.append(path + QLatin1Char('/') + name + QStringLiteral(": special file, not removed"));
+    for (const FsEntry& f : files) {
+        if (!ChkAttr(ctx.yRt, AttrText(f.name, f.mode)))
+            continue;
+        QString base, ext, status = St::Del;
+        SplitName(f.name, base, ext);
+        try {
+            ChkPtn(ctx.ptn, rel, base, ext, status);
+        } catch (const std::exception& e) {
+            return QString::fromUtf8(e.what());
+        }
+        if (status == St::Prot)
+            continue;
+        const QString fileRel = rel + QLatin1Char('/') + f.name;
+        const QString why = removeContained(ctx, fileRel, {dir.get(), nameBytes(f.name), ctx.destination(fileRel)});
+        if (!why.isEmpty())
+            ctx.leftOut.append(why);
+    }
+    return {};
+}
+
 } // namespace
 
 QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, QString* why)
@@ -51,66 +117,92 @@ QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, Q
     if (op == FldOp::None)
         return status;
 
-    const QString src = ctx.source(rel);
-    const QString dst = ctx.destination(rel);
-    ctx.realFolders.clear();  // folder operations reshape the tree
+    const bool removes = op == FldOp::SaveAndRemove || op == FldOp::Trash || op == FldOp::Remove;
     QString err = checkRel(rel);
     if (err.isEmpty())
-        err = checkNoLinkOnTheWay(ctx, rel);
-    if (err.isEmpty())
-        err = checkSpelling(rel, op == FldOp::MakeDir || op == FldOp::CopyTree ? src : dst);
+        err = checkHistory(ctx, rel, removes);
     if (!err.isEmpty())
         return failed(status, err, why);
 
-    fsops::FsResult r;
+    const QString dstPath = ctx.destination(rel);
     QString line;
-    switch (op) {
-    case FldOp::DeleteFiles:
-        // Files of a container that cannot be deleted stay, and the row still
-        // succeeds: emptying a container is a clean-up, not a promise.
-        fsops::RemoveFilesIn(native(dst));
-        line = logtx::filesDeleted(dst);
-        break;
-    case FldOp::MakeDir:
-        r = fsops::MakeDir(native(dst));
-        line = logtx::created(dst);
-        break;
-    case FldOp::CopyTree:
-        // The source is checked first so that a vanished source leaves no
-        // new parent folders behind in folder 2.
-        if (fsops::kindOf(native(src)) != Kind::Dir) {
-            r = fsops::FsResult::fail(QStringLiteral("source folder %1 does not exist").arg(src));
+    if (op == FldOp::DeleteFiles) {
+        err = emptyContainer(ctx, rel);
+        line = logtx::filesDeleted(dstPath);
+    } else {
+        UniqueFd dir2;
+        At dst;
+        // A new folder's missing parents are made below; a folder whose
+        // parent is gone is gone itself.
+        bool gone = false;
+        if (!entryOf(ctx, Side::Two, rel, false, dir2, dst, err)) {
+            if (errno != ENOENT || op == FldOp::MakeDir)
+                return failed(status, err, why);
+            gone = true;
+            err.clear();
+        }
+        fsops::FsResult r;
+        switch (op) {
+        case FldOp::MakeDir:
+            fsHook("folder:resolved");
+            r = fsops::MakeDir(dst);
+            line = logtx::created(dstPath);
+            break;
+        case FldOp::CopyTree: {
+            UniqueFd dir1;
+            At src;
+            // The source is checked first so that a vanished source leaves
+            // no new parent folders behind in folder 2.
+            if (!entryOf(ctx, Side::One, rel, false, dir1, src, err))
+                return failed(status, err, why);
+            if (fsops::kindOf(src) != Kind::Dir)
+                return failed(status, QStringLiteral("source folder %1 does not exist").arg(src.path), why);
+            if (gone && !entryOf(ctx, Side::Two, rel, true, dir2, dst, err))
+                return failed(status, err, why);
+            fsHook("folder:resolved");
+            QStringList skipped;
+            r = fsops::CopyTree(src, dst, copyOptions(ctx, rel), &skipped);
+            for (const QString& p : std::as_const(skipped))
+                ctx.leftOut.append(p + QStringLiteral(": special file (pipe, socket or device), not copied"));
+            if (r.ok())
+                ctx.copiedFolders.push_back(rel);
+            line = logtx::copied(src.path, dstPath);
             break;
         }
-        makeParent(dst);
-        r = fsops::CopyTree(native(src), native(dst), copyOptions(ctx, rel));
-        if (r.ok())
-            ctx.copiedFolders.push_back(rel);
-        line = logtx::copied(src, dst);
-        break;
-    case FldOp::SaveAndRemove: {
-        if (ctx.sBkFld.isEmpty()) {
-            r = fsops::FsResult::fail(QStringLiteral("no backup folder chosen for this run"));
+        case FldOp::SaveAndRemove: {
+            UniqueFd dirBk;
+            At keep;
+            if (!entryOf(ctx, Side::Backup, rel, true, dirBk, keep, err))
+                return failed(status, err, why);
+            fsHook("folder:resolved");
+            if (!gone)
+                r = saveAndRemove(dst, keep);
+            else if (fsops::kindOf(keep) != Kind::Dir)  // saved with an enclosing folder, or never there
+                r = fsops::FsResult::fail("move", dstPath, ENOENT);
+            line = logtx::moved(dstPath, keep.path);
             break;
         }
-        const QString target = ctx.backupTarget(rel);
-        r = saveAndRemove(dst, target);
-        line = logtx::moved(dst, target);
-        break;
+        case FldOp::Trash:
+            fsHook("folder:resolved");
+            // Already gone (with a folder trashed earlier in this run) is done.
+            if (!gone && fsops::kindOf(dst) != Kind::None)
+                r.error = TrashAt(dst.dir, dst.name, dstPath);
+            line = logtx::trashed(dstPath);
+            break;
+        case FldOp::Remove:
+            fsHook("folder:resolved");
+            if (!gone)
+                r = fsops::RemoveItem(dst);
+            line = logtx::deleted(dstPath);
+            break;
+        case FldOp::DeleteFiles:
+        case FldOp::None:
+            break;
+        }
+        err = r.error;
     }
-    case FldOp::Trash:
-        r.error = moveToTrash(dst);
-        line = logtx::trashed(dst);
-        break;
-    case FldOp::Remove:
-        r = fsops::RemoveItem(native(dst));
-        line = logtx::deleted(dst);
-        break;
-    case FldOp::None:
-        break;
-    }
-    if (!r.ok())
-        return failed(status, r.error, why);
+    if (!err.isEmpty())
+        return failed(status, err, why);
     err = writeLog(ctx, line);
     if (!err.isEmpty())
         return failed(status, err, why);

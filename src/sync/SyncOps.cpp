@@ -1,12 +1,15 @@
 #include "sync/SyncOps.h"
 
-#include "env/Usr.h"
 #include "env/yIni.h"
 #include "env/zLog.h"
 #include "sync/OpSupport.h"
 #include "sync/SyncPlan.h"
 
 #include <QStringList>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace velmor {
 
@@ -16,6 +19,34 @@ QString under(const QString& root, const QString& rel)
     if (root.endsWith(QLatin1Char('/')))
         return root + rel;
     return root + QLatin1Char('/') + rel;
+}
+
+int openOnce(UniqueFd& fd, const QString& path)
+{
+    if (!fd.valid() && !path.isEmpty())
+        fd = openDirPath(nameBytes(path), true);
+    return fd.get();
+}
+
+// Opens (creating what is missing) the folder rel below base, one level at
+// a time, never through a link.
+UniqueFd makeBeneath(int base, const QByteArray& rel)
+{
+    UniqueFd cur(::openat(base, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    for (const QByteArray& part : rel.split('/')) {
+        if (!cur.valid())
+            break;
+        if (part.isEmpty())
+            continue;
+        if (part == "." || part == "..") {
+            errno = EXDEV;
+            return UniqueFd();
+        }
+        if (::mkdirat(cur.get(), part.constData(), 0777) != 0 && errno != EEXIST)
+            return UniqueFd();
+        cur = UniqueFd(::openat(cur.get(), part.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    }
+    return cur;
 }
 } // namespace
 
@@ -35,6 +66,19 @@ QString SyncCtx::destination(const QString& rel) const { return under(sFld2, rel
 
 QString SyncCtx::backupTarget(const QString& rel) const { return sBkFld + rootName() + QLatin1Char('/') + rel; }
 
+int SyncCtx::root1() const { return openOnce(m_root1, sFld1); }
+
+int SyncCtx::root2() const { return openOnce(m_root2, sFld2); }
+
+int SyncCtx::backupRoot() const
+{
+    // The run's dated folder is made below the user's history folder the
+    // first time anything is saved.
+    if (!m_backup.valid() && !sBkFld.isEmpty())
+        yIni::F_CreateFld(sBkFld.chopped(sBkFld.endsWith(QLatin1Char('/')) ? 1 : 0));
+    return openOnce(m_backup, sBkFld);
+}
+
 namespace opsupport {
 
 QString checkRel(const QString& rel)
@@ -50,43 +94,63 @@ QString checkRel(const QString& rel)
     return {};
 }
 
-QString checkNoLinkOnTheWay(const SyncCtx& ctx, const QString& rel)
+QString checkHistory(const SyncCtx& ctx, const QString& rel, bool removes)
 {
-    const qsizetype last = rel.lastIndexOf(QLatin1Char('/'));
-    if (last < 0 || ctx.realFolders.contains(rel.left(last)))
+    const QString& h = ctx.histRel;
+    if (h.isEmpty())
         return {};
-    const QStringList parts = rel.left(last).split(QLatin1Char('/'));
-    fsops::NPath p = fsops::native(ctx.sFld2);
-    QString done;
-    for (const QString& part : parts) {
-        p = fsops::join(p, fsops::native(part));
-        done += (done.isEmpty() ? QString() : QStringLiteral("/")) + part;
-        const fsops::Kind k = fsops::kindOf(p);
-        if (k == fsops::Kind::None)
-            return {};
-        if (k == fsops::Kind::Link)
-            return QStringLiteral("%1 is a symbolic link; it is not followed").arg(QString::fromUtf8(p));
-        if (k != fsops::Kind::Dir)
-            return QStringLiteral("%1 is not a folder").arg(QString::fromUtf8(p));
-        ctx.realFolders.insert(done);
+    if (rel == h || rel.startsWith(h + QLatin1Char('/')))
+        return QStringLiteral("%1 lies in the history/backup folder").arg(ctx.destination(rel));
+    if (removes && h.startsWith(rel + QLatin1Char('/')))
+        return QStringLiteral("%1 holds the history/backup folder").arg(ctx.destination(rel));
+    return {};
+}
+
+QString relDirOf(const QString& rel)
+{
+    const qsizetype slash = rel.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? QString() : rel.left(slash);
+}
+
+bool entryOf(const SyncCtx& ctx, Side side, const QString& rel, bool make, UniqueFd& dir, fsops::At& at,
+             QString& err)
+{
+    QString relDir = relDirOf(rel);
+    int root = -1;
+    QString rootPath;
+    switch (side) {
+    case Side::One: root = ctx.root1(); rootPath = ctx.sFld1; break;
+    case Side::Two: root = ctx.root2(); rootPath = ctx.sFld2; break;
+    case Side::Backup:
+        root = ctx.backupRoot();
+        rootPath = ctx.sBkFld;
+        relDir = relDir.isEmpty() ? ctx.rootName() : ctx.rootName() + QLatin1Char('/') + relDir;
+        break;
     }
-    return {};
+    if (root < 0) {
+        err = fsops::FsResult::fail("open", rootPath, errno).error;
+        return false;
+    }
+    const QByteArray dirBytes = nameBytes(relDir);
+    dir = make ? makeBeneath(root, dirBytes) : openBeneath(root, dirBytes);
+    const QString full = side == Side::Backup ? ctx.backupTarget(rel) : under(rootPath, rel);
+    if (!dir.valid()) {
+        const int e = errno;
+        err = e == ELOOP || e == ENOTDIR || e == EXDEV
+                  ? QStringLiteral("%1: a folder on the way is a symbolic link or not a folder; it is not followed")
+                        .arg(full)
+                  : fsops::FsResult::fail("open the folder of", full, e).error;
+        errno = e;
+        return false;
+    }
+    at = {dir.get(), nameBytes(rel.mid(rel.lastIndexOf(QLatin1Char('/')) + 1)), full};
+    return true;
 }
 
-QString checkSpelling(const QString& rel, const QString& path)
+void cleanTemps(const SyncCtx& ctx, const QString& relDir, int dirFd)
 {
-    if (!rel.contains(QChar(QChar::ReplacementCharacter)) || fsops::exists(fsops::native(path)))
-        return {};
-    return QStringLiteral("%1: the name on disk is not valid UTF-8 and cannot be reached by this spelling")
-        .arg(path);
-}
-
-QString moveToTrash(const QString& path)
-{
-    // What is still there was not moved, whatever the trash reported.
-    if (!Usr::DelRcy(path) || fsops::exists(fsops::native(path)))
-        return QStringLiteral("%1 could not be moved to the trash").arg(path);
-    return {};
+    if (ctx.tmpLeft.remove(relDir) && fsops::RemoveTempsIn(dirFd) > 0)
+        ctx.leftOut.append(ctx.destination(relDir) + QStringLiteral(": temporary files of an earlier run could not be removed"));
 }
 
 QString writeLog(const SyncCtx& ctx, const QString& text)
@@ -101,13 +165,6 @@ QString writeLog(const SyncCtx& ctx, const QString& text)
         return QString::fromStdString(e.what());
     }
     return {};
-}
-
-void makeParent(const QString& path)
-{
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    if (slash > 0)
-        yIni::F_CreateFld(path.left(slash));
 }
 
 QString failed(const QString& status, const QString& reason, QString* why)

@@ -3,10 +3,17 @@
 // row (relative path + status word), changes folder 2 accordingly, writes the
 // change to the run's log, and returns the row's result text: the status word
 // on success, the status word + " Err" on failure. Folder 1 is only read.
+//
+// Both roots (and the run's backup folder) are opened once, on first use;
+// every path below them is resolved from those descriptors one component at
+// a time, never through a symbolic link, and acted on with the *at calls.
+#include "compare/Compare.h"
+#include "env/FsDir.h"
 #include "tasks/Options.h"
 
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <vector>
 
 namespace velmor {
@@ -17,14 +24,21 @@ struct SyncCtx {
     QString sFld1;   // folder 1 root, no trailing "/" (the root "/" itself allowed)
     QString sFld2;   // folder 2 root, same form
     QString sBkFld;  // the run's dated backup folder, ending in "/"; "" without backup
-    YRt yRt{};       // switches 2 (log), 3 (backup), 4 (recycle bin) are read here
+    YRt yRt{};       // switches 2 (log), 3 (backup), 4 (recycle bin), 5-7 (attributes) are read here
     zLog* log = nullptr;  // the open log; required when yRt[2] is 1
+    PtnLists ptn;         // protection patterns: files of an emptied container they match stay
+    // The history/backup folder's path below folder 2 ("" when it is not
+    // there): nothing is written into it, and no folder holding it is removed.
+    QString histRel;
+    // Folders (relative) holding temporary files of an earlier run that
+    // ended early; removed before this run first writes there.
+    mutable QSet<QString> tmpLeft;
     // Folders (relative paths) copied whole by this run so far. A later
     // "追加" row inside one of them re-copies only what differs from that copy.
     mutable std::vector<QString> copiedFolders;
-    // Folders of folder 2 (relative) already seen to be real folders, not
-    // links. File rows only change leaves; every folder row clears it.
-    mutable QSet<QString> realFolders;
+    // What the run left out although its row succeeded (special files,
+    // container files that could not be removed), one line each.
+    mutable QStringList leftOut;
 
     // sFld2's last component; "root" for the file-system root.
     QString rootName() const;
@@ -32,12 +46,21 @@ struct SyncCtx {
     QString destination(const QString& rel) const;
     // sBkFld + root name + "/" + rel.
     QString backupTarget(const QString& rel) const;
+
+    // Descriptors of the roots and of the backup folder, opened on first use
+    // (invalid when they cannot be opened; errno tells why).
+    int root1() const;
+    int root2() const;
+    int backupRoot() const;
+
+private:
+    mutable UniqueFd m_root1, m_root2, m_backup;
 };
 
 // rel: relative folder path (no leading or trailing "/"). why receives the
 // reason of a failure (for diagnostics) and is left alone on success.
 QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, QString* why = nullptr);
-// rel: relative path of the file (folder path + "/" + name).
+// rel: relative path of the file (folder path + "/" + the file's exact name).
 QString SyncFile(const SyncCtx& ctx, const QString& rel, const QString& status, QString* why = nullptr);
 
 } // namespace velmor

@@ -1,9 +1,9 @@
 #include "sync/SyncRun.h"
 
-#include "env/FsList.h"
-
 #include "compare/Compare.h"
 #include "compare/Session.h"
+#include "env/FsDir.h"
+#include "env/FsList.h"
 #include "env/Progress.h"
 #include "env/Prompt.h"
 #include "env/Usr.h"
@@ -13,11 +13,11 @@
 #include "sync/SyncPlan.h"
 
 #include <QDate>
-#include <QDir>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <limits>
+
+#include <sys/stat.h>
 
 namespace velmor {
 
@@ -41,6 +41,45 @@ QString rootsProblem(const QString& sFld1, const QString& sFld2)
     return {};
 }
 
+// The history/backup folder's path below folder 2, "" when it lies
+// elsewhere (real paths: links resolved).
+QString historyBelow(const QString& sBkRt, const QString& sFld2)
+{
+    if (sBkRt.isEmpty())
+        return {};
+    const QString h = FsRealPath(sBkRt);
+    const QString r = FsRealPath(sFld2);
+    if (h.isEmpty() || r.isEmpty())
+        return {};
+    const QString prefix = r.endsWith(QLatin1Char('/')) ? r : r + QLatin1Char('/');
+    return h.startsWith(prefix) ? h.mid(prefix.size()) : QString();
+}
+
+// Logs and backups are written below the history folder: never into
+// folder 1, and never as folder 2 itself (every row would write into it).
+bool historyInRoots(const QString& sBkRt, const QString& sFld1, const QString& sFld2)
+{
+    const QString h = FsRealPath(sBkRt);
+    const QString r1 = FsRealPath(sFld1);
+    if (h.isEmpty() || r1.isEmpty())
+        return false;
+    return h == r1 || h.startsWith(r1.endsWith(QLatin1Char('/')) ? r1 : r1 + QLatin1Char('/'))
+           || h == FsRealPath(sFld2);
+}
+
+void reportLeftOut(const QStringList& leftOut)
+{
+    if (leftOut.isEmpty())
+        return;
+    constexpr int kShown = 20;
+    QString msg = SyncMsg::LeftOut;
+    for (int i = 0; i < leftOut.size() && i < kShown; ++i)
+        msg += QLatin1Char('\r') + leftOut[i];
+    if (leftOut.size() > kShown)
+        msg += QLatin1Char('\r') + QStringLiteral("… (%1)").arg(leftOut.size() - kShown);
+    Usr::prompt().message(msg);
+}
+
 bool hasWork(const ResultTable& t)
 {
     for (const ResultRow& r : t.rows())
@@ -49,13 +88,10 @@ bool hasWork(const ResultTable& t)
     return false;
 }
 
-// Relative path of a file row: path + "/" + name, then "." + extension.
+// Relative path of a file row: its folder + "/" + the file's exact name.
 QString fileRel(const ResultRow& row)
 {
-    QString rel = row.path.isEmpty() ? row.name : row.path + QLatin1Char('/') + row.name;
-    if (!row.ext.isEmpty())
-        rel += QLatin1Char('.') + row.ext;
-    return rel;
+    return row.path.isEmpty() ? row.fileName() : row.path + QLatin1Char('/') + row.fileName();
 }
 
 } // namespace
@@ -68,7 +104,8 @@ QString PickBackupFolder(const QString& sBkRt)
         QString candidate = base + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
         if (n > 0)
             candidate += QLatin1Char('~') + QString::number(n);
-        if (!fsops::exists(fsops::native(candidate)))
+        struct stat st;
+        if (::lstat(nameBytes(candidate).constData(), &st) != 0)
             return candidate + QLatin1Char('/');
     }
     return {};
@@ -77,7 +114,8 @@ QString PickBackupFolder(const QString& sBkRt)
 SyncReport SyncRun(Session& s, const SyncHooks& hooks)
 {
     SyncReport rep;
-    if (s.bRunning) {
+    FolderLock lock;
+    if (s.bRunning || !TakeRunLock(lock)) {
         // The run in progress finishes on its own; a second one would walk
         // and change the same grid and folders underneath it.
         Usr::prompt().message(CmpMsg::Busy);
@@ -109,7 +147,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         if (sBkRt.isEmpty()) {
             refuse(SyncMsg::NoHistory, true);
             ready = false;
-        } else if (!QFileInfo(sBkRt).isDir()) {
+        } else if (!FsIsDir(sBkRt, true)) {
             refuse(SyncMsg::HistoryMissing + sBkRt + SyncMsg::HistoryMissingTail, true);
             ready = false;
         } else {
@@ -122,6 +160,10 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
             refuse(problem, false);
             ready = false;
         }
+    }
+    if (ready && (wantLog || wantBackup) && historyInRoots(sBkRt, s.sFld1, s.sFld2)) {
+        refuse(SyncMsg::HistoryInRoot, true);
+        ready = false;
     }
     if (ready && wantBackup) {
         sBkFld = PickBackupFolder(sBkRt);
@@ -153,6 +195,9 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         ctx.sBkFld = sBkFld;
         ctx.yRt = s.yRt;
         ctx.log = wantLog ? &log : nullptr;
+        ctx.ptn = LstPtn(s.panel);
+        ctx.tmpLeft = s.vTmpLeft;
+        ctx.histRel = historyBelow(Usr::CutTail(s.panel.txFold), s.sFld2);
         ResultTable& grid = s.vSpr;
         const auto byNumber = [](const ResultRow& a, const ResultRow& b) { return a.no < b.no; };
         if (!std::is_sorted(grid.rows().begin(), grid.rows().end(), byNumber))
@@ -194,6 +239,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         }
         if (hooks.showRow && grid.rowCount() > 0)
             hooks.showRow(0);
+        rep.leftOut = s.vUnread + ctx.leftOut;
     }
 
     // Finish, on every path past the busy check.
@@ -204,6 +250,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
     if (s.commandsChanged)
         s.commandsChanged();
     wait.cEnd();
+    reportLeftOut(rep.leftOut);
     return rep;
 }
 

@@ -5,6 +5,7 @@
 // rows), writing each row's result into the grid. Messages go through
 // Usr::prompt(), progress and the stop button through Session::progress.
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 namespace velmor {
@@ -22,6 +23,10 @@ inline const QString Root2Missing = QStringLiteral("ﾌｫﾙﾀﾞ2が見つか
 inline const QString Nested = QStringLiteral("ﾌｫﾙﾀﾞ1とﾌｫﾙﾀﾞ2が同じか､一方が他方の中にあります\r同期は実行しません");
 // + the reason
 inline const QString LogFailed = QStringLiteral("更新履歴のﾛｸﾞﾌｧｲﾙを作成できないため同期は実行しません\r");
+inline const QString HistoryInRoot =
+    QStringLiteral("更新履歴･ﾊﾞｯｸｱｯﾌﾟの保存先はﾌｫﾙﾀﾞ1の中とﾌｫﾙﾀﾞ2には指定できません\r同期は実行しません");
+// + one line per item
+inline const QString LeftOut = QStringLiteral("同期されなかったﾌｫﾙﾀﾞ･ﾌｧｲﾙがあります");
 // + the history folder
 inline const QString NoBackupName = QStringLiteral("本日のﾊﾞｯｸｱｯﾌﾟ用ﾌｫﾙﾀﾞ名が上限に達しました\r");
 } // namespace SyncMsg
@@ -51,6 +56,10 @@ struct SyncReport {
     int failed = 0;     // of these, rows that ended in " Err"
     QString sBkFld;     // the run's backup folder ("" without backup)
     QString logFile;    // the run's log file ("" without log)
+    // What the destination still lacks although no row failed: what the
+    // comparison could not read and what the run skipped, one line each.
+    // Shown at the end of the run; a run that left something out is not clean.
+    QStringList leftOut;
 };
 
 // Runs the synchronisation on s.vSpr with the switches of s.panel (copied to

@@ -12,7 +12,8 @@ int cliCompare(const QStringList& args)
     switch (CmpRun(run.session)) {
     case CmpOutcome::Done:
         printTable(run.session.vSpr, stdout);
-        return kExitOk;
+        // A list that leaves something out (named on stderr) is not complete.
+        return run.session.vUnread.isEmpty() ? kExitOk : kExitFailed;
     case CmpOutcome::Refused:
         return kExitUsage;
     case CmpOutcome::Stopped:
