@@ -67,6 +67,21 @@ UniqueFd volumeTrash(int top)
     return subfolder(top, (".Trash-" + uid).constData());
 }
 
+// The device of the home trash, or of its nearest existing ancestor while it
+// does not exist yet.
+dev_t homeDevice(const QString& home)
+{
+    QByteArray p = nameBytes(home);
+    struct stat st {};
+    while (::stat(p.constData(), &st) != 0) {
+        const qsizetype slash = p.lastIndexOf('/');
+        if (slash <= 0 || p == "/")
+            return ::stat("/", &st) == 0 ? st.st_dev : dev_t(-1);
+        p.truncate(slash);
+    }
+    return st.st_dev;
+}
+
 } // namespace
 
 QString TrashAt(int dirFd, const QByteArray& name, const QString& absPath)
@@ -75,13 +90,15 @@ QString TrashAt(int dirFd, const QByteArray& name, const QString& absPath)
     if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return sysError(absPath, errno);
 
+    // Items on the home trash's file system go there and nowhere else;
+    // items on other volumes go to their volume's trash.
     UniqueFd trash;
     const QString home = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
                          + QStringLiteral("/Trash");
-    struct stat hs {};
-    if (QDir().mkpath(home) && ::stat(nameBytes(home).constData(), &hs) == 0 && hs.st_dev == st.st_dev)
-        trash = openDirPath(nameBytes(home), true);
-    if (!trash.valid()) {
+    if (homeDevice(home) == st.st_dev) {
+        if (QDir().mkpath(home))
+            trash = openDirPath(nameBytes(home), true);
+    } else {
         const UniqueFd top = volumeTop(dirFd, st.st_dev);
         if (top.valid())
             trash = volumeTrash(top.get());

@@ -49,7 +49,7 @@ TEST_F(FsOpsTest, CopyItemKeepsTimesAndModeAndReplacesAtomically)
     src(QStringLiteral("empty"), "");
     freezeSource();
 
-    ASSERT_TRUE(CopyItem(a, native(p2(QStringLiteral("a.txt")))).ok());
+    ASSERT_TRUE(CopyItem(PathAt(p1(QStringLiteral("a.txt"))), PathAt(p2(QStringLiteral("a.txt")))).ok());
     EXPECT_EQ(readFile(p2(QStringLiteral("a.txt"))), QByteArray("new content"));
     const struct timespec m = mtimeOf(p2(QStringLiteral("a.txt")));
     EXPECT_EQ(m.tv_sec, 1600000000);
@@ -59,13 +59,13 @@ TEST_F(FsOpsTest, CopyItemKeepsTimesAndModeAndReplacesAtomically)
     EXPECT_TRUE(leftovers(f2).isEmpty());
 
     // An empty file, and a missing source (nothing created, nothing left).
-    EXPECT_TRUE(CopyItem(native(p1(QStringLiteral("empty"))), native(p2(QStringLiteral("empty")))).ok());
+    EXPECT_TRUE(CopyItem(PathAt(p1(QStringLiteral("empty"))), PathAt(p2(QStringLiteral("empty")))).ok());
     EXPECT_TRUE(QFileInfo(p2(QStringLiteral("empty"))).isFile());
-    EXPECT_FALSE(CopyItem(native(p1(QStringLiteral("gone"))), native(p2(QStringLiteral("gone")))).ok());
-    EXPECT_FALSE(exists(native(p2(QStringLiteral("gone")))));
+    EXPECT_FALSE(CopyItem(PathAt(p1(QStringLiteral("gone"))), PathAt(p2(QStringLiteral("gone")))).ok());
+    EXPECT_FALSE(Exists((p2(QStringLiteral("gone")))));
     // A folder is never replaced by a file.
     makeDir(p2(QStringLiteral("dir")));
-    EXPECT_FALSE(CopyItem(a, native(p2(QStringLiteral("dir")))).ok());
+    EXPECT_FALSE(CopyItem(PathAt(p1(QStringLiteral("a.txt"))), PathAt(p2(QStringLiteral("dir")))).ok());
     EXPECT_TRUE(QFileInfo(p2(QStringLiteral("dir"))).isDir());
     EXPECT_TRUE(leftovers(f2).isEmpty());
 }
@@ -76,13 +76,13 @@ TEST_F(FsOpsTest, CopyItemRefusesReadOnlyTargetEvenForRoot)
     dst(QStringLiteral("r.txt"), "old");
     ASSERT_EQ(::chmod(QFile::encodeName(p2(QStringLiteral("r.txt"))).constData(), 0444), 0);
     freezeSource();
-    const FsResult r = CopyItem(native(p1(QStringLiteral("r.txt"))), native(p2(QStringLiteral("r.txt"))));
+    const FsResult r = CopyItem(PathAt(p1(QStringLiteral("r.txt"))), PathAt(p2(QStringLiteral("r.txt"))));
     EXPECT_FALSE(r.ok());
     EXPECT_TRUE(r.error.contains(QLatin1String("read-only")));
     EXPECT_EQ(readFile(p2(QStringLiteral("r.txt"))), QByteArray("old"));
     CopyOptions own;
     own.refuseReadOnlyTarget = false;
-    EXPECT_TRUE(CopyItem(native(p1(QStringLiteral("r.txt"))), native(p2(QStringLiteral("r.txt"))), own).ok());
+    EXPECT_TRUE(CopyItem(PathAt(p1(QStringLiteral("r.txt"))), PathAt(p2(QStringLiteral("r.txt"))), own).ok());
     EXPECT_EQ(readFile(p2(QStringLiteral("r.txt"))), QByteArray("new"));
 }
 
@@ -98,7 +98,7 @@ TEST_F(FsOpsTest, FailedCopyLeavesOldFileAndNoTemporary)
     struct rlimit small = old;
     small.rlim_cur = 64 * 1024;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const FsResult r = CopyItem(native(p1(QStringLiteral("big.bin"))), native(p2(QStringLiteral("big.bin"))));
+    const FsResult r = CopyItem(PathAt(p1(QStringLiteral("big.bin"))), PathAt(p2(QStringLiteral("big.bin"))));
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
 
@@ -118,7 +118,7 @@ TEST_F(FsOpsTest, LinksAreCopiedAndRemovedAsLinks)
     src(QStringLiteral("over.txt"), "mine");
     freezeSource();
 
-    ASSERT_TRUE(CopyTree(native(p1(QStringLiteral("tree"))), native(p2(QStringLiteral("tree")))).ok());
+    ASSERT_TRUE(CopyTree(PathAt(p1(QStringLiteral("tree"))), PathAt(p2(QStringLiteral("tree")))).ok());
     EXPECT_EQ(QFileInfo(p2(QStringLiteral("tree/dirlink"))).symLinkTarget(), outside);
     EXPECT_TRUE(QFileInfo(p2(QStringLiteral("tree/filelink"))).isSymLink());
     EXPECT_TRUE(QFileInfo(p2(QStringLiteral("tree/dangling"))).isSymLink());
@@ -128,18 +128,14 @@ TEST_F(FsOpsTest, LinksAreCopiedAndRemovedAsLinks)
 
     // A link at the destination is replaced, not written through.
     ASSERT_TRUE(QFile::link(outside + QStringLiteral("/keep.txt"), p2(QStringLiteral("over.txt"))));
-    ASSERT_TRUE(CopyItem(native(p1(QStringLiteral("over.txt"))), native(p2(QStringLiteral("over.txt")))).ok());
+    ASSERT_TRUE(CopyItem(PathAt(p1(QStringLiteral("over.txt"))), PathAt(p2(QStringLiteral("over.txt")))).ok());
     EXPECT_FALSE(QFileInfo(p2(QStringLiteral("over.txt"))).isSymLink());
     EXPECT_EQ(readFile(outside + QStringLiteral("/keep.txt")), QByteArray("outside"));
 
     // Removing the tree removes the links, never what they point at.
-    ASSERT_TRUE(RemoveItem(native(p2(QStringLiteral("tree")))).ok());
-    EXPECT_FALSE(exists(native(p2(QStringLiteral("tree")))));
+    ASSERT_TRUE(RemoveItem(PathAt(p2(QStringLiteral("tree")))).ok());
+    EXPECT_FALSE(Exists((p2(QStringLiteral("tree")))));
     EXPECT_EQ(readFile(outside + QStringLiteral("/keep.txt")), QByteArray("outside"));
-    // Emptying a "container" that is a link to a folder touches nothing behind it.
-    ASSERT_TRUE(QFile::link(outside, p2(QStringLiteral("box"))));
-    EXPECT_EQ(RemoveFilesIn(native(p2(QStringLiteral("box")))), 0);
-    EXPECT_TRUE(QFileInfo::exists(outside + QStringLiteral("/keep.txt")));
 }
 
 TEST_F(FsOpsTest, TreesKeepTimesModesAndByteNames)
@@ -147,21 +143,21 @@ TEST_F(FsOpsTest, TreesKeepTimesModesAndByteNames)
     const QByteArray odd("\xff\xfe-latin1-\xe9.txt");  // not valid UTF-8
     src(QStringLiteral("t/sub/a.txt"), "a", At(2));
     ASSERT_TRUE(QFile(p1(QStringLiteral("t/sub/a.txt"))).setPermissions(QFile::ReadOwner | QFile::ReadGroup));
-    const QByteArray oddSrc = native(p1(QStringLiteral("t/sub"))) + '/' + odd;
+    const QByteArray oddSrc = nameBytes(p1(QStringLiteral("t/sub"))) + '/' + odd;
     {
         FILE* f = ::fopen(oddSrc.constData(), "w");
         ASSERT_NE(f, nullptr);
         ::fputs("odd", f);
         ::fclose(f);
     }
-    ASSERT_EQ(::chmod(native(p1(QStringLiteral("t/sub"))).constData(), 0555), 0);
+    ASSERT_EQ(::chmod(nameBytes(p1(QStringLiteral("t/sub"))).constData(), 0555), 0);
     setMTime(p1(QStringLiteral("t/sub")), At(3));
     setMTime(p1(QStringLiteral("t")), At(4));
     freezeSource();
 
-    ASSERT_TRUE(CopyTree(native(p1(QStringLiteral("t"))), native(p2(QStringLiteral("t")))).ok());
-    const QByteArray oddDst = native(p2(QStringLiteral("t/sub"))) + '/' + odd;
-    EXPECT_EQ(kindOf(oddDst), Kind::File);
+    ASSERT_TRUE(CopyTree(PathAt(p1(QStringLiteral("t"))), PathAt(p2(QStringLiteral("t")))).ok());
+    const QString oddDst = p2(QStringLiteral("t/sub/")) + nameText(odd);
+    EXPECT_EQ(kindOf(PathAt(oddDst)), Kind::File);
     EXPECT_EQ(QFileInfo(p2(QStringLiteral("t/sub"))).lastModified(), At(3));
     EXPECT_EQ(QFileInfo(p2(QStringLiteral("t"))).lastModified(), At(4));
     EXPECT_EQ(QFileInfo(p2(QStringLiteral("t/sub/a.txt"))).lastModified(), At(2));
@@ -169,8 +165,8 @@ TEST_F(FsOpsTest, TreesKeepTimesModesAndByteNames)
     EXPECT_FALSE(OwnerWritable(p2(QStringLiteral("t/sub/a.txt"))));
 
     // Removal goes through read-only folders and files, and byte names.
-    ASSERT_TRUE(RemoveItem(native(p2(QStringLiteral("t")))).ok());
-    EXPECT_FALSE(exists(native(p2(QStringLiteral("t")))));
+    ASSERT_TRUE(RemoveItem(PathAt(p2(QStringLiteral("t")))).ok());
+    EXPECT_FALSE(Exists((p2(QStringLiteral("t")))));
 }
 
 TEST_F(FsOpsTest, MoveMergesIntoExistingFolderAndLosesNothing)
@@ -182,20 +178,20 @@ TEST_F(FsOpsTest, MoveMergesIntoExistingFolderAndLosesNothing)
     dst(QStringLiteral("to/sub/keep.txt"), "kept");
     dst(QStringLiteral("to/sub/c/inner.txt"), "c was a folder");
 
-    ASSERT_TRUE(MoveItem(native(p2(QStringLiteral("from"))), native(p2(QStringLiteral("to")))).ok());
-    EXPECT_FALSE(exists(native(p2(QStringLiteral("from")))));
+    ASSERT_TRUE(MoveItem(PathAt(p2(QStringLiteral("from"))), PathAt(p2(QStringLiteral("to")))).ok());
+    EXPECT_FALSE(Exists((p2(QStringLiteral("from")))));
     EXPECT_EQ(readFile(p2(QStringLiteral("to/a.txt"))), QByteArray("new a"));
     EXPECT_EQ(readFile(p2(QStringLiteral("to/sub/b.txt"))), QByteArray("new b"));
     EXPECT_EQ(readFile(p2(QStringLiteral("to/sub/keep.txt"))), QByteArray("kept"));
     EXPECT_EQ(readFile(p2(QStringLiteral("to/sub/c"))), QByteArray("c is a file here"));
 
     // Plain moves: onto nothing, and a missing source fails.
-    EXPECT_TRUE(MoveItem(native(p2(QStringLiteral("to"))), native(p2(QStringLiteral("moved")))).ok());
+    EXPECT_TRUE(MoveItem(PathAt(p2(QStringLiteral("to"))), PathAt(p2(QStringLiteral("moved")))).ok());
     EXPECT_EQ(readFile(p2(QStringLiteral("moved/a.txt"))), QByteArray("new a"));
-    EXPECT_FALSE(MoveItem(native(p2(QStringLiteral("to"))), native(p2(QStringLiteral("x")))).ok());
+    EXPECT_FALSE(MoveItem(PathAt(p2(QStringLiteral("to"))), PathAt(p2(QStringLiteral("x")))).ok());
     // A file never lands on a folder.
     dst(QStringLiteral("f.txt"), "f");
-    EXPECT_FALSE(MoveItem(native(p2(QStringLiteral("f.txt"))), native(p2(QStringLiteral("moved")))).ok());
+    EXPECT_FALSE(MoveItem(PathAt(p2(QStringLiteral("f.txt"))), PathAt(p2(QStringLiteral("moved")))).ok());
     EXPECT_EQ(readFile(p2(QStringLiteral("f.txt"))), QByteArray("f"));
 }
 

@@ -93,6 +93,19 @@ bool OwnerWritable(const QString& path)
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && (st.st_mode & S_IWUSR);
 }
 
+PathAt::PathAt(const QString& path)
+{
+    QByteArray last;
+    dir = openParentOf(nameBytes(path), last);
+    at = {dir.get(), last, path};
+}
+
+bool Exists(const QString& path)
+{
+    struct stat st {};
+    return ::lstat(nameBytes(path).constData(), &st) == 0;
+}
+
 void SyncFixture::SetUp()
 {
     ASSERT_TRUE(tmp.isValid());
@@ -118,7 +131,7 @@ void SyncFixture::TearDown()
     }
     m_log.reset();
     // Byte names and read-only folders left by a test must not stop the clean-up.
-    const fsops::FsResult cleaned = fsops::RemoveItem(fsops::native(tmp.path()));
+    const fsops::FsResult cleaned = fsops::RemoveItem(PathAt(tmp.path()));
     EXPECT_TRUE(cleaned.ok()) << cleaned.error.toStdString();
 }
 

@@ -7,6 +7,7 @@
 #include "compare/Session.h"
 #include "env/Progress.h"
 #include "env/zLog.h"
+#include "sync/FsOps.h"
 #include "sync/SyncOps.h"
 #include "sync/SyncRun.h"
 
@@ -37,6 +38,18 @@ QDateTime At(int day, int hour = 10, int minute = 0);
 
 // Owner-write bit of a path (false: the "R" attribute).
 bool OwnerWritable(const QString& path);
+
+// An entry named by its path, for calling the primitives directly: its
+// folder is opened as path lookup would.
+struct PathAt {
+    explicit PathAt(const QString& path);
+    UniqueFd dir;
+    fsops::At at;
+    operator const fsops::At&() const { return at; }
+};
+
+// True when anything (a dangling link too) is at path.
+bool Exists(const QString& path);
 
 class SyncFixture : public ::testing::Test {
 protected:
