@@ -240,6 +240,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         if (hooks.showRow && grid.rowCount() > 0)
             hooks.showRow(0);
         rep.leftOut = s.vUnread + ctx.leftOut;
+        rep.leftOut.removeDuplicates();  // a folder copied again inside a copied one meets the same items
     }
 
     // Finish, on every path past the busy check.

@@ -1,6 +1,6 @@
 // Compare, synchronise, compare again: the second comparison finds nothing
 // left to do, and folder 1 is untouched.
-#include "SyncFixture.h"
+#include "EndToEndFixture.h"
 
 #include "compare/Compare.h"
 #include "env/Usr.h"
@@ -11,64 +11,6 @@
 
 namespace velmor::test {
 namespace {
-
-class EndToEndTest : public SyncFixture {
-protected:
-    void SetUp() override
-    {
-        SyncFixture::SetUp();
-        const QString data = tmp.path() + QStringLiteral("/data/");
-        makeDir(data);
-        Usr::sUsrDt = data;
-        session.tree1 = &tree1;
-        session.tree2 = &tree2;
-    }
-    void TearDown() override
-    {
-        session.oDb.DbClose();
-        SyncFixture::TearDown();
-    }
-
-    // Loads both trees and ticks the given folders of folder 1 ("" = all).
-    void tick(const QStringList& rels)
-    {
-        tree1.setChkBx(true);
-        tree1.setRoot(f1);
-        tree1.ExpndALL(2, true);
-        tree2.setRoot(f2);
-        for (const QString& rel : rels) {
-            const QString full = rel.isEmpty() ? f1 : f1 + QLatin1Char('/') + rel;
-            tree1.setPath(full);
-            ASSERT_EQ(tree1.Path(), full);
-            tree1.SetChkBx(true);
-        }
-    }
-
-    // Compares and returns "path|name.ext|status|flag" per grid row.
-    QStringList compare()
-    {
-        freezeSource();
-        EXPECT_EQ(CmpRun(session), CmpOutcome::Done);
-        QStringList rows;
-        for (const ResultRow& r : session.vSpr.rows()) {
-            QString name = r.name;
-            if (!r.ext.isEmpty())
-                name += QLatin1Char('.') + r.ext;
-            rows << r.path + QLatin1Char('|') + name + QLatin1Char('|') + r.status + QLatin1Char('|') + r.flag;
-        }
-        return rows;
-    }
-
-    QStringList statuses() const
-    {
-        QStringList s;
-        for (const ResultRow& r : session.vSpr.rows())
-            s << r.status;
-        return s;
-    }
-
-    FolderTree tree1, tree2;
-};
 
 TEST_F(EndToEndTest, SyncThenCompareFindsOnlyIdenticalFiles)
 {

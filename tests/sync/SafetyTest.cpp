@@ -1,0 +1,357 @@
+// What a run must never do, whatever happens to the folders meanwhile:
+// follow a link out of a root, act on another name than the row's, write
+// logs and backups into a root, delete its own trash or history, lose the
+// file it overwrites, or call a partial run clean.
+#include "EndToEndFixture.h"
+
+#include "env/FsDir.h"
+#include "sync/FsOps.h"
+#include "sync/SyncPlan.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace velmor::test {
+namespace {
+
+const QString kAdd = QStringLiteral("追加");
+const QString kOver = QStringLiteral("上書");
+const QString kDel = QStringLiteral("削除");
+const QString kEmpty = QStringLiteral("空");
+const QString kErr = QStringLiteral(" Err");
+
+// The files below dir, "rel=content" each, sorted (links shown as "->target").
+QStringList contents(const QString& dir)
+{
+    QStringList out;
+    QDir d(dir);
+    for (const QFileInfo& fi : d.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                               QDir::Name)) {
+        if (fi.isSymLink())
+            out << fi.fileName() + QStringLiteral("->") + fi.symLinkTarget();
+        else if (fi.isDir())
+            for (const QString& s : contents(fi.filePath()))
+                out << fi.fileName() + QLatin1Char('/') + s;
+        else
+            out << fi.fileName() + QLatin1Char('=') + QString::fromUtf8(readFile(fi.filePath()));
+    }
+    return out;
+}
+
+// Allocated bytes of a file.
+long long allocated(const QString& path)
+{
+    struct stat st {};
+    ::stat(nameBytes(path).constData(), &st);
+    return static_cast<long long>(st.st_blocks) * 512;
+}
+
+class SafetyTest : public EndToEndTest {
+protected:
+    void TearDown() override
+    {
+        setFsHook({});
+        EndToEndTest::TearDown();
+    }
+    // A folder outside both roots with one file, to swap in behind a link.
+    QString outside(const QString& name, const QByteArray& content)
+    {
+        const QString dir = tmp.path() + QStringLiteral("/outside-") + name;
+        writeFile(dir + QStringLiteral("/a.txt"), content);
+        writeFile(dir + QStringLiteral("/gone.txt"), content);
+        return dir;
+    }
+    // Replaces the folder at path by a link to target; the folder is kept
+    // aside and put back by restore().
+    void swapForLink(const QString& path, const QString& target)
+    {
+        const QString parent = path.left(path.lastIndexOf(QLatin1Char('/')));
+        struct stat st {};
+        ::stat(nameBytes(parent).constData(), &st);
+        m_parentTimes.push_back({parent, st.st_mtim});
+        ASSERT_EQ(::rename(nameBytes(path).constData(), nameBytes(path + QStringLiteral(".real")).constData()), 0);
+        ASSERT_TRUE(QFile::link(target, path));
+        m_swapped << path;
+    }
+    void restore()
+    {
+        for (const QString& p : std::as_const(m_swapped)) {
+            QFile::remove(p);
+            ::rename(nameBytes(p + QStringLiteral(".real")).constData(), nameBytes(p).constData());
+        }
+        m_swapped.clear();
+        // The folders hold what they held; their times say so again.
+        for (const auto& [dir, t] : m_parentTimes) {
+            const struct timespec times[2] = {{0, UTIME_OMIT}, t};
+            ::utimensat(AT_FDCWD, nameBytes(dir).constData(), times, 0);
+        }
+        m_parentTimes.clear();
+    }
+
+    QStringList m_swapped;
+    std::vector<std::pair<QString, struct timespec>> m_parentTimes;
+};
+
+TEST_F(SafetyTest, AFolderSwappedForALinkAfterTheComparisonIsNeverFollowed)
+{
+    src(QStringLiteral("d/a.txt"), "new", At(9));
+    dst(QStringLiteral("d/a.txt"), "old", At(1));
+    dst(QStringLiteral("d/gone.txt"), "old");
+    src(QStringLiteral("s/a.txt"), "new", At(9));
+    dst(QStringLiteral("s/a.txt"), "old", At(1));
+    session.panel.chRet[1] = true;
+    tick({QString()});
+    compare();
+    ASSERT_EQ(session.vSpr.rowCount(), 3);
+
+    // Folder 2's d and folder 1's s now lead outside the roots.
+    const QString out2 = outside(QStringLiteral("2"), "outside 2");
+    const QString out1 = outside(QStringLiteral("1"), "outside 1");
+    swapForLink(p2(QStringLiteral("d")), out2);
+    swapForLink(p1(QStringLiteral("s")), out1);
+    const SyncReport rep = SyncRun(session);
+    restore();
+
+    EXPECT_EQ(rep.failed, 3);
+    for (const ResultRow& r : session.vSpr.rows())
+        EXPECT_TRUE(r.result.endsWith(kErr)) << r.path.toStdString() << " " << r.result.toStdString();
+    EXPECT_EQ(contents(out2), (QStringList{QStringLiteral("a.txt=outside 2"), QStringLiteral("gone.txt=outside 2")}));
+    EXPECT_EQ(readFile(p2(QStringLiteral("d/a.txt"))), QByteArray("old"));
+    EXPECT_EQ(readFile(p2(QStringLiteral("s/a.txt"))), QByteArray("old"));  // nothing of outside 1 came in
+}
+
+TEST_F(SafetyTest, ASwapBetweenTheChecksAndTheActStaysInsideTheRoots)
+{
+    // Inside one row: the hook runs once the row's folders are resolved.
+    src(QStringLiteral("new/inner/x.txt"), "x");
+    dst(QStringLiteral("old/inner/y.txt"), "y");
+    const QString out1 = outside(QStringLiteral("1"), "secret");
+    const QString out2 = outside(QStringLiteral("2"), "keep me");
+    const SyncCtx x = ctx(false, false, false);
+
+    setFsHook([&](const char* point) {
+        if (std::strcmp(point, "folder:resolved") == 0 && m_swapped.isEmpty()) {
+            swapForLink(p1(QStringLiteral("new/inner")), out1);
+            swapForLink(p2(QStringLiteral("old/inner")), out2);
+        }
+    });
+    EXPECT_EQ(SyncFld(x, QStringLiteral("new"), kAdd), kAdd);
+    // The link is copied as a link: nothing behind it was read.
+    EXPECT_TRUE(QFileInfo(p2(QStringLiteral("new/inner"))).isSymLink());
+    EXPECT_FALSE(Exists(p2(QStringLiteral("new/inner.real/a.txt"))));
+    EXPECT_EQ(SyncFld(x, QStringLiteral("old"), kDel), kDel);
+    setFsHook({});
+    EXPECT_EQ(contents(out2), (QStringList{QStringLiteral("a.txt=keep me"), QStringLiteral("gone.txt=keep me")}));
+    EXPECT_FALSE(Exists(p2(QStringLiteral("old"))));
+    restore();  // folder 1 as it was, for the fixture's check
+}
+
+TEST_F(SafetyTest, ANameEndingInADotIsActedOnByItsExactName)
+{
+    src(QStringLiteral("w/data."), "new data-dot", At(9));
+    dst(QStringLiteral("w/data."), "old data-dot", At(1));
+    src(QStringLiteral("w/data"), "plain", At(3));
+    dst(QStringLiteral("w/data"), "plain", At(3));
+    src(QStringLiteral("w/new."), "new");
+    dst(QStringLiteral("w/old."), "old");
+    session.panel.chRet[1] = true;
+    tick({QString()});
+    const QStringList rows = compare();
+    EXPECT_TRUE(rows.contains(QStringLiteral("w|data|上書|1"))) << rows.join(u'\n').toStdString();
+    EXPECT_TRUE(rows.contains(QStringLiteral("w|data|同一|0")));
+
+    const SyncReport rep = SyncRun(session);
+    EXPECT_EQ(rep.failed, 0);
+    EXPECT_EQ(contents(p2(QStringLiteral("w"))), (QStringList{QStringLiteral("data=plain"), QStringLiteral("data.=new data-dot"),
+                                                             QStringLiteral("new.=new")}));
+    compare();
+    for (const ResultRow& r : session.vSpr.rows())
+        EXPECT_EQ(r.status, QStringLiteral("同一")) << r.fileName().toStdString();
+}
+
+TEST_F(SafetyTest, HistoryFolderInFolder1IsRefusedAndInFolder2LeftAlone)
+{
+    src(QStringLiteral("a/f.txt"), "f", At(9));
+    dst(QStringLiteral("a/f.txt"), "old", At(1));
+    makeDir(p1(QStringLiteral("hist")));
+    tick({QString()});
+    options(true, true, false);
+    session.panel.txFold = p1(QStringLiteral("hist"));
+    compare();
+    const SyncReport refused = SyncRun(session);
+    EXPECT_EQ(refused.outcome, SyncReport::Outcome::Refused);
+    EXPECT_EQ(prompt->messages.last(), SyncMsg::HistoryInRoot);
+    EXPECT_EQ(readFile(p2(QStringLiteral("a/f.txt"))), QByteArray("old"));
+    EXPECT_TRUE(contents(p1(QStringLiteral("hist"))).isEmpty());
+
+    // Inside folder 2, below a folder that folder 1 lacks, with delete on:
+    // the history takes no part, and its folder is not deleted with it.
+    writeFile(p2(QStringLiteral("keep/hist/Log/2001-01-01.log")), "old log");
+    writeFile(p2(QStringLiteral("keep/other/x.txt")), "x");
+    session.panel.txFold = p2(QStringLiteral("keep/hist"));
+    session.panel.chRet[1] = true;
+    const QStringList rows = compare();
+    for (const QString& r : rows)
+        EXPECT_FALSE(r.startsWith(QStringLiteral("keep/hist"))) << r.toStdString();
+    const SyncReport rep = SyncRun(session);
+    EXPECT_EQ(rep.outcome, SyncReport::Outcome::Completed);
+    EXPECT_EQ(rep.failed, 0);
+    EXPECT_EQ(readFile(p2(QStringLiteral("keep/hist/Log/2001-01-01.log"))), QByteArray("old log"));
+    EXPECT_TRUE(rep.logFile.startsWith(p2(QStringLiteral("keep/hist/Log/"))));
+    EXPECT_FALSE(Exists(p2(QStringLiteral("keep/other"))));  // saved to the backup, as asked
+    EXPECT_EQ(readFile(rep.sBkFld + QStringLiteral("mirror/keep/other/x.txt")), QByteArray("x"));
+    EXPECT_EQ(readFile(p2(QStringLiteral("a/f.txt"))), QByteArray("f"));
+}
+
+TEST_F(SafetyTest, TheTrashAtAMountRootDestinationIsNeverDeleted)
+{
+    if (::mount("velmor-test", nameBytes(f2).constData(), "tmpfs", 0, "size=16m") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here (" << std::strerror(errno) << "); the volume trash is not tested";
+    struct Unmount {
+        QString path;
+        ~Unmount() { ::umount2(nameBytes(path).constData(), MNT_DETACH); }
+    } unmount{f2};
+
+    dst(QStringLiteral("a/old.txt"), "old");
+    dst(QStringLiteral("gone/x.txt"), "x");
+    src(QStringLiteral("a/new.txt"), "new");
+    session.panel.chRet[1] = true;
+    options(false, false, true);
+    tick({QString()});
+    compare();
+    const SyncReport first = SyncRun(session);
+    EXPECT_EQ(first.failed, 0);
+    const QString trash = f2 + QStringLiteral("/.Trash-") + QString::number(::getuid());
+    EXPECT_EQ(readFile(trash + QStringLiteral("/files/old.txt")), QByteArray("old"));
+    EXPECT_EQ(readFile(trash + QStringLiteral("/files/gone/x.txt")), QByteArray("x"));
+
+    // The next run with delete on leaves the trash alone.
+    const QStringList rows = compare();
+    for (const QString& r : rows)
+        EXPECT_FALSE(r.startsWith(QStringLiteral(".Trash"))) << r.toStdString();
+    SyncRun(session);
+    EXPECT_EQ(readFile(trash + QStringLiteral("/files/old.txt")), QByteArray("old"));
+}
+
+TEST_F(SafetyTest, EmptyingAContainerDeletesAsAFileDeletionWould)
+{
+    for (const char* f : {"box/a.txt", "box/.hidden", "box/run.cgi", "box/ro.txt", "box/sub/b.txt"})
+        dst(QLatin1String(f), "content");
+    ASSERT_TRUE(QFile(p2(QStringLiteral("box/ro.txt"))).setPermissions(QFile::ReadOwner));
+    for (int backup = 0; backup < 2; ++backup) {
+        SCOPED_TRACE(backup ? "backup" : "trash");
+        SyncCtx x = ctx(true, backup == 1, backup == 0);
+        x.yRt[5] = 1;  // read-only items are protected
+        x.ptn.vHogo = QStringList{QStringLiteral("*.cgi")};
+        EXPECT_EQ(SyncFld(x, QStringLiteral("box"), kEmpty), kEmpty);
+        EXPECT_EQ(contents(p2(QStringLiteral("box"))), (QStringList{QStringLiteral("ro.txt=content"),
+                                                                   QStringLiteral("run.cgi=content"),
+                                                                   QStringLiteral("sub/b.txt=content")}));
+        EXPECT_EQ(logged(), QStringList{logtx::filesDeleted(p2(QStringLiteral("box")))});
+        if (backup) {
+            EXPECT_EQ(readFile(x.backupTarget(QStringLiteral("box/a.txt"))), QByteArray("content"));
+            EXPECT_EQ(readFile(x.backupTarget(QStringLiteral("box/.hidden"))), QByteArray("content"));
+        } else {
+            EXPECT_EQ(readFile(trashed(QStringLiteral("a.txt"))), QByteArray("content"));
+            EXPECT_EQ(readFile(trashed(QStringLiteral(".hidden"))), QByteArray("content"));
+            dst(QStringLiteral("box/a.txt"), "content");
+            dst(QStringLiteral("box/.hidden"), "content");
+        }
+    }
+}
+
+TEST_F(SafetyTest, AnOverwriteWithBackupKilledAtAnyStepLeavesTheOldOrTheNewFile)
+{
+    for (const char* point : {"replace:new-written", "replace:old-kept", "replace:done"}) {
+        SCOPED_TRACE(point);
+        src(QStringLiteral("d/a.txt"), "the new version", At(9));
+        dst(QStringLiteral("d/a.txt"), "the old version", At(1));
+        const SyncCtx x = ctx(false, true, false);
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            setFsHook([point](const char* at) {
+                if (std::strcmp(at, point) == 0)
+                    ::_exit(9);  // killed between two steps
+            });
+            SyncFile(x, QStringLiteral("d/a.txt"), kOver);
+            ::_exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9);
+        const QByteArray now = readFile(p2(QStringLiteral("d/a.txt")));
+        EXPECT_TRUE(now == "the old version" || now == "the new version") << now.toStdString();
+
+        // The next run that writes there clears what the killed one left.
+        SyncCtx next = ctx(false, false, false);
+        next.tmpLeft.insert(QStringLiteral("d"));
+        EXPECT_EQ(SyncFile(next, QStringLiteral("d/a.txt"), kOver), kOver);
+        EXPECT_EQ(contents(p2(QStringLiteral("d"))), QStringList{QStringLiteral("a.txt=the new version")});
+    }
+}
+
+TEST_F(SafetyTest, SparseFilesStaySparse)
+{
+    constexpr off_t kSize = off_t(1) << 30;
+    const QByteArray path = nameBytes(p1(QStringLiteral("s/big.img")));
+    makeDir(p1(QStringLiteral("s")));
+    makeDir(p2(QStringLiteral("s")));
+    {
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        const QByteArray mb(1 << 20, 'd');
+        ASSERT_EQ(::pwrite(fd, mb.constData(), size_t(mb.size()), kSize / 2), mb.size());
+        ASSERT_EQ(::ftruncate(fd, kSize), 0);
+        ::close(fd);
+    }
+    if (allocated(p1(QStringLiteral("s/big.img"))) > (16 << 20))
+        GTEST_SKIP() << "this file system does not keep holes";
+    // A context of its own: the fixture's fingerprint of folder 1 would read the whole gigabyte.
+    SyncCtx x;
+    x.sFld1 = f1;
+    x.sFld2 = f2;
+    EXPECT_EQ(SyncFile(x, QStringLiteral("s/big.img"), kAdd), kAdd);
+    EXPECT_EQ(QFileInfo(p2(QStringLiteral("s/big.img"))).size(), kSize);
+    EXPECT_LT(allocated(p2(QStringLiteral("s/big.img"))), 16 << 20);
+    const int fd = ::open(nameBytes(p2(QStringLiteral("s/big.img"))).constData(), O_RDONLY);
+    char c = 0;
+    EXPECT_EQ(::pread(fd, &c, 1, kSize / 2 + 100), 1);
+    EXPECT_EQ(c, 'd');
+    ::close(fd);
+}
+
+TEST_F(SafetyTest, WhatARunLeavesOutIsNamedAndTheRunIsNotClean)
+{
+    src(QStringLiteral("p/a.txt"), "a");
+    makeDir(p2(QStringLiteral("p")));
+    ASSERT_EQ(::mkfifo(nameBytes(p1(QStringLiteral("p/pipe"))).constData(), 0644), 0);
+    src(QStringLiteral("n/sub/pipe-folder/b.txt"), "b");
+    ASSERT_EQ(::mkfifo(nameBytes(p1(QStringLiteral("n/sub/pipe-folder/pipe"))).constData(), 0600), 0);
+    ASSERT_EQ(::chmod(nameBytes(p1(QStringLiteral("n/sub/pipe-folder"))).constData(), 0750), 0);
+    tick({QString()});
+    compare();
+    const SyncReport rep = SyncRun(session);
+    EXPECT_EQ(rep.failed, 0);
+    // The rest is done: the file beside each pipe, the folder with its mode.
+    EXPECT_EQ(readFile(p2(QStringLiteral("p/a.txt"))), QByteArray("a"));
+    EXPECT_EQ(readFile(p2(QStringLiteral("n/sub/pipe-folder/b.txt"))), QByteArray("b"));
+    EXPECT_EQ(QFileInfo(p2(QStringLiteral("n/sub/pipe-folder"))).permissions(),
+              QFileInfo(p1(QStringLiteral("n/sub/pipe-folder"))).permissions());
+    EXPECT_FALSE(Exists(p2(QStringLiteral("p/pipe"))));
+    ASSERT_EQ(rep.leftOut.size(), 2) << rep.leftOut.join(u'\n').toStdString();
+    EXPECT_TRUE(rep.leftOut[0].contains(p1(QStringLiteral("p/pipe"))));
+    EXPECT_TRUE(rep.leftOut[1].contains(p1(QStringLiteral("n/sub/pipe-folder/pipe"))));
+    EXPECT_TRUE(prompt->messages.last().startsWith(SyncMsg::LeftOut));
+}
+
+} // namespace
+} // namespace velmor::test
