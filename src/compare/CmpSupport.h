@@ -5,6 +5,7 @@
 #include "env/Progress.h"
 
 #include <QString>
+#include <QStringView>
 
 namespace velmor::cmp {
 
@@ -39,5 +40,14 @@ void excludeSubtree(SqlConn& db, const QString& rel);
 
 // Text of a failure for vUnread and messages.
 inline QString errorText(const std::exception& e) { return QString::fromUtf8(e.what()); }
+
+// Text of a failed system call on path (errno value err) for vUnread and
+// messages. A lookup that met a link or a file where a folder should be
+// (ELOOP, ENOTDIR) says so, since the system's own text does not.
+QString sysErrorText(const QString& path, int err);
+
+// The volume trash folders ".Trash" and ".Trash-<digits>" (per user) that a
+// desktop keeps at the top of a volume; they take no part at a root.
+bool isVolumeTrash(QStringView name);
 
 } // namespace velmor::cmp

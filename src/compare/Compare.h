@@ -54,13 +54,19 @@ inline const QString Unread = QStringLiteral("読み取れないﾌｫﾙﾀﾞ�
 // index order (the root node excepted), then every unticked ancestor of a
 // ticked folder as a container ("空"), in the order first met. Returns the
 // relative paths of the ticked folders. A ticked folder that cannot be read
-// is recorded as "除外" with everything below it and listed in vUnread.
+// (also one reached through a link below the root) is recorded as "除外"
+// with everything below it and listed in vUnread. Folders in the volume's
+// trash (".Trash", ".Trash-<digits>" at the root) take no part. Throws
+// FsError when the root cannot be opened.
 QStringList ScnFld1(Session& s);
 // Records folder and every folder below it on disk (depth first, parent
 // before children, name order; links are not folders): a folder matching a
 // folder-1 row by exact relative path completes it, any other gets a row of
 // its own. A folder that cannot be listed becomes "除外" with everything
-// below it and is listed in vUnread.
+// below it and is listed in vUnread. The history/backup folder (found by its
+// identity, its path below folder 2 kept in sHistRel) and the volume trash
+// folders at folder 2's root get no row and are not entered. Throws FsError
+// when folder itself cannot be opened or listed.
 void ScnFld2(Session& s, const QString& folder);
 
 // --- folder classification ----------------------------------------------------
@@ -77,7 +83,12 @@ void ClsFld(Session& s);
 // --- file scan (tbFile) ---------------------------------------------------------
 // Lists the files of every "比較"/"比較F" folder on both sides into tbFile
 // (folder-1 files first, then folder-2 files without a folder-1 row; exact
-// name matching). Creates the folder-2 copy of a "比較F" folder.
+// name matching). Creates the folder-2 copy of a "比較F" folder. A folder
+// that cannot be listed on either side (also one reached through a link
+// below a root) becomes "除外" with everything below it; it and every pipe,
+// socket or device met are listed in vUnread. Folders holding the
+// program's temporary files on side 2 are kept in vTmpLeft. Throws FsError
+// when a root cannot be opened.
 void ScnFile(Session& s);
 
 // --- file classification --------------------------------------------------------

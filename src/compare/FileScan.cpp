@@ -1,13 +1,17 @@
 // File scan: the files of every folder compared file by file, both sides,
-// into tbFile.
+// into tbFile. Both sides are read through a descriptor of their root, never
+// through a link below it.
 #include "compare/CmpSupport.h"
 #include "compare/Compare.h"
 #include "compare/FsList.h"
-#include "env/yIni.h"
+#include "env/FsDir.h"
 
 #include <QHash>
+#include <cerrno>
 #include <condition_variable>
+#include <fcntl.h>
 #include <mutex>
+#include <sys/stat.h>
 #include <thread>
 
 namespace velmor {
@@ -19,26 +23,35 @@ struct CmpFolder {
     QString sED;
 };
 
-// Both listings of one folder, or why they could not be made.
-struct Listing {
-    std::vector<FsEntry> f1, f2;
-    int bad1 = 0, bad2 = 0;  // names left out (not valid in the file-name encoding)
-    QString error;           // non-empty when a side could not be listed
-};
-
-// One side of one folder: its files, or why they could not be listed.
+// One side of one folder: its files and what the listing left out, or why
+// they could not be listed.
 struct SideListing {
     std::vector<FsEntry> files;
-    int bad = 0;
+    FsLeftOut left;
     QString error;
 };
 
-SideListing listSide(const QString& dir, bool mustExist)
+// Both listings of one folder.
+struct Listing {
+    SideListing one, two;
+    QString error() const { return !one.error.isEmpty() ? one.error : two.error; }
+};
+
+// Lists the folder rel below the open root. A missing folder is an error on
+// side 1 and an empty listing on side 2 (folder 2 may lack the folder); a
+// link or a file on the way is always an error.
+SideListing listSide(int root, const QString& rootPath, const QString& rel, bool mustExist)
 {
     SideListing l;
+    const QString dir = cmp::joinPath(rootPath, rel);
+    const UniqueFd fd = openBeneath(root, nameBytes(rel));
+    if (!fd.valid()) {
+        if (mustExist || errno != ENOENT)
+            l.error = cmp::sysErrorText(dir, errno);
+        return l;
+    }
     try {
-        if (mustExist || FsIsDir(dir))
-            l.files = FsList(dir, FsKind::Files, &l.bad);
+        l.files = FsListAt(fd.get(), dir, FsKind::Files, &l.left);
     } catch (const FsError& e) {
         l = SideListing();
         l.error = cmp::errorText(e);
@@ -46,28 +59,43 @@ SideListing listSide(const QString& dir, bool mustExist)
     return l;
 }
 
+// Opens the folder rel below the open root, creating the levels that are
+// missing, never through a link. Invalid with errno set on failure.
+UniqueFd makeBeneath(int root, QByteArrayView rel)
+{
+    UniqueFd fd = openBeneath(root, rel);
+    if (fd.valid() || errno != ENOENT || rel.isEmpty())
+        return fd;
+    const qsizetype slash = rel.lastIndexOf('/');
+    const UniqueFd parent = makeBeneath(root, slash < 0 ? QByteArrayView() : rel.first(slash));
+    if (!parent.valid())
+        return UniqueFd();
+    const QByteArray last = rel.sliced(slash + 1).toByteArray();
+    // EEXIST: made meanwhile by someone else; the open below tells whether it is a folder.
+    if (::mkdirat(parent.get(), last.constData(), 0777) != 0 && errno != EEXIST)
+        return UniqueFd();
+    return UniqueFd(::openat(parent.get(), last.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
 // Reads the folders' listings ahead of the scan on two worker threads, one
 // per side, so both file systems and the database work at the same time.
-// The workers only read the disk and hand listings over in folder order;
-// everything else (folder creation, the database, the stop button) stays on
-// the calling thread.
+// The workers only read the disk (through the roots' descriptors, which the
+// caller keeps open) and hand listings over in folder order; everything else
+// (folder creation, the database, the stop button) stays on the calling
+// thread.
 class ListingPrefetch {
 public:
     static constexpr size_t kAhead = 256;  // folders listed ahead at most
 
-    ListingPrefetch(const QString& root1, const QString& root2, const std::vector<CmpFolder>& folders)
+    ListingPrefetch(const Session& s, int root1, int root2, const std::vector<CmpFolder>& folders)
+        : m_folders(folders)
     {
-        for (int side = 0; side < 2; ++side) {
-            Side& sd = m_side[side];
+        m_side[0].root = root1;
+        m_side[0].rootPath = s.sFld1;
+        m_side[1].root = root2;
+        m_side[1].rootPath = s.sFld2;
+        for (Side& sd : m_side)
             sd.ready.resize(folders.size());
-            sd.dirs.reserve(folders.size());
-            for (const CmpFolder& f : folders) {
-                // Side 2 of a "比較F" folder is listed by the scan once it
-                // has created the folder.
-                const bool skip = side == 1 && f.sED == St::CmpF;
-                sd.dirs.push_back(skip ? QString() : cmp::joinPath(side == 0 ? root1 : root2, f.sPh));
-            }
-        }
         for (int side = 0; side < 2; ++side)
             m_side[side].worker = std::thread([this, side] { run(side); });
     }
@@ -88,25 +116,17 @@ public:
     {
         std::unique_lock lock(m_mutex);
         m_cv.wait(lock, [&] { return m_side[0].made > i && m_side[1].made > i; });
-        SideListing one = std::move(m_side[0].ready[i]);
-        SideListing two = std::move(m_side[1].ready[i]);
+        Listing l{std::move(m_side[0].ready[i]), std::move(m_side[1].ready[i])};
         m_taken = i + 1;
         lock.unlock();
         m_cv.notify_all();
-        Listing l;
-        l.error = !one.error.isEmpty() ? one.error : two.error;
-        if (l.error.isEmpty()) {
-            l.f1 = std::move(one.files);
-            l.f2 = std::move(two.files);
-            l.bad1 = one.bad;
-            l.bad2 = two.bad;
-        }
         return l;
     }
 
 private:
     struct Side {
-        std::vector<QString> dirs;  // empty: not listed here
+        int root = -1;
+        QString rootPath;
         std::vector<SideListing> ready;
         size_t made = 0;
         std::thread worker;
@@ -115,15 +135,18 @@ private:
     void run(int side)
     {
         Side& sd = m_side[side];
-        for (size_t i = 0; i < sd.dirs.size(); ++i) {
+        for (size_t i = 0; i < m_folders.size(); ++i) {
             {
                 std::unique_lock lock(m_mutex);
                 m_cv.wait(lock, [&] { return m_cancel || i < m_taken + kAhead; });
                 if (m_cancel)
                     return;
             }
-            // Folder 1 must be there; folder 2 may lack the folder.
-            SideListing l = sd.dirs[i].isEmpty() ? SideListing() : listSide(sd.dirs[i], side == 0);
+            // Side 2 of a "比較F" folder is listed by the scan once it has
+            // created the folder.
+            const CmpFolder& f = m_folders[i];
+            SideListing l = side == 1 && f.sED == St::CmpF ? SideListing()
+                                                            : listSide(sd.root, sd.rootPath, f.sPh, side == 0);
             {
                 std::lock_guard lock(m_mutex);
                 sd.ready[i] = std::move(l);
@@ -133,6 +156,7 @@ private:
         }
     }
 
+    const std::vector<CmpFolder>& m_folders;
     Side m_side[2];
     std::mutex m_mutex;
     std::condition_variable m_cv;
@@ -140,10 +164,21 @@ private:
     bool m_cancel = false;
 };
 
-void noteBad(Session& s, const QString& dir, int bad)
+// Pipes, sockets and devices cannot be copied: each is named as left out.
+void noteSpecial(Session& s, const QString& root, const QString& rel, const FsLeftOut& left)
 {
-    if (bad > 0)
-        s.vUnread.append(dir + QStringLiteral(": %1 names not valid in the file-name encoding were left out").arg(bad));
+    const QString dir = cmp::joinPath(root, rel);
+    for (const QString& name : left.special)
+        s.vUnread.append(dir + QLatin1Char('/') + name
+                         + QStringLiteral(": special file (pipe, socket or device), not synchronised"));
+}
+
+UniqueFd openRoot(const QString& root)
+{
+    UniqueFd fd = openDirPath(nameBytes(root), true);
+    if (!fd.valid())
+        throw FsError(cmp::sysErrorText(root, errno).toStdString());
+    return fd;
 }
 
 } // namespace
@@ -151,6 +186,7 @@ void noteBad(Session& s, const QString& dir, int bad)
 void ScnFile(Session& s)
 {
     Progress& pg = cmp::progressOf(s);
+    s.vTmpLeft.clear();
     s.oDb.DbOpen();
     SqlConn& db = s.oDb.conn();
 
@@ -169,42 +205,66 @@ void ScnFile(Session& s)
     SqlStmt ins(db, "INSERT INTO tbFile (nNo, sPh, sFL, nS1, sU1, nS2, sU2, sED, sAt)"
                     " VALUES (?, ?, ?, ?, ?, ?, ?, '', ?)");
 
-    ListingPrefetch ahead(s.sFld1, s.sFld2, folders);
+    // The roots as the user named them (a root that is a link is followed);
+    // below them nothing is reached through a link.
+    const UniqueFd root1 = openRoot(s.sFld1);
+    const UniqueFd root2 = openRoot(s.sFld2);
+    ListingPrefetch ahead(s, root1.get(), root2.get(), folders);
     QHash<QString, size_t> side2;  // folder-2 file name -> index in its listing
     std::vector<bool> matched;
+    QStringList excluded;  // folders this scan could not read
+    const auto insideExcluded = [&excluded](const QString& rel) {
+        for (const QString& x : std::as_const(excluded))
+            if (rel.startsWith(x) && rel.size() > x.size() && rel.at(x.size()) == QLatin1Char('/'))
+                return true;
+        return false;
+    };
     for (size_t i = 0; i < folders.size(); ++i) {
         const CmpFolder& f = folders[i];
         Listing l = ahead.take(i);
-        if (f.sED == St::CmpF && l.error.isEmpty()) {
+        // Below a folder that could not be read nothing is compared, even
+        // where a deeper folder could be reached (it is reported once, above).
+        if (insideExcluded(f.sPh))
+            continue;
+        if (f.sED == St::CmpF && l.error().isEmpty()) {
             // Created now, during the comparison, so the folder exists on
             // both sides; its listing (normally empty) follows the creation.
             const QString dir2 = cmp::joinPath(s.sFld2, f.sPh);
-            yIni::F_CreateFld(dir2);
-            try {
-                if (FsIsDir(dir2))
-                    l.f2 = FsList(dir2, FsKind::Files, &l.bad2);
-            } catch (const FsError& e) {
-                l.error = cmp::errorText(e);
+            const UniqueFd fd = makeBeneath(root2.get(), nameBytes(f.sPh));
+            if (!fd.valid()) {
+                l.two.error = cmp::sysErrorText(dir2, errno);
+            } else {
+                try {
+                    l.two.files = FsListAt(fd.get(), dir2, FsKind::Files, &l.two.left);
+                } catch (const FsError& e) {
+                    l.two.error = cmp::errorText(e);
+                }
             }
         }
-        if (!l.error.isEmpty()) {
+        if (!l.error().isEmpty()) {
             // Nothing of a folder that cannot be read is compared or deleted.
-            s.vUnread.append(l.error);
+            s.vUnread.append(l.error());
             cmp::excludeSubtree(db, f.sPh);
+            excluded.append(f.sPh);
             continue;
         }
-        noteBad(s, cmp::joinPath(s.sFld1, f.sPh), l.bad1);
-        noteBad(s, cmp::joinPath(s.sFld2, f.sPh), l.bad2);
+        noteSpecial(s, s.sFld1, f.sPh, l.one.left);
+        noteSpecial(s, s.sFld2, f.sPh, l.two.left);
+        // Folder 1 is never written, so temporary files there are not ours to clear.
+        if (l.two.left.temps)
+            s.vTmpLeft.insert(f.sPh);
+        const std::vector<FsEntry>& f1 = l.one.files;
+        const std::vector<FsEntry>& f2 = l.two.files;
         side2.clear();
-        for (size_t k = 0; k < l.f2.size(); ++k)
-            side2.insert(l.f2[k].name, k);  // names match exactly
-        matched.assign(l.f2.size(), false);
+        for (size_t k = 0; k < f2.size(); ++k)
+            side2.insert(f2[k].name, k);  // names match exactly
+        matched.assign(f2.size(), false);
 
-        for (const FsEntry& e : l.f1) {
+        for (const FsEntry& e : f1) {
             ins.bind(1, ++s.nCnt).bind(2, f.sPh).bind(3, e.name).bind(4, e.size).bind(5, DateText(e.mtime));
             const auto it = side2.constFind(e.name);
             if (it != side2.cend()) {
-                const FsEntry& e2 = l.f2[*it];
+                const FsEntry& e2 = f2[*it];
                 matched[*it] = true;
                 ins.bind(6, e2.size).bind(7, DateText(e2.mtime)).bind(8, AttrText(e2.name, e2.mode));
             } else {
@@ -214,9 +274,9 @@ void ScnFile(Session& s)
             if (!pg.yield())
                 return;
         }
-        for (size_t k = 0; k < l.f2.size(); ++k) {
+        for (size_t k = 0; k < f2.size(); ++k) {
             if (!matched[k]) {
-                const FsEntry& e = l.f2[k];
+                const FsEntry& e = f2[k];
                 ins.bind(1, ++s.nCnt).bind(2, f.sPh).bind(3, e.name).bind(4, 0LL).bind(5, QString());
                 ins.bind(6, e.size).bind(7, DateText(e.mtime)).bind(8, AttrText(e.name, e.mode));
                 ins.exec();

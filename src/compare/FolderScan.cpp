@@ -1,11 +1,18 @@
 // Folder scan: which folders of folder 1 take part (from the tree's ticks)
-// and which folders exist in folder 2 (from the disk).
+// and which folders exist in folder 2 (from the disk). Both sides are read
+// through a descriptor of their root, never through a link below it.
 #include "compare/CmpSupport.h"
 #include "compare/Compare.h"
 #include "compare/FsList.h"
+#include "env/FsDir.h"
 #include "tree/FolderTree.h"
 
 #include <QSet>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace velmor {
 
@@ -20,24 +27,62 @@ void excludeSubtree(SqlConn& db, const QString& rel)
     st.exec();
 }
 
+QString sysErrorText(const QString& path, int err)
+{
+    if (err == ELOOP || err == ENOTDIR)
+        return path + QStringLiteral(": a link or a file stands where a folder was expected (not followed)");
+    return path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(err));
+}
+
+bool isVolumeTrash(QStringView name)
+{
+    constexpr QLatin1String trash(".Trash");
+    if (!name.startsWith(trash))
+        return false;
+    if (name.size() == trash.size())
+        return true;
+    if (name.size() == trash.size() + 1 || name.at(trash.size()) != QLatin1Char('-'))
+        return false;
+    for (qsizetype i = trash.size() + 1; i < name.size(); ++i)
+        if (name.at(i) < QLatin1Char('0') || name.at(i) > QLatin1Char('9'))
+            return false;
+    return true;
+}
+
 } // namespace cmp
 
 namespace {
 
-// Date text of a folder-1 folder; a folder that cannot be read (vanished,
-// not a folder any more) gets no date, the status "除外" and a vUnread line.
-QString folder1Date(Session& s, const QString& full, QString& status)
+// Date text of a folder-1 folder (rel below the open root root1), read
+// without following a link on the way or at the end. A folder that cannot
+// be read (vanished, a link or a file now) gets no date, the status "除外"
+// and a vUnread line.
+QString folder1Date(Session& s, int root1, const QString& rel, QString& status)
 {
-    try {
-        const FsEntry e = FsStat(full);
-        if (!e.isDir())
-            throw FsError(full.toStdString() + ": not a folder");
-        return DateText(e.mtime);
-    } catch (const FsError& e) {
-        s.vUnread.append(cmp::errorText(e));
-        status = St::Excl;
-        return QString();
-    }
+    const QString full = cmp::joinPath(s.sFld1, rel);
+    const QByteArray bytes = nameBytes(rel);
+    const qsizetype slash = bytes.lastIndexOf('/');
+    const UniqueFd parent = openBeneath(root1, slash < 0 ? QByteArrayView() : QByteArrayView(bytes).first(slash));
+    struct stat st;
+    QString why;
+    if (!parent.valid())
+        why = cmp::sysErrorText(full, errno);
+    else if (fstatat(parent.get(), bytes.constData() + slash + 1, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        why = cmp::sysErrorText(full, errno);
+    else if (!S_ISDIR(st.st_mode))
+        why = full + QStringLiteral(": not a folder");
+    if (why.isEmpty())
+        return DateText(st.st_mtim.tv_sec);
+    s.vUnread.append(why);
+    status = St::Excl;
+    return QString();
+}
+
+// The first component of a relative path.
+QStringView firstName(const QString& rel)
+{
+    const qsizetype slash = rel.indexOf(QLatin1Char('/'));
+    return slash < 0 ? QStringView(rel) : QStringView(rel).first(slash);
 }
 
 } // namespace
@@ -48,6 +93,9 @@ QStringList ScnFld1(Session& s)
     FolderTree& tree = *s.tree1;
     // No refresh tick may remove nodes while the walk yields.
     FolderTree::RefreshPause pause(tree);
+    const UniqueFd root1 = openDirPath(nameBytes(s.sFld1), true);
+    if (!root1.valid())
+        throw FsError(cmp::sysErrorText(s.sFld1, errno).toStdString());
     s.oDb.DbOpen();
     SqlConn& db = s.oDb.conn();
     SqlKeepTxn txn(db);
@@ -60,8 +108,9 @@ QStringList ScnFld1(Session& s)
         if (node && !node->isPlaceholder() && node->checked) {
             const QString full = tree.fullPath(node);
             const QString rel = cmp::relPath(s.sFld1, full);
-            // A second node with the same path cannot be a second folder.
-            if (!rel.isEmpty() && !chkdSet.contains(rel)) {
+            // A second node with the same path cannot be a second folder. The
+            // volume's trash is never copied into folder 2's root.
+            if (!rel.isEmpty() && !chkdSet.contains(rel) && !cmp::isVolumeTrash(firstName(rel))) {
                 chkd.append(rel);
                 chkdSet.insert(rel);
                 for (qsizetype at = rel.indexOf(QLatin1Char('/')); at >= 0;
@@ -73,7 +122,7 @@ QStringList ScnFld1(Session& s)
                     }
                 }
                 QString status = St::Empty;
-                const QString date = folder1Date(s, full, status);
+                const QString date = folder1Date(s, root1.get(), rel, status);
                 ins.bind(1, ++s.nCnt).bind(2, rel).bind(3, date).bind(4, status).exec();
             }
         }
@@ -84,7 +133,7 @@ QStringList ScnFld1(Session& s)
     for (const QString& a : std::as_const(anc)) {
         if (!a.isEmpty() && !chkdSet.contains(a)) {
             QString status = St::Kara;
-            const QString date = folder1Date(s, cmp::joinPath(s.sFld1, a), status);
+            const QString date = folder1Date(s, root1.get(), a, status);
             ins.bind(1, ++s.nCnt).bind(2, a).bind(3, date).bind(4, status).exec();
         }
         if (!pg.yield())
@@ -96,41 +145,73 @@ QStringList ScnFld1(Session& s)
 
 namespace {
 
+// Which folder is the history/backup folder: device and inode of the panel's
+// folder (links followed, as the user named it); none when it is not set or
+// cannot be opened (a run that needs it refuses to start then).
+struct FolderId {
+    bool known = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+};
+
+FolderId historyFolder(const Session& s)
+{
+    FolderId id;
+    if (s.panel.txFold.isEmpty())
+        return id;
+    const UniqueFd fd = openDirPath(nameBytes(s.panel.txFold), true);
+    struct stat st;
+    if (fd.valid() && fstat(fd.get(), &st) == 0)
+        id = {true, st.st_dev, st.st_ino};
+    // Otherwise there is no such folder below folder 2 to leave out.
+    return id;
+}
+
 class Fld2Walker {
 public:
     Fld2Walker(Session& s, SqlConn& db)
-        : m_s(s), m_db(db), m_pg(cmp::progressOf(s)),
+        : m_s(s), m_db(db), m_pg(cmp::progressOf(s)), m_hist(historyFolder(s)),
           m_upd(db, "UPDATE tbFold SET sU2 = ?, sAt = ? WHERE sPh = ?"),
           m_ins(db, "INSERT INTO tbFold (nNo, sPh, sU1, sU2, sED, sAt) VALUES (?, ?, '', ?, '', ?)")
     {
     }
 
-    // Returns false once the user pressed stop.
-    bool walk(const QString& path, const QString& rel, const QString& date, const QString& at)
+    // Completes the folder-1 row of rel, or adds a row of its own.
+    void record(const QString& rel, const QString& date, const QString& at)
     {
-        if (!rel.isEmpty()) {
-            m_upd.bind(1, date).bind(2, at).bind(3, rel);
-            if (m_upd.exec() == 0)
-                m_ins.bind(1, ++m_s.nCnt).bind(2, rel).bind(3, date).bind(4, at).exec();
-        }
+        m_upd.bind(1, date).bind(2, at).bind(3, rel);
+        if (m_upd.exec() == 0)
+            m_ins.bind(1, ++m_s.nCnt).bind(2, rel).bind(3, date).bind(4, at).exec();
+    }
+
+    // Records the folders below the open folder fd (rel below folder 2, ""
+    // for the root). Returns false once the user pressed stop. Holds one
+    // descriptor per level of rel.
+    bool walk(int fd, const QString& rel)
+    {
+        const QString path = cmp::joinPath(m_s.sFld2, rel);
         std::vector<FsEntry> subs;
-        int undecodable = 0;
         try {
-            subs = FsList(path, FsKind::Folders, &undecodable);
+            subs = FsListAt(fd, path, FsKind::Folders);
         } catch (const FsError& e) {
             if (rel.isEmpty())
                 throw;  // the root itself: nothing of folder 2 is known
-            m_s.vUnread.append(cmp::errorText(e));
-            cmp::excludeSubtree(m_db, rel);
+            unreadable(rel, cmp::errorText(e));
             return true;
         }
-        if (undecodable > 0)
-            m_s.vUnread.append(path + QStringLiteral(": %1 names not valid in the file-name encoding were left out")
-                                          .arg(undecodable));
         for (const FsEntry& e : subs) {
+            if (leftOut(rel, e))
+                continue;
             const QString childRel = rel.isEmpty() ? e.name : rel + QLatin1Char('/') + e.name;
-            if (!walk(cmp::joinPath(path, e.name), childRel, DateText(e.mtime), AttrText(e.name, e.mode)))
+            record(childRel, DateText(e.mtime), AttrText(e.name, e.mode));
+            const UniqueFd child(
+                ::openat(fd, nameBytes(e.name).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (!child.valid()) {
+                const int err = errno;
+                unreadable(childRel, cmp::sysErrorText(cmp::joinPath(path, e.name), err));
+            } else if (!walk(child.get(), childRel)) {
                 return false;
+            }
             if (!m_pg.yield())
                 return false;
         }
@@ -138,9 +219,28 @@ public:
     }
 
 private:
+    // Nothing of a folder that cannot be read is compared or deleted.
+    void unreadable(const QString& rel, const QString& why)
+    {
+        m_s.vUnread.append(why);
+        cmp::excludeSubtree(m_db, rel);
+    }
+
+    // The history/backup folder and, at folder 2's root, the volume's trash
+    // take no part: no row, nothing below them is looked at.
+    bool leftOut(const QString& rel, const FsEntry& e)
+    {
+        if (m_hist.known && e.dev == m_hist.dev && e.ino == m_hist.ino) {
+            m_s.sHistRel = rel.isEmpty() ? e.name : rel + QLatin1Char('/') + e.name;
+            return true;
+        }
+        return rel.isEmpty() && cmp::isVolumeTrash(e.name);
+    }
+
     Session& m_s;
     SqlConn& m_db;
     Progress& m_pg;
+    const FolderId m_hist;
     SqlStmt m_upd;
     SqlStmt m_ins;
 };
@@ -149,22 +249,37 @@ private:
 
 void ScnFld2(Session& s, const QString& folder)
 {
+    s.sHistRel.clear();
+    const QString rel = cmp::relPath(s.sFld2, folder);
+    const UniqueFd root2 = openDirPath(nameBytes(s.sFld2), true);
+    if (!root2.valid())
+        throw FsError(cmp::sysErrorText(s.sFld2, errno).toStdString());
+    const UniqueFd fd = openBeneath(root2.get(), nameBytes(rel));
+    if (!fd.valid())
+        throw FsError(cmp::sysErrorText(folder, errno).toStdString());
     s.oDb.DbOpen();
     SqlConn& db = s.oDb.conn();
     SqlKeepTxn txn(db);
     Fld2Walker w(s, db);
-    const QString rel = cmp::relPath(s.sFld2, folder);
-    QString date, at;
     if (!rel.isEmpty()) {
-        // Errors reading the folder's own date or attributes leave them empty.
-        try {
-            const FsEntry e = FsStat(folder);
-            date = DateText(e.mtime);
-            at = AttrText(e.name, e.mode);
-        } catch (const FsError&) {
-        }
+        struct stat st;
+        if (fstat(fd.get(), &st) != 0)
+            throw FsError(cmp::sysErrorText(folder, errno).toStdString());
+        const QString name = rel.mid(rel.lastIndexOf(QLatin1Char('/')) + 1);
+        w.record(rel, DateText(st.st_mtim.tv_sec), AttrText(name, st.st_mode));
     }
-    w.walk(folder, rel, date, at);
+    if (w.walk(fd.get(), rel)) {
+        // Folder-2 folders below a folder-1 folder that could not be read
+        // are left out with it: what they are copies of is not known.
+        QStringList unread;
+        s.oDb.forEachRow(QStringLiteral("Select sPh From tbFold Where sED = '除外' And sU1 = ''"), {},
+                         [&unread](const SqlStmt& q) {
+                             unread.append(q.text(0));
+                             return true;
+                         });
+        for (const QString& u : std::as_const(unread))
+            cmp::excludeSubtree(db, u);
+    }
     txn.commit();
 }
 

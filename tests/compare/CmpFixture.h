@@ -4,6 +4,7 @@
 #include "common/TestSupport.h"
 #include "compare/Compare.h"
 #include "compare/Session.h"
+#include "env/FsDir.h"
 #include "env/Progress.h"
 #include "env/Usr.h"
 #include "tree/FolderTree.h"
@@ -13,8 +14,75 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
+#include <ostream>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// Texts in failure messages as text, not as code units.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace velmor::test {
+
+// Items made by their bytes below an open folder, for names that are not
+// valid UTF-8 and paths longer than the kernel takes in one call (QFile
+// can do neither). Each throws when the item cannot be made.
+inline UniqueFd rawMkdirAt(int dirFd, const QByteArray& name)
+{
+    if (::mkdirat(dirFd, name.constData(), 0755) != 0 && errno != EEXIST)
+        throw std::runtime_error("cannot create folder " + name.toStdString());
+    UniqueFd fd(::openat(dirFd, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.valid())
+        throw std::runtime_error("cannot open folder " + name.toStdString());
+    return fd;
+}
+inline void rawFileAt(int dirFd, const QByteArray& name, const QByteArray& bytes,
+                      const QDateTime& t = QDateTime(QDate(2009, 12, 21), QTime(17, 5, 30)))
+{
+    UniqueFd fd(::openat(dirFd, name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!fd.valid() || ::write(fd.get(), bytes.constData(), bytes.size()) != bytes.size())
+        throw std::runtime_error("cannot write " + name.toStdString());
+    struct timespec ts[2];
+    ts[0].tv_sec = ts[1].tv_sec = t.toSecsSinceEpoch();
+    ts[0].tv_nsec = ts[1].tv_nsec = 0;
+    if (::futimens(fd.get(), ts) != 0)
+        throw std::runtime_error("cannot set time of " + name.toStdString());
+}
+// Removes everything below the open folder dirFd, by descriptors, so that
+// names of any bytes and paths of any length go too. Throws on failure.
+inline void rawClearAt(int dirFd)
+{
+    const int fd = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
+    DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (!dir)
+        throw std::runtime_error("cannot list a folder to remove");
+    std::vector<QByteArray> names;
+    while (const dirent* e = ::readdir(dir)) {
+        const QByteArray n(e->d_name);
+        if (n != "." && n != "..")
+            names.push_back(n);
+    }
+    ::closedir(dir);
+    for (const QByteArray& n : names) {
+        if (::unlinkat(dirFd, n.constData(), 0) == 0)
+            continue;
+        UniqueFd sub(::openat(dirFd, n.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!sub.valid())
+            throw std::runtime_error("cannot remove " + n.toStdString());
+        rawClearAt(sub.get());
+        if (::unlinkat(dirFd, n.constData(), AT_REMOVEDIR) != 0)
+            throw std::runtime_error("cannot remove folder " + n.toStdString());
+    }
+}
+inline UniqueFd rawOpen(const QString& folder)
+{
+    UniqueFd fd = openDirPath(nameBytes(folder), true);
+    if (!fd.valid())
+        throw std::runtime_error("cannot open " + folder.toStdString());
+    return fd;
+}
 
 // A progress that asks a predicate at every yield whether the stop button
 // is pressed now (tests stop a run inside a chosen phase with it).
@@ -56,6 +124,17 @@ protected:
         s.progress = &pg;
         s.tree1 = &t1;
         s.tree2 = &t2;
+    }
+
+    // QTemporaryDir cannot remove names that are not valid UTF-8 nor paths
+    // longer than the kernel takes in one call: the trees go first.
+    void TearDown() override
+    {
+        for (const QString& root : {src, dst}) {
+            UniqueFd fd = openDirPath(nameBytes(root), false);
+            if (fd.valid())
+                rawClearAt(fd.get());
+        }
     }
 
     // A file with content and a time (default: a fixed time).
