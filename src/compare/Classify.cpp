@@ -41,6 +41,22 @@ const QStringList& activeFilter(const Session& s)
     return s.nFltMd == 1 ? s.vFltEx : s.nFltMd == 2 ? s.vFltIn : none;
 }
 
+// The history/backup folder below folder 2 takes no part: a folder-1 row at
+// its place or below it is "除外" (nothing is copied into it), and so is a
+// folder-2-only folder that holds it and would be deleted.
+void excludeHistory(Session& s)
+{
+    const QString& h = s.sHistRel;
+    if (h.isEmpty())
+        return;
+    // In byte order the paths below p are those in [p + "/", p + "0"); an
+    // ancestor a of h is a row with h in [a + "/", a + "0").
+    SqlStmt st(s.oDb.conn(), "UPDATE tbFold SET sED = '除外' WHERE sPh = ?1 OR (sPh >= ?2 AND sPh < ?3)"
+                             " OR (sED = '削除' AND ?1 >= sPh || '/' AND ?1 < sPh || '0')");
+    st.bind(1, h).bind(2, h + QLatin1Char('/')).bind(3, h + QLatin1Char('0'));
+    st.exec();
+}
+
 } // namespace
 
 bool ChkAttr(const YRt& yRt, const QString& a)
@@ -90,6 +106,7 @@ void ClsFld(Session& s)
             break;
     }
     cur.flush();
+    excludeHistory(s);
     txn.commit();
 }
 

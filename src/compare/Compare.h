@@ -77,7 +77,9 @@ bool ChkAttr(const YRt& yRt, const QString& at);
 // date text of that side is not empty; filterOn: nFltMd != 0.
 QString FolderStatus(bool del, bool container, bool in1, bool in2, bool attrOk, bool filterOn);
 // Classifies every row of tbFold. Rows a scan marked "除外" (unreadable)
-// keep that status.
+// keep that status. With a history folder below folder 2 (sHistRel), the
+// rows at or below it and its folder-2-only ancestors that would be deleted
+// become "除外".
 void ClsFld(Session& s);
 
 // --- file scan (tbFile) ---------------------------------------------------------
