@@ -214,11 +214,13 @@ TEST_F(ScanSafetyTest, LinksOnTheWayAreNeverFollowed)
     // The same on the folder-1 side, found already by the folder scan.
     ASSERT_TRUE(QFile::remove(dst + QStringLiteral("/d")));
     makeDir(dst + QStringLiteral("/d/sub"));
+    makeDir(dst + QStringLiteral("/d/only2"));
     ASSERT_TRUE(QDir(src + QStringLiteral("/d")).removeRecursively());
     ASSERT_TRUE(QFile::link(outside, src + QStringLiteral("/d")));
     scanFolders();
     EXPECT_EQ(folds().at(QStringLiteral("d")), St::Excl);
     EXPECT_EQ(folds().at(QStringLiteral("d/sub")), St::Excl);
+    EXPECT_EQ(folds().at(QStringLiteral("d/only2")), St::Excl) << "not known to be absent from folder 1";
     EXPECT_TRUE(unreadNames(src + QStringLiteral("/d")));
     EXPECT_TRUE(unreadNames(src + QStringLiteral("/d/sub")));
     scanFiles();
