@@ -1,5 +1,6 @@
 #include "common/TestSupport.h"
 
+#include "env/FsDir.h"
 #include "env/Usr.h"
 
 #include <QDir>
@@ -7,7 +8,10 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <stdexcept>
+#include <dirent.h>
 #include <fcntl.h>
+#include <unistd.h>
+#include <vector>
 #include <sys/stat.h>
 
 namespace velmor::test {
@@ -111,6 +115,38 @@ void setMTime(const QString& path, const QDateTime& t)
     }
     if (!f.open(QIODevice::ReadWrite) || !f.setFileTime(t, QFileDevice::FileModificationTime))
         throw std::runtime_error("cannot set time of " + path.toStdString());
+}
+
+void rawClearAt(int dirFd)
+{
+    const int fd = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
+    DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (!dir)
+        throw std::runtime_error("cannot list a folder to remove");
+    std::vector<QByteArray> names;
+    while (const dirent* e = ::readdir(dir)) {
+        const QByteArray n(e->d_name);
+        if (n != "." && n != "..")
+            names.push_back(n);
+    }
+    ::closedir(dir);
+    for (const QByteArray& n : names) {
+        if (::unlinkat(dirFd, n.constData(), 0) == 0)
+            continue;
+        UniqueFd sub(::openat(dirFd, n.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!sub.valid())
+            throw std::runtime_error("cannot remove " + n.toStdString());
+        rawClearAt(sub.get());
+        if (::unlinkat(dirFd, n.constData(), AT_REMOVEDIR) != 0)
+            throw std::runtime_error("cannot remove folder " + n.toStdString());
+    }
+}
+
+void rawClear(const QString& path)
+{
+    UniqueFd fd = openDirPath(nameBytes(path), false);
+    if (fd.valid())
+        rawClearAt(fd.get());
 }
 
 } // namespace velmor::test

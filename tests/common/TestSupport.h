@@ -69,6 +69,11 @@ void writeFile(const QString& path, const QByteArray& bytes);
 QByteArray readFile(const QString& path);
 // Creates a folder with its parents.
 void makeDir(const QString& path);
+// Removes everything below the open folder dirFd, by descriptors, so that
+// names of any bytes and paths of any length go too. Throws on failure.
+void rawClearAt(int dirFd);
+// The same below the folder at path, when it exists (the folder stays).
+void rawClear(const QString& path);
 // Sets a file's or folder's last-modified time.
 void setMTime(const QString& path, const QDateTime& t);
 

@@ -43,6 +43,12 @@ protected:
         makeDir(dst);
         makeDir(data);
     }
+    // Names that are not UTF-8 and long paths are beyond QTemporaryDir.
+    void TearDown() override
+    {
+        rawClear(src);
+        rawClear(dst);
+    }
 
     Result run(const QString& command, QStringList args, const QStringList& prefix = {})
     {

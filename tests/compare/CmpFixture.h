@@ -50,32 +50,6 @@ inline void rawFileAt(int dirFd, const QByteArray& name, const QByteArray& bytes
     if (::futimens(fd.get(), ts) != 0)
         throw std::runtime_error("cannot set time of " + name.toStdString());
 }
-// Removes everything below the open folder dirFd, by descriptors, so that
-// names of any bytes and paths of any length go too. Throws on failure.
-inline void rawClearAt(int dirFd)
-{
-    const int fd = ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
-    DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
-    if (!dir)
-        throw std::runtime_error("cannot list a folder to remove");
-    std::vector<QByteArray> names;
-    while (const dirent* e = ::readdir(dir)) {
-        const QByteArray n(e->d_name);
-        if (n != "." && n != "..")
-            names.push_back(n);
-    }
-    ::closedir(dir);
-    for (const QByteArray& n : names) {
-        if (::unlinkat(dirFd, n.constData(), 0) == 0)
-            continue;
-        UniqueFd sub(::openat(dirFd, n.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (!sub.valid())
-            throw std::runtime_error("cannot remove " + n.toStdString());
-        rawClearAt(sub.get());
-        if (::unlinkat(dirFd, n.constData(), AT_REMOVEDIR) != 0)
-            throw std::runtime_error("cannot remove folder " + n.toStdString());
-    }
-}
 inline UniqueFd rawOpen(const QString& folder)
 {
     UniqueFd fd = openDirPath(nameBytes(folder), true);
@@ -130,11 +104,8 @@ protected:
     // longer than the kernel takes in one call: the trees go first.
     void TearDown() override
     {
-        for (const QString& root : {src, dst}) {
-            UniqueFd fd = openDirPath(nameBytes(root), false);
-            if (fd.valid())
-                rawClearAt(fd.get());
-        }
+        for (const QString& root : {src, dst})
+            rawClear(root);
     }
 
     // A file with content and a time (default: a fixed time).

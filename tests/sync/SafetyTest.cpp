@@ -22,11 +22,11 @@
 namespace velmor::test {
 namespace {
 
-const QString kAdd = QStringLiteral("追加");
-const QString kOver = QStringLiteral("上書");
-const QString kDel = QStringLiteral("削除");
-const QString kEmpty = QStringLiteral("空");
-const QString kErr = QStringLiteral(" Err");
+const QString& kAdd = St::Add;
+const QString& kOver = St::Over;
+const QString& kDel = St::Del;
+const QString& kEmpty = St::Kara;
+const QString& kErr = kErrSuffix;
 
 // The files below dir, "rel=content" each, sorted (links shown as "->target").
 QStringList contents(const QString& dir)
