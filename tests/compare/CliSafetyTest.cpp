@@ -178,6 +178,8 @@ TEST_F(CliSafetyTest, WhatIsLeftOutMakesTheExitStatusOne)
         prefix = {setpriv, QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
                   QStringLiteral("--clear-groups"), QStringLiteral("--")};
         ASSERT_EQ(QProcess::execute(QStringLiteral("chmod"), {QStringLiteral("-R"), QStringLiteral("a+rwX"), tmp.path()}), 0);
+        if (QProcess::execute(setpriv, prefix.mid(1) + QStringList{cli, QStringLiteral("--help")}) != 0)
+            GTEST_SKIP() << "nobody cannot run " << cli.toStdString() << " here";
     }
     ASSERT_EQ(::chmod(nameBytes(src + QStringLiteral("/locked")).constData(), 0311), 0);
     const Result locked = run(QStringLiteral("sync"), {src, dst, QStringLiteral("--delete")}, prefix);
