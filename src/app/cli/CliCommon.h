@@ -88,9 +88,11 @@ private:
 // UTF-8, LF. TAB, LF and CR inside a cell are written as \t, \n and \r.
 void printTable(const ResultTable& table, std::FILE* out);
 
-// The commands (CliCompare.cpp, CliSync.cpp).
+// The commands (CliCompare.cpp, CliSync.cpp, CliTask.cpp, CliRunTasks.cpp).
 int cliCompare(const QStringList& args);
 int cliSync(const QStringList& args);
+int cliTask(const QStringList& args);
+int cliRunTasks(const QStringList& args);
 
 // All commands of the tool, in usage order (main.cpp).
 const std::vector<Command>& commands();

@@ -11,6 +11,8 @@ const std::vector<Command>& commands()
     static const std::vector<Command> all = {
         {"compare", "compare SRC with DST and print the result list", cliCompare},
         {"sync", "compare, synchronise DST with SRC, print the result list", cliSync},
+        {"task", "save, list, show or delete a saved task", cliTask},
+        {"run", "run saved tasks as the desktop program's command line does", cliRunTasks},
     };
     return all;
 }

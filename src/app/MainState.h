@@ -1,0 +1,74 @@
+#pragma once
+// The main window's logic without widgets: its engine session and both
+// folder trees, the current task and the task list, the enabled state of the
+// task commands and of the panel's controls, the task procedures and the
+// automatic run. The desktop window shows this state and forwards its
+// events here; velmor-cli and the tests drive it directly.
+#include "compare/Session.h"
+#include "env/Progress.h"
+#include "tree/FolderTree.h"
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+namespace velmor {
+
+class MainState {
+public:
+    MainState();
+    ~MainState();
+    MainState(const MainState&) = delete;
+    MainState& operator=(const MainState&) = delete;
+
+    // --- state -----------------------------------------------------------------
+    Session s;                 // panel, grid, roots, switches, work database
+    FolderTree tree1, tree2;   // uTrD1 (with check boxes) and uTrD2
+    QString sCurTsk;           // the current task, "" when none (set by SetCurTsk only)
+
+    // The task list cbTsk: its entries, the selected index (-1: none) and
+    // the text of its edit field.
+    QStringList cbTsk;
+    int cbTskIndex = -1;
+    QString cbTskText;
+
+    // Enabled states and captions the window shows.
+    bool mnSaveEnabled = false;     // "上書き保存"
+    QString mnSaveAsCaption;        // "名前をつけて保存" / "名前を変えて保存"
+    bool mnDeleteEnabled = false;   // "現在のﾀｽｸを削除"
+    bool txFoldEnabled = false;     // txFold and cmFold (white when enabled, E0E0E0 when not)
+    bool txFltEnabled = false;      // txFlt (the same colours)
+
+    QString sFtpAp;                 // the FTP companion program's path (window state)
+
+    // Called after the state above changed, so the window can refresh.
+    std::function<void()> changed;
+    // Restores the window state from the settings file (after a task is
+    // deleted); empty: nothing to restore.
+    std::function<void()> restoreWindowState;
+
+    // --- load ---------------------------------------------------------------------
+    // The load steps that concern this state: the task list filled from
+    // tbTask (no entry selected), the first filter item, no current task.
+    void Load();
+
+    // --- options panel ------------------------------------------------------------
+    void GetOpt();                 // s.yRt from the check boxes
+    void PutOpt();                 // check boxes from s.yRt, then EnBkFld
+    void EnBkFld(bool on);
+    void SetCurTsk(const QString& name);
+    void TskChg(bool flag);
+    void setFilterIndex(int index);  // cbFlt; txFlt enabled when > 0
+
+    // --- tasks --------------------------------------------------------------------
+    void TskSave(bool overwrite);
+    void TskLoad(bool& ok, const QString& name);
+    void TskDel();
+    // The user picked entry index of the task list: loads it unless bBusy.
+    void selectTask(int index);
+
+    // --- automatic run and hand-off to the FTP companion ----------------------------
+    // (see AutoRun.cpp and UpHand.cpp)
+};
+
+} // namespace velmor

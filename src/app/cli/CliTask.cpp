@@ -1,0 +1,11 @@
+#include "app/cli/CliCommon.h"
+
+namespace velmor::cli {
+
+int cliTask(const QStringList&)
+{
+    printError(QStringLiteral("not available yet"));
+    return kExitUsage;
+}
+
+} // namespace velmor::cli
