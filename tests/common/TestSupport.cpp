@@ -3,7 +3,9 @@
 #include "env/FsDir.h"
 #include "env/Usr.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QProcess>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -147,6 +149,28 @@ void rawClear(const QString& path)
     UniqueFd fd = openDirPath(nameBytes(path), false);
     if (fd.valid())
         rawClearAt(fd.get());
+}
+
+QString velmorCli()
+{
+    const QString cli = QCoreApplication::applicationDirPath() + QStringLiteral("/../src/app/velmor-cli");
+    return QFileInfo(cli).isExecutable() ? cli : QString();
+}
+
+CliResult runVelmorCli(const QStringList& args, const QStringList& prefix)
+{
+    QProcess p;
+    if (prefix.isEmpty())
+        p.start(velmorCli(), args);
+    else
+        p.start(prefix.first(), prefix.mid(1) + QStringList{velmorCli()} + args);
+    CliResult r;
+    if (!p.waitForFinished(120000))
+        return r;
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
 }
 
 } // namespace velmor::test

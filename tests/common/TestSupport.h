@@ -64,6 +64,18 @@ private:
     std::vector<std::pair<const char*, QByteArray>> m_saved;
 };
 
+// One run of the built velmor-cli.
+struct CliResult {
+    int code = -1;   // exit status; -1 when it did not end normally
+    QByteArray out;  // stdout, as bytes
+    QString err;     // stderr
+};
+// The velmor-cli of this build tree ("" when it is not built).
+QString velmorCli();
+// Runs velmor-cli with args, through the programs of prefix when given
+// (a wrapper and its arguments, the program's path follows them).
+CliResult runVelmorCli(const QStringList& args, const QStringList& prefix = {});
+
 // Writes bytes to a file, creating parent folders.
 void writeFile(const QString& path, const QByteArray& bytes);
 QByteArray readFile(const QString& path);

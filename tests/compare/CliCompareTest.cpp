@@ -23,9 +23,9 @@ class CliCompareTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        cli = QCoreApplication::applicationDirPath() + QStringLiteral("/../src/app/velmor-cli");
-        if (!QFileInfo(cli).isExecutable())
-            GTEST_SKIP() << "velmor-cli not built at " << cli.toStdString();
+        cli = velmorCli();
+        if (cli.isEmpty())
+            GTEST_SKIP() << "velmor-cli is not built";
         ASSERT_TRUE(tmp.isValid());
         src = tmp.path() + QStringLiteral("/src");
         dst = tmp.path() + QStringLiteral("/dst");
@@ -47,14 +47,11 @@ protected:
     {
         args.prepend(command);
         args << QStringLiteral("--data") << tmp.path() + QStringLiteral("/data");
-        QProcess p;
-        p.start(cli, args);
-        EXPECT_TRUE(p.waitForFinished(60000));
+        const CliResult c = runVelmorCli(args);
         Result r;
-        r.code = p.exitCode();
-        const QString out = QString::fromUtf8(p.readAllStandardOutput());
-        r.lines = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        r.err = QString::fromUtf8(p.readAllStandardError());
+        r.code = c.code;
+        r.lines = QString::fromUtf8(c.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        r.err = c.err;
         return r;
     }
 

@@ -22,19 +22,13 @@ using namespace velmor::test;
 
 namespace {
 
-struct Result {
-    int code = -1;
-    QByteArray out;
-    QString err;
-};
-
 class CliSafetyTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        cli = QCoreApplication::applicationDirPath() + QStringLiteral("/../src/app/velmor-cli");
-        if (!QFileInfo(cli).isExecutable())
-            GTEST_SKIP() << "velmor-cli not built at " << cli.toStdString();
+        cli = velmorCli();
+        if (cli.isEmpty())
+            GTEST_SKIP() << "velmor-cli is not built";
         ASSERT_TRUE(tmp.isValid());
         src = tmp.path() + QStringLiteral("/src");
         dst = tmp.path() + QStringLiteral("/dst");
@@ -50,22 +44,11 @@ protected:
         rawClear(dst);
     }
 
-    Result run(const QString& command, QStringList args, const QStringList& prefix = {})
+    CliResult run(const QString& command, QStringList args, const QStringList& prefix = {})
     {
         args.prepend(command);
         args << QStringLiteral("--data") << data;
-        QProcess p;
-        if (prefix.isEmpty()) {
-            p.start(cli, args);
-        } else {
-            p.start(prefix.first(), prefix.mid(1) + QStringList{cli} + args);
-        }
-        EXPECT_TRUE(p.waitForFinished(120000));
-        Result r;
-        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = p.readAllStandardOutput();
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        return r;
+        return runVelmorCli(args, prefix);
     }
 
     // Writes a file by its byte path with a time (days after 2020-01-01).
@@ -104,7 +87,7 @@ TEST_F(CliSafetyTest, ASecondRunOnTheSameDataFolderIsRefused)
     FolderLock held;
     ASSERT_TRUE(held.tryLock(data));
     for (const char* command : {"compare", "sync"}) {
-        const Result r = run(QLatin1String(command), {src, dst});
+        const CliResult r = run(QLatin1String(command), {src, dst});
         EXPECT_EQ(r.code, 2) << command;
         EXPECT_TRUE(r.err.contains(QStringLiteral("比較または同期を実行中です"))) << r.err.toStdString();
     }
@@ -139,7 +122,7 @@ TEST_F(CliSafetyTest, NamesThatAreNotUtf8AndPathsBeyondPathMaxAreSynchronised)
     put(s + deep + "/f.txt", "deep new", 9);
     put(d + deep + "/f.txt", "deep old", 1);
 
-    const Result r = run(QStringLiteral("sync"), {src, dst, QStringLiteral("--delete")});
+    const CliResult r = run(QStringLiteral("sync"), {src, dst, QStringLiteral("--delete")});
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(get(d + "/w/caf\xe9.txt"), QByteArray("new"));
     EXPECT_EQ(get(d + "/w/\xff\xfe new"), QByteArray("added"));
@@ -149,7 +132,7 @@ TEST_F(CliSafetyTest, NamesThatAreNotUtf8AndPathsBeyondPathMaxAreSynchronised)
     EXPECT_TRUE(r.out.contains("\tcaf\xe9\ttxt\t")) << r.out.left(2000).toStdString();
     EXPECT_TRUE(r.out.contains("\t\xff\xfe new\t"));
 
-    const Result again = run(QStringLiteral("compare"), {src, dst, QStringLiteral("--mode"), QStringLiteral("1")});
+    const CliResult again = run(QStringLiteral("compare"), {src, dst, QStringLiteral("--mode"), QStringLiteral("1")});
     EXPECT_EQ(again.code, 0) << again.err.toStdString();
     EXPECT_TRUE(again.out.isEmpty()) << again.out.toStdString();
 }
@@ -159,7 +142,7 @@ TEST_F(CliSafetyTest, WhatIsLeftOutMakesTheExitStatusOne)
     writeFile(src + QStringLiteral("/p/a.txt"), "a");
     makeDir(dst + QStringLiteral("/p"));
     ASSERT_EQ(::mkfifo(nameBytes(src + QStringLiteral("/p/pipe")).constData(), 0644), 0);
-    const Result piped = run(QStringLiteral("sync"), {src, dst});
+    const CliResult piped = run(QStringLiteral("sync"), {src, dst});
     EXPECT_EQ(piped.code, 1) << piped.err.toStdString();
     EXPECT_TRUE(piped.err.contains(src + QStringLiteral("/p/pipe"))) << piped.err.toStdString();
     EXPECT_EQ(readFile(dst + QStringLiteral("/p/a.txt")), QByteArray("a"));
@@ -182,7 +165,7 @@ TEST_F(CliSafetyTest, WhatIsLeftOutMakesTheExitStatusOne)
             GTEST_SKIP() << "nobody cannot run " << cli.toStdString() << " here";
     }
     ASSERT_EQ(::chmod(nameBytes(src + QStringLiteral("/locked")).constData(), 0311), 0);
-    const Result locked = run(QStringLiteral("sync"), {src, dst, QStringLiteral("--delete")}, prefix);
+    const CliResult locked = run(QStringLiteral("sync"), {src, dst, QStringLiteral("--delete")}, prefix);
     ::chmod(nameBytes(src + QStringLiteral("/locked")).constData(), 0755);
     EXPECT_EQ(locked.code, 1) << locked.err.toStdString();
     EXPECT_TRUE(locked.err.contains(src + QStringLiteral("/locked"))) << locked.err.toStdString();
