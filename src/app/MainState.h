@@ -68,7 +68,34 @@ public:
     void selectTask(int index);
 
     // --- automatic run and hand-off to the FTP companion ----------------------------
-    // (see AutoRun.cpp and UpHand.cpp)
+    // (see AutoRun.cpp and UpHand.cpp; both types are completed in AutoRun.h
+    // and UpHand.h)
+    struct AutoRunTask;     // what the automatic run did with one item
+    enum class UpResult;    // how a hand-off to the companion ended
+
+    bool bActDone = false;  // the first activation has happened
+
+    // The first activation: when the command line named tasks (Usr::sCmdTsk),
+    // runs AutoRun on that text, once per window. True when it ran; the
+    // window then closes.
+    bool Activate();
+    // Runs the tasks of a command-line task text one after the other without
+    // any question: load, compare, synchronise, and for "/F" the batch
+    // hand-off. A task that cannot be loaded is skipped. s.progress is the
+    // wait dialog.
+    void AutoRun(const QString& text);
+    // Called after each item of AutoRun, while s.vSpr still holds its grid.
+    std::function<void(const AutoRunTask&)> autoRunTaskDone;
+    // A row of an automatic run's synchronisation failed (0-based row, reason).
+    std::function<void(int row, const QString& why)> autoRunRowFailed;
+
+    // Hands the task of the task list's text to the FTP companion: batch
+    // (wait: returns when the companion has ended, events keep running) or
+    // interactive (returns once it started). Messages through Usr::prompt().
+    UpResult UpHand(bool wait);
+    // sFtpAp := the companion's path from the per-user store; asks for it
+    // when the store names no existing file.
+    void FindUp();
 };
 
 } // namespace velmor

@@ -1,0 +1,60 @@
+#include "app/AutoRun.h"
+
+namespace velmor {
+
+namespace {
+const QString kUploadSwitch = QStringLiteral("/F");
+
+// Leading and trailing blanks (spaces) off; other characters belong to the name.
+QString trimBlanks(const QString& s)
+{
+    qsizetype b = 0, e = s.size();
+    while (b < e && s.at(b) == QLatin1Char(' '))
+        ++b;
+    while (e > b && s.at(e - 1) == QLatin1Char(' '))
+        --e;
+    return s.mid(b, e - b);
+}
+} // namespace
+
+std::vector<AutoRunItem> AutoRunItems(const QString& text)
+{
+    std::vector<AutoRunItem> items;
+    for (QString piece : text.split(QLatin1Char(','))) {
+        AutoRunItem it;
+        it.upload = piece.contains(kUploadSwitch);  // case-sensitive: "/f" stays in the name
+        if (it.upload)
+            piece.remove(kUploadSwitch);
+        it.name = trimBlanks(piece);
+        items.push_back(std::move(it));
+    }
+    return items;
+}
+
+QString AutoRunWaitText(const QString& item) { return item + QStringLiteral(" 設定中･･･"); }
+
+void AutoRunOver(const QString& text, const AutoRunSteps& steps)
+{
+    for (const AutoRunItem& item : AutoRunItems(text)) {
+        MainState::AutoRunTask task;
+        task.name = item.name;
+        task.upload = item.upload;
+        steps.showWait(AutoRunWaitText(item.name));
+        steps.setTaskText(item.name);
+        task.loaded = steps.load(item.name);
+        if (task.loaded) {
+            // The outcomes are not examined here: a stopped or refused
+            // comparison leaves an empty list, which the synchronisation
+            // finds, and the hand-off and the next task follow.
+            task.cmp = steps.compare();
+            task.sync = steps.sync();
+            if (item.upload)
+                task.up = steps.upload();
+        }
+        steps.closeWait();
+        if (steps.taskDone)
+            steps.taskDone(task);
+    }
+}
+
+} // namespace velmor
