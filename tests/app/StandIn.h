@@ -1,7 +1,8 @@
 #pragma once
 // A stand-in for the FTP companion program: a shell script that records its
-// arguments, then waits for a "go" file before it ends, so that tests can
-// tell whether a caller waited for it without measuring time.
+// arguments, writes a line on its standard output, then waits for a "go"
+// file before it ends, so that tests can tell whether a caller waited for it
+// without measuring time.
 #include "common/TestSupport.h"
 
 #include <QCoreApplication>
@@ -29,6 +30,7 @@ public:
                   "d='" + d + "'\n"
                   "{ echo \"$#\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > \"$d/args.part\"\n"
                   "mv \"$d/args.part\" \"$d/args\"\n"
+                  "echo 'stand-in output'\n"
                   "n=0\n"
                   "while [ ! -e \"$d/go\" ]; do\n"
                   "  n=$((n+1)); if [ $n -gt 200 ]; then echo timeout > \"$d/timeout\"; break; fi\n"
