@@ -241,6 +241,17 @@ TEST_F(SafetyTest, TheTrashAtAMountRootDestinationIsNeverDeleted)
     EXPECT_EQ(readFile(trash + QStringLiteral("/files/old.txt")), QByteArray("old"));
 }
 
+TEST_F(SafetyTest, NestedFoldersSentToTheTrashAllSucceed)
+{
+    dst(QStringLiteral("n/a/b/c.txt"), "c");
+    const SyncCtx x = ctx(true, false, true);
+    // The grid lists a folder before its subfolders: they go with it.
+    for (const char* rel : {"n", "n/a", "n/a/b"})
+        EXPECT_EQ(SyncFld(x, QLatin1String(rel), kDel), kDel) << rel;
+    EXPECT_EQ(readFile(trashed(QStringLiteral("n/a/b/c.txt"))), QByteArray("c"));
+    EXPECT_EQ(logged().size(), 3);
+}
+
 TEST_F(SafetyTest, EmptyingAContainerDeletesAsAFileDeletionWould)
 {
     for (const char* f : {"box/a.txt", "box/.hidden", "box/run.cgi", "box/ro.txt", "box/sub/b.txt"})
