@@ -16,6 +16,13 @@ public:
     virtual bool question(const QString& text) = 0;
     // Text input box; returns the answer, or an empty text when cancelled.
     virtual QString input(const QString& prompt, const QString& defaultText) = 0;
+    // The same box with its own caption instead of the program's title;
+    // front ends without captions answer as input().
+    virtual QString inputTitled(const QString& title, const QString& prompt, const QString& defaultText)
+    {
+        (void)title;
+        return input(prompt, defaultText);
+    }
     // Folder picker preselected on `start` (may be empty); empty when cancelled.
     virtual QString pickFolder(const QString& title, const QString& start) = 0;
     // File picker; empty when cancelled.

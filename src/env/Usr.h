@@ -55,4 +55,17 @@ QString GtFldDlg(const QString& path);
 void OpnExp(const QString& path);
 } // namespace Usr
 
+// Sets Usr::bBusy for its lifetime and restores the previous value, so a
+// nested bulk operation never clears the guard of the caller around it.
+class BusyGuard {
+public:
+    BusyGuard() : m_old(Usr::bBusy) { Usr::bBusy = true; }
+    ~BusyGuard() { Usr::bBusy = m_old; }
+    BusyGuard(const BusyGuard&) = delete;
+    BusyGuard& operator=(const BusyGuard&) = delete;
+
+private:
+    bool m_old;
+};
+
 } // namespace velmor

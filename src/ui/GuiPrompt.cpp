@@ -32,9 +32,14 @@ bool GuiPrompt::question(const QString& text)
 
 QString GuiPrompt::input(const QString& prompt, const QString& defaultText)
 {
+    return inputTitled(title(), prompt, defaultText);
+}
+
+QString GuiPrompt::inputTitled(const QString& caption, const QString& prompt, const QString& defaultText)
+{
     bool ok = false;
     const QString answer =
-        QInputDialog::getText(m_owner, title(), displayText(prompt), QLineEdit::Normal, defaultText, &ok);
+        QInputDialog::getText(m_owner, caption, displayText(prompt), QLineEdit::Normal, defaultText, &ok);
     return ok ? answer : QString();
 }
 

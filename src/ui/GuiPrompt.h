@@ -17,6 +17,7 @@ public:
     void message(const QString& text) override;
     bool question(const QString& text) override;
     QString input(const QString& prompt, const QString& defaultText) override;
+    QString inputTitled(const QString& title, const QString& prompt, const QString& defaultText) override;
     QString pickFolder(const QString& title, const QString& start) override;
     QString pickFile(const QString& title, const QString& filter, const QString& start) override;
 
