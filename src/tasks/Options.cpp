@@ -16,4 +16,19 @@ bool InList(const QString& list, const QString& item)
     return hay.contains(QLatin1Char(',') + item + QLatin1Char(','));
 }
 
+InListSet::InListSet(const QString& list) : m_list(list)
+{
+    const QStringList entries = list.split(QLatin1Char(','));
+    m_entries = QSet<QString>(entries.begin(), entries.end());
+}
+
+bool InListSet::contains(const QString& item) const
+{
+    // An item without a comma is in the list exactly when it is one whole
+    // entry; one with a comma may span entries, which only the text test sees.
+    if (item.contains(QLatin1Char(',')))
+        return InList(m_list, item);
+    return m_entries.contains(item);
+}
+
 } // namespace velmor

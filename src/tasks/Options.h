@@ -1,6 +1,7 @@
 #pragma once
 // The option switches and the other values of the task options panel, as the
 // engine sees them (the panel's widgets fill a TaskPanel).
+#include <QSet>
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -28,5 +29,17 @@ YRt GetOpt(const TaskPanel& panel);
 
 // True when "," + item + "," occurs in "," + list + "," (exact, case-sensitive).
 bool InList(const QString& list, const QString& item);
+
+// InList of one list for many items (a task's folder lists against every
+// node of a tree): the same answers, without a scan of the list per item.
+class InListSet {
+public:
+    explicit InListSet(const QString& list);
+    bool contains(const QString& item) const;
+
+private:
+    QString m_list;
+    QSet<QString> m_entries;  // the list's entries between its commas
+};
 
 } // namespace velmor

@@ -26,3 +26,19 @@ TEST(GetOptTest, SnapshotOfTheCheckBoxes)
     p.chRet[0] = false;
     EXPECT_EQ(y[0], 1) << "a snapshot, not a view";
 }
+
+TEST(InListTest, SetAnswersAsInListDoes)
+{
+    const QStringList lists = {QString(), QStringLiteral(","), QStringLiteral("0"), QStringLiteral(",/A,/B,"),
+                               QStringLiteral("/A,/B"), QStringLiteral("/a,,/A,/B,"), QStringLiteral("/x,/y,/z,")};
+    const QStringList items = {QString(),           QStringLiteral("/A"),    QStringLiteral("/a"),
+                               QStringLiteral("/B"), QStringLiteral("/A,/B"), QStringLiteral("/B,"),
+                               QStringLiteral(","),  QStringLiteral("0"),     QStringLiteral("/y,/z"),
+                               QStringLiteral("/x,/z"), QStringLiteral("/A/B")};
+    for (const QString& list : lists) {
+        const InListSet set(list);
+        for (const QString& item : items)
+            EXPECT_EQ(set.contains(item), InList(list, item))
+                << "list \"" << list.toStdString() << "\" item \"" << item.toStdString() << "\"";
+    }
+}
