@@ -14,6 +14,33 @@
 
 namespace velmor {
 
+// The task commands' own texts.
+namespace TskMsg {
+inline const QString SaveAs = QStringLiteral("名前をつけて保存");       // no current task
+inline const QString SaveRenamed = QStringLiteral("名前を変えて保存");  // a task is current
+inline const QString AskName = QStringLiteral("ﾀｽｸの名称を指定して下さい");
+inline const QString AskTitle = QStringLiteral("ﾀｽｸの登録");
+inline const QString BackupAndTrash =
+    QStringLiteral("上書･削除時の元ﾌｧｲﾙを別削除し､更にごみ箱を使用して削除する指定で良いですね");
+// name + NotDefined
+inline const QString NotDefined = QStringLiteral(" が定義されていません");
+inline const QString Loading = QStringLiteral("設定中･･･");
+// A tree that shows the user data folder in place of a missing root: saving
+// would replace the task's root by that folder.
+inline const QString Root1Missing = QStringLiteral("ﾌｫﾙﾀﾞ1が見つかりません\rﾀｽｸは保存しません");
+inline const QString Root2Missing = QStringLiteral("ﾌｫﾙﾀﾞ2が見つかりません\rﾀｽｸは保存しません");
+// + the error text
+inline const QString DbFailed = QStringLiteral("ﾀｽｸの読み書き中にｴﾗｰが発生しました\r");
+} // namespace TskMsg
+
+// What the last Load, TskSave or TskDel did with the task store.
+enum class TskResult {
+    Done,       // written (saved or deleted)
+    Cancelled,  // the user cancelled the name or the question; nothing written
+    Refused,    // nothing to do (no current task) or a root is missing; nothing written
+    Failed,     // the work database failed (message shown); nothing written
+};
+
 class MainState {
 public:
     MainState();
@@ -50,6 +77,7 @@ public:
     // --- load ---------------------------------------------------------------------
     // The load steps that concern this state: the task list filled from
     // tbTask (no entry selected), the first filter item, no current task.
+    // A database failure is shown and leaves the list empty (tskResult Failed).
     void Load();
 
     // --- options panel ------------------------------------------------------------
@@ -61,11 +89,25 @@ public:
     void setFilterIndex(int index);  // cbFlt; txFlt enabled when > 0
 
     // --- tasks --------------------------------------------------------------------
+    // Saves the panel and both trees as a task: under sCurTsk (overwrite; does
+    // nothing without a current task) or under a name asked for. A new task
+    // is appended to the task list and selected, which loads it (bBusy is
+    // clear then). Refused while a tree shows the user data folder in place
+    // of a missing root. The outcome is left in tskResult.
     void TskSave(bool overwrite);
+    // Loads the named task (empty: the selected entry of the task list) into
+    // the panel and both trees and makes it current; empties the grid. ok is
+    // false when the name is not in tbTask (message shown) or the database
+    // fails (message shown). A task whose folder-1 root is missing loads with
+    // the tree's fallback and no ticks; comparing it stays refused.
     void TskLoad(bool& ok, const QString& name);
+    // Deletes the current task from tbTask and the task list, leaves no task
+    // current and calls restoreWindowState. The outcome is left in tskResult.
     void TskDel();
-    // The user picked entry index of the task list: loads it unless bBusy.
+    // The user picked entry index of the task list (-1: none): loads it
+    // unless bBusy.
     void selectTask(int index);
+    TskResult tskResult = TskResult::Done;
 
     // --- automatic run and hand-off to the FTP companion ----------------------------
     // (see AutoRun.cpp and UpHand.cpp; both types are completed in AutoRun.h

@@ -1,0 +1,381 @@
+// The main window's task logic: the task list, the panel's enabled states,
+// and saving, loading and deleting tasks in tbTask.
+#include "app/MainState.h"
+
+#include "env/Prompt.h"
+#include "env/Usr.h"
+
+#include <QDateTime>
+
+namespace velmor {
+
+namespace {
+
+// The columns a task load reads, in the order TskLoad takes them.
+const QString kTaskColumns = QStringLiteral(
+    "sRt1, sRt2, sPh1, sPh2, iFlt, sFlt, yRt0, yRt1, yRt2, yRt3, yRt4, yRt5, yRt6, yRt7,"
+    " mChk, mExp, sPhB, sHogo, sJogai");
+
+// What a task row holds besides its name.
+struct TaskRow {
+    QString sRt1, sRt2, sPh1, sPh2;
+    int iFlt = 0;
+    QString sFlt;
+    YRt yRt{};
+    QString mChk, mExp, sPhB, sHogo, sJogai;
+};
+
+// The folder-list encoding of the folder-1 tree: every node (index order)
+// that is ticked or expanded, as its full path without the first n
+// characters (n = length of the root path), each followed by ",".
+void FolderLists(const FolderTree& tree, qsizetype n, QString& mChk, QString& mExp)
+{
+    mChk.clear();
+    mExp.clear();
+    const int count = tree.nodeCount();
+    for (int i = 0; i < count; ++i) {
+        const TreeNode* node = tree.nodeAt(i);
+        if (node->isPlaceholder() || !(node->checked || node->expanded))
+            continue;
+        const QString rel = tree.fullPath(node).mid(n) + QLatin1Char(',');
+        if (node->checked)
+            mChk += rel;
+        if (node->expanded)
+            mExp += rel;
+    }
+}
+
+// Writes the row of task name: updates it when it exists, else adds it.
+// True when the row was added. Throws SqlError.
+bool WriteTask(WorkDb& db, const QString& name, const TaskRow& t)
+{
+    QVariantList v = {t.sRt1, t.sRt2, t.sPh1, t.sPh2, t.iFlt, t.sFlt};
+    for (uint8_t y : t.yRt)
+        v.append(int(y));
+    v << t.mChk << t.mExp << t.sPhB << t.sHogo << t.sJogai
+      << QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) << name;
+    const long long updated = db.exec(
+        QStringLiteral("Update tbTask Set sRt1 = ?, sRt2 = ?, sPh1 = ?, sPh2 = ?, iFlt = ?, sFlt = ?,"
+                       " yRt0 = ?, yRt1 = ?, yRt2 = ?, yRt3 = ?, yRt4 = ?, yRt5 = ?, yRt6 = ?, yRt7 = ?,"
+                       " mChk = ?, mExp = ?, sPhB = ?, sHogo = ?, sJogai = ?, dUdt = ? Where sTask = ?"),
+        v);
+    if (updated > 0)
+        return false;
+    db.exec(QStringLiteral("Insert Into tbTask (sRt1, sRt2, sPh1, sPh2, iFlt, sFlt,"
+                           " yRt0, yRt1, yRt2, yRt3, yRt4, yRt5, yRt6, yRt7,"
+                           " mChk, mExp, sPhB, sHogo, sJogai, dUdt, sTask)"
+                           " Values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+            v);
+    return true;
+}
+
+void ShowDbError(const std::exception& e)
+{
+    Usr::prompt().message(TskMsg::DbFailed + QString::fromUtf8(e.what()));
+}
+
+} // namespace
+
+MainState::MainState()
+{
+    tree1.setChkBx(true);
+    s.tree1 = &tree1;
+    s.tree2 = &tree2;
+    SetCurTsk(QString());
+}
+
+MainState::~MainState() = default;
+
+// --- load ------------------------------------------------------------------------
+
+void MainState::Load()
+{
+    {
+        BusyGuard busy;
+        cbTsk.clear();
+        tskResult = TskResult::Done;
+        try {
+            RAry rows;
+            s.oDb.R_Ary(QStringLiteral("Select sTask From tbTask Order By sTask"), rows);
+            for (long long r = 0; r < rows.rowCount(); ++r)
+                cbTsk.append(rows.text(0, r));
+        } catch (const std::exception& e) {
+            tskResult = TskResult::Failed;
+            ShowDbError(e);
+        }
+        cbTskIndex = -1;
+        cbTskText.clear();
+        setFilterIndex(0);
+        SetCurTsk(QString());
+    }
+    if (changed)
+        changed();
+}
+
+// --- options panel -----------------------------------------------------------------
+
+void MainState::GetOpt()
+{
+    s.yRt = velmor::GetOpt(s.panel);
+}
+
+void MainState::PutOpt()
+{
+    for (size_t i = 0; i < s.yRt.size(); ++i)
+        s.panel.chRet[i] = s.yRt[i] != 0;
+    EnBkFld(s.yRt[2] + s.yRt[3] > 0);
+}
+
+void MainState::EnBkFld(bool on)
+{
+    txFoldEnabled = on;
+    if (changed)
+        changed();
+}
+
+void MainState::SetCurTsk(const QString& name)
+{
+    sCurTsk = name;
+    const bool current = !name.isEmpty();
+    mnSaveEnabled = current;
+    mnSaveAsCaption = current ? TskMsg::SaveRenamed : TskMsg::SaveAs;
+    mnDeleteEnabled = current;
+    if (changed)
+        changed();
+}
+
+void MainState::TskChg(bool flag)
+{
+    if (Usr::bBusy)
+        return;
+    mnSaveEnabled = !sCurTsk.isEmpty() && flag;
+    if (changed)
+        changed();
+}
+
+void MainState::setFilterIndex(int index)
+{
+    s.panel.cbFlt = index;
+    txFltEnabled = index > 0;
+    TskChg(true);
+    if (changed)
+        changed();
+}
+
+// --- tasks -------------------------------------------------------------------------
+
+void MainState::selectTask(int index)
+{
+    if (index < 0 || index >= cbTsk.size())
+        index = -1;
+    cbTskIndex = index;
+    cbTskText = index >= 0 ? cbTsk[index] : QString();
+    if (changed)
+        changed();
+    if (Usr::bBusy)
+        return;
+    if (s.progress)
+        s.progress->cMsg(TskMsg::Loading, false);
+    bool ok = false;
+    TskLoad(ok, QString());
+    if (s.progress)
+        s.progress->cEnd();
+}
+
+void MainState::TskSave(bool overwrite)
+{
+    tskResult = TskResult::Refused;
+    if (overwrite && sCurTsk.isEmpty())
+        return;  // "上書き保存" is disabled without a current task
+    // A tree showing the user data folder in place of a missing root (or no
+    // tree at all) would replace the task's root by a folder nobody chose.
+    if (tree1.rootFellBack() || tree1.Root().isEmpty()) {
+        Usr::prompt().message(TskMsg::Root1Missing);
+        return;
+    }
+    if (tree2.rootFellBack() || tree2.Root().isEmpty()) {
+        Usr::prompt().message(TskMsg::Root2Missing);
+        return;
+    }
+    try {
+        s.oDb.DbOpen();
+    } catch (const std::exception& e) {
+        tskResult = TskResult::Failed;
+        ShowDbError(e);
+        return;
+    }
+
+    if (!overwrite) {
+        const QString name = Usr::prompt().inputTitled(TskMsg::AskTitle, TskMsg::AskName, tree1.Root());
+        if (name.isEmpty()) {
+            tskResult = TskResult::Cancelled;
+            return;
+        }
+        BusyGuard busy;
+        const qsizetype at = cbTsk.indexOf(name);
+        if (at >= 0)
+            selectTask(int(at));  // no load: bBusy is set
+        SetCurTsk(name);
+    }
+
+    // The roots go into the row only: sFld1/sFld2 stay the roots of the
+    // comparison that filled the grid, which a synchronisation acts on.
+    TaskRow t;
+    t.sRt1 = Usr::CutTail(tree1.Root());
+    t.sRt2 = Usr::CutTail(tree2.Root());
+    t.sPh1 = tree1.Path();
+    t.sPh2 = tree2.Path();
+    t.iFlt = s.panel.cbFlt;
+    t.sFlt = s.panel.txFlt;
+    t.sHogo = s.panel.txHogo;
+    t.sJogai = s.panel.txJogai;
+    GetOpt();
+    t.yRt = s.yRt;
+
+    if (s.yRt[3] + s.yRt[4] == 2 && !Usr::prompt().question(TskMsg::BackupAndTrash)) {
+        tskResult = TskResult::Cancelled;
+        return;
+    }
+    if (!s.panel.txFold.isEmpty() && s.yRt[2] + s.yRt[3] == 0) {
+        s.panel.txFold.clear();
+        if (changed)
+            changed();
+    }
+    t.sPhB = s.panel.txFold;
+    FolderLists(tree1, t.sRt1.size(), t.mChk, t.mExp);
+
+    bool added = false;
+    try {
+        added = WriteTask(s.oDb, sCurTsk, t);
+    } catch (const std::exception& e) {
+        tskResult = TskResult::Failed;
+        ShowDbError(e);
+        return;
+    }
+    tskResult = TskResult::Done;
+    if (!added)
+        return;
+    // A task that was in the list but not in the table (deleted meanwhile
+    // by another instance) keeps its one entry.
+    qsizetype at = cbTsk.indexOf(sCurTsk);
+    if (at < 0) {
+        cbTsk.append(sCurTsk);
+        at = cbTsk.size() - 1;
+    }
+    selectTask(int(at));
+}
+
+void MainState::TskLoad(bool& ok, const QString& nameIn)
+{
+    ok = false;
+    QString name = nameIn;
+    if (name.isEmpty()) {
+        if (cbTskIndex < 0)
+            return;
+        name = cbTskText;
+    }
+    if (name.isEmpty())
+        return;
+
+    {
+        BusyGuard busy;
+        s.vSpr.clear();
+
+        TaskRow t;
+        try {
+            s.oDb.DbOpen();
+            QVariantList v;
+            const QVariantList key = {name};
+            if (!s.oDb.R_PAry(QStringLiteral("Select Count(*) From tbTask Where sTask = ?"), v, key))
+                throw SqlError("cannot read tbTask");
+            if (v.value(0).toLongLong() == 0) {
+                Usr::prompt().message(name + TskMsg::NotDefined);
+                return;
+            }
+            v.clear();
+            if (!s.oDb.R_PAry(QStringLiteral("Select ") + kTaskColumns + QStringLiteral(" From tbTask Where sTask = ?"),
+                              v, key))
+                throw SqlError("cannot read the task " + name.toStdString());
+            int c = 0;
+            const auto next = [&]() { return v.value(c++); };
+            t.sRt1 = next().toString();
+            t.sRt2 = next().toString();
+            t.sPh1 = next().toString();
+            t.sPh2 = next().toString();
+            t.iFlt = next().toInt();
+            t.sFlt = next().toString();
+            for (uint8_t& y : t.yRt)
+                y = next().toInt() != 0 ? 1 : 0;
+            t.mChk = next().toString();
+            t.mExp = next().toString();
+            t.sPhB = Usr::CutTail(next().toString());
+            t.sHogo = next().toString();
+            t.sJogai = next().toString();
+        } catch (const std::exception& e) {
+            ShowDbError(e);
+            return;
+        }
+
+        // The roots go to the trees only: sFld1/sFld2 stay the roots of the
+        // last comparison, whose rows a refill of the grid brings back.
+        tree1.setRoot(t.sRt1);
+        tree1.setPath(t.sPh1);
+        tree2.setRoot(t.sRt2);
+        tree2.setPath(t.sPh2);
+        s.panel.txFold = t.sPhB;
+        s.panel.txHogo = t.sHogo;
+        s.panel.txJogai = t.sJogai;
+        // An index the list does not have leaves the list and txFlt as they are.
+        if (t.iFlt >= -1 && t.iFlt <= 2)
+            setFilterIndex(t.iFlt);
+        s.panel.txFlt = t.sFlt;
+        s.yRt = t.yRt;
+        PutOpt();
+
+        // A tree that fell back shows the user data folder: the task's
+        // folders are not there, and their relative paths would tick others.
+        if (!tree1.rootFellBack()) {
+            tree1.ExpndALL(2, true);
+            const InListSet chk(t.mChk), exp(t.mExp);
+            const qsizetype n = t.sRt1.size();
+            const int count = tree1.nodeCount();
+            for (int i = 0; i < count; ++i) {
+                TreeNode* node = tree1.nodeAt(i);
+                if (node->isPlaceholder())
+                    continue;
+                const QString rel = tree1.fullPath(node).mid(n);
+                node->checked = chk.contains(rel);
+                node->expanded = exp.contains(rel);
+            }
+            tree1.notifyChanged();
+        }
+    }
+    SetCurTsk(name);
+    ok = true;
+}
+
+void MainState::TskDel()
+{
+    tskResult = TskResult::Refused;
+    if (sCurTsk.isEmpty())
+        return;
+    try {
+        s.oDb.exec(QStringLiteral("Delete From tbTask Where sTask = ?"), {sCurTsk});
+    } catch (const std::exception& e) {
+        tskResult = TskResult::Failed;
+        ShowDbError(e);
+        return;
+    }
+    if (cbTskText == sCurTsk && cbTskIndex >= 0)
+        cbTsk.removeAt(cbTskIndex);
+    else
+        cbTsk.removeOne(sCurTsk);
+    cbTskIndex = -1;
+    cbTskText.clear();
+    SetCurTsk(QString());
+    tskResult = TskResult::Done;
+    if (restoreWindowState)
+        restoreWindowState();
+}
+
+} // namespace velmor
