@@ -39,9 +39,27 @@ const char* const kOptionHelp =
     "  --data DIR             the user data folder (default: as the desktop program)\n"
     "  --help                 this text\n"
     "\n"
-    "Output: one line per result row, 12 TAB-separated columns (number, folder, name,\n"
-    "extension, size 1, date 1, action flag, status, size 2, date 2, attributes, result).\n"
-    "Exit status: 0 done, 1 the run ended with an error, 2 bad arguments or a refused run.\n";
+    "Options of task save (besides the options above but --mode):\n"
+    "  --expand REL           the saved task shows folder REL of SRC expanded (and the\n"
+    "                         folders above it, as selecting it in the window does)\n"
+    "  --select1 REL          the folder of SRC selected in the saved task (default SRC)\n"
+    "  --select2 REL          the folder of DST selected in the saved task (default DST)\n"
+    "  --yes                  answer OK when --backup and --trash are both given; without\n"
+    "                         it that question is cancelled and nothing is saved\n"
+    "\n"
+    "Output: compare and sync print one line per result row, 12 TAB-separated columns\n"
+    "(number, folder, name, extension, size 1, date 1, action flag, status, size 2,\n"
+    "date 2, attributes, result). task list prints the task names one a line, task show\n"
+    "every column of the task as column<TAB>value lines.\n"
+    "Exit status: 0 done, 1 the run ended with an error, 2 bad arguments, a refused or\n"
+    "cancelled run, or a task that is not defined.\n";
+
+QString absolute(const QString& path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+} // namespace
 
 QString cell(const QString& t)
 {
@@ -54,14 +72,7 @@ QString cell(const QString& t)
     return o;
 }
 
-QString absolute(const QString& path)
-{
-    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-}
-
-} // namespace
-
-bool parseOptions(const QStringList& args, Options& o, QString& err)
+bool parseOptions(const QStringList& args, Options& o, QString& err, const Syntax& syntax)
 {
     QStringList positional;
     for (int i = 0; i < args.size(); ++i) {
@@ -89,6 +100,40 @@ bool parseOptions(const QStringList& args, Options& o, QString& err)
         if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
             o.help = true;
             continue;
+        }
+        if (a == QLatin1String("--data")) {
+            if (!value(o.dataDir))
+                return false;
+            if (o.dataDir.isEmpty()) {
+                err = QStringLiteral("--data needs a folder");
+                return false;
+            }
+            continue;
+        }
+        if (a.startsWith(QLatin1Char('-')) && a.size() > 1 && !syntax.folders) {
+            err = QStringLiteral("unknown option ") + a;
+            return false;
+        }
+        if (syntax.taskSave) {
+            QString v;
+            if (a == QLatin1String("--yes")) {
+                if (hasInline) {
+                    err = a + QStringLiteral(" takes no value");
+                    return false;
+                }
+                o.yes = true;
+                continue;
+            }
+            if (a == QLatin1String("--expand") || a == QLatin1String("--select1")
+                || a == QLatin1String("--select2")) {
+                if (!value(v))
+                    return false;
+                if (a == QLatin1String("--expand"))
+                    o.expand.append(v);
+                else
+                    (a == QLatin1String("--select1") ? o.select1 : o.select2) = v;
+                continue;
+            }
         }
         int sw = -1;
         for (int k = 0; k < 8; ++k)
@@ -122,7 +167,7 @@ bool parseOptions(const QStringList& args, Options& o, QString& err)
         } else if (a == QLatin1String("--protect")) {
             if (!value(o.panel.txHogo))
                 return false;
-        } else if (a == QLatin1String("--mode")) {
+        } else if (a == QLatin1String("--mode") && syntax.display) {
             if (!value(v))
                 return false;
             if (v != QLatin1String("0") && v != QLatin1String("1") && v != QLatin1String("2")) {
@@ -130,13 +175,6 @@ bool parseOptions(const QStringList& args, Options& o, QString& err)
                 return false;
             }
             o.mode = v.toInt();
-        } else if (a == QLatin1String("--data")) {
-            if (!value(o.dataDir))
-                return false;
-            if (o.dataDir.isEmpty()) {
-                err = QStringLiteral("--data needs a folder");
-                return false;
-            }
         } else if (a.startsWith(QLatin1Char('-')) && a.size() > 1) {
             err = QStringLiteral("unknown option ") + a;
             return false;
@@ -146,12 +184,27 @@ bool parseOptions(const QStringList& args, Options& o, QString& err)
     }
     if (o.help)
         return true;
-    if (positional.size() != 2) {
-        err = QStringLiteral("expected SRC and DST, got %1 folder argument(s)").arg(positional.size());
+    const qsizetype want = syntax.names + (syntax.folders ? 2 : 0);
+    if (positional.size() != want) {
+        if (syntax.names == 0)
+            err = QStringLiteral("expected SRC and DST, got %1 folder argument(s)").arg(positional.size());
+        else
+            err = QStringLiteral("expected %1 argument(s)%2, got %3")
+                      .arg(want)
+                      .arg(syntax.folders ? QStringLiteral(" (then SRC and DST)") : QString())
+                      .arg(positional.size());
         return false;
     }
-    o.src = positional[0];
-    o.dst = positional[1];
+    o.names = positional.mid(0, syntax.names);
+    for (const QString& n : std::as_const(o.names))
+        if (n.isEmpty()) {
+            err = QStringLiteral("a task name must not be empty");
+            return false;
+        }
+    if (!syntax.folders)
+        return true;
+    o.src = positional[syntax.names];
+    o.dst = positional[syntax.names + 1];
     if (o.src.isEmpty() || o.dst.isEmpty()) {
         err = QStringLiteral("SRC and DST must not be empty");
         return false;
@@ -162,9 +215,16 @@ bool parseOptions(const QStringList& args, Options& o, QString& err)
 QString usage(const std::vector<Command>& commands)
 {
     QString u = QStringLiteral("Usage:\n");
-    for (const Command& c : commands)
-        u += QStringLiteral("  velmor-cli %1 SRC DST [options]   %2\n")
-                 .arg(QLatin1String(c.name), QString::fromUtf8(c.summary));
+    for (const Command& c : commands) {
+        const QString name = QLatin1String(c.name), summary = QString::fromUtf8(c.summary);
+        if (!c.synopsis) {
+            u += QStringLiteral("  velmor-cli %1 SRC DST [options]   %2\n").arg(name, summary);
+            continue;
+        }
+        for (const QString& form : QString::fromUtf8(c.synopsis).split(QLatin1Char('\n')))
+            u += QStringLiteral("  velmor-cli %1 %2\n").arg(name, form);
+        u += QStringLiteral("      %1\n").arg(summary);
+    }
     return u + QStringLiteral("\n") + QLatin1String(kOptionHelp);
 }
 
@@ -193,10 +253,10 @@ CliRun::CliRun() { Usr::setPrompt(&prompt); }
 
 CliRun::~CliRun() { Usr::setPrompt(nullptr); }
 
-int CliRun::setUp(const QStringList& args, const std::vector<Command>& cmds)
+int CliRun::setUp(const QStringList& args, const std::vector<Command>& cmds, const Syntax& syntax)
 {
     QString err;
-    if (!parseOptions(args, opt, err)) {
+    if (!parseOptions(args, opt, err, syntax)) {
         printError(err);
         printError(QStringLiteral("velmor-cli --help shows the usage"));
         return kExitUsage;
@@ -219,8 +279,10 @@ int CliRun::setUp(const QStringList& args, const std::vector<Command>& cmds)
     } else {
         yIni().W_UserData();
     }
+    session.progress = &progress;
+    if (!syntax.folders)
+        return -1;
 
-    tree1.setChkBx(true);
     tree1.setRoot(absolute(opt.src));
     tree1.ExpndALL(2, true);
     tree2.setRoot(absolute(opt.dst));
@@ -229,33 +291,37 @@ int CliRun::setUp(const QStringList& args, const std::vector<Command>& cmds)
         return kExitUsage;
     }
 
-    session.progress = &progress;
-    session.tree1 = &tree1;
-    session.tree2 = &tree2;
     session.panel = opt.panel;
     session.nDispMd = opt.mode;
     return -1;
 }
 
+bool selectRel(FolderTree& tree, const QString& rel, QString& err)
+{
+    const QString root = tree.Root();
+    QString r = rel;
+    while (r.startsWith(QLatin1Char('/')))
+        r.remove(0, 1);
+    while (r.endsWith(QLatin1Char('/')))
+        r.chop(1);
+    if (r == QLatin1String("."))
+        r.clear();
+    const QString full = r.isEmpty() ? root
+                         : root.endsWith(QLatin1Char('/')) ? root + r
+                                                            : root + QLatin1Char('/') + r;
+    tree.setPath(full);
+    if (tree.Path() != full) {
+        err = QStringLiteral("no folder %1 in %2").arg(rel, root);
+        return false;
+    }
+    return true;
+}
+
 bool CliRun::applyTicks(QString& err)
 {
-    const QString root = tree1.Root();
     const auto tick = [&](const QString& rel, bool on) {
-        QString r = rel;
-        while (r.startsWith(QLatin1Char('/')))
-            r.remove(0, 1);
-        while (r.endsWith(QLatin1Char('/')))
-            r.chop(1);
-        if (r == QLatin1String("."))
-            r.clear();
-        const QString full = r.isEmpty() ? root
-                             : root.endsWith(QLatin1Char('/')) ? root + r
-                                                                : root + QLatin1Char('/') + r;
-        tree1.setPath(full);
-        if (tree1.Path() != full) {
-            err = QStringLiteral("no folder %1 in %2").arg(rel, root);
+        if (!selectRel(tree1, rel, err))
             return false;
-        }
         tree1.SetChkBx(on);
         return true;
     };
@@ -264,7 +330,7 @@ bool CliRun::applyTicks(QString& err)
     for (const auto& [on, rel] : opt.ticks)
         if (!tick(rel, on))
             return false;
-    tree1.setPath(root);
+    tree1.setPath(tree1.Root());
     return true;
 }
 

@@ -2,6 +2,7 @@
 // What every velmor-cli command shares: option parsing, the set-up that the
 // desktop program's main window would do (user data folder, trees, ticks,
 // session), the stderr prompt and the result table printer.
+#include "app/MainState.h"
 #include "compare/Session.h"
 #include "env/Progress.h"
 #include "env/Prompt.h"
@@ -25,6 +26,17 @@ struct Command {
     const char* name;
     const char* summary;                 // one line for the usage text
     int (*run)(const QStringList& args); // arguments after the command name
+    // Its forms after the command name, one a line ("\n"-separated);
+    // null: "SRC DST [options]".
+    const char* synopsis = nullptr;
+};
+
+// What a command takes besides --data and --help.
+struct Syntax {
+    int names = 0;          // leading arguments (task names) before SRC and DST
+    bool folders = true;    // SRC and DST, --check/--uncheck, switches, patterns
+    bool display = true;    // --mode
+    bool taskSave = false;  // --expand, --select1, --select2, --yes
 };
 
 struct Options {
@@ -36,11 +48,17 @@ struct Options {
     int mode = 0;        // display mode
     QString dataDir;     // --data, "" for the program's own choice
     bool help = false;
+    QStringList names;   // the leading arguments (Syntax::names of them)
+    // task save: folders of SRC to expand, the folders to select in both
+    // trees ("" for the root), and the answer to the backup-and-trash question.
+    QStringList expand;
+    QString select1, select2;
+    bool yes = false;
 };
 
 // Parses the arguments that follow the command name. Returns false and an
 // explanation in err for bad arguments.
-bool parseOptions(const QStringList& args, Options& o, QString& err);
+bool parseOptions(const QStringList& args, Options& o, QString& err, const Syntax& syntax = {});
 
 // The usage text for the given commands (options included).
 QString usage(const std::vector<Command>& commands);
@@ -59,6 +77,13 @@ public:
 // Prints a line of the program's own on stderr.
 void printError(const QString& text);
 
+// A value for a TAB-separated line: TAB, LF and CR written as \t, \n, \r.
+QString cell(const QString& text);
+
+// Selects folder rel of the tree ("/"-separated below the root, "" or "."
+// for the root). False, with an explanation in err, when it does not exist.
+bool selectRel(FolderTree& tree, const QString& rel, QString& err);
+
 // One run of a command: the state of a main window without a window.
 class CliRun {
 public:
@@ -67,18 +92,20 @@ public:
     CliRun(const CliRun&) = delete;
     CliRun& operator=(const CliRun&) = delete;
 
-    // Parses args, resolves the user data folder, loads SRC into the
-    // folder 1 tree (every level, ticks applied) and DST into the folder 2
-    // tree, and fills the session. Returns -1 when the command may go on,
-    // otherwise the exit status (usage printed for --help, a message on
-    // stderr for bad arguments).
-    int setUp(const QStringList& args, const std::vector<Command>& commands);
+    // Parses args, resolves the user data folder and, for a command with
+    // folders, loads SRC into the folder 1 tree (every level, ticks applied)
+    // and DST into the folder 2 tree, and fills the session. Returns -1 when
+    // the command may go on, otherwise the exit status (usage printed for
+    // --help, a message on stderr for bad arguments).
+    int setUp(const QStringList& args, const std::vector<Command>& commands, const Syntax& syntax = {});
 
     Options opt;
-    FolderTree tree1, tree2;
+    MainState win;  // the main window's state: trees, session, task list
+    FolderTree& tree1 = win.tree1;
+    FolderTree& tree2 = win.tree2;
+    Session& session = win.s;
     HeadlessProgress progress;
     StderrPrompt prompt;
-    Session session;
 
 private:
     bool applyTicks(QString& err);

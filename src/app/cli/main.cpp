@@ -11,7 +11,11 @@ const std::vector<Command>& commands()
     static const std::vector<Command> all = {
         {"compare", "compare SRC with DST and print the result list", cliCompare},
         {"sync", "compare, synchronise DST with SRC, print the result list", cliSync},
-        {"task", "save, list, show or delete a saved task", cliTask},
+        {"task", "save, list, show or delete a saved task", cliTask,
+         "save NAME SRC DST [options] [--expand REL]... [--select1 REL] [--select2 REL] [--yes]\n"
+         "list [--data DIR]\n"
+         "show NAME [--data DIR]\n"
+         "delete NAME [--data DIR]"},
         {"run", "run saved tasks as the desktop program's command line does", cliRunTasks},
     };
     return all;
