@@ -14,7 +14,8 @@ namespace {
 
 // nNo is the row id: ascending nNo is the storage order, so "Order By nNo"
 // and the cursor's visit order cost nothing. Names compare exactly (BINARY),
-// as the file system does on Linux.
+// as the file system does on Linux; so do task names ("Web" and "web" are
+// two tasks), in the unique index too.
 const char* const kSchema =
     "CREATE TABLE IF NOT EXISTS tbFold ("
     " nNo INTEGER PRIMARY KEY, sPh TEXT NOT NULL, sU1 TEXT, sU2 TEXT, sED TEXT, sAt TEXT);"
@@ -23,7 +24,7 @@ const char* const kSchema =
     " nNo INTEGER PRIMARY KEY, sPh TEXT NOT NULL, sFL TEXT NOT NULL, nS1 INTEGER, sU1 TEXT,"
     " nS2 INTEGER, sU2 TEXT, sED TEXT, sAt TEXT);"
     "CREATE TABLE IF NOT EXISTS tbTask ("
-    " sTask TEXT NOT NULL, sRt1 TEXT, sRt2 TEXT, sPh1 TEXT, sPh2 TEXT, iFlt INTEGER, sFlt TEXT,"
+    " sTask TEXT NOT NULL COLLATE BINARY, sRt1 TEXT, sRt2 TEXT, sPh1 TEXT, sPh2 TEXT, iFlt INTEGER, sFlt TEXT,"
     " yRt0 INTEGER, yRt1 INTEGER, yRt2 INTEGER, yRt3 INTEGER,"
     " yRt4 INTEGER, yRt5 INTEGER, yRt6 INTEGER, yRt7 INTEGER,"
     " mChk TEXT, mExp TEXT, sPhB TEXT, sHogo TEXT, sJogai TEXT, dUdt DATETIME);"
