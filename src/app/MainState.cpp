@@ -2,6 +2,7 @@
 // and saving, loading and deleting tasks in tbTask.
 #include "app/MainState.h"
 
+#include "compare/Compare.h"
 #include "env/Prompt.h"
 #include "env/Usr.h"
 
@@ -72,6 +73,16 @@ bool WriteTask(WorkDb& db, const QString& name, const TaskRow& t)
 void ShowDbError(const std::exception& e)
 {
     Usr::prompt().message(TskMsg::DbFailed + QString::fromUtf8(e.what()));
+}
+
+// True (message shown) while a comparison or synchronisation runs: it walks
+// the trees' nodes and writes the work database between its yields.
+bool RunUnderWay(const Session& s)
+{
+    if (!s.bRunning)
+        return false;
+    Usr::prompt().message(CmpMsg::Busy);
+    return true;
 }
 
 } // namespace
@@ -187,6 +198,8 @@ void MainState::TskSave(bool overwrite)
     tskResult = TskResult::Refused;
     if (overwrite && sCurTsk.isEmpty())
         return;  // "上書き保存" is disabled without a current task
+    if (RunUnderWay(s))
+        return;
     // A tree showing the user data folder in place of a missing root (or no
     // tree at all) would replace the task's root by a folder nobody chose.
     if (tree1.rootFellBack() || tree1.Root().isEmpty()) {
@@ -274,7 +287,7 @@ void MainState::TskLoad(bool& ok, const QString& nameIn)
             return;
         name = cbTskText;
     }
-    if (name.isEmpty())
+    if (name.isEmpty() || RunUnderWay(s))
         return;
 
     {
@@ -357,7 +370,7 @@ void MainState::TskLoad(bool& ok, const QString& nameIn)
 void MainState::TskDel()
 {
     tskResult = TskResult::Refused;
-    if (sCurTsk.isEmpty())
+    if (sCurTsk.isEmpty() || RunUnderWay(s))
         return;
     try {
         s.oDb.exec(QStringLiteral("Delete From tbTask Where sTask = ?"), {sCurTsk});

@@ -93,7 +93,8 @@ public:
     // nothing without a current task) or under a name asked for. A new task
     // is appended to the task list and selected, which loads it (bBusy is
     // clear then). Refused while a tree shows the user data folder in place
-    // of a missing root. The outcome is left in tskResult.
+    // of a missing root. Save, load and delete are refused (message) while
+    // a comparison or synchronisation runs. The outcome is left in tskResult.
     void TskSave(bool overwrite);
     // Loads the named task (empty: the selected entry of the task list) into
     // the panel and both trees and makes it current; empties the grid. ok is

@@ -258,6 +258,24 @@ TEST_F(TaskStoreTest, CancelledSavesWriteNothing)
     EXPECT_EQ(taskCount(*w), 1);
 }
 
+TEST_F(TaskStoreTest, NothingWhileARunIsUnderWay)
+{
+    auto w = window();
+    saveAs(*w, u"t"_s);
+    w->tree1.setRoot(src + u"/a"_s);
+    w->s.bRunning = true;
+    w->TskSave(true);
+    EXPECT_EQ(w->tskResult, TskResult::Refused);
+    bool ok = true;
+    w->TskLoad(ok, u"t"_s);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(w->tree1.Root(), src + u"/a"_s) << "the trees the run walks stay";
+    w->TskDel();
+    EXPECT_EQ(w->tskResult, TskResult::Refused);
+    EXPECT_EQ(prompt.messages, QStringList(3, CmpMsg::Busy));
+    EXPECT_EQ(row(*w, u"t"_s, u"sRt1"_s)[0].toString(), src);
+}
+
 TEST_F(TaskStoreTest, HistoryFolderIsEmptiedWithoutLogAndBackup)
 {
     auto w = window();
