@@ -174,15 +174,33 @@ bool copyRange(int in, int out, off_t from, off_t to)
     return true;
 }
 
-// Copies the data of in (size bytes) into the empty file out: a reflink
-// where the file system shares data, otherwise the data ranges only, so the
-// holes of a sparse file stay holes.
-bool copyData(int in, int out, off_t size)
+// Source devices whose files could not be shared (FICLONE) with the
+// destination: after the first refusal the process stops asking for them. A
+// run writes below one destination root, so the source device decides.
+std::vector<dev_t>& cloneRefused()
 {
+    static thread_local std::vector<dev_t> devices;
+    return devices;
+}
+
+// Copies the data of in (described by fs) into the empty file out: a
+// reflink where the file systems share data, otherwise the data ranges only,
+// so the holes of a sparse file stay holes.
+bool copyData(int in, int out, const struct stat& fs)
+{
+    const off_t size = fs.st_size;
     if (size == 0)
         return true;
-    if (::ioctl(out, FICLONE, in) == 0)
-        return true;
+    std::vector<dev_t>& refused = cloneRefused();
+    if (std::find(refused.begin(), refused.end(), fs.st_dev) == refused.end()) {
+        if (::ioctl(out, FICLONE, in) == 0)
+            return true;
+        if (errno == EOPNOTSUPP || errno == EXDEV || errno == EINVAL || errno == ENOTTY || errno == ENOSYS)
+            refused.push_back(fs.st_dev);
+    }
+    // A file whose blocks cover its size has no holes to look for.
+    if (off_t(fs.st_blocks) * 512 >= size)
+        return copyRange(in, out, 0, size);
     off_t at = 0;
     while (at < size) {
         const off_t data = ::lseek(in, at, SEEK_DATA);
@@ -224,7 +242,7 @@ FsResult writeRegular(const At& src, const At& dst, int in, const struct stat& f
         }
     }
     UniqueFd o(out);
-    if (!copyData(in, o.get(), fs.st_size))
+    if (!copyData(in, o.get(), fs))
         return FsResult::fail("copy", src.path, errno);
     if ((mode & ~currentUmask()) != mode && ::fchmod(o.get(), mode) != 0)
         return FsResult::fail("set permissions of", dst.path, errno);
