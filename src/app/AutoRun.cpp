@@ -1,5 +1,9 @@
 #include "app/AutoRun.h"
 
+#include "env/Usr.h"
+
+#include <stdexcept>
+
 namespace velmor {
 
 namespace {
@@ -55,6 +59,50 @@ void AutoRunOver(const QString& text, const AutoRunSteps& steps)
         if (steps.taskDone)
             steps.taskDone(task);
     }
+}
+
+// --- the main window's automatic run -------------------------------------------------
+
+bool MainState::Activate()
+{
+    if (bActDone)
+        return false;
+    bActDone = true;
+    if (Usr::sCmdTsk.isEmpty())
+        return false;
+    AutoRun(Usr::sCmdTsk);
+    return true;
+}
+
+void MainState::AutoRun(const QString& text)
+{
+    if (!s.progress)
+        throw std::logic_error("AutoRun needs the wait dialog (s.progress)");
+    AutoRunSteps steps;
+    steps.showWait = [this](const QString& msg) { s.progress->cMsg(msg, false); };
+    steps.setTaskText = [this](const QString& item) {
+        // The text field only: an entry of that exact name shows as selected,
+        // any other text (also "") leaves none selected. Nothing is loaded.
+        cbTskText = item;
+        cbTskIndex = int(cbTsk.indexOf(item));
+        if (changed)
+            changed();
+    };
+    steps.load = [this](const QString& name) {
+        bool ok = false;
+        TskLoad(ok, name);
+        return ok;
+    };
+    steps.compare = [this] { return CmpRun(s); };
+    steps.sync = [this] {
+        SyncHooks hooks;
+        hooks.rowFailed = autoRunRowFailed;
+        return SyncRun(s, hooks);
+    };
+    steps.upload = [this] { return UpHand(true); };
+    steps.closeWait = [this] { s.progress->cEnd(); };
+    steps.taskDone = autoRunTaskDone;
+    AutoRunOver(text, steps);
 }
 
 } // namespace velmor
