@@ -49,8 +49,9 @@ const char* const kOptionHelp =
     "\n"
     "Output: compare and sync print one line per result row, 12 TAB-separated columns\n"
     "(number, folder, name, extension, size 1, date 1, action flag, status, size 2,\n"
-    "date 2, attributes, result). task list prints the task names one a line, task show\n"
-    "every column of the task as column<TAB>value lines.\n"
+    "date 2, attributes, result). run prints the rows of every task it synchronised,\n"
+    "the task's name added as the first of 13 columns. task list prints the task names\n"
+    "one a line, task show every column of the task as column<TAB>value lines.\n"
     "Exit status: 0 done, 1 the run ended with an error, 2 bad arguments, a refused or\n"
     "cancelled run, or a task that is not defined.\n";
 

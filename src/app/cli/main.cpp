@@ -16,7 +16,10 @@ const std::vector<Command>& commands()
          "list [--data DIR]\n"
          "show NAME [--data DIR]\n"
          "delete NAME [--data DIR]"},
-        {"run", "run saved tasks as the desktop program's command line does", cliRunTasks},
+        {"run",
+         "run the saved tasks of TASKTEXT (\"T1 /F, T2\") as the desktop program's command\n"
+         "      line does; /F hands the task to the FTP companion program and waits for it",
+         cliRunTasks, "TASKTEXT [--data DIR]"},
     };
     return all;
 }
