@@ -31,9 +31,11 @@ QWidget* pane(const QString& key, QWidget* control)
 
 } // namespace
 
-uTrD::uTrD(QWidget* parent)
+uTrD::uTrD(QWidget* parent) : uTrD(nullptr, parent) {}
+
+uTrD::uTrD(FolderTree* tree, QWidget* parent)
     : QWidget(parent),
-      m_tree(new FolderTree(this)),
+      m_tree(tree ? tree : new FolderTree(this)),
       m_model(new TreeItemModel(m_tree, this)),
       m_split(new QSplitter(Qt::Vertical)),
       m_drive(new QComboBox),

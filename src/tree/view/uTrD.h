@@ -21,6 +21,9 @@ class uTrD : public QWidget {
     Q_OBJECT
 public:
     explicit uTrD(QWidget* parent = nullptr);
+    // A control that shows tree, a model owned elsewhere (the main window's
+    // state) that must outlive the control.
+    explicit uTrD(FolderTree* tree, QWidget* parent = nullptr);
     ~uTrD() override;
 
     // --- public members of the control --------------------------------
