@@ -4,6 +4,7 @@
 // task's result list after its synchronisation, the task's name added as the
 // first of 13 TAB-separated columns.
 #include "app/AutoRun.h"
+#include "app/AutoRunStatus.h"
 #include "app/cli/CliCommon.h"
 #include "env/FsDir.h"
 
@@ -34,21 +35,6 @@ void printTaskRows(const QString& task, const ResultTable& table, std::FILE* out
     std::fflush(out);
 }
 
-// What the whole run comes to: a missing task or a refused run outweighs
-// failed rows, which outweigh a clean run.
-struct RunVerdict {
-    bool missing = false;  // a named task is not defined (or could not be read)
-    bool refused = false;  // a comparison or synchronisation was refused
-    bool failed = false;   // a row failed, something was left out, a run ended early, no hand-off
-
-    int exitCode() const
-    {
-        if (missing || refused)
-            return kExitUsage;
-        return failed ? kExitFailed : kExitOk;
-    }
-};
-
 } // namespace
 
 int cliRunTasks(const QStringList& args)
@@ -63,7 +49,7 @@ int cliRunTasks(const QStringList& args)
     MainState& win = run.win;
     win.Load();  // the task list; a database failure is shown and every load then fails
 
-    RunVerdict verdict;
+    AutoRunStatus verdict;
     int item = 0;
     win.autoRunRowFailed = [&win](int r, const QString& why) {
         const ResultRow& row = win.s.vSpr.row(r);
@@ -71,42 +57,15 @@ int cliRunTasks(const QStringList& args)
     };
     win.autoRunTaskDone = [&](const MainState::AutoRunTask& t) {
         ++item;
+        verdict.add(t);
         if (!t.loaded) {
             if (t.name.isEmpty())  // an empty item names no task; the desktop program skips it too
                 printError(QStringLiteral("item %1 of the task text is empty: nothing to run").arg(item));
-            else
-                verdict.missing = true;  // TskLoad has said why
             return;
         }
-        switch (*t.cmp) {
-        case CmpOutcome::Done:
-            break;
-        case CmpOutcome::Refused:
-            verdict.refused = true;
-            break;
-        case CmpOutcome::Stopped:
-        case CmpOutcome::Failed:
-            verdict.failed = true;
-            break;
-        }
-        const SyncReport& rep = *t.sync;
-        switch (rep.outcome) {
-        case SyncReport::Outcome::Refused:
-        case SyncReport::Outcome::Busy:
-            verdict.refused = true;  // the message is on stderr already
-            break;
-        case SyncReport::Outcome::Stopped:
-            verdict.failed = true;
-            [[fallthrough]];
-        case SyncReport::Outcome::Completed:
+        const SyncReport::Outcome o = t.sync->outcome;
+        if (o == SyncReport::Outcome::Completed || o == SyncReport::Outcome::Stopped)
             printTaskRows(t.name, win.s.vSpr, stdout);
-            // Something left out means the destination is not what the list says.
-            if (rep.failed > 0 || !rep.leftOut.isEmpty())
-                verdict.failed = true;
-            break;
-        }
-        if (t.up && *t.up != MainState::UpResult::Finished)
-            verdict.failed = true;  // the companion could not be run (message shown)
     };
     win.AutoRun(run.opt.names.first());
     return verdict.exitCode();

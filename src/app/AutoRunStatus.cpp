@@ -1,0 +1,54 @@
+#include "app/AutoRunStatus.h"
+
+namespace velmor {
+
+void AutoRunStatus::add(const MainState::AutoRunTask& t)
+{
+    if (!t.loaded) {
+        if (!t.name.isEmpty())
+            missing = true;  // TskLoad has said why
+        return;
+    }
+    if (t.cmp) {
+        switch (*t.cmp) {
+        case CmpOutcome::Done:
+            break;
+        case CmpOutcome::Refused:
+            refused = true;
+            break;
+        case CmpOutcome::Stopped:
+        case CmpOutcome::Failed:
+            failed = true;
+            break;
+        }
+    }
+    if (t.sync) {
+        const SyncReport& rep = *t.sync;
+        switch (rep.outcome) {
+        case SyncReport::Outcome::Refused:
+        case SyncReport::Outcome::Busy:
+            refused = true;
+            break;
+        case SyncReport::Outcome::Stopped:
+            failed = true;
+            break;
+        case SyncReport::Outcome::Completed:
+            break;
+        }
+        // Something left out means the destination is not what the list says.
+        if (rep.outcome != SyncReport::Outcome::Refused && rep.outcome != SyncReport::Outcome::Busy
+            && (rep.failed > 0 || !rep.leftOut.isEmpty()))
+            failed = true;
+    }
+    if (t.up && *t.up != MainState::UpResult::Finished)
+        failed = true;  // the companion could not be run (message shown)
+}
+
+int AutoRunStatus::exitCode() const
+{
+    if (missing || refused)
+        return kRefused;
+    return failed ? kFailed : kOk;
+}
+
+} // namespace velmor
