@@ -2,9 +2,12 @@
 // and saving, loading and deleting tasks in tbTask.
 #include "app/MainState.h"
 
+#include "app/UpHand.h"
+#include "app/WinState.h"
 #include "compare/Compare.h"
 #include "env/Prompt.h"
 #include "env/Usr.h"
+#include "env/yIni.h"
 
 #include <QDateTime>
 
@@ -363,6 +366,9 @@ void MainState::TskLoad(bool& ok, const QString& nameIn)
             tree1.notifyChanged();
         }
     }
+    // The root label shows the roots the task brought (the trees' root
+    // events were quiet while the task loaded).
+    lbRoot = tree1.Root() + WinMsg::RootArrow + tree2.Root();
     SetCurTsk(name);
     ok = true;
 }
@@ -389,6 +395,168 @@ void MainState::TskDel()
     tskResult = TskResult::Done;
     if (restoreWindowState)
         restoreWindowState();
+}
+
+// --- the window's commands and display ----------------------------------------------
+
+void MainState::SetDispMd(int i)
+{
+    if (Usr::bBusy || i < 0 || i > 2)
+        return;
+    // A refill would empty the grid that the run in progress fills or walks.
+    if (RunUnderWay(s))
+        return;
+    for (int k = 0; k < 3; ++k)
+        mnDispChecked[size_t(k)] = k == i;
+    s.nDispMd = i;
+    if (changed)
+        changed();
+    if (!s.bCmpd)
+        return;
+    try {
+        LstFill(s);
+    } catch (const std::exception& e) {
+        // What LstFill could not read stays out of the grid; the user is told.
+        if (s.progress)
+            s.progress->cEnd();
+        s.vSpr.clear();
+        Usr::prompt().message(CmpMsg::Error + QString::fromUtf8(e.what()));
+    }
+    if (changed)
+        changed();
+}
+
+void MainState::SetLinked(bool on)
+{
+    mnLinkChecked = on;
+    mnChkOnOffEnabled = on;
+    tree1.setPrChSync(on);
+    if (changed)
+        changed();
+}
+
+void MainState::RootChanged(bool folder1, const QString& sRt)
+{
+    if (Usr::bBusy)
+        return;
+    lbRoot = (folder1 ? sRt : tree1.Root()) + WinMsg::RootArrow + (folder1 ? tree2.Root() : sRt);
+    TskChg(true);
+}
+
+void MainState::ChkExpChanged()
+{
+    TskChg(true);
+}
+
+void MainState::ChkRetClicked(int k)
+{
+    if (Usr::bBusy || k < 0 || k > 7)
+        return;
+    if (k == 2 || k == 3)
+        EnBkFld(s.panel.chRet[2] || s.panel.chRet[3]);
+    else if (k == 0 || k == 1)
+        TskChg(true);
+}
+
+void MainState::FilterChosen(int index)
+{
+    if (Usr::bBusy)
+        return;
+    setFilterIndex(index);
+}
+
+void MainState::FilterTextChanged()
+{
+    TskChg(true);
+}
+
+void MainState::PickHist()
+{
+    if (Usr::bBusy)
+        return;
+    const QString path = Usr::GtFldDlg(yIni::FsGtSpFld(5));
+    // Cancel means "no change": the folder typed or picked before stays.
+    if (path.isEmpty())
+        return;
+    s.panel.txFold = path;
+    if (changed)
+        changed();
+}
+
+std::optional<CmpOutcome> MainState::CompareCmd()
+{
+    if (Usr::bBusy)
+        return std::nullopt;
+    const CmpOutcome out = CmpRun(s);
+    if (changed)
+        changed();
+    return out;
+}
+
+std::optional<SyncReport> MainState::SyncCmd()
+{
+    if (Usr::bBusy)
+        return std::nullopt;
+    SyncReport rep = SyncRun(s, syncHooks);
+    if (changed)
+        changed();
+    return rep;
+}
+
+void MainState::CompareSyncCmd()
+{
+    const std::optional<CmpOutcome> cmp = CompareCmd();
+    if (cmp && *cmp == CmpOutcome::Done)
+        SyncCmd();
+}
+
+std::optional<MainState::UpResult> MainState::UpCmd(bool wait)
+{
+    if (Usr::bBusy)
+        return std::nullopt;
+    return UpHand(wait);
+}
+
+void MainState::DbCompact()
+{
+    if (Usr::bBusy || RunUnderWay(s))
+        return;
+    try {
+        QString why;
+        if (!s.oDb.DbCompact(&why))
+            Usr::prompt().message(WinMsg::CompactFailed + why);
+    } catch (const std::exception& e) {
+        Usr::prompt().message(WinMsg::DbOpenFailed + QString::fromUtf8(e.what()));
+    }
+}
+
+// --- window state ------------------------------------------------------------------
+
+void MainState::ApplyWinState(const WinStateData& d)
+{
+    // The display mode as stored: outside 0-2 no item carries the mark.
+    s.nDispMd = d.disp;
+    for (int k = 0; k < 3; ++k)
+        mnDispChecked[size_t(k)] = k == d.disp;
+    SetLinked(d.linked);
+    lbRoot = d.root1 + WinMsg::RootArrow + d.root2;
+    {
+        BusyGuard busy;  // the root loads are no change of the task
+        tree1.setRoot(d.root1);
+        tree2.setRoot(d.root2);
+    }
+    sFtpAp = d.ftpAp;
+    if (changed)
+        changed();
+}
+
+void MainState::FillWinState(WinStateData& d) const
+{
+    d.root1 = tree1.Root();
+    d.root2 = tree2.Root();
+    d.disp = s.nDispMd;
+    d.linked = mnLinkChecked;
+    d.ftpAp = sFtpAp;
 }
 
 } // namespace velmor

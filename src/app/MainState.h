@@ -4,13 +4,17 @@
 // task commands and of the panel's controls, the task procedures and the
 // automatic run. The desktop window shows this state and forwards its
 // events here; velmor-cli and the tests drive it directly.
+#include "compare/Compare.h"
 #include "compare/Session.h"
 #include "env/Progress.h"
+#include "sync/SyncRun.h"
 #include "tree/FolderTree.h"
 
 #include <QString>
 #include <QStringList>
+#include <array>
 #include <functional>
+#include <optional>
 
 namespace velmor {
 
@@ -32,6 +36,18 @@ inline const QString Root2Missing = QStringLiteral("ﾌｫﾙﾀﾞ2が見つか
 // + the error text
 inline const QString DbFailed = QStringLiteral("ﾀｽｸの読み書き中にｴﾗｰが発生しました\r");
 } // namespace TskMsg
+
+// The window commands' own texts.
+namespace WinMsg {
+// root of folder 1 + RootArrow + root of folder 2 (the root label lbRoot)
+inline const QString RootArrow = QStringLiteral(" ⇒ ");
+// + the reason: the optimisation of the work database did not happen
+inline const QString CompactFailed = QStringLiteral("ﾃﾞｰﾀｰﾍﾞｰｽﾌｧｲﾙを最適化できませんでした\r");
+// + the reason: the work database could not be opened again afterwards
+inline const QString DbOpenFailed = QStringLiteral("ﾃﾞｰﾀｰﾍﾞｰｽﾌｧｲﾙを開けません\r");
+} // namespace WinMsg
+
+struct WinStateData;
 
 // What the last Load, TskSave or TskDel did with the task store.
 enum class TskResult {
@@ -139,6 +155,72 @@ public:
     // sFtpAp := the companion's path from the per-user store; asks for it
     // when the store names no existing file.
     void FindUp();
+
+    // --- the window's commands and display --------------------------------------------
+    // Each command is dropped while Usr::bBusy is set (programmatic changes of
+    // the controls never start one). Runs need s.progress.
+
+    // Display menu: which of its three items carries the check mark (none
+    // when s.nDispMd lies outside 0-2, as a stored DISP may).
+    std::array<bool, 3> mnDispChecked{true, false, false};
+    // "ﾁｪｯｸの変更に下位のﾌｫﾙﾀﾞも連動する" (checked: linked mode) and the
+    // enabled state of "選択したﾌｫﾙﾀﾞだけをﾁｪｯｸ切替", which follows it.
+    bool mnLinkChecked = true;
+    bool mnChkOnOffEnabled = true;
+    // The root label lbRoot: root of folder 1 + " ⇒ " + root of folder 2.
+    QString lbRoot;
+    // The front end's hooks for the synchronisation commands (scrolling the
+    // grid, the focus on txFold).
+    SyncHooks syncHooks;
+
+    // Display mode i (menu "表示設定(&D)"): the check mark moves to item i,
+    // s.nDispMd := i, and after a comparison (s.bCmpd) the grid is filled
+    // again in that mode. While a run is under way the grid it works on is
+    // left alone: a message says so and nothing changes.
+    void SetDispMd(int i);
+    // Linked mode on or off: the check mark, the enabled state of
+    // "選択したﾌｫﾙﾀﾞだけをﾁｪｯｸ切替" and the folder 1 tree's prChSync.
+    void SetLinked(bool on);
+    void ToggleLinked() { SetLinked(!mnLinkChecked); }
+
+    // Tree events. eCngRt of the folder 1 tree (folder1) or the folder 2
+    // tree: lbRoot with sRt for that tree and the other tree's root, then
+    // TskChg(true). eChkExp of the folder 1 tree: TskChg(true).
+    void RootChanged(bool folder1, const QString& sRt);
+    void ChkExpChanged();
+    // The user clicked option box k (its new value already in
+    // s.panel.chRet[k]): boxes 2 and 3 enable the history/backup folder
+    // while either is ticked, boxes 0 and 1 are a change of the task.
+    void ChkRetClicked(int k);
+    // The user chose entry index of the file-filter list: txFlt enabled for
+    // index > 0, a change of the task.
+    void FilterChosen(int index);
+    // The user edited txFlt (its text already in s.panel.txFlt).
+    void FilterTextChanged();
+    // The history/backup folder picker ("..." or a right click in txFold),
+    // started at the documents folder. A cancelled picker leaves the field
+    // as it was.
+    void PickHist();
+
+    // "比較" and "ﾌｫﾙﾀﾞ1とﾌｫﾙﾀﾞ2のﾌｧｲﾙを比較する". Empty while bBusy.
+    std::optional<CmpOutcome> CompareCmd();
+    // "同期" and "ﾌｫﾙﾀﾞ1からﾌｫﾙﾀﾞ2への同期を実行", with syncHooks. Empty while bBusy.
+    std::optional<SyncReport> SyncCmd();
+    // "比較・同期" and "ﾌｫﾙﾀﾞの比較+同期の実行(確認無し)": the synchronisation
+    // follows only a comparison that filled the grid, so a refused, stopped
+    // or failed comparison never lets an earlier list be carried out.
+    void CompareSyncCmd();
+    // "FTP", "同期先とFTPの照合" (wait false) and "比較・同期・FTP(確認無)"
+    // (wait true): the hand-off. Empty while bBusy.
+    std::optional<UpResult> UpCmd(bool wait);
+    // "ﾃﾞｰﾀｰﾍﾞｰｽの最適化": compacts the work database; refused while a run
+    // is under way; a failure is shown.
+    void DbCompact();
+
+    // The window state: the part this state holds (roots into both trees,
+    // display mode, linked mode, lbRoot as stored, sFtpAp), and back.
+    void ApplyWinState(const WinStateData& d);
+    void FillWinState(WinStateData& d) const;
 };
 
 } // namespace velmor

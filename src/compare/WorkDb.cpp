@@ -67,7 +67,7 @@ SqlConn& WorkDb::conn()
     return m_conn;
 }
 
-void WorkDb::DbCompact()
+bool WorkDb::DbCompact(QString* why)
 {
     const QString db = dbPath();
     const QString tmp = db.left(db.size() - 4) + QStringLiteral("$$$.mdb");
@@ -87,14 +87,17 @@ void WorkDb::DbCompact()
         if (std::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(db).constData()) != 0)
             throw SqlError("cannot rename " + tmp.toStdString());
         ok = true;
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         // Compaction is an optimisation: a failure keeps the old file
-        // untouched and is not reported, the database is simply reopened.
+        // untouched, the database is simply reopened, and the caller says why.
         QFile::remove(tmp);
+        if (why)
+            *why = QString::fromUtf8(e.what());
     }
     if (ok)
         Usr::prompt().message(QStringLiteral("ﾃﾞｰﾀｰﾍﾞｰｽﾌｧｲﾙを最適化しました"));
     DbOpen();
+    return ok;
 }
 
 long long WorkDb::exec(const QString& sql, const QVariantList& binds)

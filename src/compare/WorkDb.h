@@ -72,9 +72,11 @@ public:
     // file is removed first) and renames it over "Sync.mdb" in one atomic
     // step; the old file is never deleted first. Shows
     // "ﾃﾞｰﾀｰﾍﾞｰｽﾌｧｲﾙを最適化しました" through Usr::prompt() on success; a
-    // failure shows nothing and leaves the old file in place. Always ends
-    // with the database open; only that final open can throw.
-    void DbCompact();
+    // failure shows nothing here and leaves the old file in place: the
+    // result is false and why (when given) holds the reason, for the caller
+    // to report. Always ends with the database open; only that final open
+    // can throw.
+    bool DbCompact(QString* why = nullptr);
 
     // The open connection (DbOpen first).
     SqlConn& conn();
