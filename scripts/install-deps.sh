@@ -2,8 +2,10 @@
 # Installs what building, running and testing Velmor needs on Debian 12.
 # Runs as root or through sudo; does nothing when everything is present.
 set -euo pipefail
+# fonts-ipafont-gothic: a Japanese font, so the interface's captions render
+# where the system has none (the window loads it by itself when needed).
 pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev libgtest-dev
-      xvfb xauth imagemagick rsync time bc)
+      xvfb xauth imagemagick rsync time bc fonts-ipafont-gothic)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
