@@ -4,6 +4,7 @@
 #include <QDialog>
 
 class QLineEdit;
+class QPushButton;
 
 namespace velmor {
 
@@ -17,7 +18,13 @@ public:
     // sOff/sOn: the un-check and check texts as typed.
     void Act(QString& sOff, QString& sOn, bool& bOk);
 
-    QLineEdit* Text1[2] = {nullptr, nullptr};
+    QLineEdit* Text1[2] = {nullptr, nullptr};  // (0) un-check filter, (1) check filter
+    QPushButton* cmRet = nullptr;               // "Ok(&O)"
+
+private:
+    // The texts taken when "Ok(&O)" was pressed.
+    QString m_off, m_on;
+    bool m_confirmed = false;
 };
 
 } // namespace velmor
