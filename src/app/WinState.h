@@ -18,8 +18,12 @@ struct WinStateData {
     QString ftpAp;                                 // sFtpAp
 };
 
-// Loads the state (defaults where keys are missing; hand-off values when
-// bActOn). left/top are clamped to 0.
+// Loads the state (defaults where keys are missing or empty; hand-off values
+// when bActOn). left/top are clamped to 0; numbers are read as their leading
+// decimal number and held within their type's range; linked is true exactly
+// for "連動". A missing "User.xml" is created empty; a damaged group is
+// reported through Usr::prompt() and reads as defaults; a file that cannot be
+// read gives the defaults with a warning on stderr.
 WinStateData LoadWinState();
 // Saves the state into "User.xml": in hand-off mode DR1_WD_R, DR2_WD_R,
 // DIR_HI_R and CLS_WD_R, otherwise LEFT, TOP, WIDTH, HEIGHT, ROOT1, ROOT2,
