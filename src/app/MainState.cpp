@@ -443,6 +443,23 @@ void MainState::RootChanged(bool folder1, const QString& sRt)
     TskChg(true);
 }
 
+void MainState::PickRoot(bool folder1, bool typed)
+{
+    if (Usr::bBusy)
+        return;
+    FolderTree& tree = folder1 ? tree1 : tree2;
+    bool loaded = false;
+    QString root;
+    const QMetaObject::Connection seen = QObject::connect(&tree, &FolderTree::eCngRt, [&](const QString& sRt) {
+        loaded = true;
+        root = sRt;
+    });
+    tree.F_GtFld(folder1 ? 0 : 64, typed);
+    QObject::disconnect(seen);
+    if (loaded)
+        RootChanged(folder1, root);
+}
+
 void MainState::ChkExpChanged()
 {
     TskChg(true);

@@ -188,6 +188,11 @@ public:
     // TskChg(true). eChkExp of the folder 1 tree: TskChg(true).
     void RootChanged(bool folder1, const QString& sRt);
     void ChkExpChanged();
+    // "ﾙｰﾄﾊﾟｽを参照して開く" (typed false) and "直接ﾙｰﾄﾊﾟｽを指定" (typed
+    // true) of either tree. The tree loads its new root quietly (bBusy); a
+    // root that did load is then shown in lbRoot and is a change of the task,
+    // as a root chosen in the tree control itself is.
+    void PickRoot(bool folder1, bool typed);
     // The user clicked option box k (its new value already in
     // s.panel.chRet[k]): boxes 2 and 3 enable the history/backup folder
     // while either is ticked, boxes 0 and 1 are a change of the task.
