@@ -1,5 +1,7 @@
 #include "AppMain.h"
 
+#include "AppIcon.h"
+
 #include "app/Startup.h"
 #include "env/Usr.h"
 #include "fmSync.h"
@@ -7,9 +9,12 @@
 #include "ui/WaitDialog.h"
 
 #include <QApplication>
+#include <QFileInfo>
+#include <QFontDatabase>
 #include <QPointer>
 #include <QThread>
 
+#include <cstdio>
 #include <memory>
 
 namespace velmor {
@@ -19,7 +24,49 @@ std::unique_ptr<spWait> g_wait;
 std::unique_ptr<GuiPrompt> g_prompt;
 QPointer<fmSync> g_main;
 bool g_ending = false;
+int g_exitStatus = 0;
+
+// Japanese font files of the Debian packages, in order of preference.
+const char* const kJapaneseFontFiles[] = {
+    "/usr/share/fonts/opentype/ipafont-gothic/ipagp.ttf",
+    "/usr/share/fonts/opentype/ipafont-gothic/ipag.ttf",
+    "/usr/share/fonts/truetype/fonts-japanese-gothic.ttf",
+    "/usr/share/fonts/opentype/noto/NotoSansCJK-Regular.ttc",
+    "/usr/share/fonts/opentype/noto/NotoSansCJKjp-Regular.otf",
+    "/usr/share/fonts/truetype/takao-gothic/TakaoPGothic.ttf",
+    "/usr/share/fonts/truetype/vlgothic/VL-PGothic-Regular.ttf",
+};
 } // namespace
+
+void SetExitStatus(int code) { g_exitStatus = code; }
+
+QString EnsureJapaneseFont()
+{
+    const QStringList families = QFontDatabase::families(QFontDatabase::Japanese);
+    if (!families.isEmpty()) {
+        // The system can draw Japanese; when the default font cannot, the
+        // font matching falls back to one of these by itself.
+        const QString current = QApplication::font().family();
+        return families.contains(current) ? current : families.first();
+    }
+    for (const char* file : kJapaneseFontFiles) {
+        const QString path = QString::fromLatin1(file);
+        if (!QFileInfo::exists(path))
+            continue;
+        const int id = QFontDatabase::addApplicationFont(path);
+        const QStringList loaded = id >= 0 ? QFontDatabase::applicationFontFamilies(id) : QStringList();
+        if (loaded.isEmpty())
+            continue;
+        QFont f = QApplication::font();
+        f.setFamilies({loaded.first(), f.family()});
+        QApplication::setFont(f);
+        return loaded.first();
+    }
+    std::fputs("velmor: no Japanese font found; captions may not be readable"
+               " (install fonts-ipafont-gothic or fonts-noto-cjk)\n",
+               stderr);
+    return QString();
+}
 
 spWait& WaitDlg()
 {
@@ -58,9 +105,9 @@ void AppEnd()
     // The windows themselves are freed by RunApp once the event loop has
     // returned: AppEnd may run inside the main window's own close handling.
     if (QThread::currentThread()->loopLevel() > 0)
-        QCoreApplication::exit(0);
+        QCoreApplication::exit(g_exitStatus);
     else  // not in the event loop yet: end it as soon as it starts
-        QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(g_exitStatus); }, Qt::QueuedConnection);
 }
 
 int RunApp(int argc, char** argv)
@@ -71,6 +118,9 @@ int RunApp(int argc, char** argv)
     for (int i = 1; i < argc; ++i)
         args.append(QString::fromLocal8Bit(argv[i]));
     QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("velmor"));
+    QApplication::setWindowIcon(AppIcon());
+    EnsureJapaneseFont();
     Main(args);
     const int rc = app.exec();
     Usr::setPrompt(nullptr);

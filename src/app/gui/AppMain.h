@@ -1,5 +1,6 @@
 #pragma once
 // The desktop program's start-up (Main) and shutdown (AppEnd).
+#include <QString>
 #include <QStringList>
 
 namespace velmor {
@@ -25,5 +26,15 @@ int RunApp(int argc, char** argv);
 
 // The one wait dialog of the program (created by Main).
 spWait& WaitDlg();
+
+// The status the process ends with (0 unless an automatic run set another).
+void SetExitStatus(int code);
+
+// Makes sure Japanese text can be drawn: when the font database offers no
+// family for Japanese, the first Japanese font file found among the usual
+// Debian locations (fonts-ipafont-gothic, fonts-noto-cjk, ...) is loaded and
+// becomes the application font. Returns the family used for Japanese, ""
+// when none could be found (a warning is written to stderr).
+QString EnsureJapaneseFont();
 
 } // namespace velmor

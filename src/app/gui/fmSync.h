@@ -1,17 +1,121 @@
 #pragma once
-// The main window.
+// The main window fmSync: the splitter with its seven panes (task frame,
+// the two folder trees with their captions, the options frame, the result
+// grid), the menu bar and the trees' context menus. The window's logic lives
+// in MainState; the window shows that state and forwards its events there.
+#include "app/MainState.h"
+
 #include <QMainWindow>
+#include <QPointer>
+#include <array>
+#include <functional>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QSplitter;
 
 namespace velmor {
+
+class ResultGrid;
+class uTrD;
 
 class fmSync : public QMainWindow {
     Q_OBJECT
 public:
+    // Builds the controls and runs the window's load: bAppRun and bBusy set,
+    // the folder 1 tree's check boxes on, the window state restored from
+    // "User.xml", the grid emptied, the task list filled, no current task.
     explicit fmSync(QWidget* parent = nullptr);
+    ~fmSync() override;
+
+    MainState& state() { return m_st; }
+
+    // The close request's last step; AppEnd unless replaced (tests keep the
+    // process running).
+    std::function<void()> appEnd;
+
+    // Shows the state: captions, check marks, enabled states, panel values,
+    // the task list and the grid's rows.
+    void showState();
+
+    // --- controls, by their names ---------------------------------------------------
+    QSplitter* Splitter = nullptr;
+    QWidget* pTsk = nullptr;  // panes, in splitter order
+    QWidget* pLb1 = nullptr;
+    QWidget* pTr1 = nullptr;
+    QWidget* pLb2 = nullptr;
+    QWidget* pTr2 = nullptr;
+    QWidget* pUsr = nullptr;
+    QWidget* pSpr = nullptr;
+
+    QComboBox* cbTsk = nullptr;
+    QLabel* lbRoot = nullptr;
+    uTrD* uTrD1 = nullptr;
+    uTrD* uTrD2 = nullptr;
+    std::array<QCheckBox*, 8> chRet{};
+    QGroupBox* frAttr = nullptr;
+    QLineEdit* txFold = nullptr;
+    QPushButton* cmFold = nullptr;
+    QComboBox* cbFlt = nullptr;
+    QLineEdit* txFlt = nullptr;
+    QGroupBox* frReigai = nullptr;
+    QLineEdit* txJogai = nullptr;
+    QLineEdit* txHogo = nullptr;
+    std::array<QPushButton*, 5> cmRet{};
+    ResultGrid* vSpr = nullptr;
+
+    // Menus; each item sits at its index among the menu's actions
+    // (separators included).
+    QMenu* mnFold = nullptr;  // "ﾌｫﾙﾀﾞ(&F)"
+    QMenu* mnSync = nullptr;  // "同期(&S)"
+    QMenu* mnDisp = nullptr;  // "表示設定(&D)"
+    QMenu* mnTask = nullptr;  // "ﾀｽｸ(&T)"
+    QMenu* mnFld1 = nullptr;  // "ﾌｫﾙﾀﾞ1", also the folder 1 tree's context menu
+    QMenu* mnFld2 = nullptr;  // "ﾌｫﾙﾀﾞ2", also the folder 2 tree's context menu
+    QAction* item(QMenu* menu, int index) const;
+
+    // True while a comparison, synchronisation or task load started here
+    // runs (the controls that could change what it works on are disabled).
+    bool running() const { return m_runDepth > 0; }
 
 protected:
-    // Closing the main window ends the program.
+    bool event(QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    class RunBlock;
+
+    void buildControls();
+    QWidget* buildTaskFrame();
+    QWidget* buildOptionsFrame();
+    void buildMenus();
+    void connectControls();
+    void Load();
+    void Activate();
+    void firstActivation();
+    void WinStateLoad();
+    void WinStateSave();
+    void releasePanes();
+    void setRunning(bool on);
+    void copyList();
+    void filterChecks();
+    void resetGrid();
+
+    MainState m_st;
+    int m_runDepth = 0;
+    bool m_closePending = false;  // a close request waits for the run to end
+    bool m_closed = false;
+    bool m_panesFixed = false;
+    bool m_waitCursor = false;
+    bool m_firstQueued = false;
 };
 
 } // namespace velmor

@@ -1,0 +1,74 @@
+// The built desktop program started with a task text, as a scheduler would:
+// it runs the task on its own, ends by itself with the status velmor-cli run
+// gives, and leaves the window's state in "User.xml".
+#include "app/MainState.h"
+#include "common/TestSupport.h"
+#include "env/Usr.h"
+#include "env/yIni.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+using namespace velmor;
+using namespace velmor::test;
+using namespace Qt::Literals::StringLiterals;
+
+TEST(VelmorProgram, RunsATaskTextAndEndsWithItsStatus)
+{
+    const QString velmor = QCoreApplication::applicationDirPath() + u"/../src/app/velmor"_s;
+    ASSERT_TRUE(QFileInfo(velmor).isExecutable()) << "build velmor first";
+    ScopedTestHome home;
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    // The program's own user data folder below the throw-away home ("%usr%").
+    const QString data = home.path() + u"/.local/share/Quarnell/velmor/"_s;
+    const QString src = tmp.path() + u"/src"_s, dst = tmp.path() + u"/dst"_s;
+    writeFile(src + u"/a/one.txt"_s, "1");
+    writeFile(src + u"/b/two.txt"_s, "2");
+    makeDir(dst);
+    makeDir(data);
+    const QString task = u"夜間 nightly"_s;
+    {
+        ScopedPrompt prompt;
+        prompt->inputAnswers = {task};
+        Usr::sUsrDt = data;
+        MainState st;
+        HeadlessProgress progress;
+        st.s.progress = &progress;
+        st.tree1.setRoot(src);
+        st.tree2.setRoot(dst);
+        st.Load();
+        st.tree1.ExpndALL(2, true);
+        st.tree1.setPath(src);
+        st.tree1.SetChkBx(true);
+        st.TskSave(false);
+        ASSERT_EQ(st.tskResult, TskResult::Done) << prompt->messages.join(u'|').toStdString();
+    }
+
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"HOME"_s, home.path());
+    env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+    env.remove(u"XDG_DATA_HOME"_s);
+    env.remove(u"XDG_CONFIG_HOME"_s);
+    p.setProcessEnvironment(env);
+    p.start(velmor, {task});
+    ASSERT_TRUE(p.waitForFinished(120000)) << "velmor did not end by itself";
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+
+    EXPECT_EQ(readFile(dst + u"/a/one.txt"_s), "1");
+    EXPECT_EQ(readFile(dst + u"/b/two.txt"_s), "2");
+    yIni ini;
+    bool ok = false;
+    ini.GetTxt(data + u"User.xml"_s, ok);
+    ini.GetGtx(u"画面"_s);
+    for (const QString& key : {u"LEFT"_s, u"TOP"_s, u"WIDTH"_s, u"HEIGHT"_s, u"DR1_WD"_s, u"DR2_WD"_s, u"DIR_HI"_s,
+                               u"CLS_WD"_s, u"DISP"_s, u"CHECK"_s})
+        EXPECT_TRUE(ini.groupText().contains(u'<' + key + u'>')) << key.toStdString();
+    EXPECT_EQ(ini.vGtVal(u"ROOT1"_s, QString()).toString(), src);
+    EXPECT_EQ(ini.vGtVal(u"ROOT2"_s, QString()).toString(), dst);
+    EXPECT_GT(ini.vGtVal(u"WIDTH"_s, 0).toInt(), 0);
+}
