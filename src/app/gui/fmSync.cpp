@@ -44,7 +44,7 @@ namespace {
 constexpr int kDesignWidth = 1180;
 constexpr int kDesignHeight = 820;
 constexpr int kDesignTreeWidth = 300;
-constexpr int kDesignTreeHeight = 380;
+constexpr int kDesignTreeHeight = 340;
 
 const QColor kWhite(0xFF, 0xFF, 0xFF);
 const QColor kGrey(0xE0, 0xE0, 0xE0);
@@ -636,8 +636,12 @@ void fmSync::Load()
         uTrD2->setBHdSlct(true);
         uTrD1->setChkBx(true);
         WinStateLoad();
+        // The grid: no rows; the result column takes the width that is left,
+        // and a click selects whole rows.
         m_st.s.vSpr.clear();
         resetGrid();
+        vSpr->horizontalHeader()->setStretchLastSection(true);
+        vSpr->setSelectionBehavior(QAbstractItemView::SelectRows);
         m_st.s.ftpEnabled = true;  // "FTP" is usable until a comparison fills the grid
         m_st.Load();               // task list, first filter entry, no current task
     }
