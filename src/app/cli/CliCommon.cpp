@@ -335,12 +335,13 @@ bool CliRun::applyTicks(QString& err)
     return true;
 }
 
-void printTable(const ResultTable& table, std::FILE* out)
+void printTable(const ResultTable& table, std::FILE* out, const QString& task)
 {
+    const QString lead = task.isNull() ? QString() : cell(task) + QLatin1Char('\t');
     QByteArray buf;
     buf.reserve(1 << 20);
     for (const ResultRow& row : table.rows()) {
-        QString line;
+        QString line = lead;
         for (int c = 1; c <= 12; ++c) {
             if (c > 1)
                 line += QLatin1Char('\t');

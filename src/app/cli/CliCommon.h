@@ -113,7 +113,8 @@ private:
 
 // Prints the grid on out: one line per row, the 12 columns separated by TAB,
 // UTF-8, LF. TAB, LF and CR inside a cell are written as \t, \n and \r.
-void printTable(const ResultTable& table, std::FILE* out);
+// With a task (not null), its name comes first, as a 13th column.
+void printTable(const ResultTable& table, std::FILE* out, const QString& task = QString());
 
 // The commands (CliCompare.cpp, CliSync.cpp, CliTask.cpp, CliRunTasks.cpp).
 int cliCompare(const QStringList& args);

@@ -10,33 +10,6 @@
 
 namespace velmor::cli {
 
-namespace {
-
-// The rows of one task: its name, then the 12 columns of every row.
-void printTaskRows(const QString& task, const ResultTable& table, std::FILE* out)
-{
-    const QString lead = cell(task) + QLatin1Char('\t');
-    QByteArray buf;
-    for (const ResultRow& row : table.rows()) {
-        QString line = lead;
-        for (int c = 1; c <= 12; ++c) {
-            if (c > 1)
-                line += QLatin1Char('\t');
-            line += cell(row.text(c));
-        }
-        buf += nameBytes(line);  // names as their bytes on disk
-        buf += '\n';
-        if (buf.size() >= (1 << 20)) {
-            std::fwrite(buf.constData(), 1, size_t(buf.size()), out);
-            buf.clear();
-        }
-    }
-    std::fwrite(buf.constData(), 1, size_t(buf.size()), out);
-    std::fflush(out);
-}
-
-} // namespace
-
 int cliRunTasks(const QStringList& args)
 {
     CliRun run;
@@ -65,7 +38,7 @@ int cliRunTasks(const QStringList& args)
         }
         const SyncReport::Outcome o = t.sync->outcome;
         if (o == SyncReport::Outcome::Completed || o == SyncReport::Outcome::Stopped)
-            printTaskRows(t.name, win.s.vSpr, stdout);
+            printTable(win.s.vSpr, stdout, t.name);
     };
     win.AutoRun(run.opt.names.first());
     return verdict.exitCode();
