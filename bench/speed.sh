@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Velmor against rsync, side by side, on generated trees of 10,000 and
+# 100,000 files (and 1,000,000 with FULL=1), 50 files per folder, in one run
+# on one machine. For each size:
+#   compare    velmor-cli compare --delete      vs rsync -an --delete
+#   everyday   velmor-cli sync --delete         vs rsync -a --delete
+#              (5% changed, 2% new, 2% to delete)
+#   unchanged  velmor-cli sync --delete         vs rsync -a --delete
+#              (the destination equals the source)
+#   first      velmor-cli sync                  vs rsync -a
+#              (into an empty destination)
+# Each program runs RUNS times (default 3); the best wall-clock time counts.
+# Every synchronisation starts from a fresh copy of its destination (the
+# restore is not timed), and after it the two programs' destinations are
+# checked equal (names, types, permissions, sizes, file times, link targets,
+# bytes). Peak memory is velmor's maximum resident set over its runs
+# (/usr/bin/time -f %M). Wall time is noisy on a shared machine: read the
+# ratios together with syscall and instruction counts.
+# Builds nothing: uses the programs in build/, or in $VELMOR_BUILD.
+#   bench/speed.sh                 10,000 and 100,000 files
+#   FULL=1 bench/speed.sh          also 1,000,000 files
+#   SIZES="20000" bench/speed.sh   other sizes; SIZE=BYTES mean file size (512)
+set -euo pipefail
+. "$(dirname "$0")/common.sh"
+mkdir -p "$tmp/data"
+sizes=${SIZES:-"10000 100000"}
+[ "${FULL:-0}" = 1 ] && sizes="$sizes 1000000"
+size=${SIZE:-512}
+
+# best_of PRISTINE DST CMD...: runs CMD $runs times, each on a fresh copy of
+# PRISTINE at DST ("" PRISTINE: no restore, DST left alone). Sets $best
+# (seconds) and $peak (KB, maximum over the runs). Leaves DST as the last run left it.
+best_of() {
+  local pristine=$1 dst=$2 t0 t1 d rc m
+  shift 2
+  best="" peak=0
+  for _ in $(seq "$runs"); do
+    if [ -n "$pristine" ]; then
+      rm -rf "$dst"
+      cp -a "$pristine" "$dst"
+      sync
+    fi
+    t0=$(now)
+    rc=0
+    /usr/bin/time -f %M -o "$tmp/mem" "$@" >"$tmp/out" 2>"$tmp/err" || rc=$?
+    t1=$(now)
+    if [ "$rc" != 0 ]; then echo "failed ($rc): $*" >&2; head -20 "$tmp/err" >&2; exit 1; fi
+    d=$(echo "$t1 - $t0" | bc -l)
+    if [ -z "$best" ] || [ "$(echo "$d < $best" | bc -l)" = 1 ]; then best=$d; fi
+    m=$(tail -1 "$tmp/mem")
+    [ "$m" -gt "$peak" ] && peak=$m
+  done
+  best=$(printf '%.3f' "$best")
+}
+
+# Same names, types, permissions, bytes, and for files and links the same
+# sizes, modification times and targets (folder times are not compared:
+# velmor leaves those of compared folders alone).
+listing() { (cd "$1" && find . -mindepth 1 \( -type d -printf '%P d %m\n' \) -o -printf '%P %y %m %s %T@ %l\n' | sort); }
+same_trees() {
+  [ "$(listing "$1")" = "$(listing "$2")" ] && diff -r --no-dereference "$1" "$2" >/dev/null 2>&1 && echo yes || echo NO
+}
+
+row() {  # row FILES CASE VELMOR_S RSYNC_S PEAK_KB EQUAL
+  printf '%-9s %-10s %9s %9s %7s %9s  %s\n' "$1" "$2" "$3" "$4" "$(echo "scale=2; $3 / $4" | bc -l)" \
+    "$(( $5 / 1024 )) MB" "$6"
+}
+
+# sync_pair FILES CASE PRISTINE SRC [velmor options] -- [rsync options]:
+# both programs from PRISTINE, then their destinations compared.
+sync_pair() {
+  local files=$1 name=$2 pristine=$3 src=$4 vopt=() ropt=() tv pv
+  shift 4
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do vopt+=("$1"); shift; done
+  shift
+  ropt=("$@")
+  best_of "$pristine" "$tmp/dv" "$cli" sync "$src" "$tmp/dv" --data "$tmp/data" "${vopt[@]}"
+  tv=$best pv=$peak
+  best_of "$pristine" "$tmp/dr" rsync "${ropt[@]}" "$src/" "$tmp/dr/"
+  row "$files" "$name" "$tv" "$best" "$pv" "$(same_trees "$tmp/dv" "$tmp/dr")"
+  rm -rf "$tmp/dv" "$tmp/dr"
+}
+
+printf '%-9s %-10s %9s %9s %7s %9s  %s\n' files case "velmor s" "rsync s" ratio "velmor MB" "dst equal"
+for files in $sizes; do
+  t=$tmp/t$files
+  "$gen" "$t" --files "$files" --folders $(( files / 50 )) --changed 5 --src-only 2 --dst-only 2 \
+    --size "$size" >/dev/null
+
+  # (a) compare: read-only, no restore; one warm-up run each.
+  "$cli" compare "$t/src" "$t/dst" --delete --data "$tmp/data" >/dev/null
+  rsync -an --delete "$t/src/" "$t/dst/" >/dev/null
+  best_of "" "$t/dst" "$cli" compare "$t/src" "$t/dst" --delete --data "$tmp/data"
+  tv=$best pv=$peak
+  best_of "" "$t/dst" rsync -an --delete "$t/src/" "$t/dst/"
+  row "$files" compare "$tv" "$best" "$pv" "-"
+
+  # (b) everyday synchronisation.
+  sync_pair "$files" everyday "$t/dst" "$t/src" --delete -- -a --delete
+
+  # (c) nothing changed: the destination is an exact copy of the source.
+  mkdir -p "$t/same"
+  rsync -a "$t/src/" "$t/same/"
+  sync_pair "$files" unchanged "$t/same" "$t/src" --delete -- -a --delete
+  rm -rf "$t/same"
+
+  # (d) first copy into an empty destination.
+  mkdir -p "$t/empty"
+  sync_pair "$files" first "$t/empty" "$t/src" -- -a
+  rm -rf "$t"
+done
