@@ -90,6 +90,7 @@ void ClsFld(Session& s)
     const bool del = s.panel.chRet[1];
     s.oDb.DbOpen();
     SqlKeepTxn txn(s.oDb.conn());
+    long long rows = 0;
     enum { ED, U1, U2, AT };
     WorkDb::TableCursor cur(s.oDb, QStringLiteral("tbFold"),
                             {QStringLiteral("sED"), QStringLiteral("sU1"), QStringLiteral("sU2"),
@@ -102,6 +103,8 @@ void ClsFld(Session& s)
                                          !cur.text(U2).isEmpty(), ChkAttr(s.yRt, cur.text(AT)),
                                          s.nFltMd != 0));
         }
+        if (++rows % SqlKeepTxn::kRowsPerCommit == 0)
+            txn.checkpoint();
         if (!pg.yield())
             break;
     }
@@ -157,6 +160,7 @@ void ClsFile(Session& s)
     const QStringList entries = FilterEntries(activeFilter(s));
     s.oDb.DbOpen();
     SqlKeepTxn txn(s.oDb.conn());
+    long long rows = 0;
     enum { FL, U1, U2, AT, ED };
     WorkDb::TableCursor cur(s.oDb, QStringLiteral("tbFile"),
                             {QStringLiteral("sFL"), QStringLiteral("sU1"), QStringLiteral("sU2"),
@@ -165,6 +169,8 @@ void ClsFile(Session& s)
         const QString byDates = FileStatusByDates(cur.text(U1), cur.text(U2), keep, del);
         const FileRefusal why = chkFile(s.yRt, s.nFltMd, entries, cur.text(FL), cur.text(AT));
         cur.setText(ED, RefusedStatus(byDates, why, del));
+        if (++rows % SqlKeepTxn::kRowsPerCommit == 0)
+            txn.checkpoint();
         if (!pg.yield())
             break;
     }

@@ -198,6 +198,7 @@ void ScnFile(Session& s)
                      });
 
     SqlKeepTxn txn(db);
+    long long rows = 0;
     // A file on both sides is written once, complete: the folder-2 side is
     // looked up before the folder-1 row is inserted. The rows, their order
     // and their numbers are those of inserting the folder-1 files and then
@@ -271,6 +272,8 @@ void ScnFile(Session& s)
                 ins.bind(6, 0LL).bind(7, QString()).bind(8, QString());
             }
             ins.exec();
+            if (++rows % SqlKeepTxn::kRowsPerCommit == 0)
+                txn.checkpoint();
             if (!pg.yield())
                 return;
         }
@@ -280,6 +283,8 @@ void ScnFile(Session& s)
                 ins.bind(1, ++s.nCnt).bind(2, f.sPh).bind(3, e.name).bind(4, 0LL).bind(5, QString());
                 ins.bind(6, e.size).bind(7, DateText(e.mtime)).bind(8, AttrText(e.name, e.mode));
                 ins.exec();
+                if (++rows % SqlKeepTxn::kRowsPerCommit == 0)
+                    txn.checkpoint();
             }
             if (!pg.yield())
                 return;

@@ -233,6 +233,15 @@ void SqlKeepTxn::commit()
     }
 }
 
+void SqlKeepTxn::checkpoint()
+{
+    if (!m_open)
+        return;
+    commit();
+    m_db.execScript("BEGIN");
+    m_open = true;
+}
+
 SqlKeepTxn::~SqlKeepTxn()
 {
     if (!m_open)

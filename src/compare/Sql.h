@@ -94,6 +94,11 @@ public:
     SqlKeepTxn(const SqlKeepTxn&) = delete;
     SqlKeepTxn& operator=(const SqlKeepTxn&) = delete;
     void commit();
+    // Commits the work so far and goes on in a new transaction. Long phases
+    // call it every kRowsPerCommit rows, so that no single commit (which
+    // cannot yield) holds the event loop up for long.
+    void checkpoint();
+    static constexpr int kRowsPerCommit = 8192;
 
 private:
     SqlConn& m_db;

@@ -271,7 +271,7 @@ void WorkDb::TableCursor::setText(int field, const QString& value)
         throw SqlError("table cursor has no current row");
     const long long id = m_curId;
     Run& run = m_runs[size_t(field)];
-    if (run.open && run.lastSeq == m_seq - 1 && run.value == value) {
+    if (run.open && run.lastSeq == m_seq - 1 && run.value == value && m_seq - run.firstSeq < kMaxRun) {
         run.lastId = id;
         run.lastSeq = m_seq;
     } else if (run.open && run.lastSeq == m_seq) {
@@ -280,10 +280,10 @@ void WorkDb::TableCursor::setText(int field, const QString& value)
             run.lastId = m_prevId;
             write(field);
         }
-        run = {true, id, id, m_seq, value};
+        run = {true, id, id, m_seq, value, m_seq};
     } else {
         write(field);
-        run = {true, id, id, m_seq, value};
+        run = {true, id, id, m_seq, value, m_seq};
     }
     m_row[size_t(field)] = value;
 }

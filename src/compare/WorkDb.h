@@ -128,10 +128,14 @@ public:
         void flush();
 
     private:
+        // A run is written once it spans this many rows: one UPDATE never
+        // takes long, whatever the table holds.
+        static constexpr long long kMaxRun = 4096;
         struct Run {
             bool open = false;
             long long firstId = 0, lastId = 0, lastSeq = 0;
             QString value;
+            long long firstSeq = 0;
         };
         void fetch();
         void write(int field);
