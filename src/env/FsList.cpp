@@ -58,6 +58,34 @@ bool FsEntry::isDir() const { return S_ISDIR(mode); }
 
 bool nameLess(const QString& a, const QString& b)
 {
+    // Names in ASCII (the usual case) are ordered here with the same result
+    // as the general comparison below: for ASCII, ignoring case is folding
+    // A-Z to a-z, and both comparisons go code unit by code unit.
+    const char16_t* pa = reinterpret_cast<const char16_t*>(a.constData());
+    const char16_t* pb = reinterpret_cast<const char16_t*>(b.constData());
+    const qsizetype n = std::min(a.size(), b.size());
+    int firstDiff = 0;  // the first code unit that differs, ignoring nothing
+    bool ascii = true;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t ca = pa[i], cb = pb[i];
+        if (ca >= 0x80 || cb >= 0x80) {
+            ascii = false;
+            break;
+        }
+        if (ca == cb)
+            continue;
+        const char16_t la = ca >= u'A' && ca <= u'Z' ? char16_t(ca + 32) : ca;
+        const char16_t lb = cb >= u'A' && cb <= u'Z' ? char16_t(cb + 32) : cb;
+        if (la != lb)
+            return la < lb;
+        if (firstDiff == 0)
+            firstDiff = ca < cb ? -1 : 1;
+    }
+    if (ascii) {
+        if (a.size() != b.size())
+            return a.size() < b.size();
+        return firstDiff < 0;
+    }
     const int c = QString::compare(a, b, Qt::CaseInsensitive);
     if (c != 0)
         return c < 0;
