@@ -34,6 +34,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include <climits>
 #include <cstdio>
 
 namespace velmor {
@@ -412,10 +413,7 @@ void fmSync::connectControls()
     st.restoreWindowState = [this] { WinStateLoad(); };
     st.syncHooks.focusFold = [this] { txFold->setFocus(); };
     st.syncHooks.gridReordered = [this] { vSpr->gridModel().rowsChanged(0, m_st.s.vSpr.rowCount() - 1); };
-    st.syncHooks.showRow = [this](int row) {
-        vSpr->gridModel().rowsChanged(row, row);
-        vSpr->showRow(row);
-    };
+    st.syncHooks.showRow = [this](int row) { showRowSoon(row); };
 
     // Menu "ﾌｫﾙﾀﾞ(&F)".
     connect(item(mnFold, 2), &QAction::triggered, this, [this] { m_st.DbCompact(); });
@@ -546,6 +544,25 @@ void fmSync::filterChecks()
 void fmSync::copyList() { QGuiApplication::clipboard()->setText(vSpr->clipboardText()); }
 
 void fmSync::resetGrid() { vSpr->gridModel().reset(); }
+
+void fmSync::showRowSoon(int row)
+{
+    // Scrolling moves the whole grid image: done once per pass of the event
+    // loop for the last row handled, not for every row of a long run.
+    m_scrollTo = row;
+    m_changedFirst = qMin(m_changedFirst, row);
+    m_changedLast = qMax(m_changedLast, row);
+    if (m_gridPending)
+        return;
+    m_gridPending = true;
+    QTimer::singleShot(0, this, [this] {
+        m_gridPending = false;
+        vSpr->gridModel().rowsChanged(m_changedFirst, m_changedLast);
+        vSpr->showRow(m_scrollTo);
+        m_changedFirst = INT_MAX;
+        m_changedLast = -1;
+    });
+}
 
 void fmSync::setRunning(bool on)
 {

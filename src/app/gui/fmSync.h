@@ -8,6 +8,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <array>
+#include <climits>
 #include <functional>
 
 class QAction;
@@ -108,6 +109,7 @@ private:
     void copyList();
     void filterChecks();
     void resetGrid();
+    void showRowSoon(int row);
 
     MainState m_st;
     int m_runDepth = 0;
@@ -116,6 +118,12 @@ private:
     bool m_panesFixed = false;
     bool m_waitCursor = false;
     bool m_firstQueued = false;
+    // The grid's rows changed by a synchronisation and the row to show,
+    // applied together once the event loop runs.
+    bool m_gridPending = false;
+    int m_scrollTo = 0;
+    int m_changedFirst = INT_MAX;
+    int m_changedLast = -1;
 };
 
 } // namespace velmor
