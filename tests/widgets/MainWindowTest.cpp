@@ -17,6 +17,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -517,3 +518,14 @@ TEST_F(MainWindowTest, WindowStateRoundTripThroughUserXml)
 }
 
 } // namespace
+
+// The captions are half-width katakana and kanji: some font must hold them
+// (scripts/install-deps.sh installs one).
+TEST(JapaneseFontTest, CaptionsHaveAFont)
+{
+    const QString family = EnsureJapaneseFont();
+    ASSERT_FALSE(family.isEmpty());
+    const QFontMetrics fm{QFont(family)};
+    for (char32_t c : {U'ﾌ', U'ｫ', U'同', U'期', U'･'})
+        EXPECT_TRUE(fm.inFontUcs4(c)) << std::hex << uint32_t(c);
+}

@@ -11,6 +11,7 @@ namespace {
 void folder(QPainter& p, const QRectF& body, const QColor& fill)
 {
     QPainterPath path;
+    path.setFillRule(Qt::WindingFill);  // the tab and the body make one outline
     path.addRoundedRect(QRectF(body.left(), body.top() - 4, body.width() * 0.42, 8), 1.5, 1.5);
     path.addRoundedRect(body, 2.5, 2.5);
     p.setPen(QPen(QColor(0x1D, 0x3F, 0x66), 1.2));
