@@ -483,6 +483,13 @@ TEST_F(MainWindowTest, WindowStateRoundTripThroughUserXml)
     ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
     EXPECT_EQ(w->pTr1->minimumWidth(), 0);
     EXPECT_EQ(w->pTr1->maximumWidth(), QWIDGETSIZE_MAX);
+    // Deleting a task restores the state again; the panes do not stay fixed.
+    prompt->inputAnswers = {u"t"_s};
+    w->item(w->mnTask, 1)->trigger();
+    w->item(w->mnTask, 3)->trigger();
+    EXPECT_EQ(w->state().sCurTsk, QString());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w->pTr1->minimumWidth(), 0);
     w.reset();
 
     // A pane width of 300 twips or less leaves the design sizes; DISP outside

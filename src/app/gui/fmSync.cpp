@@ -684,6 +684,10 @@ void fmSync::WinStateLoad()
         setFixedPaneSize(pTr1, d.dr1Wd / kTwipsPerPixel, d.dirHi / kTwipsPerPixel);
         setFixedPaneSize(pTr2, d.dr2Wd / kTwipsPerPixel, 0);
         m_panesFixed = true;
+        // Restored again after a task was deleted: no activation follows to
+        // release them, so they are released once the layout has taken them.
+        if (m_activated)
+            QTimer::singleShot(0, this, [this] { releasePanes(); });
     }
     if (!d.clsWd.isEmpty())
         vSpr->setColumnWidths(parseColumnWidths(d.clsWd));
@@ -738,6 +742,7 @@ void fmSync::showEvent(QShowEvent* e)
 
 void fmSync::Activate()
 {
+    m_activated = true;
     if (m_waitCursor) {
         QApplication::restoreOverrideCursor();
         m_waitCursor = false;

@@ -116,6 +116,7 @@ private:
     bool m_closePending = false;  // a close request waits for the run to end
     bool m_closed = false;
     bool m_panesFixed = false;
+    bool m_activated = false;  // the window has been activated once
     bool m_waitCursor = false;
     bool m_firstQueued = false;
     // The grid's rows changed by a synchronisation and the row to show,
