@@ -761,6 +761,10 @@ void fmSync::firstActivation()
     if (m_st.bActDone)
         return;
     releasePanes();
+    if (Usr::sCmdTsk.isEmpty()) {
+        m_st.Activate();  // no tasks named: nothing runs, ever
+        return;
+    }
     AutoRunStatus status;
     bool ran = false;
     {
