@@ -21,9 +21,7 @@ enum class Side { One, Two, Backup };
 // An entry below a root: its folder opened from the root's descriptor
 // (never through a link) and its last name. make: create the missing
 // folder levels first. On failure returns false with the reason in err and
-// errno set (ENOENT: a folder on the way is missing). Without make, a
-// folder on side One or Two stays open in ctx.lastFolder (dir is left
-// empty; at.dir is valid until the next call for that side or a folder row).
+// errno set (ENOENT: a folder on the way is missing).
 bool entryOf(const SyncCtx& ctx, Side side, const QString& rel, bool make, UniqueFd& dir, fsops::At& at,
              QString& err);
 

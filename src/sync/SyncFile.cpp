@@ -76,7 +76,7 @@ QString SyncFile(const SyncCtx& ctx, const QString& rel, const QString& status, 
             return failed(status, err, why);
     }
     if (plan.op == FileOp::Copy)
-        cleanTemps(ctx, relDirOf(rel), dst.dir);
+        cleanTemps(ctx, relDirOf(rel), dir2.get());
     fsHook("file:resolved");
 
     if (plan.backup) {

@@ -116,13 +116,6 @@ QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, Q
     const FldOp op = DecideFld(status, ctx.yRt);
     if (op == FldOp::None)
         return status;
-    // This row may create, move or remove folders: no folder kept open by
-    // the file rows is used across it.
-    ctx.forgetFolders();
-    struct Forget {
-        const SyncCtx& ctx;
-        ~Forget() { ctx.forgetFolders(); }
-    } forgetAfter{ctx};
 
     const bool removes = op == FldOp::SaveAndRemove || op == FldOp::Trash || op == FldOp::Remove;
     QString err = checkRel(rel);

@@ -70,12 +70,6 @@ int SyncCtx::root1() const { return openOnce(m_root1, sFld1); }
 
 int SyncCtx::root2() const { return openOnce(m_root2, sFld2); }
 
-void SyncCtx::forgetFolders() const
-{
-    for (OpenFolder& f : lastFolder)
-        f = OpenFolder();
-}
-
 int SyncCtx::backupRoot() const
 {
     // The run's dated folder is made below the user's history folder the
@@ -137,28 +131,11 @@ bool entryOf(const SyncCtx& ctx, Side side, const QString& rel, bool make, Uniqu
         err = fsops::FsResult::fail("open", rootPath, errno).error;
         return false;
     }
-    const QString full = side == Side::Backup ? ctx.backupTarget(rel) : under(rootPath, rel);
-    const QString name = rel.mid(rel.lastIndexOf(QLatin1Char('/')) + 1);
-    SyncCtx::OpenFolder* kept = !make && side != Side::Backup ? &ctx.lastFolder[side == Side::One ? 0 : 1] : nullptr;
-    if (kept && kept->fd.valid() && kept->rel == relDir) {
-        dir = UniqueFd();
-        at = {kept->fd.get(), nameBytes(name), full};
-        return true;
-    }
     const QByteArray dirBytes = nameBytes(relDir);
     dir = make ? makeBeneath(root, dirBytes) : openBeneath(root, dirBytes);
-    const int openErr = errno;
-    if (kept) {
-        *kept = SyncCtx::OpenFolder();
-        if (dir.valid()) {
-            kept->rel = relDir;
-            kept->fd = std::move(dir);
-            at = {kept->fd.get(), nameBytes(name), full};
-            return true;
-        }
-    }
+    const QString full = side == Side::Backup ? ctx.backupTarget(rel) : under(rootPath, rel);
     if (!dir.valid()) {
-        const int e = openErr;
+        const int e = errno;
         err = e == ELOOP || e == ENOTDIR || e == EXDEV
                   ? QStringLiteral("%1: a folder on the way is a symbolic link or not a folder; it is not followed")
                         .arg(full)
@@ -166,7 +143,7 @@ bool entryOf(const SyncCtx& ctx, Side side, const QString& rel, bool make, Uniqu
         errno = e;
         return false;
     }
-    at = {dir.get(), nameBytes(name), full};
+    at = {dir.get(), nameBytes(rel.mid(rel.lastIndexOf(QLatin1Char('/')) + 1)), full};
     return true;
 }
 

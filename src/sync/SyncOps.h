@@ -53,18 +53,6 @@ struct SyncCtx {
     int root2() const;
     int backupRoot() const;
 
-    // The folder of the last file row on each side (0: folder 1, 1: folder
-    // 2), kept open for the next row in the same folder: rows come grouped
-    // by folder. It was resolved from the root without following a link, so
-    // it is the real folder even if its path changes later. Folder rows
-    // (which create, move and remove folders) forget both first and last.
-    struct OpenFolder {
-        QString rel;
-        UniqueFd fd;
-    };
-    mutable OpenFolder lastFolder[2];
-    void forgetFolders() const;
-
 private:
     mutable UniqueFd m_root1, m_root2, m_backup;
 };

@@ -154,6 +154,27 @@ TEST_F(SafetyTest, ASwapBetweenTheChecksAndTheActStaysInsideTheRoots)
     restore();  // folder 1 as it was, for the fixture's check
 }
 
+TEST_F(SafetyTest, EveryRowResolvesItsFolderAnew)
+{
+    // A folder swapped between two rows of the same folder: the later row
+    // must not go on in the folder that was moved away (it may be anywhere now).
+    for (const char* f : {"d/a.txt", "d/b.txt"}) {
+        src(QLatin1String(f), "new", At(9));
+        dst(QLatin1String(f), "old", At(1));
+    }
+    const QString out2 = outside(QStringLiteral("2"), "keep me");
+    const SyncCtx x = ctx(false, false, false);
+    setFsHook([&](const char* point) {
+        if (std::strcmp(point, "file:resolved") == 0 && m_swapped.isEmpty())
+            swapForLink(p2(QStringLiteral("d")), out2);
+    });
+    EXPECT_EQ(SyncFile(x, QStringLiteral("d/a.txt"), kOver), kOver);  // resolved before the swap
+    EXPECT_EQ(SyncFile(x, QStringLiteral("d/b.txt"), kOver), kOver + kErr);
+    setFsHook({});
+    EXPECT_EQ(readFile(p2(QStringLiteral("d.real/b.txt"))), QByteArray("old"));
+    EXPECT_EQ(contents(out2), (QStringList{QStringLiteral("a.txt=keep me"), QStringLiteral("gone.txt=keep me")}));
+}
+
 TEST_F(SafetyTest, ANameEndingInADotIsActedOnByItsExactName)
 {
     src(QStringLiteral("w/data."), "new data-dot", At(9));
