@@ -53,20 +53,20 @@ FilterSnapshot filterOf(const TaskPanel& p)
     return f;
 }
 
-void reportUnread(const Session& s)
+} // namespace
+
+void ShowListMessage(const QString& head, const QStringList& lines)
 {
-    if (s.vUnread.isEmpty())
+    if (lines.isEmpty())
         return;
     constexpr int kShown = 20;
-    QString msg = CmpMsg::Unread;
-    for (int i = 0; i < s.vUnread.size() && i < kShown; ++i)
-        msg += CR + s.vUnread[i];
-    if (s.vUnread.size() > kShown)
-        msg += CR + QStringLiteral("… (%1)").arg(s.vUnread.size() - kShown);
+    QString msg = head;
+    for (int i = 0; i < lines.size() && i < kShown; ++i)
+        msg += CR + lines[i];
+    if (lines.size() > kShown)
+        msg += CR + QStringLiteral("… (%1)").arg(lines.size() - kShown);
     Usr::prompt().message(msg);
 }
-
-} // namespace
 
 CmpOutcome CmpRun(Session& s)
 {
@@ -113,7 +113,7 @@ CmpOutcome CmpRun(Session& s)
     };
     const auto stopped = [&]() {
         pg.cEnd();
-        reportUnread(s);
+        ShowListMessage(CmpMsg::Unread, s.vUnread);
         return CmpOutcome::Stopped;
     };
 
@@ -168,7 +168,7 @@ CmpOutcome CmpRun(Session& s)
         return fail(e);
     }
     pg.cEnd();
-    reportUnread(s);
+    ShowListMessage(CmpMsg::Unread, s.vUnread);
     return complete ? CmpOutcome::Done : CmpOutcome::Stopped;
 }
 

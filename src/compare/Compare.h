@@ -147,6 +147,10 @@ enum class CmpOutcome {
     Refused,  // nothing was compared (a message told why)
     Failed,   // a phase failed; the run ended with a message, the grid is empty
 };
+// Shows head and then one line per entry of lines (the first 20, then how
+// many more) in one message; nothing when lines is empty.
+void ShowListMessage(const QString& head, const QStringList& lines);
+
 // The whole comparison of the Session's two trees.
 CmpOutcome CmpRun(Session& s);
 

@@ -201,16 +201,21 @@ QString FsRealPath(const QString& path)
     }
 }
 
+QString pathBelow(const QString& inner, const QString& outer)
+{
+    if (inner == outer)
+        return QStringLiteral("");
+    const QString prefix = outer.endsWith(QLatin1Char('/')) ? outer : outer + QLatin1Char('/');
+    return inner.startsWith(prefix) ? inner.mid(prefix.size()) : QString();
+}
+
 bool FsOverlap(const QString& a, const QString& b)
 {
     const QString ca = FsRealPath(a);
     const QString cb = FsRealPath(b);
     if (ca.isEmpty() || cb.isEmpty())
         return true;
-    const auto inside = [](const QString& inner, const QString& outer) {
-        return inner == outer || outer == QLatin1String("/") || inner.startsWith(outer + QLatin1Char('/'));
-    };
-    return inside(ca, cb) || inside(cb, ca);
+    return !pathBelow(ca, cb).isNull() || !pathBelow(cb, ca).isNull();
 }
 
 } // namespace velmor

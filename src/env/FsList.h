@@ -64,6 +64,11 @@ bool FsIsDir(const QString& path, bool followLink = false);
 // The real path of a folder (links resolved), "" when it cannot be opened.
 QString FsRealPath(const QString& path);
 
+// The path of inner below outer, components joined with "/" ("" when they
+// are the same path), or a null text when inner is neither outer nor inside
+// it. Compares the texts as given: callers pass real paths.
+QString pathBelow(const QString& inner, const QString& outer);
+
 // True when the two folders are the same or one lies inside the other,
 // compared on their real paths (links resolved); true also when either
 // cannot be resolved, so a caller that refuses overlapping roots refuses it.

@@ -51,8 +51,7 @@ QString historyBelow(const QString& sBkRt, const QString& sFld2)
     const QString r = FsRealPath(sFld2);
     if (h.isEmpty() || r.isEmpty())
         return {};
-    const QString prefix = r.endsWith(QLatin1Char('/')) ? r : r + QLatin1Char('/');
-    return h.startsWith(prefix) ? h.mid(prefix.size()) : QString();
+    return pathBelow(h, r);
 }
 
 // Logs and backups are written below the history folder: never into
@@ -63,21 +62,7 @@ bool historyInRoots(const QString& sBkRt, const QString& sFld1, const QString& s
     const QString r1 = FsRealPath(sFld1);
     if (h.isEmpty() || r1.isEmpty())
         return false;
-    return h == r1 || h.startsWith(r1.endsWith(QLatin1Char('/')) ? r1 : r1 + QLatin1Char('/'))
-           || h == FsRealPath(sFld2);
-}
-
-void reportLeftOut(const QStringList& leftOut)
-{
-    if (leftOut.isEmpty())
-        return;
-    constexpr int kShown = 20;
-    QString msg = SyncMsg::LeftOut;
-    for (int i = 0; i < leftOut.size() && i < kShown; ++i)
-        msg += QLatin1Char('\r') + leftOut[i];
-    if (leftOut.size() > kShown)
-        msg += QLatin1Char('\r') + QStringLiteral("… (%1)").arg(leftOut.size() - kShown);
-    Usr::prompt().message(msg);
+    return !pathBelow(h, r1).isNull() || h == FsRealPath(sFld2);
 }
 
 bool hasWork(const ResultTable& t)
@@ -251,7 +236,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
     if (s.commandsChanged)
         s.commandsChanged();
     wait.cEnd();
-    reportLeftOut(rep.leftOut);
+    ShowListMessage(SyncMsg::LeftOut, rep.leftOut);
     return rep;
 }
 
