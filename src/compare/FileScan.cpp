@@ -59,24 +59,6 @@ SideListing listSide(int root, const QString& rootPath, const QString& rel, bool
     return l;
 }
 
-// Opens the folder rel below the open root, creating the levels that are
-// missing, never through a link. Invalid with errno set on failure.
-UniqueFd makeBeneath(int root, QByteArrayView rel)
-{
-    UniqueFd fd = openBeneath(root, rel);
-    if (fd.valid() || errno != ENOENT || rel.isEmpty())
-        return fd;
-    const qsizetype slash = rel.lastIndexOf('/');
-    const UniqueFd parent = makeBeneath(root, slash < 0 ? QByteArrayView() : rel.first(slash));
-    if (!parent.valid())
-        return UniqueFd();
-    const QByteArray last = rel.sliced(slash + 1).toByteArray();
-    // EEXIST: made meanwhile by someone else; the open below tells whether it is a folder.
-    if (::mkdirat(parent.get(), last.constData(), 0777) != 0 && errno != EEXIST)
-        return UniqueFd();
-    return UniqueFd(::openat(parent.get(), last.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-}
-
 // Reads the folders' listings ahead of the scan on two worker threads, one
 // per side, so both file systems and the database work at the same time.
 // The workers only read the disk (through the roots' descriptors, which the

@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -205,6 +206,22 @@ UniqueFd openBeneath(int base, QByteArrayView rel)
         }
     }
     return openBeneathByComponents(base, rel);
+}
+
+UniqueFd makeBeneath(int root, QByteArrayView rel)
+{
+    UniqueFd fd = openBeneath(root, rel);
+    if (fd.valid() || errno != ENOENT || rel.isEmpty())
+        return fd;
+    const qsizetype slash = rel.lastIndexOf('/');
+    const UniqueFd parent = makeBeneath(root, slash < 0 ? QByteArrayView() : rel.first(slash));
+    if (!parent.valid())
+        return UniqueFd();
+    const QByteArray last = rel.sliced(slash + 1).toByteArray();
+    // EEXIST: made meanwhile by someone else; the open below tells whether it is a folder.
+    if (::mkdirat(parent.get(), last.constData(), 0777) != 0 && errno != EEXIST)
+        return UniqueFd();
+    return UniqueFd(::openat(parent.get(), last.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
 UniqueFd openDirPath(const QByteArray& path, bool followLast)

@@ -69,6 +69,10 @@ private:
 // descriptor (O_RDONLY | O_DIRECTORY) or an invalid one with errno set.
 UniqueFd openBeneath(int base, QByteArrayView rel);
 
+// As openBeneath, creating the missing folder levels first (mode 0777 less
+// the umask), each level opened without following a link.
+UniqueFd makeBeneath(int base, QByteArrayView rel);
+
 // Opens an absolute folder path as path lookup would (links followed on the
 // way; the last component too when followLast), also when the path is longer
 // than PATH_MAX. Invalid with errno set on failure.

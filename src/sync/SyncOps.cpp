@@ -28,26 +28,6 @@ int openOnce(UniqueFd& fd, const QString& path)
     return fd.get();
 }
 
-// Opens (creating what is missing) the folder rel below base, one level at
-// a time, never through a link.
-UniqueFd makeBeneath(int base, const QByteArray& rel)
-{
-    UniqueFd cur(::openat(base, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    for (const QByteArray& part : rel.split('/')) {
-        if (!cur.valid())
-            break;
-        if (part.isEmpty())
-            continue;
-        if (part == "." || part == "..") {
-            errno = EXDEV;
-            return UniqueFd();
-        }
-        if (::mkdirat(cur.get(), part.constData(), 0777) != 0 && errno != EEXIST)
-            return UniqueFd();
-        cur = UniqueFd(::openat(cur.get(), part.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    }
-    return cur;
-}
 } // namespace
 
 QString SyncCtx::rootName() const
