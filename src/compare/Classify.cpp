@@ -13,20 +13,37 @@ const QString kOwnFiles = QStringLiteral(".sync.mdb.velmor.xml.lirad.xml.lirad.m
 
 bool on(uint8_t v) { return v == 1; }
 
+// True when the name, ignoring letter case, stands between two dots of the
+// own-file list.
+bool ownFile(const QString& name)
+{
+    if (name.isEmpty() || name.size() > kOwnFiles.size() - 2)
+        return false;
+    for (qsizetype at = kOwnFiles.indexOf(name, 0, Qt::CaseInsensitive); at >= 0;
+         at = kOwnFiles.indexOf(name, at + 1, Qt::CaseInsensitive)) {
+        const qsizetype after = at + name.size();
+        if (at > 0 && after < kOwnFiles.size() && kOwnFiles.at(at - 1) == QLatin1Char('.')
+            && kOwnFiles.at(after) == QLatin1Char('.'))
+            return true;
+    }
+    return false;
+}
+
 // Admission test with the filter entries already normalised.
 FileRefusal chkFile(const YRt& yRt, int nFltMd, const QStringList& entries, const QString& name,
                     const QString& at)
 {
-    const QString lower = name.toLower();
-    if (kOwnFiles.contains(QLatin1Char('.') + lower + QLatin1Char('.')))
+    if (ownFile(name))
         return FileRefusal::OwnFile;
     if (!ChkAttr(yRt, at))
         return FileRefusal::Attribute;
     if (nFltMd == 1) {
+        const QString lower = name.toLower();
         for (const QString& p : entries)
             if (WildMatch(lower, p))
                 return FileRefusal::Filter;
     } else if (nFltMd == 2) {
+        const QString lower = name.toLower();
         for (const QString& p : entries)
             if (WildMatch(lower, p))
                 return FileRefusal::None;
@@ -152,13 +169,27 @@ FileRefusal ChkFile(const Session& s, const QString& name, const QString& at)
     return chkFile(s.yRt, s.nFltMd, FilterEntries(activeFilter(s)), name, at);
 }
 
+FileClassifier::FileClassifier(const Session& s)
+    : m_yRt(s.yRt), m_keep(on(s.yRt[0])), m_del(on(s.yRt[1])), m_mode(s.nFltMd),
+      m_entries(FilterEntries(activeFilter(s)))
+{
+}
+
+QString FileClassifier::status(const QString& name, const QString& u1, const QString& u2, const QString& at) const
+{
+    return RefusedStatus(FileStatusByDates(u1, u2, m_keep, m_del), chkFile(m_yRt, m_mode, m_entries, name, at),
+                         m_del);
+}
+
 void ClsFile(Session& s)
 {
     Progress& pg = cmp::progressOf(s);
-    const bool keep = on(s.yRt[0]);
-    const bool del = on(s.yRt[1]);
-    const QStringList entries = FilterEntries(activeFilter(s));
     s.oDb.DbOpen();
+    QVariantList pending(1);
+    s.oDb.R_PAry(QStringLiteral("Select Count(*) From tbFile Where sED Is Null Or sED = ''"), pending);
+    if (pending[0].toLongLong() == 0)
+        return;
+    const FileClassifier cls(s);
     SqlKeepTxn txn(s.oDb.conn());
     long long rows = 0;
     enum { FL, U1, U2, AT, ED };
@@ -166,9 +197,7 @@ void ClsFile(Session& s)
                             {QStringLiteral("sFL"), QStringLiteral("sU1"), QStringLiteral("sU2"),
                              QStringLiteral("sAt"), QStringLiteral("sED")});
     while (cur.next()) {
-        const QString byDates = FileStatusByDates(cur.text(U1), cur.text(U2), keep, del);
-        const FileRefusal why = chkFile(s.yRt, s.nFltMd, entries, cur.text(FL), cur.text(AT));
-        cur.setText(ED, RefusedStatus(byDates, why, del));
+        cur.setText(ED, cls.status(cur.text(FL), cur.text(U1), cur.text(U2), cur.text(AT)));
         if (++rows % SqlKeepTxn::kRowsPerCommit == 0)
             txn.checkpoint();
         if (!pg.yield())

@@ -103,7 +103,22 @@ QString FileStatusByDates(const QString& u1, const QString& u2, bool keep, bool 
 // Status after a refusal (pure). An attribute refusal is always "除外": a
 // protected folder-2 copy is never deleted.
 QString RefusedStatus(const QString& byDates, FileRefusal why, bool del);
-// Classifies every row of tbFile.
+// The status of one file row from its name, date texts and folder-2
+// attribute text, with the run's switches and file filter taken once.
+class FileClassifier {
+public:
+    explicit FileClassifier(const Session& s);
+    QString status(const QString& name, const QString& u1, const QString& u2, const QString& at) const;
+
+private:
+    YRt m_yRt;
+    bool m_keep, m_del;
+    int m_mode;
+    QStringList m_entries;
+};
+// Classifies every row of tbFile that has no status yet (the file scan
+// gives each row its status as it writes it; rows left without one by an
+// interrupted scan, or written by other means, are classified here).
 void ClsFile(Session& s);
 
 // --- patterns -------------------------------------------------------------------

@@ -181,12 +181,15 @@ void ScnFile(Session& s)
 
     SqlKeepTxn txn(db);
     long long rows = 0;
-    // A file on both sides is written once, complete: the folder-2 side is
-    // looked up before the folder-1 row is inserted. The rows, their order
-    // and their numbers are those of inserting the folder-1 files and then
-    // completing them from the folder-2 listing, at half the statements.
+    // A file on both sides is written once, complete and classified: the
+    // folder-2 side is looked up before the folder-1 row is inserted. The
+    // rows, their order, their numbers and their statuses are those of
+    // inserting the folder-1 files, completing them from the folder-2
+    // listing and classifying every row afterwards, at a third of the
+    // statements.
     SqlStmt ins(db, "INSERT INTO tbFile (nNo, sPh, sFL, nS1, sU1, nS2, sU2, sED, sAt)"
-                    " VALUES (?, ?, ?, ?, ?, ?, ?, '', ?)");
+                    " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    const FileClassifier cls(s);
 
     // The roots as the user named them (a root that is a link is followed);
     // below them nothing is reached through a link.
@@ -244,14 +247,18 @@ void ScnFile(Session& s)
         matched.assign(f2.size(), false);
 
         for (const FsEntry& e : f1) {
-            ins.bind(1, ++s.nCnt).bind(2, f.sPh).bind(3, e.name).bind(4, e.size).bind(5, DateText(e.mtime));
+            const QString u1 = DateText(e.mtime);
+            ins.bind(1, ++s.nCnt).bind(2, f.sPh).bind(3, e.name).bind(4, e.size).bind(5, u1);
             const auto it = side2.constFind(e.name);
             if (it != side2.cend()) {
                 const FsEntry& e2 = f2[*it];
                 matched[*it] = true;
-                ins.bind(6, e2.size).bind(7, DateText(e2.mtime)).bind(8, AttrText(e2.name, e2.mode));
+                const QString u2 = DateText(e2.mtime);
+                const QString at = AttrText(e2.name, e2.mode);
+                ins.bind(6, e2.size).bind(7, u2).bind(8, cls.status(e.name, u1, u2, at)).bind(9, at);
             } else {
-                ins.bind(6, 0LL).bind(7, QString()).bind(8, QString());
+                ins.bind(6, 0LL).bind(7, QString()).bind(8, cls.status(e.name, u1, QString(), QString()));
+                ins.bind(9, QString());
             }
             ins.exec();
             if (++rows % SqlKeepTxn::kRowsPerCommit == 0)
@@ -262,8 +269,10 @@ void ScnFile(Session& s)
         for (size_t k = 0; k < f2.size(); ++k) {
             if (!matched[k]) {
                 const FsEntry& e = f2[k];
+                const QString u2 = DateText(e.mtime);
+                const QString at = AttrText(e.name, e.mode);
                 ins.bind(1, ++s.nCnt).bind(2, f.sPh).bind(3, e.name).bind(4, 0LL).bind(5, QString());
-                ins.bind(6, e.size).bind(7, DateText(e.mtime)).bind(8, AttrText(e.name, e.mode));
+                ins.bind(6, e.size).bind(7, u2).bind(8, cls.status(e.name, QString(), u2, at)).bind(9, at);
                 ins.exec();
                 if (++rows % SqlKeepTxn::kRowsPerCommit == 0)
                     txn.checkpoint();

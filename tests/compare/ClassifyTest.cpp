@@ -102,6 +102,12 @@ TEST(ChkFileTest, OwnFilesAttributesAndFilterModes)
     EXPECT_EQ(ChkFile(s, QStringLiteral("xml"), QString()), FileRefusal::OwnFile);
     EXPECT_EQ(ChkFile(s, QStringLiteral("Lirad.mdb"), QString()), FileRefusal::OwnFile);
     EXPECT_EQ(ChkFile(s, QStringLiteral("Sync.md"), QString()), FileRefusal::None);
+    // A name between two dots of the list, wherever it stands in it.
+    EXPECT_EQ(ChkFile(s, QStringLiteral("MDB.velmor"), QString()), FileRefusal::OwnFile);
+    EXPECT_EQ(ChkFile(s, QStringLiteral("sync.mdb.velmor.xml.lirad.xml.lirad.mdb"), QString()),
+              FileRefusal::OwnFile);
+    for (const char* n : {"ync.mdb", "lirad.mdb.", ".sync", "sync.mdb.velmor.xml.lirad.xml.lirad.mdbx", ""})
+        EXPECT_EQ(ChkFile(s, QLatin1String(n), QString()), FileRefusal::None) << n;
     s.yRt[5] = 1;
     EXPECT_EQ(ChkFile(s, QStringLiteral("a.txt"), QStringLiteral("R**")), FileRefusal::Attribute);
 

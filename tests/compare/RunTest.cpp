@@ -66,6 +66,26 @@ TEST_F(RunTest, StatusesKeepNewerAndDeleteSwitch)
     EXPECT_FALSE(s.vSpr.row(s.vSpr.rowCount() - 1).isFolderRow());
 }
 
+TEST_F(RunTest, RowsWithoutStatusAreClassifiedAfterTheScan)
+{
+    mixedTree();
+    load();
+    s.panel.chRet[1] = true;
+    ASSERT_EQ(run(), CmpOutcome::Done);
+    const auto complete = files();
+    // The scan classified every row; rows that lost their status (an
+    // interrupted scan of an older run, other writers) get it back, and
+    // rows that have one keep it.
+    s.oDb.exec(QStringLiteral("Update tbFile Set sED = '' Where sFL <> 'same.txt'"));
+    s.oDb.exec(QStringLiteral("Update tbFile Set sED = Null Where sFL = 'add.txt'"));
+    pg.cMsg(CmpMsg::FilePhase, true);
+    ClsFile(s);
+    EXPECT_EQ(files(), complete);
+    s.oDb.exec(QStringLiteral("Update tbFile Set sED = '上書' Where sFL = 'same.txt'"));
+    ClsFile(s);
+    EXPECT_EQ(files().at(QStringLiteral("w|same.txt")), St::Over) << "nothing to do: rows are left as they are";
+}
+
 TEST_F(RunTest, TwoDigitYearsCompareAsText)
 {
     makeDir(src + QStringLiteral("/y"));
@@ -216,20 +236,19 @@ TEST_F(RunTest, StopInEachPhase)
         EXPECT_FALSE(sp.run);
         EXPECT_FALSE(s.bRunning);
     }
-    // The last stop was in the file classification: the rows visited have
-    // their final status, the rest stay empty.
-    EXPECT_GE(q("Select Count(*) From tbFile Where sED <> ''"), 1);
-    EXPECT_GT(q("Select Count(*) From tbFile Where sED = ''"), 0);
-    for (const auto& [key, status] : files()) {
-        if (!status.isEmpty()) {
-            EXPECT_EQ(status, complete.at(key)) << key.toStdString();
-        }
-    }
+    // The last stop came once the file scan had written a row: every row
+    // written carries its final status (the scan classifies as it writes).
+    const long long filesLeft = count(QStringLiteral("tbFile"));
+    EXPECT_GE(filesLeft, 1);
+    EXPECT_LT(filesLeft, filesBefore);
+    EXPECT_EQ(q("Select Count(*) From tbFile Where sED = ''"), 0);
+    for (const auto& [key, status] : files())
+        EXPECT_EQ(status, complete.at(key)) << key.toStdString();
 
     // A stop in the folder phase leaves the previous run's file rows.
     sp.stop = [&] { return q("Select Count(*) From tbFold Where sU2 <> ''") >= 1; };
     EXPECT_EQ(run(), CmpOutcome::Stopped);
-    EXPECT_EQ(count(QStringLiteral("tbFile")), filesBefore);
+    EXPECT_EQ(count(QStringLiteral("tbFile")), filesLeft);
     EXPECT_GT(q("Select Count(*) From tbFold Where sED = ''"), 0) << "not classified";
 
     // Switching the display mode afterwards lists the partial tables.
