@@ -154,12 +154,12 @@ bool LstFill(Session& s)
                          SplitName(fileName, row.name, row.ext);
                          if (row.ext.isEmpty() && fileName.endsWith(QLatin1Char('.')))
                              row.exactName = fileName;
-                         row.s1 = QString::number(q.int64(2));
+                         row.s1 = q.int64(2);
                          row.u1 = u1.read(q, 3);
                          row.status = known(q, 4);
                          ChkPtn(lists, row.path, row.name, row.ext, row.status);
                          row.flag = ActionFlag(row.status, true);
-                         row.s2 = QString::number(q.int64(5));
+                         row.s2 = q.int64(5);
                          row.u2 = u2.read(q, 6);
                          row.at = known(q, 7);
                          stopped = !pg.yield();

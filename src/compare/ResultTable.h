@@ -12,11 +12,11 @@ struct ResultRow {
     QString path;         // 2  relative folder path ("/"-separated)
     QString name;         // 3  base name (empty on folder rows)
     QString ext;          // 4  extension (empty on folder rows)
-    QString s1;           // 5  size in folder 1 (text; empty on folder rows)
+    long long s1 = -1;    // 5  size in folder 1 in bytes (-1: empty, as on folder rows)
     QString u1;           // 6  date text in folder 1
     QString flag;         // 7  action flag "1", "0", or "2" once done
     QString status;       // 8  status
-    QString s2;           // 9  size in folder 2 (text; empty on folder rows)
+    long long s2 = -1;    // 9  size in folder 2 in bytes (-1: empty, as on folder rows)
     QString u2;           // 10 date text in folder 2
     QString at;           // 11 attribute text
     QString result;       // 12 result of the synchronisation

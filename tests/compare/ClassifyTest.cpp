@@ -191,3 +191,16 @@ TEST(ResultListTest, NameSplitAndActionFlags)
     for (const QString& act : {St::Add, St::Del, St::Over, St::Kara, St::KaraAdd, St::CmpF})
         EXPECT_EQ(ActionFlag(act, act == St::Over), QStringLiteral("1")) << act.toStdString();
 }
+
+TEST(ResultListTest, SizeColumnsAreNumbersShownAsText)
+{
+    ResultRow r;
+    EXPECT_EQ(r.text(5), QString()) << "a folder row shows no sizes";
+    EXPECT_EQ(r.text(9), QString());
+    r.setText(5, QStringLiteral("0"));
+    r.setText(9, QStringLiteral("5368709120"));
+    EXPECT_EQ(r.text(5), QStringLiteral("0"));
+    EXPECT_EQ(r.text(9), QStringLiteral("5368709120")) << "sizes beyond 4 GiB";
+    r.setText(9, QStringLiteral("12 KB"));
+    EXPECT_EQ(r.text(9), QString());
+}

@@ -36,7 +36,7 @@ ResultRow row(long long no, const QString& name, const QString& ext, const QStri
 void fillSample(ResultTable& t)
 {
     t.rows() = {row(1, {}, {}, "1"), row(2, {}, {}, "0"), row(3, "photo.tar", "gz", "1"), row(4, "x", "txt", "2")};
-    t.row(2).s1 = QStringLiteral("1024");
+    t.row(2).s1 = 1024;
 }
 
 QString cell(const ResultGrid& g, int r, int col)

@@ -335,19 +335,45 @@ bool CliRun::applyTicks(QString& err)
     return true;
 }
 
+namespace {
+
+// Appends one cell as the bytes cell() gives it (names as their bytes on
+// disk). Plain ASCII, by far the usual text, is copied as it is.
+void appendCell(QByteArray& buf, const QString& t)
+{
+    const char16_t* u = reinterpret_cast<const char16_t*>(t.constData());
+    const qsizetype n = t.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        if (u[i] >= 0x80 || u[i] == u'\t' || u[i] == u'\n' || u[i] == u'\r') {
+            buf += nameBytes(cell(t));
+            return;
+        }
+    }
+    const qsizetype at = buf.size();
+    buf.resize(at + n);
+    char* p = buf.data() + at;
+    for (qsizetype i = 0; i < n; ++i)
+        p[i] = char(u[i]);
+}
+
+} // namespace
+
 void printTable(const ResultTable& table, std::FILE* out, const QString& task)
 {
-    const QString lead = task.isNull() ? QString() : cell(task) + QLatin1Char('\t');
+    QByteArray lead;
+    if (!task.isNull()) {
+        appendCell(lead, task);
+        lead += '\t';
+    }
     QByteArray buf;
     buf.reserve(1 << 20);
     for (const ResultRow& row : table.rows()) {
-        QString line = lead;
+        buf += lead;
         for (int c = 1; c <= 12; ++c) {
             if (c > 1)
-                line += QLatin1Char('\t');
-            line += cell(row.text(c));
+                buf += '\t';
+            appendCell(buf, row.text(c));
         }
-        buf += nameBytes(line);  // names as their bytes on disk
         buf += '\n';
         if (buf.size() >= (1 << 20) - 4096) {
             std::fwrite(buf.constData(), 1, size_t(buf.size()), out);
