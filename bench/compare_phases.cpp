@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <cstdio>
 
 using namespace velmor;
@@ -26,8 +27,21 @@ int main(int argc, char** argv)
     QDir().mkpath(QString::fromLocal8Bit(argv[3]));
     Usr::sUsrDt = QDir(QString::fromLocal8Bit(argv[3])).absolutePath() + QLatin1Char('/');
     QElapsedTimer clock;
+    // Resident memory now and at its peak so far, from /proc/self/status.
+    const auto memory = [] {
+        QFile f(QStringLiteral("/proc/self/status"));
+        QString now, peak;
+        if (f.open(QIODevice::ReadOnly))
+            for (const QByteArray& line : f.readAll().split('\n')) {
+                if (line.startsWith("VmRSS:"))
+                    now = QString::fromLatin1(line.mid(6).simplified());
+                else if (line.startsWith("VmHWM:"))
+                    peak = QString::fromLatin1(line.mid(6).simplified());
+            }
+        return now + QStringLiteral(" (peak ") + peak + QLatin1Char(')');
+    };
     const auto lap = [&](const char* what) {
-        std::printf("%-22s %7lld ms\n", what, clock.restart());
+        std::printf("%-22s %7lld ms  %s\n", what, clock.restart(), qPrintable(memory()));
         std::fflush(stdout);
     };
     clock.start();

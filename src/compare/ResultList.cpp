@@ -6,6 +6,8 @@
 #include "env/Prompt.h"
 #include "env/Usr.h"
 
+#include <QHash>
+
 namespace velmor {
 
 namespace {
@@ -50,6 +52,29 @@ public:
 private:
     QByteArray m_bytes;
     QString m_text;
+};
+
+// Texts that recur all over the list (extensions): each distinct text is
+// made once and shared by every row that shows it. The pool is emptied when
+// it grows past kMax texts (rows keep what they share).
+class TextPool {
+public:
+    QString share(const QString& t)
+    {
+        if (t.isEmpty())
+            return t;
+        auto it = m_texts.constFind(t);
+        if (it == m_texts.cend()) {
+            if (m_texts.size() >= kMax)
+                m_texts.clear();
+            it = m_texts.insert(t, t);
+        }
+        return it.value();
+    }
+
+private:
+    static constexpr qsizetype kMax = 1 << 12;
+    QHash<QString, QString> m_texts;
 };
 
 // A column holding one of a few short texts (statuses, attribute texts):
@@ -126,17 +151,21 @@ bool LstFill(Session& s)
 
     long long r = 0;
     bool stopped = false;
-    RepeatedText path, u1, u2;
+    RepeatedText path;
+    // The two date texts of a row are read one after the other: an unchanged
+    // file shares one text for both.
+    RepeatedText dates;
+    TextPool exts;
     s.oDb.forEachRow(QStringLiteral("Select sPh, sU1, sEd, sU2, sAt From tbFold") + folderCondition(mode)
                          + QStringLiteral(" Order By nNo"),
                      {}, [&](const SqlStmt& q) {
                          ResultRow& row = rows.emplace_back();
                          row.no = ++r;
                          row.path = path.read(q, 0);
-                         row.u1 = q.text(1);
+                         row.u1 = dates.read(q, 1);
                          row.status = known(q, 2);
                          row.flag = ActionFlag(row.status, false);
-                         row.u2 = q.text(3);
+                         row.u2 = dates.read(q, 3);
                          row.at = known(q, 4);
                          stopped = !pg.yield();
                          return !stopped;
@@ -152,15 +181,16 @@ bool LstFill(Session& s)
                          row.path = path.read(q, 0);
                          const QString fileName = q.text(1);
                          SplitName(fileName, row.name, row.ext);
+                         row.ext = exts.share(row.ext);
                          if (row.ext.isEmpty() && fileName.endsWith(QLatin1Char('.')))
                              row.exactName = fileName;
                          row.s1 = q.int64(2);
-                         row.u1 = u1.read(q, 3);
+                         row.u1 = dates.read(q, 3);
                          row.status = known(q, 4);
                          ChkPtn(lists, row.path, row.name, row.ext, row.status);
                          row.flag = ActionFlag(row.status, true);
                          row.s2 = q.int64(5);
-                         row.u2 = u2.read(q, 6);
+                         row.u2 = dates.read(q, 6);
                          row.at = known(q, 7);
                          stopped = !pg.yield();
                          return !stopped;
