@@ -9,7 +9,8 @@
 #              (the destination equals the source)
 #   first      velmor-cli sync                  vs rsync -a
 #              (into an empty destination)
-# Each program runs RUNS times (default 3); the best wall-clock time counts.
+# Each program runs RUNS times (default 3), the two taking turns; the best
+# wall-clock time counts.
 # Every synchronisation starts from a fresh copy of its destination (the
 # restore is not timed), and after it the two programs' destinations are
 # checked equal (names, types, permissions, sizes, file times, link targets,
@@ -27,30 +28,49 @@ sizes=${SIZES:-"10000 100000"}
 [ "${FULL:-0}" = 1 ] && sizes="$sizes 1000000"
 size=${SIZE:-512}
 
-# best_of PRISTINE DST CMD...: runs CMD $runs times, each on a fresh copy of
-# PRISTINE at DST ("" PRISTINE: no restore, DST left alone). Sets $best
-# (seconds) and $peak (KB, maximum over the runs). Leaves DST as the last run left it.
-best_of() {
-  local pristine=$1 dst=$2 t0 t1 d rc m
+# one_run PRISTINE DST CMD...: runs CMD once, on a fresh copy of PRISTINE at
+# DST ("" PRISTINE: no restore, DST left alone). Sets $secs and $kb (peak
+# resident memory).
+one_run() {
+  local pristine=$1 dst=$2 t0 t1 rc
   shift 2
-  best="" peak=0
+  if [ -n "$pristine" ]; then
+    rm -rf "$dst"
+    cp -a "$pristine" "$dst"
+    sync
+  fi
+  t0=$(now)
+  rc=0
+  /usr/bin/time -f %M -o "$tmp/mem" "$@" >"$tmp/out" 2>"$tmp/err" || rc=$?
+  t1=$(now)
+  if [ "$rc" != 0 ]; then echo "failed ($rc): $*" >&2; head -20 "$tmp/err" >&2; exit 1; fi
+  secs=$(echo "$t1 - $t0" | bc -l)
+  kb=$(tail -1 "$tmp/mem")
+}
+
+# min A B: the smaller of two times ("" counts as none).
+min() { if [ -z "$1" ] || [ "$(echo "$2 < $1" | bc -l)" = 1 ]; then echo "$2"; else echo "$1"; fi; }
+
+# pair PRISTINE_V DST_V PRISTINE_R DST_R -- VELMOR_CMD... -- RSYNC_CMD...:
+# velmor and rsync take turns, $runs times each, so that a drift in the
+# machine's state (the disk's write-back above all) falls on both alike.
+# Sets $tv, $tr (best seconds) and $pv (velmor's peak memory in KB).
+pair() {
+  local pv_=$1 dv_=$2 pr_=$3 dr_=$4 vcmd=() rcmd=()
+  shift 5
+  while [ "$1" != -- ]; do vcmd+=("$1"); shift; done
+  shift
+  rcmd=("$@")
+  tv="" tr="" pv=0
   for _ in $(seq "$runs"); do
-    if [ -n "$pristine" ]; then
-      rm -rf "$dst"
-      cp -a "$pristine" "$dst"
-      sync
-    fi
-    t0=$(now)
-    rc=0
-    /usr/bin/time -f %M -o "$tmp/mem" "$@" >"$tmp/out" 2>"$tmp/err" || rc=$?
-    t1=$(now)
-    if [ "$rc" != 0 ]; then echo "failed ($rc): $*" >&2; head -20 "$tmp/err" >&2; exit 1; fi
-    d=$(echo "$t1 - $t0" | bc -l)
-    if [ -z "$best" ] || [ "$(echo "$d < $best" | bc -l)" = 1 ]; then best=$d; fi
-    m=$(tail -1 "$tmp/mem")
-    [ "$m" -gt "$peak" ] && peak=$m
+    one_run "$pv_" "$dv_" "${vcmd[@]}"
+    tv=$(min "$tv" "$secs")
+    [ "$kb" -gt "$pv" ] && pv=$kb
+    one_run "$pr_" "$dr_" "${rcmd[@]}"
+    tr=$(min "$tr" "$secs")
   done
-  best=$(printf '%.3f' "$best")
+  tv=$(printf '%.3f' "$tv")
+  tr=$(printf '%.3f' "$tr")
 }
 
 # Same names, types, permissions, bytes, and for files and links the same
@@ -69,15 +89,15 @@ row() {  # row FILES CASE VELMOR_S RSYNC_S PEAK_KB EQUAL
 # sync_pair FILES CASE PRISTINE SRC [velmor options] -- [rsync options]:
 # both programs from PRISTINE, then their destinations compared.
 sync_pair() {
-  local files=$1 name=$2 pristine=$3 src=$4 vopt=() ropt=() tv pv
+  local files=$1 name=$2 pristine=$3 src=$4 vopt=() ropt=()
   shift 4
   while [ $# -gt 0 ] && [ "$1" != -- ]; do vopt+=("$1"); shift; done
   shift
   ropt=("$@")
-  best_of "$pristine" "$tmp/dv" "$cli" sync "$src" "$tmp/dv" --data "$tmp/data" "${vopt[@]}"
-  tv=$best pv=$peak
-  best_of "$pristine" "$tmp/dr" rsync "${ropt[@]}" "$src/" "$tmp/dr/"
-  row "$files" "$name" "$tv" "$best" "$pv" "$(same_trees "$tmp/dv" "$tmp/dr")"
+  pair "$pristine" "$tmp/dv" "$pristine" "$tmp/dr" -- \
+    "$cli" sync "$src" "$tmp/dv" --data "$tmp/data" "${vopt[@]}" -- \
+    rsync "${ropt[@]}" "$src/" "$tmp/dr/"
+  row "$files" "$name" "$tv" "$tr" "$pv" "$(same_trees "$tmp/dv" "$tmp/dr")"
   rm -rf "$tmp/dv" "$tmp/dr"
 }
 
@@ -90,10 +110,9 @@ for files in $sizes; do
   # (a) compare: read-only, no restore; one warm-up run each.
   "$cli" compare "$t/src" "$t/dst" --delete --data "$tmp/data" >/dev/null
   rsync -an --delete "$t/src/" "$t/dst/" >/dev/null
-  best_of "" "$t/dst" "$cli" compare "$t/src" "$t/dst" --delete --data "$tmp/data"
-  tv=$best pv=$peak
-  best_of "" "$t/dst" rsync -an --delete "$t/src/" "$t/dst/"
-  row "$files" compare "$tv" "$best" "$pv" "-"
+  pair "" "$t/dst" "" "$t/dst" -- "$cli" compare "$t/src" "$t/dst" --delete --data "$tmp/data" -- \
+    rsync -an --delete "$t/src/" "$t/dst/"
+  row "$files" compare "$tv" "$tr" "$pv" "-"
 
   # (b) everyday synchronisation.
   sync_pair "$files" everyday "$t/dst" "$t/src" --delete -- -a --delete
