@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include <dirent.h>
@@ -133,7 +134,10 @@ NPath tmpNameFor(const NPath& name)
 bool copyRange(int in, int out, off_t from, off_t to)
 {
     off_t inOff = from, outOff = from;
-    bool kernel = true;
+    // A small range is cheaper through a buffer than through the kernel's
+    // copy machinery (sharing of data is asked for before, by FICLONE).
+    constexpr off_t kSmall = 64 * 1024;
+    bool kernel = to - from > kSmall;
     while (inOff < to && kernel) {
         const size_t want = size_t(std::min<off_t>(to - inOff, off_t(1) << 30));
         const ssize_t n = ::copy_file_range(in, &inOff, out, &outOff, want, 0);
@@ -147,11 +151,13 @@ bool copyRange(int in, int out, off_t from, off_t to)
             return false;
         kernel = false;
     }
-    std::vector<char> buf;
+    char small[kSmall];
+    std::vector<char> big;
+    const auto buf = [&] { return big.empty() ? std::span<char>(small) : std::span<char>(big); };
     while (inOff < to) {
-        if (buf.empty())
-            buf.resize(size_t(1) << 20);
-        const ssize_t n = ::pread(in, buf.data(), size_t(std::min<off_t>(to - inOff, off_t(buf.size()))), inOff);
+        if (to - inOff > kSmall && big.empty())
+            big.resize(size_t(1) << 20);
+        const ssize_t n = ::pread(in, buf().data(), size_t(std::min<off_t>(to - inOff, off_t(buf().size()))), inOff);
         if (n == 0)
             return true;
         if (n < 0) {
@@ -160,7 +166,7 @@ bool copyRange(int in, int out, off_t from, off_t to)
             return false;
         }
         for (ssize_t w = 0; w < n;) {
-            const ssize_t k = ::pwrite(out, buf.data() + w, size_t(n - w), outOff + w);
+            const ssize_t k = ::pwrite(out, buf().data() + w, size_t(n - w), outOff + w);
             if (k < 0) {
                 if (errno == EINTR)
                     continue;
