@@ -348,17 +348,6 @@ FsResult copyEntry(const At& src, const At& dst, unsigned char type, bool dstMis
     return {};
 }
 
-// True when the regular destination entry matches the source's size,
-// permission bits and modification time.
-bool sameFileAt(int sdir, int ddir, const NPath& name)
-{
-    struct stat ss {}, ds {};
-    return ::fstatat(sdir, name.constData(), &ss, AT_SYMLINK_NOFOLLOW) == 0
-           && ::fstatat(ddir, name.constData(), &ds, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(ss.st_mode)
-           && S_ISREG(ds.st_mode) && ss.st_size == ds.st_size && (ss.st_mode & 0777) == (ds.st_mode & 07777)
-           && ss.st_mtim.tv_sec == ds.st_mtim.tv_sec && ss.st_mtim.tv_nsec == ds.st_mtim.tv_nsec;
-}
-
 // Gives a copied folder the source's mode (when it was made by the copy) and
 // times when the copy of its content ends, however it ends.
 struct FolderFinish {
@@ -419,8 +408,6 @@ FsResult copyTreeAt(int sfd, const QString& srcPath, int dfd, const QString& dst
         if (type != DT_DIR) {
             if (isTempName(e.name))
                 continue;  // a temporary file of an earlier run, not data
-            if (opt.skipUnchanged && !created && type == DT_REG && sameFileAt(sfd, dfd, e.name))
-                continue;
             const FsResult r = copyEntry(s, d, type, created, opt);
             if (!r.ok())
                 return r;

@@ -52,10 +52,6 @@ struct CopyOptions {
     // Refuse to replace a regular file whose owner has no write permission,
     // even when the process could (root). Backups of our own copies turn it off.
     bool refuseReadOnlyTarget = true;
-    // CopyTree only: leave a regular destination file alone when it has the
-    // source's size, permission bits and modification time (ns). For trees
-    // this run has just copied, where such a file is that copy.
-    bool skipUnchanged = false;
 };
 
 // Copies one regular file or symbolic link src to dst, keeping the source's

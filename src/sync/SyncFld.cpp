@@ -34,15 +34,14 @@ fsops::FsResult saveAndRemove(const At& dst, const At& keep)
     }
 }
 
-// A folder below one this run copied whole (ancestors come first in the
-// grid) was copied with it: only files that differ from that copy are copied again.
-fsops::CopyOptions copyOptions(const SyncCtx& ctx, const QString& rel)
+// True when a folder above rel was copied whole earlier in this run (the
+// grid lists a folder before the folders below it): rel came with that copy.
+bool copiedWithAncestor(const SyncCtx& ctx, const QString& rel)
 {
-    fsops::CopyOptions opt;
-    for (const QString& done : ctx.copiedFolders)
-        if (rel.startsWith(done + QLatin1Char('/')))
-            opt.skipUnchanged = true;
-    return opt;
+    for (qsizetype at = rel.indexOf(QLatin1Char('/')); at >= 0; at = rel.indexOf(QLatin1Char('/'), at + 1))
+        if (ctx.copiedFolders.contains(rel.left(at)))
+            return true;
+    return false;
 }
 
 // Removes one file of an emptied container as a file deletion would: into
@@ -160,13 +159,17 @@ QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, Q
             if (gone && !entryOf(ctx, Side::Two, rel, true, dir2, dst, err))
                 return failed(status, err, why);
             fsHook("folder:resolved");
+            line = logtx::copied(src.path, dstPath);
+            // Copied a moment ago with the folder above it, in this run: a
+            // second copy would only read and compare every file again.
+            if (copiedWithAncestor(ctx, rel) && fsops::kindOf(dst) == Kind::Dir)
+                break;
             QStringList skipped;
-            r = fsops::CopyTree(src, dst, copyOptions(ctx, rel), &skipped);
+            r = fsops::CopyTree(src, dst, {}, &skipped);
             for (const QString& p : std::as_const(skipped))
                 ctx.leftOut.append(p + QStringLiteral(": special file (pipe, socket or device), not copied"));
             if (r.ok())
-                ctx.copiedFolders.push_back(rel);
-            line = logtx::copied(src.path, dstPath);
+                ctx.copiedFolders.insert(rel);
             break;
         }
         case FldOp::SaveAndRemove: {

@@ -34,8 +34,8 @@ struct SyncCtx {
     // ended early; removed before this run first writes there.
     mutable QSet<QString> tmpLeft;
     // Folders (relative paths) copied whole by this run so far. A later
-    // "追加" row inside one of them re-copies only what differs from that copy.
-    mutable std::vector<QString> copiedFolders;
+    // "追加" row inside one of them finds its folder copied already.
+    mutable QSet<QString> copiedFolders;
     // What the run left out although its row succeeded (special files,
     // container files that could not be removed), one line each.
     mutable QStringList leftOut;

@@ -22,6 +22,38 @@ protected:
     }
 };
 
+TEST_F(SyncRunTest, FoldersBelowOneCopiedWholeAreDoneWithIt)
+{
+    src(QStringLiteral("a/x.txt"), "x");
+    src(QStringLiteral("a/b/y.txt"), "y");
+    src(QStringLiteral("a/b/c/z.txt"), "z");
+    src(QStringLiteral("p/q/w.txt"), "w");
+    folderRow(QStringLiteral("a"), QStringLiteral("追加"));
+    folderRow(QStringLiteral("a/b"), QStringLiteral("追加"));
+    folderRow(QStringLiteral("a/b/c"), QStringLiteral("追加"));
+    // Without the folder above (its row cleared), a folder is copied on its
+    // own, parents made as needed.
+    folderRow(QStringLiteral("p"), QStringLiteral("追加"), QStringLiteral("0"));
+    folderRow(QStringLiteral("p/q"), QStringLiteral("追加"));
+    options(true, false, false);
+    int copies = 0;
+    setFsHook([&](const char* point) { copies += QLatin1String(point) == QLatin1String("folder:resolved"); });
+    const SyncReport rep = run();
+    setFsHook({});
+    EXPECT_EQ(rep.outcome, SyncReport::Outcome::Completed);
+    EXPECT_EQ(rep.processed, 4);
+    EXPECT_EQ(rep.failed, 0);
+    EXPECT_EQ(copies, 4);
+    for (int r : {0, 1, 2, 4}) {
+        EXPECT_EQ(session.vSpr.row(r).flag, QStringLiteral("2")) << r;
+        EXPECT_EQ(session.vSpr.row(r).result, QStringLiteral("追加")) << r;
+    }
+    for (const char* f : {"a/x.txt", "a/b/y.txt", "a/b/c/z.txt", "p/q/w.txt"})
+        EXPECT_TRUE(QFileInfo(p2(QLatin1String(f))).isFile()) << f;
+    EXPECT_FALSE(QFileInfo::exists(p2(QStringLiteral("p/x.txt"))));
+    EXPECT_EQ(LogLines(rep.logFile).size(), 4) << "one line per row, as before";
+}
+
 TEST_F(SyncRunTest, HistoryFolderChecksRefuseBeforeAnythingChanges)
 {
     src(QStringLiteral("a.txt"), "a");
