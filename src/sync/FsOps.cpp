@@ -153,11 +153,13 @@ bool copyRange(int in, int out, off_t from, off_t to)
     }
     char small[kSmall];
     std::vector<char> big;
-    const auto buf = [&] { return big.empty() ? std::span<char>(small) : std::span<char>(big); };
+    std::span<char> buf(small);
+    if (to - inOff > kSmall) {
+        big.resize(size_t(1) << 20);
+        buf = big;
+    }
     while (inOff < to) {
-        if (to - inOff > kSmall && big.empty())
-            big.resize(size_t(1) << 20);
-        const ssize_t n = ::pread(in, buf().data(), size_t(std::min<off_t>(to - inOff, off_t(buf().size()))), inOff);
+        const ssize_t n = ::pread(in, buf.data(), size_t(std::min<off_t>(to - inOff, off_t(buf.size()))), inOff);
         if (n == 0)
             return true;
         if (n < 0) {
@@ -166,7 +168,7 @@ bool copyRange(int in, int out, off_t from, off_t to)
             return false;
         }
         for (ssize_t w = 0; w < n;) {
-            const ssize_t k = ::pwrite(out, buf().data() + w, size_t(n - w), outOff + w);
+            const ssize_t k = ::pwrite(out, buf.data() + w, size_t(n - w), outOff + w);
             if (k < 0) {
                 if (errno == EINTR)
                     continue;
