@@ -9,6 +9,7 @@
 #include "env/Usr.h"
 #include "tree/view/uTrD.h"
 #include "ui/FilterDialog.h"
+#include "ui/Pane.h"
 #include "ui/ResultGrid.h"
 #include "ui/WaitDialog.h"
 
@@ -69,17 +70,6 @@ const OptionText kOptions[8] = {
 const char16_t* const kButtons[5] = {u"比較", u"同期", u"FTP", u"比較・同期", u"比較・同期・FTP(確認無)"};
 
 QString text(const char16_t* s) { return QString::fromUtf16(s); }
-
-// A splitter pane named by its key, holding one control.
-QWidget* makePane(const QString& key, QWidget* control)
-{
-    auto* pane = new QWidget;
-    pane->setObjectName(key);
-    auto* l = new QVBoxLayout(pane);
-    l->setContentsMargins(0, 0, 0, 0);
-    l->addWidget(control);
-    return pane;
-}
 
 // Adds the items of a menu in index order; "-" is a separator line.
 QList<QAction*> addItems(QMenu* menu, const QStringList& captions)

@@ -2,6 +2,7 @@
 
 #include "env/Usr.h"
 #include "tree/view/TreeItemModel.h"
+#include "ui/Pane.h"
 
 #include <QComboBox>
 #include <QHeaderView>
@@ -16,20 +17,6 @@
 #include <QVBoxLayout>
 
 namespace velmor {
-namespace {
-
-// A splitter pane holding one control, named by its pane key.
-QWidget* pane(const QString& key, QWidget* control)
-{
-    auto* w = new QWidget;
-    w->setObjectName(key);
-    auto* l = new QVBoxLayout(w);
-    l->setContentsMargins(0, 0, 0, 0);
-    l->addWidget(control);
-    return w;
-}
-
-} // namespace
 
 uTrD::uTrD(QWidget* parent) : uTrD(nullptr, parent) {}
 
@@ -50,12 +37,12 @@ uTrD::uTrD(FolderTree* tree, QWidget* parent)
     m_timer->setObjectName(QStringLiteral("Timer1"));
 
     auto* top = new QSplitter(Qt::Horizontal);
-    top->addWidget(pane(QStringLiteral("pDrive"), m_drive));
-    top->addWidget(pane(QStringLiteral("pFld"), m_browse));
+    top->addWidget(makePane(QStringLiteral("pDrive"), m_drive));
+    top->addWidget(makePane(QStringLiteral("pFld"), m_browse));
     top->setStretchFactor(0, 1);
     top->setStretchFactor(1, 0);
     m_split->addWidget(top);
-    m_split->addWidget(pane(QStringLiteral("pDir"), m_view));
+    m_split->addWidget(makePane(QStringLiteral("pDir"), m_view));
     m_split->setStretchFactor(0, 0);
     m_split->setStretchFactor(1, 1);
     if (Usr::bAppRun)
