@@ -166,7 +166,7 @@ QString RefusedStatus(const QString& byDates, FileRefusal why, bool del)
 
 FileRefusal ChkFile(const Session& s, const QString& name, const QString& at)
 {
-    return chkFile(s.yRt, s.nFltMd, FilterEntries(activeFilter(s)), name, at);
+    return FileClassifier(s).refusal(name, at);
 }
 
 FileClassifier::FileClassifier(const Session& s)
@@ -175,10 +175,14 @@ FileClassifier::FileClassifier(const Session& s)
 {
 }
 
+FileRefusal FileClassifier::refusal(const QString& name, const QString& at) const
+{
+    return chkFile(m_yRt, m_mode, m_entries, name, at);
+}
+
 QString FileClassifier::status(const QString& name, const QString& u1, const QString& u2, const QString& at) const
 {
-    return RefusedStatus(FileStatusByDates(u1, u2, m_keep, m_del), chkFile(m_yRt, m_mode, m_entries, name, at),
-                         m_del);
+    return RefusedStatus(FileStatusByDates(u1, u2, m_keep, m_del), refusal(name, at), m_del);
 }
 
 void ClsFile(Session& s)

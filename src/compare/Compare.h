@@ -109,6 +109,8 @@ class FileClassifier {
 public:
     explicit FileClassifier(const Session& s);
     QString status(const QString& name, const QString& u1, const QString& u2, const QString& at) const;
+    // The admission test alone (ChkFile).
+    FileRefusal refusal(const QString& name, const QString& at) const;
 
 private:
     YRt m_yRt;
