@@ -19,6 +19,17 @@ bool ownFile(const QString& name)
 {
     if (name.isEmpty() || name.size() > kOwnFiles.size() - 2)
         return false;
+    // A name between two dots begins with a letter that follows a dot in the
+    // list; most names are ruled out here without the search.
+    static const QString firsts = [] {
+        QString f;
+        for (qsizetype i = 0; i + 1 < kOwnFiles.size(); ++i)
+            if (kOwnFiles.at(i) == QLatin1Char('.') && !f.contains(kOwnFiles.at(i + 1)))
+                f += kOwnFiles.at(i + 1);
+        return f;
+    }();
+    if (!firsts.contains(name.at(0), Qt::CaseInsensitive))
+        return false;
     for (qsizetype at = kOwnFiles.indexOf(name, 0, Qt::CaseInsensitive); at >= 0;
          at = kOwnFiles.indexOf(name, at + 1, Qt::CaseInsensitive)) {
         const qsizetype after = at + name.size();

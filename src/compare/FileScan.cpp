@@ -190,6 +190,7 @@ void ScnFile(Session& s)
     SqlStmt ins(db, "INSERT INTO tbFile (nNo, sPh, sFL, nS1, sU1, nS2, sU2, sED, sAt)"
                     " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
     const FileClassifier cls(s);
+    DateTexts dates;
 
     // The roots as the user named them (a root that is a link is followed);
     // below them nothing is reached through a link.
@@ -247,13 +248,13 @@ void ScnFile(Session& s)
         matched.assign(f2.size(), false);
 
         for (const FsEntry& e : f1) {
-            const QString u1 = DateText(e.mtime);
+            const QString u1 = dates.text(e.mtime);
             ins.bind(1, ++s.nCnt).bind(2, f.sPh).bind(3, e.name).bind(4, e.size).bind(5, u1);
             const auto it = side2.constFind(e.name);
             if (it != side2.cend()) {
                 const FsEntry& e2 = f2[*it];
                 matched[*it] = true;
-                const QString u2 = DateText(e2.mtime);
+                const QString u2 = dates.text(e2.mtime);
                 const QString at = AttrText(e2.name, e2.mode);
                 ins.bind(6, e2.size).bind(7, u2).bind(8, cls.status(e.name, u1, u2, at)).bind(9, at);
             } else {
@@ -269,7 +270,7 @@ void ScnFile(Session& s)
         for (size_t k = 0; k < f2.size(); ++k) {
             if (!matched[k]) {
                 const FsEntry& e = f2[k];
-                const QString u2 = DateText(e.mtime);
+                const QString u2 = dates.text(e.mtime);
                 const QString at = AttrText(e.name, e.mode);
                 ins.bind(1, ++s.nCnt).bind(2, f.sPh).bind(3, e.name).bind(4, 0LL).bind(5, QString());
                 ins.bind(6, e.size).bind(7, u2).bind(8, cls.status(e.name, QString(), u2, at)).bind(9, at);

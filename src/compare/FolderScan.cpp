@@ -203,7 +203,7 @@ public:
             if (leftOut(rel, e))
                 continue;
             const QString childRel = rel.isEmpty() ? e.name : rel + QLatin1Char('/') + e.name;
-            record(childRel, DateText(e.mtime), AttrText(e.name, e.mode));
+            record(childRel, m_dates.text(e.mtime), AttrText(e.name, e.mode));
             const UniqueFd child(
                 ::openat(fd, nameBytes(e.name).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             if (!child.valid()) {
@@ -243,6 +243,7 @@ private:
     const FolderId m_hist;
     SqlStmt m_upd;
     SqlStmt m_ins;
+    DateTexts m_dates;
 };
 
 } // namespace

@@ -102,7 +102,7 @@ SqlStmt& SqlStmt::bind(int i, const QString& v)
     if (size_t(i) > m_texts.size())
         m_texts.resize(size_t(i));
     QByteArray& u = m_texts[size_t(i) - 1];
-    u = nameBytes(v);  // names keep their exact bytes (see env/FsDir.h)
+    nameBytesInto(v, u);  // names keep their exact bytes (see env/FsDir.h)
     const int rc = sqlite3_bind_text(m_st, i, u.isNull() ? "" : u.constData(), int(u.size()), SQLITE_STATIC);
     if (rc != SQLITE_OK)
         m_db.fail("cannot bind a text");

@@ -121,6 +121,21 @@ QString nameText(QByteArrayView raw)
     return out;
 }
 
+void nameBytesInto(QStringView text, QByteArray& out)
+{
+    const char16_t* u = text.utf16();
+    const qsizetype n = text.size();
+    out.resize(n);  // within the capacity of an earlier, longer text: no allocation
+    char* o = out.data();
+    for (qsizetype i = 0; i < n; ++i) {
+        if (u[i] >= 0x80) {
+            out = nameBytes(text);
+            return;
+        }
+        o[i] = char(u[i]);
+    }
+}
+
 QByteArray nameBytes(QStringView text)
 {
     const char16_t* u = text.utf16();

@@ -27,6 +27,8 @@ namespace velmor {
 // --- names --------------------------------------------------------------------
 QString nameText(QByteArrayView raw);
 QByteArray nameBytes(QStringView text);
+// The same into out, reusing its storage: for texts written in a loop.
+void nameBytesInto(QStringView text, QByteArray& out);
 
 // The program's temporary files: "." + name + ".velmor~" + six letters or
 // digits. Never listed by a scan; stale ones are removed by the next run that

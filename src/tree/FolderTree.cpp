@@ -82,14 +82,15 @@ void FolderTree::Impl::addPlaceholder(TreeNode* node)
 // Creates the node of one subfolder (not yet linked into parent->children):
 // next node number, recorded time, image "icClose", collapsed, a placeholder
 // when the parent is the file-system root or the subfolder has subfolders of
-// its own (also when they cannot be counted).
+// its own (also when they cannot be counted). During a walk that loads every
+// node, each new node gets one: the walk's load settles it.
 TreeNode* FolderTree::Impl::makeFolderNode(TreeNode* parent, const QString& name, qint64 mtimeNs,
                                            bool driveRootParent, const QString& parentPath)
 {
     ++nNdCnt;
     times.push_back(mtimeNs);
     TreeNode* n = newNode(parent, nNdCnt, name, QStringLiteral("icClose"));
-    bool placeholder = driveRootParent;
+    bool placeholder = driveRootParent || walkLoadsAll;
     if (!placeholder) {
         const QString childPath =
             parentPath.endsWith(QLatin1Char('/')) ? parentPath + name : parentPath + QLatin1Char('/') + name;

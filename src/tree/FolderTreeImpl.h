@@ -29,6 +29,17 @@ struct FolderTree::Impl {
     bool fellBack = false;
     int pauses = 0;
     QString drive;
+    // While a walk that loads every node it creates is under way (expand
+    // all, tick a subtree), new nodes get their placeholder unprobed: the
+    // walk lists each of them next anyway, and the probe would list every
+    // folder twice.
+    bool walkLoadsAll = false;
+    struct WalkLoadsAll {
+        explicit WalkLoadsAll(Impl* d) : d(d), was(d->walkLoadsAll) { d->walkLoadsAll = true; }
+        ~WalkLoadsAll() { d->walkLoadsAll = was; }
+        Impl* d;
+        bool was;
+    };
 
     // --- structure (FolderTree.cpp) ---
     static QString keyOf(int number);

@@ -78,6 +78,7 @@ void FolderTree::checkClicked(TreeNode* node, bool checked)
 
 void FolderTree::Impl::SetChkTree(TreeNode* start, bool value)
 {
+    const WalkLoadsAll everyNode(this);
     std::vector<TreeNode*> stack{start};
     while (!stack.empty()) {
         TreeNode* node = stack.back();

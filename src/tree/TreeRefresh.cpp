@@ -6,6 +6,7 @@
 
 #include "env/FsDir.h"
 #include <algorithm>
+#include <optional>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -62,6 +63,9 @@ void FolderTree::Impl::ExpNode(TreeNode* start, int iExp)
 {
     // Depth-first, first child first, without recursion so that no folder
     // depth can exhaust the stack.
+    std::optional<WalkLoadsAll> everyNode;
+    if (iExp == 0 || iExp == 2)
+        everyNode.emplace(this);
     std::vector<TreeNode*> stack{start};
     while (!stack.empty()) {
         TreeNode* node = stack.back();

@@ -220,6 +220,36 @@ TEST_F(FolderTreeTest, ExpndAllModes)
     EXPECT_TRUE(u.nodeByKey("Nd001")->isUnloaded());
 }
 
+// Walks that load every node (expand all, ticking a subtree) settle each
+// node by loading it; afterwards new nodes are probed for subfolders again.
+TEST_F(FolderTreeTest, WalksThatLoadEverythingLeaveNoPlaceholderBehind)
+{
+    FolderTree t;
+    t.setChkBx(true);
+    t.setPrChSync(true);
+    t.setRoot(root);
+    t.checkClicked(t.nodeByKey("Nd003"), true);  // c: its whole subtree loads
+    const TreeNode* c1x = t.nodeByKey("Nd005");
+    ASSERT_NE(c1x, nullptr);
+    EXPECT_EQ(c1x->text, "c1x");
+    EXPECT_TRUE(c1x->children.empty());
+    EXPECT_TRUE(t.nodeByKey("Nd001")->isUnloaded());  // a: outside the walk, probed
+
+    t.ExpndALL(0, true);
+    for (int i = 0; i < t.nodeCount(); ++i) {
+        const TreeNode* n = t.nodeAt(i);
+        EXPECT_FALSE(n->isUnloaded()) << n->text.toStdString();
+        EXPECT_EQ(n->expanded, !n->children.empty()) << n->text.toStdString();
+    }
+
+    makeDir(root + "/d/d1");
+    makeDir(root + "/e");
+    test::setMTime(root, QDateTime::currentDateTime().addSecs(30));
+    t.ChkUpd();
+    EXPECT_TRUE(child(t.rootNode(), "d")->isUnloaded());
+    EXPECT_TRUE(child(t.rootNode(), "e")->children.empty());
+}
+
 TEST_F(FolderTreeTest, SymlinkLoopNeverBecomesANode)
 {
     ASSERT_TRUE(QFile::link(root, root + "/c/c1/c1x/loop"));
