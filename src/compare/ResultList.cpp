@@ -6,7 +6,8 @@
 #include "env/Prompt.h"
 #include "env/Usr.h"
 
-#include <QHash>
+#include <string>
+#include <unordered_map>
 
 namespace velmor {
 
@@ -59,22 +60,24 @@ private:
 // it grows past kMax texts (rows keep what they share).
 class TextPool {
 public:
-    QString share(const QString& t)
+    QString share(QByteArrayView bytes)
     {
-        if (t.isEmpty())
-            return t;
-        auto it = m_texts.constFind(t);
-        if (it == m_texts.cend()) {
+        if (bytes.isEmpty())
+            return QString();
+        m_key.assign(bytes.data(), size_t(bytes.size()));  // short texts: no allocation
+        auto it = m_texts.find(m_key);
+        if (it == m_texts.end()) {
             if (m_texts.size() >= kMax)
                 m_texts.clear();
-            it = m_texts.insert(t, t);
+            it = m_texts.emplace(m_key, nameText(bytes)).first;
         }
-        return it.value();
+        return it->second;
     }
 
 private:
-    static constexpr qsizetype kMax = 1 << 12;
-    QHash<QString, QString> m_texts;
+    static constexpr size_t kMax = 1 << 12;
+    std::unordered_map<std::string, QString> m_texts;
+    std::string m_key;
 };
 
 // A column holding one of a few short texts (statuses, attribute texts):
@@ -179,11 +182,18 @@ bool LstFill(Session& s)
                          ResultRow& row = rows.emplace_back();
                          row.no = ++r;
                          row.path = path.read(q, 0);
-                         const QString fileName = q.text(1);
-                         SplitName(fileName, row.name, row.ext);
-                         row.ext = exts.share(row.ext);
-                         if (row.ext.isEmpty() && fileName.endsWith(QLatin1Char('.')))
-                             row.exactName = fileName;
+                         // Split as SplitName does, on the bytes: "." is one byte
+                         // that no other text of a name decodes from.
+                         const QByteArrayView fileName = q.utf8(1);
+                         const qsizetype dot = fileName.lastIndexOf('.');
+                         if (dot < 0) {
+                             row.name = nameText(fileName);
+                         } else {
+                             row.name = nameText(fileName.first(dot));
+                             row.ext = exts.share(fileName.sliced(dot + 1));
+                             if (row.ext.isEmpty())
+                                 row.exactName = nameText(fileName);
+                         }
                          row.s1 = q.int64(2);
                          row.u1 = dates.read(q, 3);
                          row.status = known(q, 4);

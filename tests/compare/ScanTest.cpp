@@ -276,3 +276,56 @@ TEST_F(ScanTest, NamesNotValidUtf8AreComparedByTheirBytes)
     EXPECT_EQ(r->status, St::Over);
     EXPECT_EQ(nameBytes(r->path), "d/" + cafe);
 }
+
+TEST_F(ScanTest, GridSplitsEveryKindOfFileNameIntoNameAndExtension)
+{
+    makeDir(src + QStringLiteral("/d"));
+    makeDir(dst + QStringLiteral("/d"));
+    const UniqueFd d = rawOpen(src + QStringLiteral("/d"));
+    const QByteArray names[] = {"noext", "a.", ".hidden", "two.dots.tar.gz", "\xE6\x97\xA5\xE6\x9C\xAC.txt",
+                                "x\xFF.b\xFEn", "trail\xE9.", "b.txt", "..."};
+    for (const QByteArray& n : names)
+        rawFileAt(d.get(), n, "x");
+    load();
+    ASSERT_EQ(run(), CmpOutcome::Done);
+
+    struct Want {
+        QByteArray name, ext;
+        bool exact;
+    };
+    const std::map<QByteArray, Want> want = {
+        {"noext", {"noext", "", false}},
+        {"a.", {"a", "", true}},
+        {".hidden", {"", "hidden", false}},
+        {"two.dots.tar.gz", {"two.dots.tar", "gz", false}},
+        {"\xE6\x97\xA5\xE6\x9C\xAC.txt", {"\xE6\x97\xA5\xE6\x9C\xAC", "txt", false}},
+        {"x\xFF.b\xFEn", {"x\xFF", "b\xFEn", false}},
+        {"trail\xE9.", {"trail\xE9", "", true}},
+        {"b.txt", {"b", "txt", false}},
+        {"...", {"..", "", true}},
+    };
+    std::map<QByteArray, Want> got;
+    const ResultRow* japanese = nullptr;
+    const ResultRow* plain = nullptr;
+    for (const ResultRow& r : s.vSpr.rows()) {
+        if (r.path != QStringLiteral("d") || r.isFolderRow())
+            continue;
+        got[nameBytes(r.fileName())] = {nameBytes(r.name), nameBytes(r.ext), !r.exactName.isEmpty()};
+        EXPECT_EQ(r.status, St::Add);
+        if (r.name == QStringLiteral("日本"))
+            japanese = &r;
+        if (r.name == QStringLiteral("b"))
+            plain = &r;
+    }
+    ASSERT_EQ(got.size(), want.size());
+    for (const auto& [file, w] : want) {
+        SCOPED_TRACE(file.toStdString());
+        ASSERT_TRUE(got.count(file));
+        EXPECT_EQ(got[file].name, w.name);
+        EXPECT_EQ(got[file].ext, w.ext);
+        EXPECT_EQ(got[file].exact, w.exact);
+    }
+    // One extension text is shared by the rows that show it.
+    ASSERT_TRUE(japanese && plain);
+    EXPECT_EQ(japanese->ext.constData(), plain->ext.constData());
+}

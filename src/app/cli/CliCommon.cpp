@@ -6,6 +6,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <charconv>
+#include <iterator>
 
 namespace velmor::cli {
 
@@ -337,47 +339,104 @@ bool CliRun::applyTicks(QString& err)
 
 namespace {
 
-// Appends one cell as the bytes cell() gives it (names as their bytes on
-// disk). Plain ASCII, by far the usual text, is copied as it is.
-void appendCell(QByteArray& buf, const QString& t)
-{
-    const char16_t* u = reinterpret_cast<const char16_t*>(t.constData());
-    const qsizetype n = t.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        if (u[i] >= 0x80 || u[i] == u'\t' || u[i] == u'\n' || u[i] == u'\r') {
-            buf += nameBytes(cell(t));
-            return;
+// Appends cells as the bytes cell() gives them (names as their bytes on
+// disk). Plain ASCII, by far the usual text, is copied as it is; the bytes
+// of the few other texts that recur on every row (statuses) are kept.
+class CellWriter {
+public:
+    explicit CellWriter(QByteArray& buf) : m_buf(buf) {}
+
+    void text(const QString& t)
+    {
+        const char16_t* u = reinterpret_cast<const char16_t*>(t.constData());
+        const qsizetype n = t.size();
+        for (qsizetype i = 0; i < n; ++i) {
+            if (u[i] >= 0x80 || u[i] == u'\t' || u[i] == u'\n' || u[i] == u'\r') {
+                m_buf += converted(t);
+                return;
+            }
         }
+        const qsizetype at = m_buf.size();
+        m_buf.resize(at + n);
+        char* p = m_buf.data() + at;
+        for (qsizetype i = 0; i < n; ++i)
+            p[i] = char(u[i]);
     }
-    const qsizetype at = buf.size();
-    buf.resize(at + n);
-    char* p = buf.data() + at;
-    for (qsizetype i = 0; i < n; ++i)
-        p[i] = char(u[i]);
-}
+
+    // A size or a row number; a negative size is an empty cell.
+    void number(long long v)
+    {
+        if (v < 0)
+            return;
+        char digits[24];
+        const auto r = std::to_chars(digits, digits + sizeof digits, v);
+        m_buf.append(digits, r.ptr - digits);
+    }
+
+private:
+    const QByteArray& converted(const QString& t)
+    {
+        // The same shared text (one status for many rows) has the same bytes;
+        // the kept copy holds the text alive, so its address cannot be reused.
+        for (const Kept& k : m_kept)
+            if (k.text.constData() == t.constData() && k.text.size() == t.size())
+                return k.bytes;
+        Kept& k = m_kept[m_next];
+        m_next = (m_next + 1) % std::size(m_kept);
+        k.text = t;
+        k.bytes = nameBytes(cell(t));
+        return k.bytes;
+    }
+
+    struct Kept {
+        QString text;
+        QByteArray bytes;
+    };
+    QByteArray& m_buf;
+    Kept m_kept[4];
+    size_t m_next = 0;
+};
 
 } // namespace
 
 void printTable(const ResultTable& table, std::FILE* out, const QString& task)
 {
     QByteArray lead;
-    if (!task.isNull()) {
-        appendCell(lead, task);
-        lead += '\t';
-    }
+    if (!task.isNull())
+        lead = nameBytes(cell(task)) + '\t';
+    constexpr qsizetype kChunk = 1 << 20;
     QByteArray buf;
-    buf.reserve(1 << 20);
+    buf.reserve(kChunk);
+    CellWriter w(buf);
     for (const ResultRow& row : table.rows()) {
         buf += lead;
-        for (int c = 1; c <= 12; ++c) {
-            if (c > 1)
-                buf += '\t';
-            appendCell(buf, row.text(c));
-        }
+        w.number(row.no);
+        buf += '\t';
+        w.text(row.path);
+        buf += '\t';
+        w.text(row.name);
+        buf += '\t';
+        w.text(row.ext);
+        buf += '\t';
+        w.number(row.s1);
+        buf += '\t';
+        w.text(row.u1);
+        buf += '\t';
+        w.text(row.flag);
+        buf += '\t';
+        w.text(row.status);
+        buf += '\t';
+        w.number(row.s2);
+        buf += '\t';
+        w.text(row.u2);
+        buf += '\t';
+        w.text(row.at);
+        buf += '\t';
+        w.text(row.result);
         buf += '\n';
-        if (buf.size() >= (1 << 20) - 4096) {
+        if (buf.size() >= kChunk - 4096) {
             std::fwrite(buf.constData(), 1, size_t(buf.size()), out);
-            buf.clear();
+            buf.resize(0);  // keeps the capacity (clear() would free it)
         }
     }
     std::fwrite(buf.constData(), 1, size_t(buf.size()), out);
