@@ -206,10 +206,12 @@ public:
             record(childRel, m_dates.text(e.mtime), AttrText(e.name, e.mode));
             const UniqueFd child(
                 ::openat(fd, nameBytes(e.name).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            // A folder that holds no folders is opened (so one that cannot be
+            // read is known now) but not listed.
             if (!child.valid()) {
                 const int err = errno;
                 unreadable(childRel, cmp::sysErrorText(cmp::joinPath(path, e.name), err));
-            } else if (!walk(child.get(), childRel)) {
+            } else if (!e.noSubfolders && !walk(child.get(), childRel)) {
                 return false;
             }
             if (!m_pg.yield())

@@ -11,7 +11,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 namespace velmor {
@@ -46,6 +48,25 @@ bool mayWant(FsKind kind, unsigned char type, bool wantSpecial)
 long long nsOf(const struct stat& st)
 {
     return static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+}
+
+// True when the link count of every folder on the file system of the open
+// folder fd is two plus its subfolders (one on ext4 past 65,000 of them).
+// Other file systems (btrfs, overlays, network and FUSE mounts) are never
+// trusted with it.
+bool linksCountSubfolders(int fd, dev_t* dev)
+{
+    struct statfs fs;
+    struct stat st;
+    if (fstatfs(fd, &fs) != 0 || fstat(fd, &st) != 0)
+        return false;
+    *dev = st.st_dev;
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case EXT4_SUPER_MAGIC:  // also ext2 and ext3
+    case XFS_SUPER_MAGIC:
+    case TMPFS_MAGIC: return true;
+    default: return false;
+    }
 }
 
 struct DirCloser {
@@ -105,6 +126,8 @@ std::vector<FsEntry> FsListAt(int dirFd, const QString& folder, FsKind kind, FsL
         raise(folder, err);
     }
     rewinddir(dir.get());
+    dev_t dirDev = 0;
+    const bool links = kind == FsKind::Folders && linksCountSubfolders(fd, &dirDev);
     std::vector<FsEntry> out;
     for (;;) {
         errno = 0;
@@ -137,6 +160,7 @@ std::vector<FsEntry> FsListAt(int dirFd, const QString& folder, FsKind kind, FsL
         }
         out.push_back({nameText(n), static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
                        nsOf(st), st.st_mode, st.st_dev, st.st_ino});
+        out.back().noSubfolders = links && S_ISDIR(st.st_mode) && st.st_dev == dirDev && st.st_nlink == 2;
     }
     std::sort(out.begin(), out.end(),
               [](const FsEntry& a, const FsEntry& b) { return nameLess(a.name, b.name); });

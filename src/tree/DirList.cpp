@@ -20,7 +20,7 @@ bool listSubfolders(const QString& path, std::vector<SubFolder>& out)
     }
     out.reserve(entries.size());
     for (FsEntry& e : entries)
-        out.push_back({std::move(e.name), e.mtimeNs});
+        out.push_back({std::move(e.name), e.mtimeNs, e.noSubfolders});
     return true;
 }
 

@@ -14,6 +14,7 @@ namespace velmor::dirlist {
 struct SubFolder {
     QString name;
     qint64 mtimeNs = 0;  // last-modified time, ns since the epoch
+    bool noSubfolders = false;  // known to hold no folders (see FsEntry)
 };
 
 // The subfolders of path (links excluded) in name order. Returns false when

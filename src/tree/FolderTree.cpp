@@ -82,19 +82,25 @@ void FolderTree::Impl::addPlaceholder(TreeNode* node)
 // Creates the node of one subfolder (not yet linked into parent->children):
 // next node number, recorded time, image "icClose", collapsed, a placeholder
 // when the parent is the file-system root or the subfolder has subfolders of
-// its own (also when they cannot be counted). During a walk that loads every
-// node, each new node gets one: the walk's load settles it.
-TreeNode* FolderTree::Impl::makeFolderNode(TreeNode* parent, const QString& name, qint64 mtimeNs,
-                                           bool driveRootParent, const QString& parentPath)
+// its own (also when they cannot be counted). A subfolder known from its
+// listing to hold no folders is not looked into. During a walk that loads
+// every node, each other new node gets one: the walk's load settles it.
+TreeNode* FolderTree::Impl::makeFolderNode(TreeNode* parent, const dirlist::SubFolder& sub, bool driveRootParent,
+                                           const QString& parentPath)
 {
     ++nNdCnt;
-    times.push_back(mtimeNs);
-    TreeNode* n = newNode(parent, nNdCnt, name, QStringLiteral("icClose"));
-    bool placeholder = driveRootParent || walkLoadsAll;
-    if (!placeholder) {
-        const QString childPath =
-            parentPath.endsWith(QLatin1Char('/')) ? parentPath + name : parentPath + QLatin1Char('/') + name;
-        placeholder = dirlist::hasSubfolder(childPath) != 0;
+    times.push_back(sub.mtimeNs);
+    TreeNode* n = newNode(parent, nNdCnt, sub.name, QStringLiteral("icClose"));
+    bool placeholder = driveRootParent;
+    if (!placeholder && !sub.noSubfolders) {
+        if (walkLoadsAll) {
+            placeholder = true;
+        } else {
+            const QString childPath = parentPath.endsWith(QLatin1Char('/'))
+                                          ? parentPath + sub.name
+                                          : parentPath + QLatin1Char('/') + sub.name;
+            placeholder = dirlist::hasSubfolder(childPath) != 0;
+        }
     }
     if (placeholder)
         addPlaceholder(n);
@@ -152,7 +158,7 @@ bool FolderTree::Impl::LoadSub(TreeNode* node)
     std::vector<TreeNode*> made;
     made.reserve(subs.size());
     for (const auto& s : subs) {
-        TreeNode* n = makeFolderNode(node, s.name, s.mtimeNs, driveRoot, path);
+        TreeNode* n = makeFolderNode(node, s, driveRoot, path);
         n->checked = mark;
         made.push_back(n);
     }

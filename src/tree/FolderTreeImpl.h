@@ -4,6 +4,7 @@
 #include "tree/FolderTree.h"
 
 #include "env/Usr.h"
+#include "tree/DirList.h"
 
 #include <QHash>
 #include <limits>
@@ -48,7 +49,7 @@ struct FolderTree::Impl {
     void compact() const;
     void clear();                            // no signals
     TreeNode* newNode(TreeNode* parent, int number, const QString& text, const QString& image);
-    TreeNode* makeFolderNode(TreeNode* parent, const QString& name, qint64 mtimeNs, bool driveRootParent,
+    TreeNode* makeFolderNode(TreeNode* parent, const dirlist::SubFolder& sub, bool driveRootParent,
                              const QString& parentPath);
     void addPlaceholder(TreeNode* node);
     void removeSubtree(TreeNode* node);      // with signals; the root empties the tree

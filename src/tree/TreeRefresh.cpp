@@ -212,7 +212,7 @@ bool FolderTree::Impl::UpdSub(TreeNode* node, const QString& path)
         if (pos != kids.end() && (*pos)->text == s.name)
             continue;  // kept
         const int row = int(pos - kids.begin());
-        TreeNode* n = makeFolderNode(node, s.name, s.mtimeNs, driveRoot, path);
+        TreeNode* n = makeFolderNode(node, s, driveRoot, path);
         n->checked = mark;
         emit q->rowsAboutToInsert(node, row, row);
         kids.insert(kids.begin() + row, n);

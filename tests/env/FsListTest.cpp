@@ -1,0 +1,66 @@
+// Folder listings: what a Folders listing says about the subfolders of each
+// folder it lists.
+#include "common/TestSupport.h"
+#include "env/FsList.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <map>
+
+using namespace velmor;
+using velmor::test::makeDir;
+using velmor::test::writeFile;
+
+namespace {
+
+std::map<QString, bool> noSubfolders(const QString& dir)
+{
+    std::map<QString, bool> out;
+    for (const FsEntry& e : FsList(dir, FsKind::Folders))
+        out[e.name] = e.noSubfolders;
+    return out;
+}
+
+} // namespace
+
+TEST(FsListTest, FolderWithSubfoldersIsNeverSaidToHaveNone)
+{
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    const QString r = tmp.path();
+    makeDir(r + "/deep/one");
+    makeDir(r + "/many/a");
+    makeDir(r + "/many/b");
+    makeDir(r + "/files");
+    writeFile(r + "/files/x.txt", "x");
+    writeFile(r + "/files/y", "y");
+    makeDir(r + "/empty");
+    makeDir(r + "/linked");
+    ASSERT_TRUE(QFile::link(r + "/deep", r + "/linked/toDeep"));  // a link is not a subfolder
+    makeDir(r + "/emptied/gone");
+
+    auto got = noSubfolders(r);
+    ASSERT_EQ(got.size(), 6u);
+    EXPECT_FALSE(got["deep"]);
+    EXPECT_FALSE(got["many"]);
+    EXPECT_FALSE(got["emptied"]);
+
+    // Once its last subfolder is gone, a folder may be known to hold none.
+    ASSERT_TRUE(QDir(r + "/emptied/gone").removeRecursively());
+    got = noSubfolders(r);
+    EXPECT_FALSE(got["deep"]);
+    EXPECT_FALSE(got["many"]);
+    // Where the file system counts subfolders in the link count (ext4, XFS
+    // and tmpfs, where the tests normally run), folders without any are known.
+    const bool known = got["files"];
+    if (!known)
+        GTEST_SKIP() << "this file system's link counts are not trusted";
+    EXPECT_TRUE(got["empty"]);
+    EXPECT_TRUE(got["linked"]);
+    EXPECT_TRUE(got["emptied"]);
+    for (const FsEntry& e : FsList(r, FsKind::Files))
+        EXPECT_FALSE(e.noSubfolders);
+}
