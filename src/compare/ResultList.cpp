@@ -81,29 +81,46 @@ private:
 };
 
 // A column holding one of a few short texts (statuses, attribute texts):
-// the shared copy of a known text, a new one otherwise.
-QString known(const SqlStmt& q, int c)
-{
+// the shared copy of a known text, a new one otherwise. Rows in a run tend
+// to share their text, so the last match is tried first.
+class KnownText {
+public:
+    QString read(const SqlStmt& q, int c)
+    {
+        const QByteArrayView b = q.utf8(c);
+        if (b.isEmpty())
+            return QString();
+        const auto& all = table();
+        if (b == QByteArrayView(all[m_last].utf8))
+            return all[m_last].text;
+        for (size_t i = 0; i < all.size(); ++i) {
+            if (b == QByteArrayView(all[i].utf8)) {
+                m_last = i;
+                return all[i].text;
+            }
+        }
+        return nameText(b);
+    }
+
+private:
     struct Known {
         QByteArray utf8;
         QString text;
     };
-    static const std::vector<Known> table = [] {
-        std::vector<Known> t;
-        for (const QString& k : {St::Kara, St::KaraAdd, St::Add, St::CmpF, St::Cmp, St::Del, St::Over, St::Same,
-                                 St::Excl, St::Prot, St::None, QStringLiteral("***"), QStringLiteral("R**"),
-                                 QStringLiteral("*H*"), QStringLiteral("RH*")})
-            t.push_back({k.toUtf8(), k});
+    static const std::vector<Known>& table()
+    {
+        static const std::vector<Known> t = [] {
+            std::vector<Known> v;
+            for (const QString& k : {St::Kara, St::KaraAdd, St::Add, St::CmpF, St::Cmp, St::Del, St::Over,
+                                     St::Same, St::Excl, St::Prot, St::None, QStringLiteral("***"),
+                                     QStringLiteral("R**"), QStringLiteral("*H*"), QStringLiteral("RH*")})
+                v.push_back({k.toUtf8(), k});
+            return v;
+        }();
         return t;
-    }();
-    const QByteArrayView b = q.utf8(c);
-    if (b.isEmpty())
-        return QString();
-    for (const Known& k : table)
-        if (b == QByteArrayView(k.utf8))
-            return k.text;
-    return nameText(b);
-}
+    }
+    size_t m_last = 0;
+};
 
 } // namespace
 
@@ -159,6 +176,7 @@ bool LstFill(Session& s)
     // file shares one text for both.
     RepeatedText dates;
     TextPool exts;
+    KnownText statuses, attrs;
     s.oDb.forEachRow(QStringLiteral("Select sPh, sU1, sEd, sU2, sAt From tbFold") + folderCondition(mode)
                          + QStringLiteral(" Order By nNo"),
                      {}, [&](const SqlStmt& q) {
@@ -166,10 +184,10 @@ bool LstFill(Session& s)
                          row.no = ++r;
                          row.path = path.read(q, 0);
                          row.u1 = dates.read(q, 1);
-                         row.status = known(q, 2);
+                         row.status = statuses.read(q, 2);
                          row.flag = ActionFlag(row.status, false);
                          row.u2 = dates.read(q, 3);
-                         row.at = known(q, 4);
+                         row.at = attrs.read(q, 4);
                          stopped = !pg.yield();
                          return !stopped;
                      });
@@ -196,12 +214,12 @@ bool LstFill(Session& s)
                          }
                          row.s1 = q.int64(2);
                          row.u1 = dates.read(q, 3);
-                         row.status = known(q, 4);
+                         row.status = statuses.read(q, 4);
                          ChkPtn(lists, row.path, row.name, row.ext, row.status);
                          row.flag = ActionFlag(row.status, true);
                          row.s2 = q.int64(5);
                          row.u2 = dates.read(q, 6);
-                         row.at = known(q, 7);
+                         row.at = attrs.read(q, 7);
                          stopped = !pg.yield();
                          return !stopped;
                      });
