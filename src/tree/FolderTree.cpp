@@ -154,7 +154,6 @@ bool FolderTree::Impl::LoadSub(TreeNode* node)
         return true;
     const bool driveRoot = isDriveRoot(path);
     const bool mark = chkSync && node->checked;
-    times.reserve(times.size() + subs.size());
     std::vector<TreeNode*> made;
     made.reserve(subs.size());
     for (const auto& s : subs) {
