@@ -28,16 +28,6 @@ QString formatLocal(int year, unsigned month, unsigned day, int hour, int minute
     return QString(buf, 14);
 }
 
-// Through the C library's local time, for any instant.
-QString viaLocaltime(long long secs)
-{
-    const time_t t = static_cast<time_t>(secs);
-    struct tm tm;
-    if (!localtime_r(&t, &tm))
-        return QString();
-    return formatLocal(tm.tm_year + 1900, unsigned(tm.tm_mon + 1), unsigned(tm.tm_mday), tm.tm_hour, tm.tm_min);
-}
-
 // The offset from UTC in force during the whole UTC day, or kMixed when it
 // changes that day (or cannot be read).
 long dayOffset(long long day)
@@ -55,7 +45,14 @@ long dayOffset(long long day)
 
 } // namespace
 
-QString DateText(long long secs) { return viaLocaltime(secs); }
+QString DateText(long long secs)
+{
+    const time_t t = static_cast<time_t>(secs);
+    struct tm tm;
+    if (!localtime_r(&t, &tm))
+        return QString();
+    return formatLocal(tm.tm_year + 1900, unsigned(tm.tm_mon + 1), unsigned(tm.tm_mday), tm.tm_hour, tm.tm_min);
+}
 
 QString DateTexts::text(long long secs)
 {
@@ -73,7 +70,7 @@ QString DateTexts::text(long long secs)
     }
     QString text;
     if (*it == kMixed) {
-        text = viaLocaltime(secs);
+        text = DateText(secs);
     } else {
         const long long local = secs + *it;
         const long long localDay = floorDiv(local, 86400);
