@@ -2,6 +2,8 @@
 
 #include "env/Usr.h"
 
+#include <QScopedValueRollback>
+
 #include <stdexcept>
 
 namespace velmor {
@@ -102,6 +104,7 @@ void MainState::AutoRun(const QString& text)
     steps.upload = [this] { return UpHand(true); };
     steps.closeWait = [this] { s.progress->cEnd(); };
     steps.taskDone = autoRunTaskDone;
+    const QScopedValueRollback unattended(s.bUnattended, true);
     AutoRunOver(text, steps);
 }
 

@@ -8,6 +8,7 @@
 #include "tree/FolderTree.h"
 
 #include <QFileInfo>
+#include <cstdio>
 #include <optional>
 
 namespace velmor {
@@ -16,8 +17,9 @@ namespace {
 
 const QChar CR = QLatin1Char('\r');
 
-// Why the run must not start, or an empty text. Nothing is changed here.
-QString refusal(const Session& s, FolderLock& lock, QString& r1, QString& r2)
+// Why the run must not start, or an empty text. Nothing is changed here;
+// id1/id2 receive which folders the roots are now.
+QString refusal(const Session& s, FolderLock& lock, QString& r1, QString& r2, FsId& id1, FsId& id2)
 {
     if (s.bRunning || !TakeRunLock(lock))
         return CmpMsg::Busy;
@@ -25,12 +27,17 @@ QString refusal(const Session& s, FolderLock& lock, QString& r1, QString& r2)
     r2 = Usr::CutTail(s.tree2->Root());
     // A tree that fell back to the user data folder shows a folder the user
     // never chose: comparing (and later synchronising) against it is wrong.
-    if (s.tree1->rootFellBack() || !FsIsDir(r1, true))
+    const UniqueFd f1 = s.tree1->rootFellBack() ? UniqueFd() : openDirPath(nameBytes(r1), true);
+    if (!f1.valid())
         return CmpMsg::Root1Missing;
-    if (s.tree2->rootFellBack() || !FsIsDir(r2, true))
+    const UniqueFd f2 = s.tree2->rootFellBack() ? UniqueFd() : openDirPath(nameBytes(r2), true);
+    if (!f2.valid())
         return CmpMsg::Root2Missing;
-    if (FsOverlap(r1, r2))
+    // By identity: a bind mount or a link of one root inside the other counts.
+    if (FsOverlapAt(f1.get(), f2.get()))
         return CmpMsg::Nested;
+    id1 = FsIdOf(f1.get());
+    id2 = FsIdOf(f2.get());
     return QString();
 }
 
@@ -55,7 +62,19 @@ FilterSnapshot filterOf(const TaskPanel& p)
 
 } // namespace
 
-void ShowListMessage(const QString& head, const QStringList& lines)
+void Notice(const Session& s, const QString& text)
+{
+    if (!s.bUnattended) {
+        Usr::prompt().message(text);
+        return;
+    }
+    QString line = text;
+    line.replace(CR, QLatin1Char('\n'));
+    std::fprintf(stderr, "%s\n", line.toUtf8().constData());
+    std::fflush(stderr);
+}
+
+void ShowListMessage(const Session& s, const QString& head, const QStringList& lines)
 {
     if (lines.isEmpty())
         return;
@@ -65,7 +84,7 @@ void ShowListMessage(const QString& head, const QStringList& lines)
         msg += CR + lines[i];
     if (lines.size() > kShown)
         msg += CR + QStringLiteral("… (%1)").arg(lines.size() - kShown);
-    Usr::prompt().message(msg);
+    Notice(s, msg);
 }
 
 CmpOutcome CmpRun(Session& s)
@@ -73,8 +92,9 @@ CmpOutcome CmpRun(Session& s)
     if (!s.tree1 || !s.tree2)
         throw std::logic_error("CmpRun needs both folder trees");
     QString r1, r2;
+    FsId id1, id2;
     FolderLock lock;
-    QString why = refusal(s, lock, r1, r2);
+    QString why = refusal(s, lock, r1, r2, id1, id2);
     const FilterSnapshot flt = filterOf(s.panel);
     if (why.isEmpty()) {
         const QString bad = InvalidEntry(s.panel, flt.mode != 0);
@@ -100,6 +120,8 @@ CmpOutcome CmpRun(Session& s)
     s.vSpr.clear();
     s.sFld1 = r1;
     s.sFld2 = r2;
+    s.id1 = id1;
+    s.id2 = id2;
     Usr::ChkFso();
 
     // A failing scan or folder classification ends the run: what it left
@@ -113,7 +135,7 @@ CmpOutcome CmpRun(Session& s)
     };
     const auto stopped = [&]() {
         pg.cEnd();
-        ShowListMessage(CmpMsg::Unread, s.vUnread);
+        ShowListMessage(s, CmpMsg::Unread, s.vUnread);
         return CmpOutcome::Stopped;
     };
 
@@ -168,7 +190,7 @@ CmpOutcome CmpRun(Session& s)
         return fail(e);
     }
     pg.cEnd();
-    ShowListMessage(CmpMsg::Unread, s.vUnread);
+    ShowListMessage(s, CmpMsg::Unread, s.vUnread);
     return complete ? CmpOutcome::Done : CmpOutcome::Stopped;
 }
 

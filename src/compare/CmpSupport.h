@@ -46,6 +46,12 @@ inline QString errorText(const std::exception& e) { return QString::fromUtf8(e.w
 // (ELOOP, ENOTDIR) says so, since the system's own text does not.
 QString sysErrorText(const QString& path, int err);
 
+// Opens root 1 or 2 of the comparison (side 1 or 2). Once the comparison
+// has recorded which folder a root is, only that folder is opened: a root
+// swapped or unmounted meanwhile throws FsError, as does one that cannot
+// be opened.
+UniqueFd openRoot(const Session& s, int side);
+
 // The volume trash folders ".Trash" and ".Trash-<digits>" (per user) that a
 // desktop keeps at the top of a volume; they take no part at a root.
 bool isVolumeTrash(QStringView name);

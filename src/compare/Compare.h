@@ -164,9 +164,13 @@ enum class CmpOutcome {
     Refused,  // nothing was compared (a message told why)
     Failed,   // a phase failed; the run ended with a message, the grid is empty
 };
-// Shows head and then one line per entry of lines (the first 20, then how
+// A message of the program's own (not one of the fixed texts of a run):
+// a message box, or standard error during an unattended run
+// (s.bUnattended), which must never wait for a click.
+void Notice(const Session& s, const QString& text);
+// Notices head and then one line per entry of lines (the first 20, then how
 // many more) in one message; nothing when lines is empty.
-void ShowListMessage(const QString& head, const QStringList& lines);
+void ShowListMessage(const Session& s, const QString& head, const QStringList& lines);
 
 // The whole comparison of the Session's two trees.
 CmpOutcome CmpRun(Session& s);

@@ -155,14 +155,6 @@ void noteSpecial(Session& s, const QString& root, const QString& rel, const FsLe
                          + QStringLiteral(": special file (pipe, socket or device), not synchronised"));
 }
 
-UniqueFd openRoot(const QString& root)
-{
-    UniqueFd fd = openDirPath(nameBytes(root), true);
-    if (!fd.valid())
-        throw FsError(cmp::sysErrorText(root, errno).toStdString());
-    return fd;
-}
-
 } // namespace
 
 void ScnFile(Session& s)
@@ -194,8 +186,8 @@ void ScnFile(Session& s)
 
     // The roots as the user named them (a root that is a link is followed);
     // below them nothing is reached through a link.
-    const UniqueFd root1 = openRoot(s.sFld1);
-    const UniqueFd root2 = openRoot(s.sFld2);
+    const UniqueFd root1 = cmp::openRoot(s, 1);
+    const UniqueFd root2 = cmp::openRoot(s, 2);
     ListingPrefetch ahead(s, root1.get(), root2.get(), folders);
     QHash<QString, size_t> side2;  // folder-2 file name -> index in its listing
     std::vector<bool> matched;

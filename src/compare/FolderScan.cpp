@@ -31,7 +31,20 @@ QString sysErrorText(const QString& path, int err)
 {
     if (err == ELOOP || err == ENOTDIR)
         return path + QStringLiteral(": a link or a file stands where a folder was expected (not followed)");
+    if (err == ESTALE)
+        return path + QStringLiteral(": no longer the folder the comparison began with (replaced or unmounted)");
     return path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(err));
+}
+
+UniqueFd openRoot(const Session& s, int side)
+{
+    const QString& path = side == 1 ? s.sFld1 : s.sFld2;
+    const FsId& id = side == 1 ? s.id1 : s.id2;
+    // A phase run on its own (without a comparison) takes the folder as it is.
+    UniqueFd fd = id.valid() ? OpenRoot(path, id) : openDirPath(nameBytes(path), true);
+    if (!fd.valid())
+        throw FsError(sysErrorText(path, errno).toStdString());
+    return fd;
 }
 
 bool isVolumeTrash(QStringView name)
@@ -93,9 +106,7 @@ QStringList ScnFld1(Session& s)
     FolderTree& tree = *s.tree1;
     // No refresh tick may remove nodes while the walk yields.
     FolderTree::RefreshPause pause(tree);
-    const UniqueFd root1 = openDirPath(nameBytes(s.sFld1), true);
-    if (!root1.valid())
-        throw FsError(cmp::sysErrorText(s.sFld1, errno).toStdString());
+    const UniqueFd root1 = cmp::openRoot(s, 1);
     s.oDb.DbOpen();
     SqlConn& db = s.oDb.conn();
     SqlKeepTxn txn(db);
@@ -146,25 +157,15 @@ QStringList ScnFld1(Session& s)
 namespace {
 
 // Which folder is the history/backup folder: device and inode of the panel's
-// folder (links followed, as the user named it); none when it is not set or
-// cannot be opened (a run that needs it refuses to start then).
-struct FolderId {
-    bool known = false;
-    dev_t dev = 0;
-    ino_t ino = 0;
-};
-
-FolderId historyFolder(const Session& s)
+// folder (links followed, as the user named it); invalid when it is not set
+// or cannot be opened (a run that needs it refuses to start then).
+FsId historyFolder(const Session& s)
 {
-    FolderId id;
     if (s.panel.txFold.isEmpty())
-        return id;
+        return {};
     const UniqueFd fd = openDirPath(nameBytes(s.panel.txFold), true);
-    struct stat st;
-    if (fd.valid() && fstat(fd.get(), &st) == 0)
-        id = {true, st.st_dev, st.st_ino};
     // Otherwise there is no such folder below folder 2 to leave out.
-    return id;
+    return fd.valid() ? FsIdOf(fd.get()) : FsId();
 }
 
 class Fld2Walker {
@@ -232,7 +233,13 @@ private:
     // take no part: no row, nothing below them is looked at.
     bool leftOut(const QString& rel, const FsEntry& e)
     {
-        if (m_hist.known && e.dev == m_hist.dev && e.ino == m_hist.ino) {
+        const FsId id{e.dev, e.ino};
+        if (id == m_s.id1)
+            // Folder 1 mounted or bound inside folder 2: a change here would
+            // change folder 1.
+            throw FsError(cmp::joinPath(cmp::joinPath(m_s.sFld2, rel), e.name).toStdString()
+                          + ": this is folder 1 itself (a mount of it inside folder 2)");
+        if (m_hist.valid() && id == m_hist) {
             m_s.sHistRel = rel.isEmpty() ? e.name : rel + QLatin1Char('/') + e.name;
             return true;
         }
@@ -242,7 +249,7 @@ private:
     Session& m_s;
     SqlConn& m_db;
     Progress& m_pg;
-    const FolderId m_hist;
+    const FsId m_hist;
     SqlStmt m_upd;
     SqlStmt m_ins;
     DateTexts m_dates;
@@ -254,9 +261,7 @@ void ScnFld2(Session& s, const QString& folder)
 {
     s.sHistRel.clear();
     const QString rel = cmp::relPath(s.sFld2, folder);
-    const UniqueFd root2 = openDirPath(nameBytes(s.sFld2), true);
-    if (!root2.valid())
-        throw FsError(cmp::sysErrorText(s.sFld2, errno).toStdString());
+    const UniqueFd root2 = cmp::openRoot(s, 2);
     const UniqueFd fd = openBeneath(root2.get(), nameBytes(rel));
     if (!fd.valid())
         throw FsError(cmp::sysErrorText(folder, errno).toStdString());

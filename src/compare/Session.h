@@ -6,6 +6,8 @@
 #include "compare/ResultTable.h"
 #include "compare/WorkDb.h"
 #include "env/FolderLock.h"
+#include "env/FsDir.h"
+#include "env/FsList.h"
 #include "tasks/Options.h"
 
 #include <QSet>
@@ -27,11 +29,19 @@ struct Session {
     bool bCmpd = false;             // a comparison has filled the grid
 
     QString sFld1, sFld2;           // roots of the last comparison, no trailing "/"
+    // Which folders sFld1 and sFld2 were when the last comparison opened
+    // them (invalid before one): the comparison's later phases and the
+    // synchronisation act only on these same folders, never on whatever
+    // the paths name by then (a swapped link, an unmounted volume).
+    FsId id1, id2;
     YRt yRt{};                      // switches of the current run
     int nFltMd = 0;                 // 0 none, 1 exclude, 2 only
     QStringList vFltEx, vFltIn;     // filter patterns
 
     bool bRunning = false;          // a comparison or synchronisation is under way
+    // An automatic run is under way: nobody is there to click a message of
+    // the program's own (see Notice).
+    bool bUnattended = false;
 
     WorkDb oDb;                     // the work database, open from first use
     long long nCnt = 0;             // running ordering number of the scans
@@ -70,6 +80,17 @@ private:
 // so that one comparison or synchronisation at a time works on it, also
 // across processes. False when another run holds it.
 bool TakeRunLock(FolderLock& lock);
+
+// Sets the roots of a comparison and records which folders they are now.
+// False when either cannot be opened as a folder (errno tells why); the
+// identities are then left invalid.
+bool SetRoots(Session& s, const QString& r1, const QString& r2);
+
+// Opens a root as the user named it (a link to it followed) and makes sure
+// it is still the folder expected, on the same file system. Returns an
+// invalid descriptor when it cannot be opened (errno tells why), or when
+// expected is invalid or another folder now stands there (errno ESTALE).
+UniqueFd OpenRoot(const QString& path, const FsId& expected);
 
 // Enables the result commands; always disables "FTP".
 void EnSync(Session& s, bool flag);

@@ -206,40 +206,90 @@ bool FsIsDir(const QString& path, bool followLink)
     return openDirPath(p, followLink).valid();
 }
 
-QString FsRealPath(const QString& path)
+FsId FsIdOf(int fd)
 {
-    const UniqueFd fd = openDirPath(nameBytes(path), true);
-    if (!fd.valid())
-        return QString();
-    // The kernel names an open folder in /proc, whatever the length of its path.
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "/proc/self/fd/%d", fd.get());
-    std::vector<char> target(PATH_MAX);
-    for (;;) {
-        const ssize_t n = ::readlink(buf, target.data(), target.size());
-        if (n < 0)
-            return QString();
-        if (size_t(n) < target.size())
-            return nameText(QByteArrayView(target.data(), n));
-        target.resize(target.size() * 2);
-    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return {};
+    return {st.st_dev, st.st_ino};
 }
 
-QString pathBelow(const QString& inner, const QString& outer)
+namespace {
+
+// The name under which the folder with identity id is listed in the open
+// folder parent; a null text when none is. A mount point's entry shows the
+// mounted folder, as the walk up through ".." does.
+QString nameIn(int parent, const FsId& id)
 {
-    if (inner == outer)
-        return QStringLiteral("");
-    const QString prefix = outer.endsWith(QLatin1Char('/')) ? outer : outer + QLatin1Char('/');
-    return inner.startsWith(prefix) ? inner.mid(prefix.size()) : QString();
+    const int dup = ::fcntl(parent, F_DUPFD_CLOEXEC, 0);
+    if (dup < 0)
+        return {};
+    DIR* d = ::fdopendir(dup);
+    if (!d) {
+        ::close(dup);
+        return {};
+    }
+    const std::unique_ptr<DIR, int (*)(DIR*)> guard(d, ::closedir);
+    ::rewinddir(d);
+    while (const dirent* e = ::readdir(d)) {
+        if (e->d_type != DT_DIR && e->d_type != DT_UNKNOWN)
+            continue;
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0)
+            continue;
+        struct stat st;
+        if (::fstatat(parent, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev == id.dev
+            && st.st_ino == id.ino)
+            return nameText(QByteArrayView(e->d_name, qsizetype(std::strlen(e->d_name))));
+    }
+    return {};
+}
+
+} // namespace
+
+QString FsBelowAt(int inner, const FsId& outer, bool withNames)
+{
+    if (!outer.valid())
+        return {};
+    FsId cur = FsIdOf(inner);
+    if (!cur.valid())
+        return {};
+    QStringList names;  // innermost first
+    UniqueFd level(::fcntl(inner, F_DUPFD_CLOEXEC, 0));
+    while (level.valid()) {
+        if (cur == outer) {
+            std::reverse(names.begin(), names.end());
+            return names.isEmpty() ? QStringLiteral("") : names.join(QLatin1Char('/'));
+        }
+        UniqueFd parent(::openat(level.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!parent.valid())
+            return {};
+        const FsId up = FsIdOf(parent.get());
+        if (!up.valid() || up == cur)
+            return {};  // the file-system root: outer was not on the way
+        if (withNames) {
+            const QString name = nameIn(parent.get(), cur);
+            if (name.isNull())
+                return {};
+            names.append(name);
+        }
+        cur = up;
+        level = std::move(parent);
+    }
+    return {};
+}
+
+bool FsOverlapAt(int a, int b)
+{
+    return !FsBelowAt(a, FsIdOf(b), false).isNull() || !FsBelowAt(b, FsIdOf(a), false).isNull();
 }
 
 bool FsOverlap(const QString& a, const QString& b)
 {
-    const QString ca = FsRealPath(a);
-    const QString cb = FsRealPath(b);
-    if (ca.isEmpty() || cb.isEmpty())
+    const UniqueFd fa = openDirPath(nameBytes(a), true);
+    const UniqueFd fb = openDirPath(nameBytes(b), true);
+    if (!fa.valid() || !fb.valid())
         return true;
-    return !pathBelow(ca, cb).isNull() || !pathBelow(cb, ca).isNull();
+    return FsOverlapAt(fa.get(), fb.get());
 }
 
 } // namespace velmor

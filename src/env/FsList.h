@@ -66,17 +66,37 @@ FsEntry FsStatAt(int dirFd, const QString& name, const QString& path);
 // (for a root the user named); otherwise a link is never a folder.
 bool FsIsDir(const QString& path, bool followLink = false);
 
-// The real path of a folder (links resolved), "" when it cannot be opened.
-QString FsRealPath(const QString& path);
+// Which item an open descriptor is: its device and inode. A bind mount or
+// a link names the same item as its target, so two paths are the same
+// folder exactly when their identities are equal.
+struct FsId {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    bool valid() const { return dev != 0 || ino != 0; }
+    bool operator==(const FsId&) const = default;
+};
+// The identity of the open descriptor fd; an invalid one when fstat fails.
+FsId FsIdOf(int fd);
 
-// The path of inner below outer, components joined with "/" ("" when they
-// are the same path), or a null text when inner is neither outer nor inside
-// it. Compares the texts as given: callers pass real paths.
-QString pathBelow(const QString& inner, const QString& outer);
+// Where the open folder inner lies with respect to the folder outer: the
+// walk goes up from inner through ".." (each level opened by descriptor, so
+// the kernel, not a path text, says what the parent is) up to the
+// file-system root and compares every level's identity with outer. Returns
+// "" when they are the same folder, the path of inner below outer
+// (components joined with "/") when it lies inside it, and a null text when
+// it does not or the walk cannot be made. Bind mounts and links are seen
+// for what they are. withNames false answers the question only (the path
+// is then "" for any level inside); true also names the components, which
+// costs one listing per level.
+QString FsBelowAt(int inner, const FsId& outer, bool withNames = true);
 
-// True when the two folders are the same or one lies inside the other,
-// compared on their real paths (links resolved); true also when either
-// cannot be resolved, so a caller that refuses overlapping roots refuses it.
+// True when the two open folders are the same or one lies inside the other
+// (by identity, as FsBelowAt).
+bool FsOverlapAt(int a, int b);
+
+// The same for two folders named by path (links followed, as the user named
+// them); true also when either cannot be opened, so a caller that refuses
+// overlapping roots refuses it.
 bool FsOverlap(const QString& a, const QString& b);
 
 } // namespace velmor

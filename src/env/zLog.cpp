@@ -1,6 +1,6 @@
 #include "env/zLog.h"
 
-#include "env/yIni.h"
+#include "env/FsDir.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -8,7 +8,11 @@
 #include <QFileInfo>
 #include <QStringEncoder>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <limits>
+#include <unistd.h>
 
 namespace velmor {
 
@@ -24,26 +28,40 @@ zLog::~zLog() { lgOff(); }
 
 void zLog::lgOn(const QString& sRt)
 {
+    const UniqueFd root = openDirPath(nameBytes(sRt), true);
+    if (!root.valid())
+        throw LogError("cannot open " + sRt.toStdString() + ": " + std::strerror(errno));
+    lgOn(root.get(), sRt);
+}
+
+void zLog::lgOn(int rootFd, const QString& sRt)
+{
     lgOff();
     const QString folder = sRt + QStringLiteral("/Log/");
     const QString day = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
-    yIni::F_CreateFld(folder);
+    const UniqueFd dir = makeBeneath(rootFd, "Log");
+    if (!dir.valid())
+        throw LogError("cannot create " + folder.toStdString() + ": " + std::strerror(errno));
 
     // The counter is 16-bit signed; past its range there is no name left.
     for (int n = 0; n <= std::numeric_limits<int16_t>::max(); ++n) {
-        QString name = folder + day;
+        QString leaf = day;
         if (n > 0)
-            name += QLatin1Char('~') + QString::number(n);
-        name += QStringLiteral(".log");
-        if (QFileInfo::exists(name) || QFileInfo(name).isSymLink())
-            continue;
-        d->file.setFileName(name);
-        // NewOnly: a file that appeared since the test is never overwritten;
-        // the next counter is tried instead.
-        if (!d->file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-            if (QFileInfo::exists(name))
+            leaf += QLatin1Char('~') + QString::number(n);
+        leaf += QStringLiteral(".log");
+        const QString name = folder + leaf;
+        // O_EXCL: an item of any kind (a link too) takes the name, and a file
+        // that appeared meanwhile is never overwritten; the next counter is tried.
+        const int fd = ::openat(dir.get(), nameBytes(leaf).constData(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST)
                 continue;
-            throw LogError("cannot create log file " + name.toStdString() + ": "
+            throw LogError("cannot create log file " + name.toStdString() + ": " + std::strerror(errno));
+        }
+        if (!d->file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+            ::close(fd);
+            throw LogError("cannot open log file " + name.toStdString() + ": "
                            + d->file.errorString().toStdString());
         }
         d->lastName = name;

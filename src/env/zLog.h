@@ -19,6 +19,10 @@ public:
     // Picks the first free name for today below sRt + "/Log/", creates the
     // folder and the file (BOM written). Throws LogError on failure.
     void lgOn(const QString& sRt);
+    // The same below the open history folder rootFd (sRt names it in the
+    // file name and messages): "Log" and the file are made beneath it, never
+    // through a link, so the log lands in the folder the run checked.
+    void lgOn(int rootFd, const QString& sRt);
     // Appends "yy/MM/dd hh:mm:ss : " + sTx + CR LF. Throws LogError when no
     // log is open or the write fails.
     void lgWrite(const QString& sTx);

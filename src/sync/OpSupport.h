@@ -29,8 +29,11 @@ bool entryOf(const SyncCtx& ctx, Side side, const QString& rel, bool make, Uniqu
 // files an earlier run left there (when the comparison saw any).
 void cleanTemps(const SyncCtx& ctx, const QString& relDir, int dirFd);
 
-// Writes one log line when the log switch is on.
-QString writeLog(const SyncCtx& ctx, const QString& text);
+// Writes one log line when the log switch is on. A line that cannot be
+// written does not change the outcome of the operation it records (that
+// is done); the first failure is kept in ctx.logError and the run stops
+// before its next operation.
+void writeLog(const SyncCtx& ctx, const QString& text);
 
 // The folder part of a relative path ("" for a name at the root).
 QString relDirOf(const QString& rel);

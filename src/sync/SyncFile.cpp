@@ -84,10 +84,10 @@ QString SyncFile(const SyncCtx& ctx, const QString& rel, const QString& status, 
                                                                : fsops::MoveItem(dst, keep);
         if (!r.ok())
             return failed(status, r.error, why);
-        err = writeLog(ctx, logtx::moved(dst.path, keep.path));
-        if (err.isEmpty() && plan.op == FileOp::Copy)
-            err = writeLog(ctx, logtx::overwritten(src.path, dst.path));
-        return err.isEmpty() ? status : failed(status, err, why);
+        writeLog(ctx, logtx::moved(dst.path, keep.path));
+        if (plan.op == FileOp::Copy)
+            writeLog(ctx, logtx::overwritten(src.path, dst.path));
+        return status;
     }
 
     fsops::FsResult r;
@@ -110,11 +110,8 @@ QString SyncFile(const SyncCtx& ctx, const QString& rel, const QString& status, 
     }
     if (!r.ok())
         return failed(status, r.error, why);
-    if (!line.isEmpty()) {
-        err = writeLog(ctx, line);
-        if (!err.isEmpty())
-            return failed(status, err, why);
-    }
+    if (!line.isEmpty())
+        writeLog(ctx, line);
     return status;
 }
 

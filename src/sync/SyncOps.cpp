@@ -46,16 +46,41 @@ QString SyncCtx::destination(const QString& rel) const { return under(sFld2, rel
 
 QString SyncCtx::backupTarget(const QString& rel) const { return sBkFld + rootName() + QLatin1Char('/') + rel; }
 
-int SyncCtx::root1() const { return openOnce(m_root1, sFld1); }
+void SyncCtx::adoptRoots(UniqueFd r1, UniqueFd r2, UniqueFd hist)
+{
+    m_root1 = std::move(r1);
+    m_root2 = std::move(r2);
+    m_hist = std::move(hist);
+    m_adopted = true;
+}
 
-int SyncCtx::root2() const { return openOnce(m_root2, sFld2); }
+int SyncCtx::root1() const { return m_adopted ? adopted(m_root1) : openOnce(m_root1, sFld1); }
+
+int SyncCtx::root2() const { return m_adopted ? adopted(m_root2) : openOnce(m_root2, sFld2); }
+
+int SyncCtx::adopted(const UniqueFd& fd)
+{
+    // An adopted root that the run could not open is never looked up by path.
+    if (!fd.valid())
+        errno = ESTALE;
+    return fd.get();
+}
 
 int SyncCtx::backupRoot() const
 {
     // The run's dated folder is made below the user's history folder the
     // first time anything is saved.
-    if (!m_backup.valid() && !sBkFld.isEmpty())
-        yIni::F_CreateFld(sBkFld.chopped(sBkFld.endsWith(QLatin1Char('/')) ? 1 : 0));
+    const QString folder = sBkFld.chopped(sBkFld.endsWith(QLatin1Char('/')) ? 1 : 0);
+    if (m_hist.valid()) {
+        // Never by path: the path may lead elsewhere by now.
+        if (!m_backup.valid() && !folder.isEmpty()) {
+            const QString dated = folder.mid(folder.lastIndexOf(QLatin1Char('/')) + 1);
+            m_backup = makeBeneath(m_hist.get(), nameBytes(QStringLiteral("BackUp/") + dated));
+        }
+        return m_backup.get();
+    }
+    if (!m_backup.valid() && !folder.isEmpty())
+        yIni::F_CreateFld(folder);
     return openOnce(m_backup, sBkFld);
 }
 
@@ -133,18 +158,19 @@ void cleanTemps(const SyncCtx& ctx, const QString& relDir, int dirFd)
         ctx.leftOut.append(ctx.destination(relDir) + QStringLiteral(": temporary files of an earlier run could not be removed"));
 }
 
-QString writeLog(const SyncCtx& ctx, const QString& text)
+void writeLog(const SyncCtx& ctx, const QString& text)
 {
-    if (ctx.yRt[kSwLog] != 1)
-        return {};
-    if (!ctx.log)
-        return QStringLiteral("no log is open");
+    if (ctx.yRt[kSwLog] != 1 || !ctx.logError.isEmpty())
+        return;
+    if (!ctx.log) {
+        ctx.logError = QStringLiteral("no log is open");
+        return;
+    }
     try {
         ctx.log->lgWrite(text);
     } catch (const LogError& e) {
-        return QString::fromStdString(e.what());
+        ctx.logError = QString::fromStdString(e.what());
     }
-    return {};
 }
 
 QString failed(const QString& status, const QString& reason, QString* why)

@@ -39,6 +39,10 @@ struct SyncCtx {
     // What the run left out although its row succeeded (special files,
     // container files that could not be removed), one line each.
     mutable QStringList leftOut;
+    // Why a log line could not be written ("" while every line was): the
+    // run stops before its next operation, since the log no longer tells
+    // what was done.
+    mutable QString logError;
 
     // sFld2's last component; "root" for the file-system root.
     QString rootName() const;
@@ -47,14 +51,23 @@ struct SyncCtx {
     // sBkFld + root name + "/" + rel.
     QString backupTarget(const QString& rel) const;
 
-    // Descriptors of the roots and of the backup folder, opened on first use
-    // (invalid when they cannot be opened; errno tells why).
+    // Hands the run the roots and the history/backup folder as it opened
+    // and checked them; the operations then act on exactly these folders
+    // (hist may be invalid when the run keeps no log and no backup).
+    void adoptRoots(UniqueFd r1, UniqueFd r2, UniqueFd hist);
+
+    // Descriptors of the roots and of the backup folder: those adopted, else
+    // opened by path on first use (invalid when they cannot be opened; errno
+    // tells why). The backup folder is made below the history folder's
+    // descriptor when one was adopted.
     int root1() const;
     int root2() const;
     int backupRoot() const;
 
 private:
-    mutable UniqueFd m_root1, m_root2, m_backup;
+    static int adopted(const UniqueFd& fd);
+    mutable UniqueFd m_root1, m_root2, m_hist, m_backup;
+    bool m_adopted = false;
 };
 
 // rel: relative folder path (no leading or trailing "/"). why receives the

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <limits>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace velmor {
@@ -26,43 +27,39 @@ namespace {
 const QString kFlagDo = QStringLiteral("1");
 const QString kFlagDone = QStringLiteral("2");
 
-// Folder 1 is only ever read, and rows act on the two roots the comparison
-// (or a task) set: both must still be folders (an unplugged drive must not
-// get its folders re-created on the disk below), and neither may hold the
-// other (a change in folder 2 would change folder 1). Returns the message.
-QString rootsProblem(const QString& sFld1, const QString& sFld2)
+// The roots as the run will act on them. Folder 1 is only ever read, and
+// rows act on the two folders the comparison saw: both must still be
+// folders (an unplugged drive must not get its folders re-created on the
+// disk below), neither may hold the other (a change in folder 2 would change
+// folder 1; decided by identity, so bind mounts and links count), and each
+// must be the very folder the comparison opened: a root swapped for a link
+// or another folder, or a mount point whose volume went away, is refused.
+// Returns the message, or "" with both roots open.
+QString openRoots(const Session& s, UniqueFd& f1, UniqueFd& f2)
 {
-    if (!FsIsDir(sFld1, true))
+    f1 = openDirPath(nameBytes(s.sFld1), true);
+    if (!f1.valid())
         return SyncMsg::Root1Missing;
-    if (!FsIsDir(sFld2, true))
+    f2 = openDirPath(nameBytes(s.sFld2), true);
+    if (!f2.valid())
         return SyncMsg::Root2Missing;
-    if (FsOverlap(sFld1, sFld2))
+    if (FsOverlapAt(f1.get(), f2.get()))
         return SyncMsg::Nested;
+    if (!s.id1.valid() || FsIdOf(f1.get()) != s.id1)
+        return SyncMsg::Root1Changed;
+    if (!s.id2.valid() || FsIdOf(f2.get()) != s.id2)
+        return SyncMsg::Root2Changed;
     return {};
-}
-
-// The history/backup folder's path below folder 2, "" when it lies
-// elsewhere (real paths: links resolved).
-QString historyBelow(const QString& sBkRt, const QString& sFld2)
-{
-    if (sBkRt.isEmpty())
-        return {};
-    const QString h = FsRealPath(sBkRt);
-    const QString r = FsRealPath(sFld2);
-    if (h.isEmpty() || r.isEmpty())
-        return {};
-    return pathBelow(h, r);
 }
 
 // Logs and backups are written below the history folder: never into
 // folder 1, and never as folder 2 itself (every row would write into it).
-bool historyInRoots(const QString& sBkRt, const QString& sFld1, const QString& sFld2)
+// Decided by identity on the open folders.
+bool historyInRoots(int hist, int root1, int root2)
 {
-    const QString h = FsRealPath(sBkRt);
-    const QString r1 = FsRealPath(sFld1);
-    if (h.isEmpty() || r1.isEmpty())
-        return false;
-    return !pathBelow(h, r1).isNull() || h == FsRealPath(sFld2);
+    if (root1 >= 0 && !FsBelowAt(hist, FsIdOf(root1), false).isNull())
+        return true;
+    return root2 >= 0 && FsIdOf(hist) == FsIdOf(root2);
 }
 
 bool hasWork(const ResultTable& t)
@@ -81,17 +78,24 @@ QString fileRel(const ResultRow& row)
 
 } // namespace
 
-QString PickBackupFolder(const QString& sBkRt)
+QString PickBackupFolder(const QString& sBkRt, int histFd)
 {
-    const QString base = (sBkRt == QLatin1String("/") ? QString() : sBkRt) + QStringLiteral("/BackUp/");
+    UniqueFd own;
+    if (histFd < 0) {
+        own = openDirPath(nameBytes(sBkRt), true);
+        if (!own.valid())
+            return {};
+        histFd = own.get();
+    }
+    const QString base = (sBkRt == QLatin1String("/") ? QString() : sBkRt) + QStringLiteral("/");
     // The counter is 16-bit signed; past its range there is no name left.
     for (int n = 0; n <= std::numeric_limits<int16_t>::max(); ++n) {
-        QString candidate = base + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+        QString rel = QStringLiteral("BackUp/") + QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
         if (n > 0)
-            candidate += QLatin1Char('~') + QString::number(n);
+            rel += QLatin1Char('~') + QString::number(n);
         struct stat st;
-        if (::lstat(nameBytes(candidate).constData(), &st) != 0)
-            return candidate + QLatin1Char('/');
+        if (::fstatat(histFd, nameBytes(rel).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return base + rel + QLatin1Char('/');
     }
     return {};
 }
@@ -119,6 +123,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
 
     QString sBkRt;
     QString sBkFld;
+    UniqueFd hist, root1, root2;
     const auto refuse = [&](const QString& message, bool focusFold) {
         Usr::prompt().message(message);
         if (focusFold && hooks.focusFold)
@@ -132,26 +137,24 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         if (sBkRt.isEmpty()) {
             refuse(SyncMsg::NoHistory, true);
             ready = false;
-        } else if (!FsIsDir(sBkRt, true)) {
+        } else if (hist = openDirPath(nameBytes(sBkRt), true); !hist.valid()) {
             refuse(SyncMsg::HistoryMissing + sBkRt + SyncMsg::HistoryMissingTail, true);
             ready = false;
         } else {
             sBkRt = Usr::CutTail(sBkRt);
         }
     }
-    if (ready && hasWork(s.vSpr)) {
-        const QString problem = rootsProblem(s.sFld1, s.sFld2);
-        if (!problem.isEmpty()) {
-            refuse(problem, false);
-            ready = false;
-        }
+    const QString rootProblem = ready ? openRoots(s, root1, root2) : QString();
+    if (ready && hasWork(s.vSpr) && !rootProblem.isEmpty()) {
+        refuse(rootProblem, false);
+        ready = false;
     }
-    if (ready && (wantLog || wantBackup) && historyInRoots(sBkRt, s.sFld1, s.sFld2)) {
+    if (ready && hist.valid() && historyInRoots(hist.get(), root1.get(), root2.get())) {
         refuse(SyncMsg::HistoryInRoot, true);
         ready = false;
     }
     if (ready && wantBackup) {
-        sBkFld = PickBackupFolder(sBkRt);
+        sBkFld = PickBackupFolder(sBkRt, hist.get());
         if (sBkFld.isEmpty()) {
             refuse(SyncMsg::NoBackupName + sBkRt, true);
             ready = false;
@@ -162,7 +165,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         wait.cMsg(SyncMsg::Running, true);
         if (wantLog) {
             try {
-                log.lgOn(sBkRt);
+                log.lgOn(hist.get(), sBkRt);
                 rep.logFile = log.fileName();
             } catch (const std::exception& e) {
                 // Nothing has been changed yet; without its log the run does not start.
@@ -182,7 +185,11 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         ctx.log = wantLog ? &log : nullptr;
         ctx.ptn = LstPtn(s.panel);
         ctx.tmpLeft = s.vTmpLeft;
-        ctx.histRel = historyBelow(Usr::CutTail(s.panel.txFold), s.sFld2);
+        // Where the history folder lies below folder 2, by identity ("" when
+        // it is elsewhere): nothing is written into it or removed with it.
+        if (hist.valid() && root2.valid())
+            ctx.histRel = FsBelowAt(hist.get(), FsIdOf(root2.get()));
+        ctx.adoptRoots(std::move(root1), std::move(root2), std::move(hist));
         ResultTable& grid = s.vSpr;
         const auto byNumber = [](const ResultRow& a, const ResultRow& b) { return a.no < b.no; };
         if (!std::is_sorted(grid.rows().begin(), grid.rows().end(), byNumber))
@@ -217,6 +224,12 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
             }
             if (hooks.showRow)
                 hooks.showRow(r);
+            if (!ctx.logError.isEmpty()) {
+                // The log no longer tells what the run does: nothing more is done.
+                rep.logError = ctx.logError;
+                rep.outcome = SyncReport::Outcome::Stopped;
+                break;
+            }
             if (!wait.yield()) {
                 rep.outcome = SyncReport::Outcome::Stopped;
                 break;
@@ -236,7 +249,9 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
     if (s.commandsChanged)
         s.commandsChanged();
     wait.cEnd();
-    ShowListMessage(SyncMsg::LeftOut, rep.leftOut);
+    if (!rep.logError.isEmpty())
+        Notice(s, SyncMsg::LogWriteFailed + rep.logError);
+    ShowListMessage(s, SyncMsg::LeftOut, rep.leftOut);
     return rep;
 }
 

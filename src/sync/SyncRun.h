@@ -21,6 +21,13 @@ inline const QString HistoryMissingTail = QStringLiteral("が存在しません"
 inline const QString Root1Missing = QStringLiteral("ﾌｫﾙﾀﾞ1が見つかりません\r同期は実行しません");
 inline const QString Root2Missing = QStringLiteral("ﾌｫﾙﾀﾞ2が見つかりません\r同期は実行しません");
 inline const QString Nested = QStringLiteral("ﾌｫﾙﾀﾞ1とﾌｫﾙﾀﾞ2が同じか､一方が他方の中にあります\r同期は実行しません");
+// A root is no longer the folder the comparison saw (swapped, unmounted).
+inline const QString Root1Changed =
+    QStringLiteral("ﾌｫﾙﾀﾞ1が比較した時のﾌｫﾙﾀﾞではありません\r比較し直して下さい\r同期は実行しません");
+inline const QString Root2Changed =
+    QStringLiteral("ﾌｫﾙﾀﾞ2が比較した時のﾌｫﾙﾀﾞではありません\r比較し直して下さい\r同期は実行しません");
+// + the reason: a log line could not be written, the run stopped there
+inline const QString LogWriteFailed = QStringLiteral("更新履歴のﾛｸﾞﾌｧｲﾙに書き込めないため同期を中止しました\r");
 // + the reason
 inline const QString LogFailed = QStringLiteral("更新履歴のﾛｸﾞﾌｧｲﾙを作成できないため同期は実行しません\r");
 inline const QString HistoryInRoot =
@@ -60,17 +67,23 @@ struct SyncReport {
     // comparison could not read and what the run skipped, one line each.
     // Shown at the end of the run; a run that left something out is not clean.
     QStringList leftOut;
+    // Why a log line could not be written ("" when every line was); the
+    // walk stopped after the row whose line it was (outcome Stopped).
+    QString logError;
 };
 
 // Runs the synchronisation on s.vSpr with the switches of s.panel (copied to
-// s.yRt) and the roots s.sFld1, s.sFld2. Not re-entrant: while s.bRunning is
+// s.yRt) and the roots s.sFld1, s.sFld2, which must still be the folders
+// s.id1, s.id2 that the comparison saw (else it is refused, nothing done). Not re-entrant: while s.bRunning is
 // set it returns Busy at once. On every other path it ends with EnSync(true),
 // the "FTP" button enabled, the log closed and the wait dialog closed.
 SyncReport SyncRun(Session& s, const SyncHooks& hooks = {});
 
 // The first free backup folder name for today below sBkRt (no trailing "/"):
 // sBkRt + "/BackUp/yyyy-MM-dd" + ("~" + n for n > 0) + "/". An existing item
-// of any kind takes a name. Empty when the counter passes 32767.
-QString PickBackupFolder(const QString& sBkRt);
+// of any kind takes a name. Empty when the counter passes 32767 (or sBkRt
+// cannot be opened). histFd: sBkRt already open (names are then looked up
+// below it, never through a link); -1 opens sBkRt by path.
+QString PickBackupFolder(const QString& sBkRt, int histFd = -1);
 
 } // namespace velmor

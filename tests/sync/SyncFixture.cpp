@@ -120,8 +120,8 @@ void SyncFixture::SetUp()
     qputenv("XDG_DATA_HOME", QFile::encodeName(xdg));
     trashDir = xdg + QStringLiteral("/Trash");
     session.progress = &progress;
-    session.sFld1 = f1;
-    session.sFld2 = f2;
+    // As a comparison would: the run acts only on these two folders.
+    ASSERT_TRUE(SetRoots(session, f1, f2));
 }
 
 void SyncFixture::TearDown()
