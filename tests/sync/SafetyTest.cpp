@@ -9,12 +9,15 @@
 #include "sync/SyncPlan.h"
 
 #include <QDir>
+#include <functional>
 #include <QFile>
 #include <QFileInfo>
 
 #include <cstring>
 #include <fcntl.h>
+#include <csignal>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -383,6 +386,175 @@ TEST_F(SafetyTest, WhatARunLeavesOutIsNamedAndTheRunIsNotClean)
     EXPECT_TRUE(rep.leftOut[0].contains(p1(QStringLiteral("p/pipe"))));
     EXPECT_TRUE(rep.leftOut[1].contains(p1(QStringLiteral("n/sub/pipe-folder/pipe"))));
     EXPECT_TRUE(prompt->messages.last().startsWith(SyncMsg::LeftOut));
+}
+
+TEST_F(SafetyTest, AFolderSwappedForALinkInsideTheSameRootIsNotWrittenThrough)
+{
+    // The beneath rule alone would let a link to a sibling folder pass.
+    src(QStringLiteral("d/a.txt"), "new", At(9));
+    dst(QStringLiteral("d/a.txt"), "old", At(1));
+    dst(QStringLiteral("d/gone.txt"), "old");
+    dst(QStringLiteral("e/keep.txt"), "sibling");
+    src(QStringLiteral("e/keep.txt"), "sibling");
+    session.panel.chRet[1] = true;
+    tick({QString()});
+    compare();
+    swapForLink(p2(QStringLiteral("d")), p2(QStringLiteral("e")));
+    const SyncReport rep = SyncRun(session);
+    restore();
+    EXPECT_EQ(rep.failed, 2);
+    EXPECT_EQ(contents(p2(QStringLiteral("e"))), QStringList{QStringLiteral("keep.txt=sibling")});
+    EXPECT_EQ(readFile(p2(QStringLiteral("d/a.txt"))), QByteArray("old"));
+}
+
+// A mount made for one test, undone when it ends; skipped where mounting
+// is not allowed.
+struct ScopedMount {
+    explicit ScopedMount(const QString& target) : path(nameBytes(target)) {}
+    bool tmpfs() { return ok = ::mount("tmpfs", path.constData(), "tmpfs", 0, "size=4m") == 0; }
+    bool bind(const QString& from)
+    {
+        return ok = ::mount(nameBytes(from).constData(), path.constData(), nullptr, MS_BIND, nullptr) == 0;
+    }
+    void undo()
+    {
+        if (ok)
+            ::umount2(path.constData(), MNT_DETACH);
+        ok = false;
+    }
+    ~ScopedMount() { undo(); }
+    QByteArray path;
+    bool ok = false;
+};
+
+TEST_F(SafetyTest, ARootThatIsAnotherFolderByTheSynchronisationIsRefused)
+{
+    src(QStringLiteral("keep/a.txt"), "new", At(9));
+    dst(QStringLiteral("keep/a.txt"), "old", At(1));
+    dst(QStringLiteral("gone/b.txt"), "old");
+    session.panel.chRet[1] = true;
+    tick({QString()});
+    compare();
+    const QString elsewhere = outside(QStringLiteral("2"), "outside");
+    writeFile(elsewhere + QStringLiteral("/gone/b.txt"), "outside");
+    const QStringList before = contents(elsewhere);
+
+    const QString aside = f2 + QStringLiteral(".copy");
+    struct Case {
+        const char* what;
+        std::function<void()> swap;
+        const QString& message;
+    };
+    const std::vector<Case> cases = {
+        {"folder 2 swapped for a link", [&] { swapForLink(f2, elsewhere); }, SyncMsg::Root2Changed},
+        {"folder 1 swapped for a link", [&] { swapForLink(f1, elsewhere); }, SyncMsg::Root1Changed},
+        {"folder 2 replaced by a copy of itself",
+         [&] {
+             ASSERT_EQ(::rename(nameBytes(f2).constData(), nameBytes(aside).constData()), 0);
+             ASSERT_EQ(::system(("cp -a '" + aside + "' '" + f2 + "'").toUtf8().constData()), 0);
+         },
+         SyncMsg::Root2Changed},
+    };
+    for (const Case& c : cases) {
+        prompt->messages.clear();
+        c.swap();
+        const QByteArray print2 = TreeFingerprint(f2);
+        const SyncReport rep = SyncRun(session);
+        EXPECT_EQ(rep.outcome, SyncReport::Outcome::Refused) << c.what;
+        EXPECT_EQ(prompt->messages, QStringList{c.message}) << c.what;
+        EXPECT_EQ(contents(elsewhere), before) << c.what;
+        EXPECT_EQ(TreeFingerprint(f2), print2) << c.what;
+        EXPECT_EQ(session.vSpr.row(0).flag, QStringLiteral("1")) << c.what;
+        restore();
+        if (Exists(aside)) {
+            fsops::RemoveItem(PathAt(f2));
+            ::rename(nameBytes(aside).constData(), nameBytes(f2).constData());
+        }
+    }
+    // The very folders the comparison saw: the run goes ahead.
+    EXPECT_EQ(SyncRun(session).outcome, SyncReport::Outcome::Completed);
+    EXPECT_EQ(readFile(p2(QStringLiteral("keep/a.txt"))), QByteArray("new"));
+    EXPECT_FALSE(Exists(p2(QStringLiteral("gone"))));
+}
+
+TEST_F(SafetyTest, MountsAreSeenForWhatTheyAre)
+{
+    // An unmounted destination: its mount point is another folder.
+    ScopedMount vol(f2);
+    if (!vol.tmpfs())
+        GTEST_SKIP() << "mounting is not allowed here: " << std::strerror(errno);
+    src(QStringLiteral("keep/a.txt"), "new", At(9));
+    dst(QStringLiteral("gone/b.txt"), "old");
+    session.panel.chRet[1] = true;
+    tick({QString()});
+    compare();
+    ASSERT_EQ(statuses(), (QStringList{St::Add, St::Del}));
+    vol.undo();
+    EXPECT_EQ(SyncRun(session).outcome, SyncReport::Outcome::Refused);
+    EXPECT_EQ(prompt->messages.last(), SyncMsg::Root2Changed);
+    EXPECT_TRUE(contents(f2).isEmpty()) << "written onto the disk below the mount point";
+
+    // Folder 1 bound as folder 2, or as a folder inside it: the same folder.
+    const QString bound = tmp.path() + QStringLiteral("/bound");
+    makeDir(bound);
+    ScopedMount bind(bound);
+    ASSERT_TRUE(bind.bind(f1));
+    for (const QString& root2 : {bound, bound + QStringLiteral("/keep")}) {
+        prompt->messages.clear();
+        tree2.setRoot(root2);
+        EXPECT_EQ(CmpRun(session), CmpOutcome::Refused) << root2.toStdString();
+        EXPECT_EQ(prompt->messages, QStringList{CmpMsg::Nested}) << root2.toStdString();
+    }
+    bind.undo();
+
+    // Folder 1 bound inside folder 2: found by the scan of folder 2.
+    makeDir(p2(QStringLiteral("inner")));
+    ScopedMount inner(p2(QStringLiteral("inner")));
+    ASSERT_TRUE(inner.bind(f1));
+    tree2.setRoot(f2);
+    prompt->messages.clear();
+    EXPECT_EQ(CmpRun(session), CmpOutcome::Failed);
+    ASSERT_EQ(prompt->messages.size(), 1);
+    EXPECT_TRUE(prompt->messages[0].startsWith(CmpMsg::Failed)) << prompt->messages[0].toStdString();
+    EXPECT_EQ(session.vSpr.rowCount(), 0);
+}
+
+TEST_F(SafetyTest, ALogThatCannotBeWrittenStopsTheRunAfterItsRow)
+{
+    for (const char* name : {"a.txt", "b.txt", "c.txt"}) {
+        dst(QString::fromLatin1(name), "x");
+        fileRow(QString(), QString::fromLatin1(name).chopped(4), QStringLiteral("txt"), kDel);
+    }
+    options(true, false, false);
+    // The log's volume is full from the second line on.
+    struct rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldSignal = ::signal(SIGXFSZ, SIG_IGN);
+    SyncHooks hooks;
+    hooks.showRow = [&](int r) {
+        if (r != 0)
+            return;
+        const QFileInfoList logs = QDir(bk + QStringLiteral("/Log")).entryInfoList(QDir::Files);
+        ASSERT_EQ(logs.size(), 1);
+        struct rlimit full = old;
+        full.rlim_cur = rlim_t(logs[0].size());
+        ::setrlimit(RLIMIT_FSIZE, &full);
+    };
+    freezeSource();
+    const SyncReport rep = SyncRun(session, hooks);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    ::signal(SIGXFSZ, oldSignal);
+
+    EXPECT_EQ(rep.outcome, SyncReport::Outcome::Stopped);
+    EXPECT_FALSE(rep.logError.isEmpty());
+    // The second row was done and says so; the third was not begun.
+    EXPECT_EQ(session.vSpr.row(1).result, kDel);
+    EXPECT_FALSE(Exists(p2(QStringLiteral("b.txt"))));
+    EXPECT_TRUE(session.vSpr.row(2).result.isEmpty());
+    EXPECT_TRUE(Exists(p2(QStringLiteral("c.txt"))));
+    EXPECT_EQ(LogLines(rep.logFile).size(), 1);
+    ASSERT_FALSE(prompt->messages.isEmpty());
+    EXPECT_TRUE(prompt->messages.last().startsWith(SyncMsg::LogWriteFailed));
 }
 
 } // namespace
