@@ -3,6 +3,7 @@
 // "/F" hands the task to the companion and waits for it, missing and empty
 // items are skipped.
 #include "app/AutoRun.h"
+#include "app/AutoRunStatus.h"
 #include "app/Startup.h"
 #include "common/TestSupport.h"
 #include "env/UserStore.h"
@@ -11,7 +12,11 @@
 
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTimer>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -29,7 +34,10 @@ public:
     {
         log << (bShwStop ? QStringLiteral("+") : QStringLiteral("-")) + sMsg;
         HeadlessProgress::cMsg(sMsg, bShwStop);
+        if (sMsg == stopAt)
+            stopAfter(1);  // the stop button, pressed as soon as this step shows
     }
+    QString stopAt;
     // The automatic run's own messages.
     QStringList setUp() const { return log.filter(QStringLiteral(" 設定中･･･")); }
     QStringList log;
@@ -209,4 +217,45 @@ TEST_F(MainAutoRun, MissingLowerCaseAndEmptyItemsAreSkipped)
     // The empty last item leaves the task list's text empty, nothing selected.
     EXPECT_EQ(m.cbTskText, QString());
     EXPECT_EQ(m.cbTskIndex, -1);
+}
+
+TEST_F(MainAutoRun, NothingWaitsForAClickAndTheStatusSaysWhatHappened)
+{
+    saveTask(QStringLiteral("pipe"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(src(QStringLiteral("pipe")) + QStringLiteral("/in/fifo")).constData(), 0644), 0);
+    saveTask(QStringLiteral("stop"));
+    MainState m;
+    m.s.progress = &pg;
+    m.Load();
+    AutoRunStatus status;
+    std::vector<MainState::AutoRunTask> tasks;
+    m.autoRunTaskDone = [&](const MainState::AutoRunTask& t) {
+        tasks.push_back(t);
+        status.add(t);
+    };
+    // What the run says of itself goes to standard error.
+    QTemporaryFile err;
+    ASSERT_TRUE(err.open());
+    const int saved = ::dup(2);
+    ::dup2(err.handle(), 2);
+    m.AutoRun(QStringLiteral("pipe"));
+    ::dup2(saved, 2);
+    ::close(saved);
+    ASSERT_EQ(tasks.size(), 1u);
+    EXPECT_EQ(tasks[0].sync->outcome, SyncReport::Outcome::Completed);
+    EXPECT_EQ(tasks[0].sync->leftOut.size(), 1);
+    EXPECT_TRUE(synced(QStringLiteral("pipe")));
+    EXPECT_EQ(status.exitCode(), AutoRunStatus::kFailed);
+    EXPECT_TRUE(prompt.messages.isEmpty()) << prompt.messages.join(u'|').toStdString();
+    ASSERT_TRUE(err.seek(0));
+    EXPECT_TRUE(QString::fromUtf8(err.readAll()).contains(QStringLiteral("/in/fifo")));
+    EXPECT_FALSE(m.s.bUnattended);  // a run started by hand shows its messages again
+
+    // A comparison stopped by the user: the task was not done.
+    AutoRunStatus stopped;
+    m.autoRunTaskDone = [&](const MainState::AutoRunTask& t) { stopped.add(t); };
+    pg.stopAt = CmpMsg::FolderPhase;
+    m.AutoRun(QStringLiteral("stop"));
+    EXPECT_FALSE(synced(QStringLiteral("stop")));
+    EXPECT_EQ(stopped.exitCode(), AutoRunStatus::kFailed);
 }

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace velmor;
 using namespace velmor::test;
@@ -71,4 +72,12 @@ TEST(VelmorProgram, RunsATaskTextAndEndsWithItsStatus)
     EXPECT_EQ(ini.vGtVal(u"ROOT1"_s, QString()).toString(), src);
     EXPECT_EQ(ini.vGtVal(u"ROOT2"_s, QString()).toString(), dst);
     EXPECT_GT(ini.vGtVal(u"WIDTH"_s, 0).toInt(), 0);
+
+    // Something left out: named on standard error, status 1, no box that
+    // waits for a click.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(src + u"/a/fifo"_s).constData(), 0644), 0);
+    p.start(velmor, {task});
+    ASSERT_TRUE(p.waitForFinished(120000)) << "velmor waited for a click";
+    EXPECT_EQ(p.exitCode(), 1);
+    EXPECT_TRUE(QString::fromUtf8(p.readAllStandardError()).contains(src + u"/a/fifo"_s));
 }
