@@ -232,6 +232,11 @@ FsResult sourceChanged(const At& src)
     return FsResult::fail(QStringLiteral("%1: the source changed while it was copied").arg(src.path));
 }
 
+// A file system that keeps no flock locks (some network and FUSE ones):
+// there a temporary cannot say that a live run holds it, and is taken as
+// nobody's, as when no run locked at all.
+bool locksUnsupported(int err) { return err == EOPNOTSUPP || err == ENOLCK || err == ENOSYS || err == EINVAL; }
+
 // True when fstat shows the same version of a file twice: same size,
 // modification and change time (nanoseconds).
 bool sameVersion(const struct stat& a, const struct stat& b)
@@ -256,7 +261,7 @@ FsResult createTemp(const At& dst, mode_t mode, TmpGuard& tmp, UniqueFd& out)
         }
         tmp.dir = dst.dir;
         tmp.name = name;
-        if (::flock(fd.get(), LOCK_EX) != 0)
+        if (::flock(fd.get(), LOCK_EX) != 0 && !locksUnsupported(errno))
             return FsResult::fail("lock the temporary file for", dst.path, errno);
         // A cleaner may have removed the name between its creation and the
         // lock: then the file is nobody's, and another name is taken.
@@ -783,7 +788,7 @@ int RemoveTempsIn(int dirFd)
                 left += errno != ENOENT;
                 continue;
             }
-            if (::flock(held.get(), LOCK_EX | LOCK_NB) != 0) {
+            if (::flock(held.get(), LOCK_EX | LOCK_NB) != 0 && !locksUnsupported(errno)) {
                 left += errno != EWOULDBLOCK;
                 continue;
             }

@@ -317,8 +317,9 @@ TEST_F(FsOpsTest, TemporariesGoUnlessALiveRunHoldsThem)
     src(QStringLiteral("x.txt"), "copied whole");
     freezeSource();
     setFsHook([&](const char* point) {
-        if (std::strcmp(point, "copy:data-written") == 0)
+        if (std::strcmp(point, "copy:data-written") == 0) {
             EXPECT_EQ(RemoveTempsIn(dir.get()), 0);
+        }
     });
     EXPECT_TRUE(CopyItem(PathAt(p1(QStringLiteral("x.txt"))), PathAt(p2(QStringLiteral("x.txt")))).ok());
     EXPECT_EQ(readFile(p2(QStringLiteral("x.txt"))), QByteArray("copied whole"));
