@@ -439,6 +439,17 @@ mode_t fillMode(const struct stat& ss, bool& widened)
     return (ss.st_mode & 07777) | need;
 }
 
+// Opens the folder d that a copy of the source folder ss fills: made anew
+// (isNew) with the mode of fillMode, else the folder that is there.
+FsResult openFillTarget(const At& d, bool isNew, const struct stat& ss, UniqueFd& fd, bool& widened)
+{
+    widened = false;
+    if (isNew)
+        return makeFolder(d, fillMode(ss, widened), fd);
+    fd = openSubdir(d);
+    return fd.valid() ? FsResult{} : FsResult::fail("open folder", d.path, errno);
+}
+
 // Gives a copied folder the source's times, and the source's exact mode
 // when it was widened for the copy, when the copy of its content ends,
 // however it ends. A folder that was there before keeps its permissions.
@@ -519,12 +530,7 @@ FsResult copyTreeAt(int sfd, const QString& srcPath, int dfd, const QString& dst
             return FsResult::fail("open folder", s.path, errno);
         UniqueFd cd;
         bool widened = false;
-        FsResult r = childNew ? makeFolder(d, fillMode(es, widened), cd) : FsResult{};
-        if (r.ok() && !childNew) {
-            cd = openSubdir(d);
-            if (!cd.valid())
-                return FsResult::fail("open folder", d.path, errno);
-        }
+        FsResult r = openFillTarget(d, childNew, es, cd, widened);
         if (r.ok())
             r = copyFolder(cs.get(), es, s.path, cd.get(), d.path, childNew, widened, opt, skipped);
         if (!r.ok())
@@ -714,22 +720,17 @@ FsResult CopyTree(const At& src, const At& dst, const CopyOptions& opt, QStringL
         return FsResult::fail("open folder", src.path, errno);
     const Kind dk = kindOf(dst);
     const bool created = dk == Kind::None;
+    if (!created && dk != Kind::Dir)
+        return FsResult::fail("create folder", dst.path, EEXIST);
     UniqueFd dfd;
     bool widened = false;
-    if (created) {
-        const FsResult r = makeFolder(dst, fillMode(ss, widened), dfd);
-        if (!r.ok())
-            return r;
-    } else if (dk != Kind::Dir) {
-        return FsResult::fail("create folder", dst.path, EEXIST);
-    } else {
-        dfd = openSubdir(dst);
-        if (!dfd.valid())
-            return FsResult::fail("open folder", dst.path, errno);
-        // Leftovers that stay do not spoil this copy; the run names them
-        // when it cleans the folders the comparison saw them in.
+    const FsResult r = openFillTarget(dst, created, ss, dfd, widened);
+    if (!r.ok())
+        return r;
+    // Leftovers that stay do not spoil this copy; the run names them when it
+    // cleans the folders the comparison saw them in.
+    if (!created)
         RemoveTempsIn(dfd.get());
-    }
     return copyFolder(sfd.get(), ss, src.path, dfd.get(), dst.path, created, widened, opt, skipped);
 }
 
