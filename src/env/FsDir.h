@@ -31,8 +31,9 @@ QByteArray nameBytes(QStringView text);
 void nameBytesInto(QStringView text, QByteArray& out);
 
 // The program's temporary files: "." + name + ".velmor~" + six letters or
-// digits. Never listed by a scan; stale ones are removed by the next run that
-// writes into their folder.
+// digits. Never listed by a scan; stale ones (no live run holds them locked)
+// are removed by the next run that writes into their folder, and by the next
+// synchronisation of a comparison that saw them.
 inline constexpr char kTmpTag[] = ".velmor~";
 bool isTempName(QByteArrayView raw);
 

@@ -7,6 +7,7 @@
 #include <QStandardPaths>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
@@ -125,12 +126,20 @@ QString TrashAt(int dirFd, const QByteArray& name, const QString& absPath)
             return sysError(QStringLiteral("cannot write the trash information for ") + absPath, errno);
         }
         UniqueFd out(fd);
-        struct stat es {};
-        const bool taken = ::fstatat(files.get(), entry.constData(), &es, AT_SYMLINK_NOFOLLOW) == 0;
-        const bool written = !taken && ::write(out.get(), text.constData(), size_t(text.size())) == text.size()
-                             && out.close() == 0;
-        if (written && ::renameat(dirFd, name.constData(), files.get(), entry.constData()) == 0)
-            return QString();
+        // An entry of that name without an information file (left by another
+        // program) is never replaced: the item takes the next name.
+        bool taken = false;
+        if (::write(out.get(), text.constData(), size_t(text.size())) == text.size() && out.close() == 0) {
+            if (::renameat2(dirFd, name.constData(), files.get(), entry.constData(), RENAME_NOREPLACE) == 0)
+                return QString();
+            taken = errno == EEXIST;
+            if (errno == EINVAL) {  // a file system without RENAME_NOREPLACE: look, then rename
+                struct stat es {};
+                taken = ::fstatat(files.get(), entry.constData(), &es, AT_SYMLINK_NOFOLLOW) == 0;
+                if (!taken && ::renameat(dirFd, name.constData(), files.get(), entry.constData()) == 0)
+                    return QString();
+            }
+        }
         const int err = errno;
         ::unlinkat(info.get(), infoName.constData(), 0);
         if (!taken)

@@ -1,6 +1,7 @@
 #include "env/zLog.h"
 
 #include "env/FsDir.h"
+#include "env/yIni.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -28,6 +29,7 @@ zLog::~zLog() { lgOff(); }
 
 void zLog::lgOn(const QString& sRt)
 {
+    yIni::F_CreateFld(sRt);  // missing levels are made; failures show at the open below
     const UniqueFd root = openDirPath(nameBytes(sRt), true);
     if (!root.valid())
         throw LogError("cannot open " + sRt.toStdString() + ": " + std::strerror(errno));

@@ -11,6 +11,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -25,16 +26,27 @@ QString child(const QString& dir, const NPath& name)
     return dir.endsWith(QLatin1Char('/')) ? dir + nameText(name) : dir + QLatin1Char('/') + nameText(name);
 }
 
-// Removes the temporary entry on scope exit unless it was renamed into place.
+// The temporary entry being written: removed on scope exit unless it was
+// renamed into place. A temporary file stays flocked (LOCK_EX, held through
+// lock) until then, which tells a cleaner that a live run still writes it.
 struct TmpGuard {
     int dir = -1;
     NPath name;
-    ~TmpGuard()
+    UniqueFd lock;
+    ~TmpGuard() { discard(); }
+    // Removes the entry now. Its name goes before its lock, so no cleaner
+    // ever finds it unlocked.
+    void discard()
     {
         if (!name.isEmpty())
             ::unlinkat(dir, name.constData(), 0);
+        release();
     }
-    void release() { name.clear(); }
+    void release()
+    {
+        name.clear();
+        lock.reset();
+    }
 };
 
 struct Entry {
@@ -90,27 +102,19 @@ void widenFolder(int fd, const struct stat& st)
         ::fchmod(fd, (st.st_mode & 07777) | need);
 }
 
-// The process's umask, read without changing it; all bits when unknown (so
-// that permissions are always set explicitly).
-mode_t currentUmask()
+// Gives the item that this run has just made (fd) exactly mode (permission
+// bits), whatever the umask took from it at creation.
+bool setExactMode(int fd, mode_t mode)
 {
-    static const mode_t mask = [] {
-        FILE* f = std::fopen("/proc/self/status", "re");
-        mode_t m = 07777;
-        if (f) {
-            char line[256];
-            while (std::fgets(line, sizeof line, f)) {
-                unsigned v = 0;
-                if (std::sscanf(line, "Umask: %o", &v) == 1) {
-                    m = mode_t(v);
-                    break;
-                }
-            }
-            std::fclose(f);
-        }
-        return m;
-    }();
-    return mask;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && (st.st_mode & 07777) == (mode & 07777))
+        return true;
+    if (::fchmod(fd, mode & 07777) == 0)
+        return true;
+    // The maker of an item may always change its mode; a refusal comes from
+    // a volume that keeps no permissions (FAT, exFAT), where no mode can be
+    // held and the copy must not fail for it.
+    return errno == EPERM || errno == EOPNOTSUPP;
 }
 
 // A temporary name beside an entry: "." + name + ".velmor~" + 6 random
@@ -233,33 +237,118 @@ bool copyData(int in, int out, const struct stat& fs)
     return ::ftruncate(out, size) == 0;
 }
 
-// Writes the regular file (already open as in, described by fs) to a
-// temporary entry of dst's folder.
-FsResult writeRegular(const At& src, const At& dst, int in, const struct stat& fs, TmpGuard& tmp)
+FsResult notCopyable(const At& src)
 {
-    const mode_t mode = fs.st_mode & 0777;
-    int out = -1;
-    for (int tries = 0; out < 0; ++tries) {
+    return FsResult::fail(QStringLiteral("cannot copy %1: not a regular file or link").arg(src.path));
+}
+
+FsResult sourceChanged(const At& src)
+{
+    return FsResult::fail(QStringLiteral("%1: the source changed while it was copied").arg(src.path));
+}
+
+// A file system that keeps no flock locks (some network and FUSE ones):
+// there a temporary cannot say that a live run holds it, and is taken as
+// nobody's, as when no run locked at all.
+bool locksUnsupported(int err) { return err == EOPNOTSUPP || err == ENOLCK || err == ENOSYS || err == EINVAL; }
+
+// True when fstat shows the same version of a file twice: same size,
+// modification and change time (nanoseconds).
+bool sameVersion(const struct stat& a, const struct stat& b)
+{
+    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec
+           && a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+// Creates a new temporary file beside dst with mode and takes its lock
+// (tmp names and holds it). Returns the descriptor to write through.
+FsResult createTemp(const At& dst, mode_t mode, TmpGuard& tmp, UniqueFd& out)
+{
+    for (int tries = 0; !out.valid(); ++tries) {
+        if (tries > 100)
+            return FsResult::fail("create a temporary file for", dst.path, EEXIST);
         const NPath name = tmpNameFor(dst.name);
-        out = ::openat(dst.dir, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (out >= 0) {
-            tmp.dir = dst.dir;
-            tmp.name = name;
-        } else if (errno != EEXIST || tries >= 100) {
+        UniqueFd fd(::openat(dst.dir, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+        if (!fd.valid()) {
+            if (errno == EEXIST)
+                continue;
             return FsResult::fail("create a temporary file for", dst.path, errno);
         }
+        tmp.dir = dst.dir;
+        tmp.name = name;
+        if (::flock(fd.get(), LOCK_EX) != 0 && !locksUnsupported(errno))
+            return FsResult::fail("lock the temporary file for", dst.path, errno);
+        // A cleaner may have removed the name between its creation and the
+        // lock: then the file is nobody's, and another name is taken.
+        struct stat mine {}, there {};
+        if (::fstat(fd.get(), &mine) != 0 || ::fstatat(dst.dir, name.constData(), &there, AT_SYMLINK_NOFOLLOW) != 0
+            || mine.st_ino != there.st_ino || mine.st_dev != there.st_dev) {
+            tmp.name.clear();
+            continue;
+        }
+        // A second descriptor of the same open file keeps the lock once the
+        // written one is closed (its close reports late write errors).
+        tmp.lock = UniqueFd(::fcntl(fd.get(), F_DUPFD_CLOEXEC, 0));
+        if (!tmp.lock.valid())
+            return FsResult::fail("lock the temporary file for", dst.path, errno);
+        out = std::move(fd);
     }
-    UniqueFd o(out);
+    return {};
+}
+
+// Writes the regular file (already open as in, described by fs) to a
+// temporary entry of dst's folder, with exactly the source's permission bits
+// (the umask does not apply). *changed: the source was written to meanwhile,
+// so the temporary may hold parts of two versions and must not be used.
+FsResult writeRegular(const At& src, const At& dst, int in, const struct stat& fs, TmpGuard& tmp, bool& changed)
+{
+    const mode_t mode = fs.st_mode & 0777;
+    UniqueFd o;
+    FsResult r = createTemp(dst, mode, tmp, o);
+    if (!r.ok())
+        return r;
     if (!copyData(in, o.get(), fs))
         return FsResult::fail("copy", src.path, errno);
-    if ((mode & ~currentUmask()) != mode && ::fchmod(o.get(), mode) != 0)
+    fsHook("copy:data-written");
+    if (!setExactMode(o.get(), mode))
         return FsResult::fail("set permissions of", dst.path, errno);
     const struct timespec times[2] = {fs.st_atim, fs.st_mtim};
     if (::futimens(o.get(), times) != 0)
         return FsResult::fail("set times of", dst.path, errno);
     if (o.close() != 0)
         return FsResult::fail("write", dst.path, errno);
+    struct stat now {};
+    if (::fstat(in, &now) != 0)
+        return FsResult::fail("read", src.path, errno);
+    changed = !sameVersion(fs, now);
     return {};
+}
+
+// Copies the regular file src to a temporary entry beside dst: opened first,
+// then size and times are taken from the open file (a link or a pipe swapped
+// in meanwhile is never read). A source that changed while it was copied is
+// copied once more; when it changed again the copy fails, so a copy never
+// mixes two versions. *isLink: a link is at src now; nothing was done.
+FsResult writeFile(const At& src, const At& dst, TmpGuard& tmp, bool& isLink)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        UniqueFd in(::openat(src.dir, src.name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (!in.valid()) {
+            isLink = errno == ELOOP;
+            return isLink ? FsResult{} : FsResult::fail("open", src.path, errno);
+        }
+        struct stat fs {};
+        if (::fstat(in.get(), &fs) != 0)
+            return FsResult::fail("read", src.path, errno);
+        if (!S_ISREG(fs.st_mode))
+            return notCopyable(src);
+        bool changed = false;
+        const FsResult r = writeRegular(src, dst, in.get(), fs, tmp, changed);
+        if (!r.ok() || !changed)
+            return r;
+        tmp.discard();
+    }
+    return sourceChanged(src);
 }
 
 // Creates the link (a copy of the source link ss) as a temporary entry.
@@ -291,40 +380,30 @@ FsResult writeLink(const At& src, const At& dst, const struct stat& ss, TmpGuard
     return {};
 }
 
-FsResult notCopyable(const At& src)
-{
-    return FsResult::fail(QStringLiteral("cannot copy %1: not a regular file or link").arg(src.path));
-}
-
 // Writes a copy of src (type: the listing's DT_*, DT_UNKNOWN for "look") as
-// a temporary entry beside dst; tmp names it.
+// a temporary entry beside dst; tmp names it. Every copy of the program
+// goes through here.
 FsResult writeTemp(const At& src, const At& dst, unsigned char type, TmpGuard& tmp)
 {
+    bool isLink = false;
     if (type == DT_REG) {
-        // The common case: open first, then learn size and times from the
-        // open file (a link or a pipe swapped in meanwhile is never read).
-        UniqueFd in(::openat(src.dir, src.name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-        if (in.valid()) {
-            struct stat fs {};
-            if (::fstat(in.get(), &fs) != 0)
-                return FsResult::fail("read", src.path, errno);
-            if (!S_ISREG(fs.st_mode))
-                return notCopyable(src);
-            return writeRegular(src, dst, in.get(), fs, tmp);
-        }
-        if (errno != ELOOP)
-            return FsResult::fail("open", src.path, errno);
+        const FsResult r = writeFile(src, dst, tmp, isLink);
+        if (!isLink)
+            return r;
     }
     struct stat ss {};
     if (::fstatat(src.dir, src.name.constData(), &ss, AT_SYMLINK_NOFOLLOW) != 0)
         return FsResult::fail("read", src.path, errno);
     if (S_ISLNK(ss.st_mode))
         return writeLink(src, dst, ss, tmp);
-    if (S_ISREG(ss.st_mode))
-        return writeTemp(src, dst, DT_REG, tmp);
     if (S_ISDIR(ss.st_mode))
         return FsResult::fail("copy", src.path, EISDIR);
-    return notCopyable(src);
+    if (!S_ISREG(ss.st_mode))
+        return notCopyable(src);
+    if (isLink)  // a file again: swapped back and forth while it was looked at
+        return sourceChanged(src);
+    const FsResult r = writeFile(src, dst, tmp, isLink);
+    return isLink ? sourceChanged(src) : r;
 }
 
 // Copies one non-folder entry; dstMissing skips the look at the destination
@@ -350,15 +429,52 @@ FsResult copyEntry(const At& src, const At& dst, unsigned char type, bool dstMis
     return {};
 }
 
-// Gives a copied folder the source's mode (when it was made by the copy) and
-// times when the copy of its content ends, however it ends.
+// Creates the folder e with exactly mode (the umask does not apply) and
+// opens it. The mode is set on the open folder right after its creation, so
+// the folder never holds a mode of another item.
+FsResult makeFolder(const At& e, mode_t mode, UniqueFd& fd)
+{
+    if (::mkdirat(e.dir, e.name.constData(), mode & 07777) != 0)
+        return FsResult::fail("create folder", e.path, errno);
+    fd = openSubdir(e);
+    if (!fd.valid())
+        return FsResult::fail("open folder", e.path, errno);
+    if (!setExactMode(fd.get(), mode))
+        return FsResult::fail("set permissions of", e.path, errno);
+    return {};
+}
+
+// The mode a copy creates the folder of source mode ss with: the source's
+// own, plus the owner's write and search permission while the content goes
+// in when the source lacks them (*widened: FolderFinish takes them away).
+mode_t fillMode(const struct stat& ss, bool& widened)
+{
+    const mode_t need = S_IWUSR | S_IXUSR;
+    widened = (ss.st_mode & need) != need;
+    return (ss.st_mode & 07777) | need;
+}
+
+// Opens the folder d that a copy of the source folder ss fills: made anew
+// (isNew) with the mode of fillMode, else the folder that is there.
+FsResult openFillTarget(const At& d, bool isNew, const struct stat& ss, UniqueFd& fd, bool& widened)
+{
+    widened = false;
+    if (isNew)
+        return makeFolder(d, fillMode(ss, widened), fd);
+    fd = openSubdir(d);
+    return fd.valid() ? FsResult{} : FsResult::fail("open folder", d.path, errno);
+}
+
+// Gives a copied folder the source's times, and the source's exact mode
+// when it was widened for the copy, when the copy of its content ends,
+// however it ends. A folder that was there before keeps its permissions.
 struct FolderFinish {
     int fd;
     const struct stat& ss;
-    bool created;
+    bool widened;
     FsResult finish(const QString& path) const
     {
-        if (created && ::fchmod(fd, ss.st_mode & 07777) != 0)
+        if (widened && !setExactMode(fd, ss.st_mode))
             return FsResult::fail("set permissions of", path, errno);
         const struct timespec times[2] = {ss.st_atim, ss.st_mtim};
         if (::futimens(fd, times) != 0)
@@ -371,11 +487,12 @@ FsResult copyTreeAt(int sfd, const QString& srcPath, int dfd, const QString& dst
                     const CopyOptions& opt, QStringList* skipped);
 
 // Copies the content of the open source folder sfd (stat ss) into the open
-// destination folder dfd, then finishes dfd (see FolderFinish).
+// destination folder dfd (created: by this copy, so empty), then finishes
+// dfd (see FolderFinish).
 FsResult copyFolder(int sfd, const struct stat& ss, const QString& srcPath, int dfd, const QString& dstPath,
-                    bool created, const CopyOptions& opt, QStringList* skipped)
+                    bool created, bool widened, const CopyOptions& opt, QStringList* skipped)
 {
-    const FolderFinish fin{dfd, ss, created};
+    const FolderFinish fin{dfd, ss, widened};
     const FsResult r = copyTreeAt(sfd, srcPath, dfd, dstPath, created, opt, skipped);
     const FsResult f = fin.finish(dstPath);
     return r.ok() ? f : r;
@@ -426,13 +543,11 @@ FsResult copyTreeAt(int sfd, const QString& srcPath, int dfd, const QString& dst
         UniqueFd cs = openSubdir(s);
         if (!cs.valid())
             return FsResult::fail("open folder", s.path, errno);
-        // Owner-writable while we fill it; its own permissions are set at the end.
-        if (childNew && ::mkdirat(dfd, e.name.constData(), 0700) != 0)
-            return FsResult::fail("create folder", d.path, errno);
-        UniqueFd cd = openSubdir(d);
-        if (!cd.valid())
-            return FsResult::fail("open folder", d.path, errno);
-        const FsResult r = copyFolder(cs.get(), es, s.path, cd.get(), d.path, childNew, opt, skipped);
+        UniqueFd cd;
+        bool widened = false;
+        FsResult r = openFillTarget(d, childNew, es, cd, widened);
+        if (r.ok())
+            r = copyFolder(cs.get(), es, s.path, cd.get(), d.path, childNew, widened, opt, skipped);
         if (!r.ok())
             return r;
     }
@@ -620,27 +735,31 @@ FsResult CopyTree(const At& src, const At& dst, const CopyOptions& opt, QStringL
         return FsResult::fail("open folder", src.path, errno);
     const Kind dk = kindOf(dst);
     const bool created = dk == Kind::None;
-    if (created) {
-        if (::mkdirat(dst.dir, dst.name.constData(), 0700) != 0)
-            return FsResult::fail("create folder", dst.path, errno);
-    } else if (dk != Kind::Dir) {
+    if (!created && dk != Kind::Dir)
         return FsResult::fail("create folder", dst.path, EEXIST);
-    }
-    UniqueFd dfd = openSubdir(dst);
-    if (!dfd.valid())
-        return FsResult::fail("open folder", dst.path, errno);
+    UniqueFd dfd;
+    bool widened = false;
+    const FsResult r = openFillTarget(dst, created, ss, dfd, widened);
+    if (!r.ok())
+        return r;
+    // Leftovers that stay do not spoil this copy; the run names them when it
+    // cleans the folders the comparison saw them in.
     if (!created)
         RemoveTempsIn(dfd.get());
-    return copyFolder(sfd.get(), ss, src.path, dfd.get(), dst.path, created, opt, skipped);
+    return copyFolder(sfd.get(), ss, src.path, dfd.get(), dst.path, created, widened, opt, skipped);
 }
 
 FsResult RemoveItem(const At& e) { return removeAt(e); }
 
-FsResult MakeDir(const At& e)
+FsResult MakeDir(const At& e, const struct stat* like)
 {
-    if (::mkdirat(e.dir, e.name.constData(), 0777) != 0)
-        return FsResult::fail("create folder", e.path, errno);
-    return {};
+    if (!like) {
+        if (::mkdirat(e.dir, e.name.constData(), 0777) != 0)
+            return FsResult::fail("create folder", e.path, errno);
+        return {};
+    }
+    UniqueFd fd;
+    return makeFolder(e, like->st_mode, fd);
 }
 
 FsResult MoveItem(const At& src, const At& dst)
@@ -664,9 +783,35 @@ int RemoveTempsIn(int dirFd)
     if (!listDirAt(dirFd, entries))
         return 1;
     int left = 0;
-    for (const Entry& e : entries)
-        if (isTempName(e.name) && e.type != DT_DIR && ::unlinkat(dirFd, e.name.constData(), 0) != 0 && errno != ENOENT)
+    for (const Entry& e : entries) {
+        if (!isTempName(e.name) || e.type == DT_DIR)
+            continue;
+        const char* name = e.name.constData();
+        struct stat st {};
+        if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            left += errno != ENOENT;
+            continue;
+        }
+        if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
+            continue;  // not one of ours, whatever its name
+        UniqueFd held;
+        if (S_ISREG(st.st_mode)) {
+            // A live run holds its temporary file locked until it is renamed
+            // or removed. A link cannot be locked; a run makes and renames
+            // one at once.
+            held = UniqueFd(::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+            if (!held.valid()) {
+                left += errno != ENOENT;
+                continue;
+            }
+            if (::flock(held.get(), LOCK_EX | LOCK_NB) != 0 && !locksUnsupported(errno)) {
+                left += errno != EWOULDBLOCK;
+                continue;
+            }
+        }
+        if (::unlinkat(dirFd, name, 0) != 0 && errno != ENOENT)
             ++left;
+    }
     return left;
 }
 

@@ -8,7 +8,22 @@
 // item of its own, copied as a link and removed as a link, also inside a
 // folder. Every copy of a file writes a temporary ".<name>.velmor~XXXXXX"
 // beside the target and renames it into place only when complete, so the
-// target is always either the old item or the complete new one.
+// target is always either the old item or the complete new one. A temporary
+// file is held flocked (LOCK_EX) while it is written, until it is renamed or
+// removed: one that can be locked belongs to no live run.
+//
+// A copy is never a mixture of two versions of its source: the open source
+// is looked at (fstat: size, modification and change time in nanoseconds)
+// before its data is read and again once it is written; when they differ the
+// temporary is dropped and the file copied once more, and when it changed
+// again the copy fails, the target untouched.
+//
+// Modes are exact: a file or folder made here gets the source's permission
+// bits whatever the umask, from the moment it is made (set on the open item
+// before anything goes in), so a run killed at any point leaves nothing at
+// a mode of its own. A folder whose source mode denies the owner writing or
+// searching it gets those two bits while it is filled and its exact mode
+// after. A folder that was there before keeps its permissions.
 #include "env/FsDir.h"
 
 #include <QByteArray>
@@ -58,7 +73,9 @@ struct CopyOptions {
 // permission bits and access/modification times (nanoseconds); holes of a
 // sparse file stay holes, and a file system that can share the data (a
 // reflink) shares it. A folder at dst is never replaced. Folders and special
-// files (pipes, sockets, devices) as src fail; they are never opened.
+// files (pipes, sockets, devices) as src fail; they are never opened. A
+// source that keeps changing while it is copied fails ("... the source
+// changed while it was copied"), dst unchanged.
 FsResult CopyItem(const At& src, const At& dst, const CopyOptions& opt = {});
 
 // Replaces the file or link dst with a copy of src and keeps the old dst at
@@ -70,9 +87,9 @@ FsResult ReplaceKeepingOld(const At& src, const At& dst, const At& keep);
 
 // Copies the folder src with everything below it into dst: dst is created
 // when missing (its folder must exist) and merged into when it is a folder
-// already; files and links go through CopyItem; folder permissions of new
-// folders and every folder's times are taken from the source, also when the
-// copy ends early. Special files are skipped, never opened: their paths are
+// already; files and links go through CopyItem; new folders get the source
+// folder's permissions as they are made, and every folder's times are taken
+// from the source, also when the copy ends early. Special files are skipped, never opened: their paths are
 // added to *skipped. Stops at the first failure; what was copied stays.
 FsResult CopyTree(const At& src, const At& dst, const CopyOptions& opt = {}, QStringList* skipped = nullptr);
 
@@ -81,9 +98,10 @@ FsResult CopyTree(const At& src, const At& dst, const CopyOptions& opt = {}, QSt
 // the way down where needed). A missing entry is success.
 FsResult RemoveItem(const At& e);
 
-// Creates exactly one folder level (mode 0777 less the umask). Fails when
-// anything exists there.
-FsResult MakeDir(const At& e);
+// Creates exactly one folder level with exactly the permission bits of the
+// folder like (the umask does not apply); without one, 0777 less the umask.
+// Fails when anything exists there.
+FsResult MakeDir(const At& e, const struct stat* like = nullptr);
 
 // Moves src to dst. A file or link replaces a non-folder dst. A folder src
 // onto a missing dst is renamed (or copied then removed across file systems);
@@ -93,7 +111,10 @@ FsResult MakeDir(const At& e);
 FsResult MoveItem(const At& src, const At& dst);
 
 // Removes the program's temporary files directly inside the open folder
-// (left there by a run that ended early). Returns how many could not be removed.
+// (left there by a run that ended early): files and links whose names are
+// temporary names, never a folder or anything else, and never a file that a
+// live run holds locked (it is skipped, not counted). Returns how many could
+// not be removed.
 int RemoveTempsIn(int dirFd);
 
 } // namespace velmor::fsops

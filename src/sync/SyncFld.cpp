@@ -142,11 +142,20 @@ QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, Q
         }
         fsops::FsResult r;
         switch (op) {
-        case FldOp::MakeDir:
+        case FldOp::MakeDir: {
+            // The new folder takes the permissions of its folder in folder 1
+            // when that is there to read.
+            UniqueFd dir1;
+            At src;
+            struct stat ss {};
+            const bool like = entryOf(ctx, Side::One, rel, false, dir1, src, err)
+                              && fsops::kindOf(src, &ss) == Kind::Dir;
+            err.clear();
             fsHook("folder:resolved");
-            r = fsops::MakeDir(dst);
+            r = fsops::MakeDir(dst, like ? &ss : nullptr);
             line = logtx::created(dstPath);
             break;
+        }
         case FldOp::CopyTree: {
             UniqueFd dir1;
             At src;

@@ -84,6 +84,24 @@ int SyncCtx::backupRoot() const
     return openOnce(m_backup, sBkFld);
 }
 
+void CleanLeftTemps(const SyncCtx& ctx)
+{
+    QStringList dirs(ctx.tmpLeft.cbegin(), ctx.tmpLeft.cend());
+    dirs.sort();  // named in a stable order
+    for (const QString& relDir : std::as_const(dirs)) {
+        const int root = ctx.root2();
+        const UniqueFd dir = root < 0 ? UniqueFd() : openBeneath(root, nameBytes(relDir));
+        if (dir.valid()) {
+            opsupport::cleanTemps(ctx, relDir, dir.get());
+            continue;
+        }
+        ctx.tmpLeft.remove(relDir);
+        if (errno != ENOENT)
+            ctx.leftOut.append(fsops::FsResult::fail("open folder", ctx.destination(relDir), errno).error
+                               + QStringLiteral(": temporary files of an earlier run could not be removed"));
+    }
+}
+
 namespace opsupport {
 
 QString checkRel(const QString& rel)

@@ -31,7 +31,8 @@ struct SyncCtx {
     // there): nothing is written into it, and no folder holding it is removed.
     QString histRel;
     // Folders (relative) holding temporary files of an earlier run that
-    // ended early; removed before this run first writes there.
+    // ended early; removed before this run first writes there, and from
+    // the rest once the rows are done (CleanLeftTemps).
     mutable QSet<QString> tmpLeft;
     // Folders (relative paths) copied whole by this run so far. A later
     // "追加" row inside one of them finds its folder copied already.
@@ -75,5 +76,13 @@ private:
 QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, QString* why = nullptr);
 // rel: relative path of the file (folder path + "/" + the file's exact name).
 QString SyncFile(const SyncCtx& ctx, const QString& rel, const QString& status, QString* why = nullptr);
+
+// Removes the temporary files of an earlier run from every folder still in
+// ctx.tmpLeft (those the comparison saw them in and no row has written into
+// yet), each opened below folder 2's root, never through a link. A file a
+// live run holds stays. Folders where some could not be removed, or that
+// could not be opened, are named in ctx.leftOut; a folder gone meanwhile has
+// nothing left to remove.
+void CleanLeftTemps(const SyncCtx& ctx);
 
 } // namespace velmor

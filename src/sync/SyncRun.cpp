@@ -235,6 +235,8 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
                 break;
             }
         }
+        // Temporary files of a dead run go also where no row wrote.
+        CleanLeftTemps(ctx);
         if (hooks.showRow && grid.rowCount() > 0)
             hooks.showRow(0);
         rep.leftOut = s.vUnread + ctx.leftOut;

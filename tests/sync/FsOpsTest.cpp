@@ -1,5 +1,6 @@
 // The file-system primitives: fail-safe copy, links never followed, byte
-// names, removal of read-only content, merging moves.
+// names, removal of read-only content, merging moves, exact modes, and the
+// clean-up of temporary files that no live run holds.
 #include "SyncFixture.h"
 
 #include "sync/FsOps.h"
@@ -9,7 +10,11 @@
 #include <QFileInfo>
 
 #include <csignal>
+#include <cstring>
+#include <map>
+
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,7 +40,30 @@ struct timespec mtimeOf(const QString& path)
     return st.st_mtim;
 }
 
-class FsOpsTest : public SyncFixture {};
+mode_t modeOf(const QString& path)
+{
+    struct stat st {};
+    ::lstat(QFile::encodeName(path).constData(), &st);
+    return st.st_mode & 07777;
+}
+
+void chmodOf(const QString& path, mode_t mode) { ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), mode), 0); }
+
+// The process's umask for the lifetime of the object.
+struct ScopedUmask {
+    explicit ScopedUmask(mode_t m) : old(::umask(m)) {}
+    ~ScopedUmask() { ::umask(old); }
+    mode_t old;
+};
+
+class FsOpsTest : public SyncFixture {
+protected:
+    void TearDown() override
+    {
+        setFsHook({});
+        SyncFixture::TearDown();
+    }
+};
 
 TEST_F(FsOpsTest, CopyItemKeepsTimesAndModeAndReplacesAtomically)
 {
@@ -193,6 +221,108 @@ TEST_F(FsOpsTest, MoveMergesIntoExistingFolderAndLosesNothing)
     dst(QStringLiteral("f.txt"), "f");
     EXPECT_FALSE(MoveItem(PathAt(p2(QStringLiteral("f.txt"))), PathAt(p2(QStringLiteral("moved")))).ok());
     EXPECT_EQ(readFile(p2(QStringLiteral("f.txt"))), QByteArray("f"));
+}
+
+TEST_F(FsOpsTest, ModesAreExactFromTheMomentAnItemIsMadeWhateverTheUmask)
+{
+    const ScopedUmask mask(022);
+    // Modes the umask strips, and a folder that denies its owner writing.
+    const std::map<QString, mode_t> modes = {{QStringLiteral("t/all.txt"), 0666}, {QStringLiteral("t/group.sh"), 0775},
+                                             {QStringLiteral("t/g"), 0775},       {QStringLiteral("t/ro"), 0555},
+                                             {QStringLiteral("t"), 0775}};
+    src(QStringLiteral("t/all.txt"), "all");
+    src(QStringLiteral("t/group.sh"), "sh");
+    src(QStringLiteral("t/g/a.txt"), "a");
+    src(QStringLiteral("t/ro/b.txt"), "b");
+    for (const auto& [rel, mode] : modes)
+        chmodOf(p1(rel), mode);
+    freezeSource();
+
+    // What a run killed during the first copy into each folder leaves: the
+    // folder's own mode; the read-only one open to its owner only meanwhile.
+    std::map<QString, mode_t> whileFilled;
+    setFsHook([&](const char* point) {
+        if (std::strcmp(point, "copy:data-written") == 0)
+            for (const char* d : {"t", "t/g", "t/ro"})
+                if (Exists(p2(QLatin1String(d))))
+                    whileFilled.try_emplace(QLatin1String(d), modeOf(p2(QLatin1String(d))));
+    });
+    ASSERT_TRUE(CopyTree(PathAt(p1(QStringLiteral("t"))), PathAt(p2(QStringLiteral("t")))).ok());
+    setFsHook({});
+    EXPECT_EQ(whileFilled, (std::map<QString, mode_t>{{QStringLiteral("t"), 0775}, {QStringLiteral("t/g"), 0775},
+                                                      {QStringLiteral("t/ro"), 0755}}));
+    for (const auto& [rel, mode] : modes)
+        EXPECT_EQ(modeOf(p2(rel)), mode) << rel.toStdString();
+
+    // A single copy and a single new folder alike.
+    ASSERT_TRUE(CopyItem(PathAt(p1(QStringLiteral("t/all.txt"))), PathAt(p2(QStringLiteral("one.txt")))).ok());
+    EXPECT_EQ(modeOf(p2(QStringLiteral("one.txt"))), mode_t(0666));
+    struct stat like {};
+    ASSERT_EQ(::lstat(QFile::encodeName(p1(QStringLiteral("t/g"))).constData(), &like), 0);
+    ASSERT_TRUE(MakeDir(PathAt(p2(QStringLiteral("made"))), &like).ok());
+    EXPECT_EQ(modeOf(p2(QStringLiteral("made"))), mode_t(0775));
+
+    // A folder that was there keeps its own permissions, also when it is
+    // copied into; what the copy makes inside it takes the source's.
+    makeDir(p2(QStringLiteral("there")));
+    chmodOf(p2(QStringLiteral("there")), 0750);
+    ASSERT_TRUE(CopyTree(PathAt(p1(QStringLiteral("t"))), PathAt(p2(QStringLiteral("there")))).ok());
+    EXPECT_EQ(modeOf(p2(QStringLiteral("there"))), mode_t(0750));
+    EXPECT_EQ(modeOf(p2(QStringLiteral("there/g"))), mode_t(0775));
+    EXPECT_EQ(readFile(p2(QStringLiteral("there/ro/b.txt"))), QByteArray("b"));
+}
+
+TEST_F(FsOpsTest, TemporariesGoUnlessALiveRunHoldsThem)
+{
+    enum What { File, Link, Folder, Pipe, Held };
+    const struct {
+        const char* name;
+        What what;
+        bool goes;
+    } cases[] = {
+        {".a.txt.velmor~abc123", File, true},
+        {".b.txt.velmor~Zz9Zz9", Link, true},
+        {".c.velmor~abc123", Folder, false},  // only files and links are ours
+        {".d.velmor~abc123", Pipe, false},
+        {".e.txt.velmor~abc123", Held, false},  // a live run writes it
+        {".f.txt.velmor~abc12", File, false},   // names that merely look alike
+        {"g.txt.velmor~abc123", File, false},
+        {".h.txt.velmor~abc123.txt", File, false},
+    };
+    UniqueFd holder;
+    for (const auto& c : cases) {
+        const QString path = p2(QLatin1String(c.name));
+        const QByteArray raw = QFile::encodeName(path);
+        switch (c.what) {
+        case Link: ASSERT_TRUE(QFile::link(QStringLiteral("nowhere"), path)); break;
+        case Folder: makeDir(path); break;
+        case Pipe: ASSERT_EQ(::mkfifo(raw.constData(), 0600), 0); break;
+        case Held:
+            writeFile(path, "held");
+            holder = UniqueFd(::open(raw.constData(), O_RDONLY | O_CLOEXEC));
+            ASSERT_EQ(::flock(holder.get(), LOCK_EX), 0);
+            break;
+        case File: writeFile(path, "left"); break;
+        }
+    }
+    const UniqueFd dir(::open(QFile::encodeName(f2).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    EXPECT_EQ(RemoveTempsIn(dir.get()), 0);
+    for (const auto& c : cases)
+        EXPECT_EQ(Exists(p2(QLatin1String(c.name))), !c.goes) << c.name;
+    holder.reset();  // its run ended
+    EXPECT_EQ(RemoveTempsIn(dir.get()), 0);
+    EXPECT_FALSE(Exists(p2(QLatin1String(".e.txt.velmor~abc123"))));
+
+    // A copy holds its own temporary: a clean-up during the copy leaves it.
+    src(QStringLiteral("x.txt"), "copied whole");
+    freezeSource();
+    setFsHook([&](const char* point) {
+        if (std::strcmp(point, "copy:data-written") == 0) {
+            EXPECT_EQ(RemoveTempsIn(dir.get()), 0);
+        }
+    });
+    EXPECT_TRUE(CopyItem(PathAt(p1(QStringLiteral("x.txt"))), PathAt(p2(QStringLiteral("x.txt")))).ok());
+    EXPECT_EQ(readFile(p2(QStringLiteral("x.txt"))), QByteArray("copied whole"));
 }
 
 } // namespace

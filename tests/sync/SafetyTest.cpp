@@ -1,7 +1,8 @@
 // What a run must never do, whatever happens to the folders meanwhile:
 // follow a link out of a root, act on another name than the row's, write
 // logs and backups into a root, delete its own trash or history, lose the
-// file it overwrites, or call a partial run clean.
+// file it overwrites, copy a mixture of two versions, leave its temporary
+// files behind, or call a partial run clean.
 #include "EndToEndFixture.h"
 
 #include "env/FsDir.h"
@@ -13,9 +14,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <csignal>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -555,6 +558,195 @@ TEST_F(SafetyTest, ALogThatCannotBeWrittenStopsTheRunAfterItsRow)
     EXPECT_EQ(LogLines(rep.logFile).size(), 1);
     ASSERT_FALSE(prompt->messages.isEmpty());
     EXPECT_TRUE(prompt->messages.last().startsWith(SyncMsg::LogWriteFailed));
+}
+
+TEST_F(SafetyTest, ASourceRewrittenWhileItIsCopiedIsNeverCopiedAsAMixture)
+{
+    // Each rewrite is longer than the last: two writes within one clock tick
+    // share their times, and only the size would tell them apart.
+    const struct {
+        const char* name;
+        int rewrites;
+        bool old;
+        bool backup;
+    } cases[] = {
+        {"once, new file", 1, false, false},
+        {"once, over an old copy kept in the backup", 1, true, true},
+        {"on every attempt, new file", 9, false, false},
+        {"on every attempt, over an old copy", 9, true, false},
+        {"on every attempt, over an old copy kept in the backup", 9, true, true},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString rel = QStringLiteral("d/%1.txt").arg(++n);
+        src(rel, "first version", At(9));
+        makeDir(p2(QStringLiteral("d")));
+        if (c.old)
+            dst(rel, "old", At(1));
+        int done = 0;
+        QByteArray last;
+        setFsHook([&](const char* point) {
+            if (std::strcmp(point, "copy:data-written") == 0 && done < c.rewrites) {
+                last = "rewritten " + QByteArray(++done * 8, 'x');
+                writeFile(p1(rel), last);  // in place: the copy reads this very file
+            }
+        });
+        SyncCtx x;  // folder 1 changes here by design: no fingerprint
+        x.sFld1 = f1;
+        x.sFld2 = f2;
+        if (c.backup) {
+            x.yRt[kSwBackup] = 1;
+            x.sBkFld = PickBackupFolder(bk);
+        }
+        const QString status = c.old ? kOver : kAdd;
+        QString why;
+        const QString result = SyncFile(x, rel, status, &why);
+        setFsHook({});
+        if (c.rewrites == 1) {
+            EXPECT_EQ(result, status) << why.toStdString();
+            EXPECT_EQ(readFile(p2(rel)), last);
+            EXPECT_EQ(QFileInfo(p2(rel)).lastModified(), QFileInfo(p1(rel)).lastModified());
+        } else {
+            EXPECT_EQ(done, 2);  // retried once, not more
+            EXPECT_EQ(result, status + kErr);
+            EXPECT_TRUE(why.contains(QLatin1String("the source changed while it was copied"))) << why.toStdString();
+            EXPECT_EQ(Exists(p2(rel)) ? readFile(p2(rel)) : QByteArray("(none)"), c.old ? "old" : "(none)");
+            EXPECT_FALSE(c.backup && Exists(x.backupTarget(rel)));
+        }
+        for (const QString& e : contents(p2(QStringLiteral("d"))))
+            EXPECT_FALSE(e.contains(QLatin1String(kTmpTag))) << e.toStdString();
+    }
+    // A folder copy takes its files the same way.
+    src(QStringLiteral("n/f.txt"), "first version");
+    setFsHook([&](const char* point) {
+        if (std::strcmp(point, "copy:data-written") == 0)
+            writeFile(p1(QStringLiteral("n/f.txt")), readFile(p1(QStringLiteral("n/f.txt"))) + "more");
+    });
+    SyncCtx x;
+    x.sFld1 = f1;
+    x.sFld2 = f2;
+    EXPECT_EQ(SyncFld(x, QStringLiteral("n"), kAdd), kAdd + kErr);
+    EXPECT_TRUE(contents(p2(QStringLiteral("n"))).isEmpty());
+}
+
+TEST_F(SafetyTest, TemporariesOfADeadRunGoWithTheNextRunEvenWhereNothingIsWritten)
+{
+    src(QStringLiteral("k/a.txt"), "a", At(3));
+    dst(QStringLiteral("k/a.txt"), "a", At(3));
+    src(QStringLiteral("h/b.txt"), "b", At(3));
+    dst(QStringLiteral("h/b.txt"), "b", At(3));
+    // A dead run's half copy, and one that a live run still writes.
+    const QString dead = p2(QStringLiteral("k/.a.txt.velmor~Ab3dE6"));
+    const QString live = p2(QStringLiteral("h/.b.txt.velmor~Xy7pQ2"));
+    writeFile(dead, QByteArray(1 << 16, 'd'));
+    writeFile(live, "in progress");
+    const UniqueFd holder(::open(nameBytes(live).constData(), O_RDONLY | O_CLOEXEC));
+    ASSERT_EQ(::flock(holder.get(), LOCK_EX), 0);
+    tick({QString()});
+    for (const QString& r : compare())
+        EXPECT_TRUE(r.endsWith(QLatin1String("|0"))) << r.toStdString();  // nothing to write anywhere
+
+    const SyncReport rep = SyncRun(session);
+    EXPECT_EQ(rep.failed, 0);
+    EXPECT_TRUE(rep.leftOut.isEmpty()) << rep.leftOut.join(u'\n').toStdString();
+    EXPECT_FALSE(Exists(dead));
+    EXPECT_EQ(readFile(live), QByteArray("in progress"));
+}
+
+TEST_F(SafetyTest, AFolderThatIsThereKeepsItsPermissions)
+{
+    src(QStringLiteral("e/new.txt"), "new");
+    makeDir(p2(QStringLiteral("e")));
+    ASSERT_EQ(::chmod(nameBytes(p1(QStringLiteral("e"))).constData(), 0755), 0);
+    ASSERT_EQ(::chmod(nameBytes(p2(QStringLiteral("e"))).constData(), 0750), 0);
+    tick({QString()});
+    compare();
+    EXPECT_EQ(SyncRun(session).failed, 0);
+    EXPECT_EQ(readFile(p2(QStringLiteral("e/new.txt"))), QByteArray("new"));
+    EXPECT_EQ(QFileInfo(p2(QStringLiteral("e"))).permissions(),
+              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadUser
+                  | QFileDevice::WriteUser | QFileDevice::ExeUser | QFileDevice::ReadGroup | QFileDevice::ExeGroup);
+}
+
+TEST_F(SafetyTest, ALinkAtAnyLevelOfAPathLongerThanPathMaxIsNeverFollowed)
+{
+    // Levels of long names, made one at a time: no single call takes the path.
+    QStringList levels;
+    for (int i = 0; levels.join(u'/').size() <= PATH_MAX + 100; ++i)
+        levels << QString(200, QLatin1Char('a' + i % 26));
+    const auto chain = [](const QString& root, const QStringList& names) {
+        UniqueFd cur(::open(nameBytes(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        for (const QString& name : names) {
+            const QByteArray n = nameBytes(name);
+            ::mkdirat(cur.get(), n.constData(), 0755);  // EEXIST: there already
+            cur = UniqueFd(::openat(cur.get(), n.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            EXPECT_TRUE(cur.valid());
+        }
+        return cur;
+    };
+    const auto put = [](int dir, const char* name, const QByteArray& content) {
+        const UniqueFd f(::openat(dir, name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        ASSERT_TRUE(f.valid());
+        ASSERT_EQ(::write(f.get(), content.constData(), size_t(content.size())), content.size());
+    };
+    const auto read = [](int dir, const char* name) {
+        const UniqueFd f(::openat(dir, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        char buf[64];
+        const ssize_t n = f.valid() ? ::read(f.get(), buf, sizeof buf) : -1;
+        return n < 0 ? QByteArray("(unreadable)") : QByteArray(buf, n);
+    };
+    const QString deep = levels.join(u'/');
+    const QString file = deep + QStringLiteral("/f.txt");
+    {
+        const UniqueFd d1 = chain(f1, levels);
+        put(d1.get(), "f.txt", "new");
+        ::mkdirat(d1.get(), "sub", 0755);
+    }
+    const SyncCtx x = ctx(false, false, false);
+    const QString victim = tmp.path() + QStringLiteral("/victim");
+
+    // The link takes the place of level k of folder 2: the first, a middle
+    // and the last folder, and (k past the folders) the file itself.
+    const int last = int(levels.size()) - 1;
+    for (const int k : {0, last / 2, last, last + 1}) {
+        SCOPED_TRACE(k);
+        ASSERT_TRUE(fsops::RemoveItem(PathAt(p2(levels[0]))).ok());
+        ASSERT_TRUE(fsops::RemoveItem(PathAt(victim)).ok());
+        makeDir(victim);
+        // Behind the link lies what the rest of the path names.
+        const UniqueFd v = chain(victim, levels.mid(k + 1));
+        put(v.get(), "f.txt", "victim");
+        const QString target = k <= last ? victim : victim + QStringLiteral("/f.txt");
+        const QByteArray name = k <= last ? nameBytes(levels[k]) : QByteArray("f.txt");
+        ASSERT_EQ(::symlinkat(nameBytes(target).constData(), chain(f2, levels.mid(0, k)).get(), name.constData()), 0);
+
+        if (k <= last) {
+            // A folder on the way is a link: every row fails.
+            EXPECT_EQ(SyncFile(x, file, kOver), kOver + kErr);
+            EXPECT_EQ(SyncFile(x, file, kDel), kDel + kErr);
+            EXPECT_EQ(SyncFld(x, deep + QStringLiteral("/sub"), kAdd), kAdd + kErr);
+            // ... except a folder row whose own folder is the link: the link goes.
+            EXPECT_EQ(SyncFld(x, deep, kDel), k < last ? kDel + kErr : kDel);
+        } else {
+            // The file is a link: replaced, and deleted, as a link.
+            EXPECT_EQ(SyncFile(x, file, kOver), kOver);
+            const UniqueFd d2 = chain(f2, levels);
+            EXPECT_EQ(read(d2.get(), "f.txt"), QByteArray("new"));
+            ASSERT_EQ(::unlinkat(d2.get(), "f.txt", 0), 0);
+            ASSERT_EQ(::symlinkat(nameBytes(target).constData(), d2.get(), "f.txt"), 0);
+            EXPECT_EQ(SyncFile(x, file, kDel), kDel);
+            struct stat st {};
+            EXPECT_NE(::fstatat(d2.get(), "f.txt", &st, AT_SYMLINK_NOFOLLOW), 0);
+        }
+        // Behind the link nothing changed, and it is still where it was.
+        const UniqueFd vroot(::open(nameBytes(victim).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        const UniqueFd again = openBeneath(vroot.get(), nameBytes(levels.mid(k + 1).join(u'/')));
+        ASSERT_TRUE(again.valid());
+        EXPECT_EQ(read(again.get(), "f.txt"), QByteArray("victim"));
+        struct stat st {};
+        EXPECT_NE(::fstatat(again.get(), "sub", &st, AT_SYMLINK_NOFOLLOW), 0);
+    }
 }
 
 } // namespace
