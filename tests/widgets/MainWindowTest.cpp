@@ -326,6 +326,8 @@ TEST_F(MainWindowTest, TasksFromTheMenuAndTheList)
     pointAtTrees(*w);
     w->show();
     QTest::keyClicks(w->txJogai, u"*.tmp"_s);
+    // No task is loaded: a change has nothing to overwrite.
+    EXPECT_FALSE(w->item(w->mnTask, 0)->isEnabled());
     prompt->inputAnswers = {u"one"_s};
     w->item(w->mnTask, 1)->trigger();
     EXPECT_EQ(w->cbTsk->currentText(), u"one"_s);
@@ -378,6 +380,16 @@ TEST_F(MainWindowTest, GridFlagsAndFailedRows)
     w->vSpr->setCurrentIndex(w->vSpr->model()->index(changed, 0));
     QTest::keyClick(w->vSpr, Qt::Key_Space);
     EXPECT_EQ(w->vSpr->model()->index(changed, 6).data().toString(), u"0"_s);
+    // Only the left button's double click toggles a flag.
+    const QModelIndex newFlag = w->vSpr->model()->index(rowOf(*w, u"new.txt"_s), 6);
+    const QPoint at = w->vSpr->visualRect(newFlag).center();
+    for (const Qt::MouseButton b : {Qt::RightButton, Qt::MiddleButton})
+        QTest::mouseDClick(w->vSpr->viewport(), b, {}, at);
+    EXPECT_EQ(newFlag.data().toString(), u"1"_s);
+    QTest::mouseDClick(w->vSpr->viewport(), Qt::LeftButton, {}, at);
+    EXPECT_EQ(newFlag.data().toString(), u"0"_s);
+    QTest::mouseDClick(w->vSpr->viewport(), Qt::LeftButton, {}, at);
+    ASSERT_EQ(newFlag.data().toString(), u"1"_s);
 
     w->cmRet[1]->click();
     EXPECT_EQ(readFile(dst + u"/b/changed.txt"_s), "old");
