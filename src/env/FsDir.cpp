@@ -223,20 +223,47 @@ UniqueFd openBeneath(int base, QByteArrayView rel)
     return openBeneathByComponents(base, rel);
 }
 
-UniqueFd makeBeneath(int root, QByteArrayView rel)
+namespace {
+
+// The permission bits a folder made at rel below a root takes when its
+// counterpart at rel below like is a folder: the counterpart's own, plus
+// the owner's, so the maker can fill it. -1 when there is none.
+int likeMode(int like, QByteArrayView rel, qsizetype slash)
+{
+    if (like < 0)
+        return -1;
+    const UniqueFd dir = openBeneath(like, slash < 0 ? QByteArrayView() : rel.first(slash));
+    struct stat st;
+    if (!dir.valid() || ::fstatat(dir.get(), rel.sliced(slash + 1).toByteArray().constData(), &st,
+                                  AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode))
+        return -1;
+    return int((st.st_mode & 07777) | S_IRWXU);
+}
+
+} // namespace
+
+UniqueFd makeBeneath(int root, QByteArrayView rel, int like)
 {
     UniqueFd fd = openBeneath(root, rel);
     if (fd.valid() || errno != ENOENT || rel.isEmpty())
         return fd;
     const qsizetype slash = rel.lastIndexOf('/');
-    const UniqueFd parent = makeBeneath(root, slash < 0 ? QByteArrayView() : rel.first(slash));
+    const UniqueFd parent = makeBeneath(root, slash < 0 ? QByteArrayView() : rel.first(slash), like);
     if (!parent.valid())
         return UniqueFd();
     const QByteArray last = rel.sliced(slash + 1).toByteArray();
+    const int mode = likeMode(like, rel, slash);
     // EEXIST: made meanwhile by someone else; the open below tells whether it is a folder.
-    if (::mkdirat(parent.get(), last.constData(), 0777) != 0 && errno != EEXIST)
+    const bool made = ::mkdirat(parent.get(), last.constData(), mode < 0 ? 0777 : mode_t(mode)) == 0;
+    if (!made && errno != EEXIST)
         return UniqueFd();
-    return UniqueFd(::openat(parent.get(), last.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    fd = UniqueFd(::openat(parent.get(), last.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    // Made with the counterpart's bits (less the umask, never more open than
+    // the counterpart), then given the bits the umask took on the open folder.
+    // A volume that keeps no permissions refuses the change; nothing to keep there.
+    if (made && fd.valid() && mode >= 0)
+        ::fchmod(fd.get(), mode_t(mode));
+    return fd;
 }
 
 UniqueFd openDirPath(const QByteArray& path, bool followLast)

@@ -74,7 +74,10 @@ UniqueFd openBeneath(int base, QByteArrayView rel);
 
 // As openBeneath, creating the missing folder levels first (mode 0777 less
 // the umask), each level opened without following a link.
-UniqueFd makeBeneath(int base, QByteArrayView rel);
+// like >= 0: a level made here whose counterpart below the open folder
+// like is a folder gets the counterpart's permission bits plus the owner's
+// (exactly, whatever the umask; never more open than the counterpart).
+UniqueFd makeBeneath(int base, QByteArrayView rel, int like = -1);
 
 // Opens an absolute folder path as path lookup would (links followed on the
 // way; the last component too when followLast), also when the path is longer

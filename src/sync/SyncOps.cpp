@@ -155,7 +155,9 @@ bool entryOf(const SyncCtx& ctx, Side side, const QString& rel, bool make, Uniqu
         return false;
     }
     const QByteArray dirBytes = nameBytes(relDir);
-    dir = make ? makeBeneath(root, dirBytes) : openBeneath(root, dirBytes);
+    // Folder levels made in folder 2 take the modes of their folder-1 counterparts.
+    const int like = side == Side::Two ? ctx.root1() : -1;
+    dir = make ? makeBeneath(root, dirBytes, like) : openBeneath(root, dirBytes);
     const QString full = side == Side::Backup ? ctx.backupTarget(rel) : under(rootPath, rel);
     if (!dir.valid()) {
         const int e = errno;

@@ -749,5 +749,23 @@ TEST_F(SafetyTest, ALinkAtAnyLevelOfAPathLongerThanPathMaxIsNeverFollowed)
     }
 }
 
+TEST_F(SafetyTest, FoldersMadeOnTheWayTakeTheirSourceModes)
+{
+    // A private source folder must not turn up open to everyone, and the
+    // umask must not strip what the source grants.
+    src(QStringLiteral("priv/team/a.txt"), "a");
+    ASSERT_EQ(::chmod(nameBytes(p1(QStringLiteral("priv/team"))).constData(), 0770), 0);
+    ASSERT_EQ(::chmod(nameBytes(p1(QStringLiteral("priv"))).constData(), 0700), 0);
+    const mode_t oldMask = ::umask(022);
+    const SyncCtx x = ctx(false, false, false);
+    EXPECT_EQ(SyncFld(x, QStringLiteral("priv/team"), kAdd), kAdd);  // "priv" is made on the way
+    ::umask(oldMask);
+    struct stat st {};
+    ASSERT_EQ(::stat(nameBytes(p2(QStringLiteral("priv"))).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    ASSERT_EQ(::stat(nameBytes(p2(QStringLiteral("priv/team"))).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0770u);
+}
+
 } // namespace
 } // namespace velmor::test
