@@ -28,10 +28,11 @@ const char* const kScratchSchema =
     " nS2 INTEGER, sU2 TEXT, sED TEXT, sAt TEXT, nT1 INTEGER, nT2 INTEGER);";
 
 // The scratch database is private and rebuilt by every comparison: no
-// journal and no syncs. Its page cache is bounded (32 MiB); beyond it pages
-// spill to the temporary file, so a comparison of millions of files does
-// not grow the process. Temporary storage stays in files as well: in memory
-// it would be unbounded.
+// journal and no syncs (a statement or commit that fails may leave it
+// half-written, and such a failure ends the comparison anyway). Its page
+// cache is bounded (32 MiB); beyond it pages spill to the temporary file, so
+// a comparison of millions of files does not grow the process. Temporary
+// storage stays in files as well: in memory it would be unbounded.
 const char* const kScratchPragmas =
     "PRAGMA main.journal_mode=OFF;"
     "PRAGMA main.synchronous=OFF;"
