@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <cstdio>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 namespace velmor {
 
@@ -70,8 +71,21 @@ void WorkDb::DbOpen()
         m_conn = std::move(c);
         m_attached = false;
     }
+    // Another process's DbCompact renames a new file over Sync.mdb: tasks
+    // written through the old one, now unlinked, would be lost. Between
+    // transactions the new file is attached in its place.
+    if (m_attached && sqlite3_get_autocommit(m_conn.handle()) && sharedFileId() != m_sharedId)
+        detachShared();
     if (!m_attached)
         attachShared();
+}
+
+std::pair<dev_t, ino_t> WorkDb::sharedFileId()
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(dbPath()).constData(), &st) != 0)
+        return {0, 0};  // gone or unreadable: the attach that follows says why
+    return {st.st_dev, st.st_ino};
 }
 
 void WorkDb::attachShared()
@@ -89,6 +103,7 @@ void WorkDb::attachShared()
         sqlite3_exec(m_conn.handle(), "DETACH DATABASE shared", nullptr, nullptr, nullptr);
         throw;
     }
+    m_sharedId = sharedFileId();
     m_attached = true;
 }
 

@@ -28,6 +28,8 @@
 #include <QVariantList>
 #include <functional>
 #include <memory>
+#include <sys/types.h>
+#include <utility>
 #include <vector>
 
 namespace velmor {
@@ -72,8 +74,9 @@ public:
     // Path of the shared file: Usr::sUsrDt + "Sync.mdb".
     static QString dbPath();
 
-    // Opens the database if it is not open yet (a second call does
-    // nothing): creates the private scratch tables tbFold and tbFile, empty,
+    // Opens the database if it is not open yet (a second call does nothing
+    // but attach the shared file anew when another process's DbCompact
+    // replaced it): creates the private scratch tables tbFold and tbFile, empty,
     // and attaches the shared file, creating it and tbTask (with its unique
     // index "PrimaryKey" on sTask) when they are missing. When only the
     // attach fails, the scratch tables stay and the next call attaches
@@ -176,8 +179,11 @@ public:
 private:
     void attachShared();
     void detachShared();
+    // Device and inode of the file now at dbPath() ({0, 0} when none).
+    static std::pair<dev_t, ino_t> sharedFileId();
     SqlConn m_conn;
     bool m_attached = false;  // the shared file is attached to m_conn
+    std::pair<dev_t, ino_t> m_sharedId{0, 0};  // the attached file's identity
 };
 
 // Default value of a field by the first letter of its name: "s"/"S" an

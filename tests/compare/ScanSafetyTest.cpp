@@ -117,11 +117,13 @@ TEST_F(ScanSafetyTest, AnUnreadableFolderLeavesItsLongerNamedSiblingCompared)
         const QByteArray locked = nameBytes(c.locked);
         {
             NoReadOverride noOverride;
-            if (c.beforeFolderScan)
+            if (c.beforeFolderScan) {
                 ASSERT_EQ(::chmod(locked.constData(), 0), 0);
+            }
             scanFolders();
-            if (!c.beforeFolderScan)
+            if (!c.beforeFolderScan) {
                 ASSERT_EQ(::chmod(locked.constData(), 0), 0);
+            }
             scanFiles();
         }
         ASSERT_EQ(::chmod(locked.constData(), 0755), 0);

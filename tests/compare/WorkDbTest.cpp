@@ -216,4 +216,9 @@ TEST_F(WorkDbTest, ScratchTablesArePrivateTasksSharedAndCompactionKeepsBoth)
     db.R_Ary(QStringLiteral("Select sPh From shared.tbFold"), rows);
     ASSERT_EQ(rows.rowCount(), 1) << "left alone";
     EXPECT_EQ(rows.text(0, 0), QStringLiteral("stale"));
+
+    // The other process, attached to the file that the compaction replaced,
+    // writes its next task into the new file.
+    other.exec(QStringLiteral("Insert Into tbTask (sTask) Values ('after compaction')"));
+    EXPECT_EQ(count(db, "Select Count(*) From tbTask"), 3);
 }
