@@ -141,16 +141,13 @@ void ClsFld(Session& s)
     txn.commit();
 }
 
-QString FileStatusByDates(const QString& u1, const QString& u2, bool keep, bool del)
+QString FileStatusByDates(const FileSide& one, const FileSide& two, bool keep, bool del)
 {
-    if (u1.isEmpty() || u2.isEmpty())
-        return !u1.isEmpty() ? St::Add : del ? St::Del : St::None;
-    const int c = QString::compare(u1, u2, Qt::CaseSensitive);
-    if (c == 0)
+    if (one.u.isEmpty() || two.u.isEmpty())
+        return !one.u.isEmpty() ? St::Add : del ? St::Del : St::None;
+    if (one.u == two.u && one.size == two.size)
         return St::Same;
-    if (c > 0)
-        return St::Over;
-    return keep ? St::None : St::Over;
+    return keep && two.timeNs > one.timeNs ? St::None : St::Over;
 }
 
 QString RefusedStatus(const QString& byDates, FileRefusal why, bool del)
@@ -191,9 +188,9 @@ FileRefusal FileClassifier::refusal(const QString& name, const QString& at) cons
     return chkFile(m_yRt, m_mode, m_entries, name, at);
 }
 
-QString FileClassifier::status(const QString& name, const QString& u1, const QString& u2, const QString& at) const
+QString FileClassifier::status(const QString& name, const FileSide& one, const FileSide& two, const QString& at) const
 {
-    return RefusedStatus(FileStatusByDates(u1, u2, m_keep, m_del), refusal(name, at), m_del);
+    return RefusedStatus(FileStatusByDates(one, two, m_keep, m_del), refusal(name, at), m_del);
 }
 
 void ClsFile(Session& s)
@@ -207,12 +204,16 @@ void ClsFile(Session& s)
     const FileClassifier cls(s);
     SqlKeepTxn txn(s.oDb.conn());
     long long rows = 0;
-    enum { FL, U1, U2, AT, ED };
+    enum { FL, U1, U2, AT, ED, S1, S2, T1, T2 };
     WorkDb::TableCursor cur(s.oDb, QStringLiteral("tbFile"),
                             {QStringLiteral("sFL"), QStringLiteral("sU1"), QStringLiteral("sU2"),
-                             QStringLiteral("sAt"), QStringLiteral("sED")});
+                             QStringLiteral("sAt"), QStringLiteral("sED"), QStringLiteral("nS1"),
+                             QStringLiteral("nS2"), QStringLiteral("nT1"), QStringLiteral("nT2")});
     while (cur.next()) {
-        cur.setText(ED, cls.status(cur.text(FL), cur.text(U1), cur.text(U2), cur.text(AT)));
+        // The cursor reads every field as text; a missing time reads as 0.
+        const FileSide one{cur.text(U1), cur.text(S1).toLongLong(), cur.text(T1).toLongLong()};
+        const FileSide two{cur.text(U2), cur.text(S2).toLongLong(), cur.text(T2).toLongLong()};
+        cur.setText(ED, cls.status(cur.text(FL), one, two, cur.text(AT)));
         if (++rows % SqlKeepTxn::kRowsPerCommit == 0)
             txn.checkpoint();
         if (!pg.yield())

@@ -85,7 +85,7 @@ void ClsFld(Session& s);
 // --- file scan (tbFile) ---------------------------------------------------------
 // Lists the files of every "比較"/"比較F" folder on both sides into tbFile
 // (folder-1 files first, then folder-2 files without a folder-1 row; exact
-// name matching). Creates the folder-2 copy of a "比較F" folder. A folder
+// name matching), each side with its size, date text and exact time. Creates the folder-2 copy of a "比較F" folder. A folder
 // that cannot be listed on either side (also one reached through a link
 // below a root) becomes "除外" with everything below it; it and every pipe,
 // socket or device met are listed in vUnread. Folders holding the
@@ -98,17 +98,32 @@ void ScnFile(Session& s);
 enum class FileRefusal { None, OwnFile, Attribute, Filter };
 // Admission test of one file: own files, attribute protection, the filter.
 FileRefusal ChkFile(const Session& s, const QString& name, const QString& at);
-// Status from the two date texts alone (pure; step 3 of the classification).
-QString FileStatusByDates(const QString& u1, const QString& u2, bool keep, bool del);
+// One side of a file row: its date text ("yy/MM/dd hh:mm", empty when the
+// side has no file), its size in bytes and its exact modification time in
+// nanoseconds since the epoch.
+struct FileSide {
+    QString u;
+    long long size = 0;
+    long long timeNs = 0;
+};
+// Status from the two sides' dates and sizes (pure; step 3 of the
+// classification). The date texts are only shown and stored; what is
+// decided on them is decided as follows. Equal texts: "同一" when the sizes
+// are equal too, else "上書" (a copy made within the same minute is stale)
+// or, with keep (keep newer destination files), "**" when the destination's
+// exact time is later. Different texts: the exact times say which side is
+// newer (never the two-digit years): folder 1 newer "上書", folder 2 newer
+// "**" with keep, else "上書". A side without a file as the table says.
+QString FileStatusByDates(const FileSide& one, const FileSide& two, bool keep, bool del);
 // Status after a refusal (pure). An attribute refusal is always "除外": a
 // protected folder-2 copy is never deleted.
 QString RefusedStatus(const QString& byDates, FileRefusal why, bool del);
-// The status of one file row from its name, date texts and folder-2
+// The status of one file row from its name, both sides and the folder-2
 // attribute text, with the run's switches and file filter taken once.
 class FileClassifier {
 public:
     explicit FileClassifier(const Session& s);
-    QString status(const QString& name, const QString& u1, const QString& u2, const QString& at) const;
+    QString status(const QString& name, const FileSide& one, const FileSide& two, const QString& at) const;
     // The admission test alone (ChkFile).
     FileRefusal refusal(const QString& name, const QString& at) const;
 

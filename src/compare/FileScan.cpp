@@ -179,8 +179,8 @@ void ScnFile(Session& s)
     // inserting the folder-1 files, completing them from the folder-2
     // listing and classifying every row afterwards, at a third of the
     // statements.
-    SqlStmt ins(db, "INSERT INTO tbFile (nNo, sPh, sFL, nS1, sU1, nS2, sU2, sED, sAt)"
-                    " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    SqlStmt ins(db, "INSERT INTO tbFile (nNo, sPh, sFL, nS1, sU1, nS2, sU2, sED, sAt, nT1, nT2)"
+                    " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     const FileClassifier cls(s);
     DateTexts dates;
 
@@ -240,17 +240,19 @@ void ScnFile(Session& s)
         matched.assign(f2.size(), false);
 
         for (const FsEntry& e : f1) {
-            const QString u1 = dates.text(e.mtime);
-            ins.bind(1, ++s.nCnt).bind(2, f.sPh).bind(3, e.name).bind(4, e.size).bind(5, u1);
+            const FileSide one{dates.text(e.mtime), e.size, e.mtimeNs};
+            ins.bind(1, ++s.nCnt).bind(2, f.sPh).bind(3, e.name).bind(4, e.size).bind(5, one.u);
+            ins.bind(10, e.mtimeNs);
             const auto it = side2.constFind(e.name);
             if (it != side2.cend()) {
                 const FsEntry& e2 = f2[*it];
                 matched[*it] = true;
-                const QString u2 = dates.text(e2.mtime);
+                const FileSide two{dates.text(e2.mtime), e2.size, e2.mtimeNs};
                 const QString at = AttrText(e2.name, e2.mode);
-                ins.bind(6, e2.size).bind(7, u2).bind(8, cls.status(e.name, u1, u2, at)).bind(9, at);
+                ins.bind(6, e2.size).bind(7, two.u).bind(8, cls.status(e.name, one, two, at)).bind(9, at);
+                ins.bind(11, e2.mtimeNs);
             } else {
-                ins.bind(6, 0LL).bind(7, QString()).bind(8, cls.status(e.name, u1, QString(), QString()));
+                ins.bind(6, 0LL).bind(7, QString()).bind(8, cls.status(e.name, one, FileSide(), QString()));
                 ins.bind(9, QString());
             }
             ins.exec();
@@ -262,10 +264,11 @@ void ScnFile(Session& s)
         for (size_t k = 0; k < f2.size(); ++k) {
             if (!matched[k]) {
                 const FsEntry& e = f2[k];
-                const QString u2 = dates.text(e.mtime);
+                const FileSide two{dates.text(e.mtime), e.size, e.mtimeNs};
                 const QString at = AttrText(e.name, e.mode);
                 ins.bind(1, ++s.nCnt).bind(2, f.sPh).bind(3, e.name).bind(4, 0LL).bind(5, QString());
-                ins.bind(6, e.size).bind(7, u2).bind(8, cls.status(e.name, QString(), u2, at)).bind(9, at);
+                ins.bind(6, e.size).bind(7, two.u).bind(8, cls.status(e.name, FileSide(), two, at)).bind(9, at);
+                ins.bind(11, e.mtimeNs);
                 ins.exec();
                 if (++rows % SqlKeepTxn::kRowsPerCommit == 0)
                     txn.checkpoint();

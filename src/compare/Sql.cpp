@@ -25,6 +25,7 @@ SqlConn::SqlConn(const QString& path, bool create)
         throw SqlError(msg);
     }
     sqlite3_extended_result_codes(m_db, 1);
+    sqlite3_busy_timeout(m_db, kBusyMs);
 }
 
 SqlConn::~SqlConn()

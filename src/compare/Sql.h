@@ -19,11 +19,18 @@ public:
 };
 
 // One open database file. Move-only; the destructor closes the file.
+// Every connection waits up to kBusyMs for a lock that another connection
+// (another process) holds before a statement fails with "database is
+// locked": a brief write elsewhere never makes a task save or load fail.
 class SqlConn {
 public:
+    static constexpr int kBusyMs = 10000;
+
     SqlConn() = default;
     // Opens the file read/write, creating it when missing unless create is
-    // false. Throws SqlError.
+    // false. An empty path opens a private temporary database on disk that
+    // no other connection sees and that is deleted when it is closed.
+    // Throws SqlError.
     explicit SqlConn(const QString& path, bool create = true);
     ~SqlConn();
     SqlConn(SqlConn&& o) noexcept;

@@ -7,36 +7,50 @@
 #include <QFileInfo>
 #include <cstdio>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 namespace velmor {
 
 namespace {
 
-// nNo is the row id: ascending nNo is the storage order, so "Order By nNo"
-// and the cursor's visit order cost nothing. Names compare exactly (BINARY),
-// as the file system does on Linux; so do task names ("Web" and "web" are
-// two tasks), in the unique index too.
-const char* const kSchema =
-    "CREATE TABLE IF NOT EXISTS tbFold ("
+// The private scratch tables, created afresh in each connection's own
+// temporary main database. nNo is the row id: ascending nNo is the storage
+// order, so "Order By nNo" and the cursor's visit order cost nothing. Names
+// compare exactly (BINARY), as the file system does on Linux. nT1 and nT2
+// are the files' exact modification times (nanoseconds since the epoch):
+// the date texts are what is shown and stored, the times decide which side
+// is newer.
+const char* const kScratchSchema =
+    "CREATE TABLE main.tbFold ("
     " nNo INTEGER PRIMARY KEY, sPh TEXT NOT NULL, sU1 TEXT, sU2 TEXT, sED TEXT, sAt TEXT);"
-    "CREATE UNIQUE INDEX IF NOT EXISTS tbFold_sPh ON tbFold(sPh);"
-    "CREATE TABLE IF NOT EXISTS tbFile ("
+    "CREATE UNIQUE INDEX main.tbFold_sPh ON tbFold(sPh);"
+    "CREATE TABLE main.tbFile ("
     " nNo INTEGER PRIMARY KEY, sPh TEXT NOT NULL, sFL TEXT NOT NULL, nS1 INTEGER, sU1 TEXT,"
-    " nS2 INTEGER, sU2 TEXT, sED TEXT, sAt TEXT);"
-    "CREATE TABLE IF NOT EXISTS tbTask ("
+    " nS2 INTEGER, sU2 TEXT, sED TEXT, sAt TEXT, nT1 INTEGER, nT2 INTEGER);";
+
+// The scratch database is private and rebuilt by every comparison: no
+// journal and no syncs (a statement or commit that fails may leave it
+// half-written, and such a failure ends the comparison anyway). Its page
+// cache is bounded (32 MiB); beyond it pages spill to the temporary file, so
+// a comparison of millions of files does not grow the process. Temporary
+// storage stays in files as well: in memory it would be unbounded.
+const char* const kScratchPragmas =
+    "PRAGMA main.journal_mode=OFF;"
+    "PRAGMA main.synchronous=OFF;"
+    "PRAGMA main.cache_size=-32768;"
+    "PRAGMA temp_store=FILE;"
+    "PRAGMA secure_delete=OFF;";
+
+// The shared file keeps the rollback journal with full syncs (the
+// defaults): tbTask is safe whatever happens. Task names compare exactly
+// too ("Web" and "web" are two tasks), in the unique index as well.
+const char* const kTaskSchema =
+    "CREATE TABLE IF NOT EXISTS shared.tbTask ("
     " sTask TEXT NOT NULL COLLATE BINARY, sRt1 TEXT, sRt2 TEXT, sPh1 TEXT, sPh2 TEXT, iFlt INTEGER, sFlt TEXT,"
     " yRt0 INTEGER, yRt1 INTEGER, yRt2 INTEGER, yRt3 INTEGER,"
     " yRt4 INTEGER, yRt5 INTEGER, yRt6 INTEGER, yRt7 INTEGER,"
     " mChk TEXT, mExp TEXT, sPhB TEXT, sHogo TEXT, sJogai TEXT, dUdt DATETIME);"
-    "CREATE UNIQUE INDEX IF NOT EXISTS \"PrimaryKey\" ON tbTask(sTask);";
-
-// The rollback journal with full syncs keeps tbTask safe; the scratch tables
-// are written in one transaction per phase, so the few syncs cost little.
-// A larger page cache and in-memory temporaries speed up the bulk work.
-const char* const kPragmas =
-    "PRAGMA cache_size=-32768;"
-    "PRAGMA temp_store=MEMORY;"
-    "PRAGMA secure_delete=OFF;";
+    "CREATE UNIQUE INDEX IF NOT EXISTS shared.\"PrimaryKey\" ON tbTask(sTask);";
 
 void bindAll(SqlStmt& st, const QVariantList& binds)
 {
@@ -50,15 +64,62 @@ QString WorkDb::dbPath() { return Usr::sUsrDt + QLatin1String(kDbFileName); }
 
 void WorkDb::DbOpen()
 {
-    if (m_conn.isOpen())
-        return;
-    SqlConn c(dbPath());
-    c.execScript(kPragmas);
-    c.execScript(kSchema);
-    m_conn = std::move(c);
+    if (!m_conn.isOpen()) {
+        SqlConn c{QString()};
+        c.execScript(kScratchPragmas);
+        c.execScript(kScratchSchema);
+        m_conn = std::move(c);
+        m_attached = false;
+    }
+    // Another process's DbCompact renames a new file over Sync.mdb: tasks
+    // written through the old one, now unlinked, would be lost. Between
+    // transactions the new file is attached in its place.
+    if (m_attached && sqlite3_get_autocommit(m_conn.handle()) && sharedFileId() != m_sharedId)
+        detachShared();
+    if (!m_attached)
+        attachShared();
 }
 
-void WorkDb::DbClose() { m_conn.close(); }
+std::pair<dev_t, ino_t> WorkDb::sharedFileId()
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(dbPath()).constData(), &st) != 0)
+        return {0, 0};  // gone or unreadable: the attach that follows says why
+    return {st.st_dev, st.st_ino};
+}
+
+void WorkDb::attachShared()
+{
+    {
+        SqlStmt at(m_conn, "ATTACH DATABASE ? AS shared");
+        at.bind(1, dbPath());
+        at.exec();
+    }
+    try {
+        m_conn.execScript(kTaskSchema);
+    } catch (...) {
+        // Not a usable work database (or locked beyond the wait): detach, so
+        // the next DbOpen tries again from the start; the error goes up.
+        sqlite3_exec(m_conn.handle(), "DETACH DATABASE shared", nullptr, nullptr, nullptr);
+        throw;
+    }
+    m_sharedId = sharedFileId();
+    m_attached = true;
+}
+
+void WorkDb::detachShared()
+{
+    if (!m_attached)
+        return;
+    m_conn.execScript("DETACH DATABASE shared");
+    m_attached = false;
+}
+
+void WorkDb::DbClose()
+{
+    m_conn.close();
+    m_attached = false;
+}
 
 SqlConn& WorkDb::conn()
 {
@@ -75,13 +136,15 @@ bool WorkDb::DbCompact(QString* why)
     try {
         if (QFileInfo::exists(tmp) && !QFile::remove(tmp))
             throw SqlError("cannot remove the leftover " + tmp.toStdString());
-        DbClose();
+        DbOpen();
         {
-            SqlConn src(db, /*create=*/false);
-            SqlStmt st(src, "VACUUM INTO ?");
+            SqlStmt st(m_conn, "VACUUM shared INTO ?");
             st.bind(1, tmp);
             st.exec();
         }
+        // The connection must not keep the old file open across the rename:
+        // only the shared file is detached, the scratch tables stay.
+        detachShared();
         // rename() replaces Sync.mdb atomically: there is never a moment
         // without a database file.
         if (std::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(db).constData()) != 0)

@@ -1,8 +1,20 @@
 #pragma once
-// The work database "Sync.mdb" in the user data folder: the comparison's
-// scratch tables tbFold and tbFile, and the saved tasks in tbTask. One
-// WorkDb is owned by each main window (Session::oDb); it opens the file on
-// first use and keeps it open.
+// The work database: the comparison's scratch tables tbFold and tbFile, and
+// the saved tasks in tbTask. One WorkDb is owned by each main window
+// (Session::oDb); it opens on first use and stays open.
+//
+// One comparison per list: the window and velmor-cli (and any other process
+// on the same user data folder) each keep their scratch tables to
+// themselves, so a refill of the grid (LstFill) or a synchronisation only
+// ever sees the comparison that this process made, and a comparison never
+// holds a lock that another process's task save would wait for. The
+// connection's main database is a private temporary database on disk
+// (deleted on close, spilling to its file beyond the page cache) holding
+// tbFold and tbFile; the shared file "Sync.mdb" in the user data folder is
+// attached as the schema "shared" and holds tbTask only. Unqualified names
+// resolve to main first, then to the attached file: the scratch tables
+// shadow the tbFold/tbFile that older versions kept in Sync.mdb (those are
+// left alone), and tbTask is found in the shared file.
 //
 // Values that carry file or folder names are always bound as parameters
 // ("?" in the statement, values in a QVariantList): names may contain "'",
@@ -16,11 +28,13 @@
 #include <QVariantList>
 #include <functional>
 #include <memory>
+#include <sys/types.h>
+#include <utility>
 #include <vector>
 
 namespace velmor {
 
-// File name of the work database inside the user data folder.
+// File name of the shared work database inside the user data folder.
 inline constexpr const char* kDbFileName = "Sync.mdb";
 
 // Rows read by R_Ary: a field-by-row table, both indexes from 0.
@@ -57,20 +71,26 @@ public:
     WorkDb(WorkDb&&) = default;
     WorkDb& operator=(WorkDb&&) = default;
 
-    // Path of the file: Usr::sUsrDt + "Sync.mdb".
+    // Path of the shared file: Usr::sUsrDt + "Sync.mdb".
     static QString dbPath();
 
-    // Opens the file if it is not open yet (a second call does nothing).
-    // Creates the file, tbFold, tbFile and tbTask (with its unique index
-    // "PrimaryKey" on sTask) when they are missing. Throws SqlError.
+    // Opens the database if it is not open yet (a second call does nothing
+    // but attach the shared file anew when another process's DbCompact
+    // replaced it): creates the private scratch tables tbFold and tbFile, empty,
+    // and attaches the shared file, creating it and tbTask (with its unique
+    // index "PrimaryKey" on sTask) when they are missing. When only the
+    // attach fails, the scratch tables stay and the next call attaches
+    // again. Throws SqlError.
     void DbOpen();
-    // Closes the file if open. Throws SqlError only when SQLite refuses.
+    // Closes the database if open; the scratch tables go with it. Throws
+    // SqlError only when SQLite refuses.
     void DbClose();
-    bool isOpen() const { return m_conn.isOpen(); }
+    bool isOpen() const { return m_conn.isOpen() && m_attached; }
 
-    // Compacts the file into "Sync$$$.mdb" beside it (a leftover temporary
-    // file is removed first) and renames it over "Sync.mdb" in one atomic
-    // step; the old file is never deleted first. Shows
+    // Compacts the shared file into "Sync$$$.mdb" beside it (a leftover
+    // temporary file is removed first) and renames it over "Sync.mdb" in one
+    // atomic step; the old file is never deleted first. The scratch tables
+    // are not touched: the grid can still be refilled afterwards. Shows
     // "ﾃﾞｰﾀｰﾍﾞｰｽﾌｧｲﾙを最適化しました" through Usr::prompt() on success; a
     // failure shows nothing here and leaves the old file in place: the
     // result is false and why (when given) holds the reason, for the caller
@@ -157,8 +177,13 @@ public:
     };
 
 private:
-    void createSchema();
+    void attachShared();
+    void detachShared();
+    // Device and inode of the file now at dbPath() ({0, 0} when none).
+    static std::pair<dev_t, ino_t> sharedFileId();
     SqlConn m_conn;
+    bool m_attached = false;  // the shared file is attached to m_conn
+    std::pair<dev_t, ino_t> m_sharedId{0, 0};  // the attached file's identity
 };
 
 // Default value of a field by the first letter of its name: "s"/"S" an

@@ -6,11 +6,16 @@
 #include "env/Usr.h"
 
 #include <QDir>
+#include <QFile>
 #include <QMap>
 #include <QTemporaryDir>
+#include <chrono>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <ostream>
+#include <sqlite3.h>
+#include <thread>
 
 using namespace velmor;
 using namespace velmor::test;
@@ -327,6 +332,57 @@ TEST_F(TaskStoreTest, DeleteClearsTheListEntryAndTheCurrentTask)
     w->TskDel();
     EXPECT_EQ(w->cbTsk, QStringList{u"d"_s});
     EXPECT_EQ(restored, 2);
+}
+
+TEST_F(TaskStoreTest, SaveLoadListAndDeleteWaitForAnotherProcessesLock)
+{
+    auto w = window();
+    saveAs(*w, u"t"_s);
+    ASSERT_EQ(w->tskResult, TskResult::Done);
+    // Another connection to the same file, as another process would hold it:
+    // a writer (IMMEDIATE) blocks writes, an EXCLUSIVE lock reads as well.
+    // It lets go after a second, from another thread.
+    struct Case {
+        const char* what;
+        const char* lock;
+        std::function<bool()> op;  // true when it succeeded
+    };
+    const Case cases[] = {
+        {"save", "BEGIN IMMEDIATE", [&] {
+             w->TskSave(true);
+             return w->tskResult == TskResult::Done;
+         }},
+        {"list", "BEGIN EXCLUSIVE", [&] {
+             w->Load();
+             return w->tskResult == TskResult::Done && w->cbTsk == QStringList{u"t"_s};
+         }},
+        {"load", "BEGIN EXCLUSIVE", [&] {
+             bool ok = false;
+             w->TskLoad(ok, u"t"_s);
+             return ok;
+         }},
+        {"delete", "BEGIN IMMEDIATE", [&] {
+             w->TskDel();
+             return w->tskResult == TskResult::Done;
+         }},
+    };
+    for (const Case& c : cases) {
+        sqlite3* other = nullptr;
+        ASSERT_EQ(sqlite3_open(QFile::encodeName(WorkDb::dbPath()).constData(), &other), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(other, c.lock, nullptr, nullptr, nullptr), SQLITE_OK) << c.what;
+        std::thread release([other] {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+            sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+        });
+        prompt.questionAnswers.push_back(true);
+        const bool done = c.op();
+        release.join();
+        sqlite3_close(other);
+        EXPECT_TRUE(done) << c.what << ": " << prompt.messages.join(u'|').toStdString();
+        prompt.questionAnswers.clear();
+    }
+    EXPECT_EQ(taskCount(*w), 0);
+    EXPECT_TRUE(prompt.messages.isEmpty()) << prompt.messages.join(u'|').toStdString();
 }
 
 TEST_F(TaskStoreTest, NamesWithApostrophesAndLetterCase)

@@ -58,20 +58,41 @@ TEST(ChkAttrTest, SwitchesProtectTheirAttributeOnly)
     EXPECT_TRUE(ChkAttr(sw({0, 1, 2, 3, 4}), QStringLiteral("RHS")));
 }
 
-TEST(FileStatusTest, DatesKeepNewerAndDelete)
+TEST(FileStatusTest, DatesSizesExactTimesKeepNewerAndDelete)
 {
-    const QString a = QStringLiteral("09/12/21 17:05");
-    const QString b = QStringLiteral("09/12/21 17:06");
-    EXPECT_EQ(FileStatusByDates(a, a, false, false), St::Same);
-    EXPECT_EQ(FileStatusByDates(b, a, true, false), St::Over) << "folder 1 newer, keep-newer on";
-    EXPECT_EQ(FileStatusByDates(a, b, true, false), St::None) << "folder 2 newer, keep-newer on";
-    EXPECT_EQ(FileStatusByDates(a, b, false, false), St::Over) << "folder 2 newer, keep-newer off";
-    EXPECT_EQ(FileStatusByDates(a, QString(), false, false), St::Add);
-    EXPECT_EQ(FileStatusByDates(QString(), a, false, false), St::None);
-    EXPECT_EQ(FileStatusByDates(QString(), a, false, true), St::Del);
-    // Two-digit years compare as text: 1999 is "greater" than 2005.
-    EXPECT_EQ(FileStatusByDates(QStringLiteral("99/01/01 00:00"), QStringLiteral("05/01/01 00:00"), true, false),
-              St::Over);
+    // Exact times in seconds (nanoseconds below), date texts as the scan makes them.
+    const long long t0 = 1261415100;  // 09/12/21 17:05:00
+    const QString m0 = QStringLiteral("09/12/21 17:05");
+    const QString m1 = QStringLiteral("09/12/21 17:06");
+    const QString y99 = QStringLiteral("99/06/01 12:00"), y26 = QStringLiteral("26/06/01 12:00");
+    const long long t99 = 928238400, t26 = 1780315200;
+    struct Case {
+        const char* what;
+        FileSide one, two;
+        bool keep, del;
+        QString want;
+    };
+    const auto side = [](const QString& u, long long size, long long secs, long long ns = 0) {
+        return FileSide{u, size, secs * 1000000000LL + ns};
+    };
+    const Case cases[] = {
+        {"same text, same size", side(m0, 5, t0), side(m0, 5, t0 + 40), true, false, St::Same},
+        {"same minute, other size", side(m0, 6, t0 + 30), side(m0, 5, t0), false, false, St::Over},
+        {"same minute, other size, keep, folder 1 later", side(m0, 6, t0 + 30), side(m0, 5, t0), true, false, St::Over},
+        {"same text, keep, folder 2 later by a nanosecond", side(m0, 6, t0, 5), side(m0, 5, t0, 6), true, false, St::None},
+        {"same text, folder 2 later, keep off", side(m0, 6, t0), side(m0, 5, t0 + 1), false, false, St::Over},
+        {"folder 1 newer, keep", side(m1, 1, t0 + 60), side(m0, 1, t0), true, false, St::Over},
+        {"folder 2 newer, keep", side(m0, 1, t0), side(m1, 1, t0 + 60), true, false, St::None},
+        {"folder 2 newer, keep off", side(m0, 1, t0), side(m1, 1, t0 + 60), false, false, St::Over},
+        // Decided on the times, never on two-digit years ("26/" < "99/").
+        {"2026 source over a 1999 destination, keep", side(y26, 1, t26), side(y99, 1, t99), true, false, St::Over},
+        {"1999 source, 2026 destination, keep", side(y99, 1, t99), side(y26, 1, t26), true, false, St::None},
+        {"folder 1 only", side(m0, 1, t0), FileSide(), true, true, St::Add},
+        {"folder 2 only", FileSide(), side(m0, 1, t0), false, false, St::None},
+        {"folder 2 only, delete", FileSide(), side(m0, 1, t0), false, true, St::Del},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FileStatusByDates(c.one, c.two, c.keep, c.del), c.want) << c.what;
 }
 
 TEST(FileStatusTest, EveryLineOfTheRefusalTable)

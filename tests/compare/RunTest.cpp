@@ -21,7 +21,11 @@ protected:
         makeDir(src + QStringLiteral("/w"));
         makeDir(dst + QStringLiteral("/w"));
         file(src + QStringLiteral("/w/same.txt"), "1", kOld);
-        file(dst + QStringLiteral("/w/same.txt"), "22", kOld);  // sizes differ: still "同一"
+        file(dst + QStringLiteral("/w/same.txt"), "2", kOld);
+        // Rewritten within the same minute: the date texts are equal, the
+        // sizes are not, so the copy is stale.
+        file(src + QStringLiteral("/w/stale.txt"), "22", kOld.addSecs(30));
+        file(dst + QStringLiteral("/w/stale.txt"), "1", kOld);
         file(src + QStringLiteral("/w/newer1.txt"), "x", kNew);
         file(dst + QStringLiteral("/w/newer1.txt"), "x", kOld);
         file(src + QStringLiteral("/w/newer2.txt"), "x", kOld);
@@ -43,6 +47,7 @@ TEST_F(RunTest, StatusesKeepNewerAndDeleteSwitch)
     EXPECT_TRUE(s.bCmpd);
     EXPECT_TRUE(s.syncEnabled);
     EXPECT_EQ(gridStatus(QStringLiteral("w"), QStringLiteral("same"), QStringLiteral("txt")), St::Same);
+    EXPECT_EQ(gridStatus(QStringLiteral("w"), QStringLiteral("stale"), QStringLiteral("txt")), St::Over);
     EXPECT_EQ(gridStatus(QStringLiteral("w"), QStringLiteral("newer1"), QStringLiteral("txt")), St::Over);
     EXPECT_EQ(gridStatus(QStringLiteral("w"), QStringLiteral("newer2"), QStringLiteral("txt")), St::Over);
     EXPECT_EQ(gridStatus(QStringLiteral("w"), QStringLiteral("add"), QStringLiteral("txt")), St::Add);
@@ -86,20 +91,94 @@ TEST_F(RunTest, RowsWithoutStatusAreClassifiedAfterTheScan)
     EXPECT_EQ(files().at(QStringLiteral("w|same.txt")), St::Over) << "nothing to do: rows are left as they are";
 }
 
-TEST_F(RunTest, TwoDigitYearsCompareAsText)
+TEST_F(RunTest, WhichSideIsNewerIsDecidedOnExactTimes)
 {
+    // Exact times set with utimensat (nanoseconds); the date texts stay as shown.
+    const auto at = [](const QString& path, const QDateTime& t, long ns = 0) {
+        const struct timespec ts[2] = {{t.toSecsSinceEpoch(), ns}, {t.toSecsSinceEpoch(), ns}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), ts, 0), 0) << path.toStdString();
+    };
+    const QDateTime y1999(QDate(1999, 6, 1), QTime(12, 0)), y2026(QDate(2026, 6, 1), QTime(12, 0));
+    struct Case {
+        const char* name;
+        QDateTime t1;
+        long ns1;
+        QByteArray bytes1;
+        QDateTime t2;
+        long ns2;
+        QByteArray bytes2;
+        QString want;  // with keep newer on
+    };
+    const Case cases[] = {
+        {"new", y2026, 0, "x", y1999, 0, "x", St::Over},
+        {"old", y1999, 0, "x", y2026, 0, "x", St::None},
+        {"minute", kOld, 0, "22", kOld, 0, "1", St::Over},
+        {"later2", kOld, 5, "22", kOld, 6, "1", St::None},
+        {"equal", kOld, 0, "1", kOld.addSecs(20), 0, "2", St::Same},
+    };
     makeDir(src + QStringLiteral("/y"));
     makeDir(dst + QStringLiteral("/y"));
-    file(src + QStringLiteral("/y/old.txt"), "x", QDateTime(QDate(1999, 6, 1), QTime(12, 0)));
-    file(dst + QStringLiteral("/y/old.txt"), "x", QDateTime(QDate(2005, 6, 1), QTime(12, 0)));
+    for (const Case& c : cases) {
+        const QString name = QLatin1String(c.name) + QStringLiteral(".txt");
+        writeFile(src + QStringLiteral("/y/") + name, c.bytes1);
+        writeFile(dst + QStringLiteral("/y/") + name, c.bytes2);
+        at(src + QStringLiteral("/y/") + name, c.t1, c.ns1);
+        at(dst + QStringLiteral("/y/") + name, c.t2, c.ns2);
+    }
     load();
     s.panel.chRet[0] = true;
     ASSERT_EQ(run(), CmpOutcome::Done);
-    const ResultRow* r = row(QStringLiteral("y"), QStringLiteral("old"), QStringLiteral("txt"));
+    const ResultRow* r = row(QStringLiteral("y"), QStringLiteral("new"), QStringLiteral("txt"));
     ASSERT_TRUE(r);
-    EXPECT_EQ(r->u1, QStringLiteral("99/06/01 12:00"));
-    EXPECT_EQ(r->u2, QStringLiteral("05/06/01 12:00"));
-    EXPECT_EQ(r->status, St::Over) << "99/ is the greater text, so keep-newer does not hold it back";
+    EXPECT_EQ(r->u1, QStringLiteral("26/06/01 12:00"));
+    EXPECT_EQ(r->u2, QStringLiteral("99/06/01 12:00"));
+    for (const Case& c : cases)
+        EXPECT_EQ(gridStatus(QStringLiteral("y"), QLatin1String(c.name), QStringLiteral("txt")), c.want) << c.name;
+
+    // A later pass over rows left without a status decides on the same times.
+    const auto complete = files();
+    s.oDb.exec(QStringLiteral("Update tbFile Set sED = ''"));
+    pg.cMsg(CmpMsg::FilePhase, true);
+    ClsFile(s);
+    EXPECT_EQ(files(), complete);
+}
+
+TEST_F(RunTest, ARefillShowsThisProcesssComparisonAfterAnotherOnesRun)
+{
+    // Another window or velmor-cli on the same user data folder (a session
+    // with a work database of its own) compares other roots in between.
+    file(src + QStringLiteral("/keep/mine.txt"));
+    makeDir(dst + QStringLiteral("/keep"));
+    load();
+    ASSERT_EQ(run(), CmpOutcome::Done);
+
+    const QString o1 = tmp.path() + QStringLiteral("/o1"), o2 = tmp.path() + QStringLiteral("/o2");
+    file(o1 + QStringLiteral("/sub/theirs.txt"));
+    makeDir(o2 + QStringLiteral("/other"));
+    FolderTree b1, b2;
+    Session b;
+    b.progress = &pg;
+    b.tree1 = &b1;
+    b.tree2 = &b2;
+    b.panel.chRet[1] = true;
+    b1.setChkBx(true);
+    b1.setRoot(o1);
+    b1.ExpndALL(2, true);
+    b1.setPath(o1);
+    b1.SetChkBx(true);
+    b2.setRoot(o2);
+    ASSERT_EQ(CmpRun(b), CmpOutcome::Done);
+    ASSERT_NE(b.vSpr.rowCount(), 0);
+
+    // A display mode change here refills the grid from this comparison only.
+    for (int mode : {0, 2}) {
+        s.nDispMd = mode;
+        ASSERT_TRUE(LstFill(s));
+        EXPECT_EQ(gridStatus(QStringLiteral("keep"), QStringLiteral("mine"), QStringLiteral("txt")), St::Add) << mode;
+        EXPECT_EQ(gridStatus(QStringLiteral("sub"), QStringLiteral("theirs"), QStringLiteral("txt")),
+                  QStringLiteral("<absent>"));
+        EXPECT_EQ(gridStatus(QStringLiteral("other")), QStringLiteral("<absent>")) << mode;
+    }
 }
 
 TEST_F(RunTest, OwnFilesAttributesAndFilters)
@@ -186,8 +265,10 @@ TEST_F(RunTest, PatternsInTheGridAndDisplayModes)
     const ResultRow* same = row(QStringLiteral("w"), QStringLiteral("same"), QStringLiteral("txt"));
     ASSERT_TRUE(same);
     EXPECT_EQ(same->flag, QStringLiteral("0"));
-    EXPECT_EQ(same->text(5), QStringLiteral("1"));
-    EXPECT_EQ(same->text(9), QStringLiteral("2"));
+    const ResultRow* stale = row(QStringLiteral("w"), QStringLiteral("stale"), QStringLiteral("txt"));
+    ASSERT_TRUE(stale);
+    EXPECT_EQ(stale->text(5), QStringLiteral("2"));
+    EXPECT_EQ(stale->text(9), QStringLiteral("1"));
 
     // Changing a pattern applies at the next fill; an invalid one is
     // reported and leaves the grid as it was.

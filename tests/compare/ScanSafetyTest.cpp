@@ -5,7 +5,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 using namespace velmor;
 using namespace velmor::test;
@@ -46,7 +49,89 @@ protected:
     }
 };
 
+// Root reads every folder whatever its mode: for the guard's lifetime this
+// thread loses that right (CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH), and so do
+// the threads it starts meanwhile (the scans' listing workers). Other users
+// are bound by the modes anyway.
+class NoReadOverride {
+public:
+    NoReadOverride()
+    {
+        if (::geteuid() != 0)
+            return;
+        if (::syscall(SYS_capget, &m_head, m_saved) != 0)
+            throw std::runtime_error("capget failed");
+        __user_cap_data_struct reduced[2] = {m_saved[0], m_saved[1]};
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        if (::syscall(SYS_capset, &m_head, reduced) != 0)
+            throw std::runtime_error("capset failed");
+        m_dropped = true;
+    }
+    ~NoReadOverride()
+    {
+        if (m_dropped)
+            ::syscall(SYS_capset, &m_head, m_saved);
+    }
+    NoReadOverride(const NoReadOverride&) = delete;
+    NoReadOverride& operator=(const NoReadOverride&) = delete;
+
+private:
+    __user_cap_header_struct m_head{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct m_saved[2]{};
+    bool m_dropped = false;
+};
+
 } // namespace
+
+TEST_F(ScanSafetyTest, AnUnreadableFolderLeavesItsLongerNamedSiblingCompared)
+{
+    s.panel.chRet[1] = true;
+    for (const QString& side : {src, dst}) {
+        for (const char* rel : {"x/sub", "xy/sub", "x.y"})
+            makeDir(side + QLatin1Char('/') + QLatin1String(rel));
+        file(side + QStringLiteral("/x/c.txt"));
+        file(side + QStringLiteral("/xy/a.txt"));
+        file(side + QStringLiteral("/xy/sub/b.txt"));
+    }
+    makeDir(dst + QStringLiteral("/xy/only2"));
+    load();
+    const std::map<QString, QString> wantFolds = {
+        {QStringLiteral("x"), St::Excl},       {QStringLiteral("x/sub"), St::Excl},
+        {QStringLiteral("x.y"), St::Cmp},      {QStringLiteral("xy"), St::Cmp},
+        {QStringLiteral("xy/only2"), St::Del}, {QStringLiteral("xy/sub"), St::Cmp},
+    };
+    const std::map<QString, QString> wantFiles = {
+        {QStringLiteral("xy|a.txt"), St::Same},
+        {QStringLiteral("xy/sub|b.txt"), St::Same},
+    };
+    // Folder 2's "x" unreadable from the folder scan on; folder 1's "x"
+    // unreadable once the folder scan is done (found by the file scan).
+    struct Case {
+        const char* phase;
+        QString locked;
+        bool beforeFolderScan;
+    };
+    const Case cases[] = {{"folder scan", dst + QStringLiteral("/x"), true},
+                          {"file scan", src + QStringLiteral("/x"), false}};
+    for (const Case& c : cases) {
+        const QByteArray locked = nameBytes(c.locked);
+        {
+            NoReadOverride noOverride;
+            if (c.beforeFolderScan) {
+                ASSERT_EQ(::chmod(locked.constData(), 0), 0);
+            }
+            scanFolders();
+            if (!c.beforeFolderScan) {
+                ASSERT_EQ(::chmod(locked.constData(), 0), 0);
+            }
+            scanFiles();
+        }
+        ASSERT_EQ(::chmod(locked.constData(), 0755), 0);
+        EXPECT_EQ(folds(), wantFolds) << c.phase;
+        EXPECT_EQ(files(), wantFiles) << c.phase;
+        EXPECT_TRUE(unreadNames(c.locked)) << c.phase << ": " << s.vUnread.join(QLatin1Char('\n')).toStdString();
+    }
+}
 
 TEST_F(ScanSafetyTest, HistoryFolderInsideFolder2TakesNoPart)
 {
@@ -97,7 +182,10 @@ TEST_F(ScanSafetyTest, VolumeTrashAtTheRootsIsLeftOut)
     s.panel.chRet[1] = true;
     makeDir(dst + QStringLiteral("/.Trash-0/files"));
     makeDir(dst + QStringLiteral("/.Trash/x"));
+    makeDir(dst + QStringLiteral("/.Trash-1009/files"));  // a user id with a 9
     makeDir(dst + QStringLiteral("/.Trash-1x"));        // not a trash name
+    makeDir(dst + QStringLiteral("/.Trash-10x9"));
+    makeDir(dst + QStringLiteral("/.Trashy"));
     makeDir(dst + QStringLiteral("/a/.Trash"));         // not at the root
     makeDir(src + QStringLiteral("/.Trash-1000/files"));
     makeDir(src + QStringLiteral("/a/.Trash-1000"));
@@ -105,7 +193,9 @@ TEST_F(ScanSafetyTest, VolumeTrashAtTheRootsIsLeftOut)
     load();
     ASSERT_EQ(run(), CmpOutcome::Done);
     const std::map<QString, QString> want = {
+        {QStringLiteral(".Trash-10x9"), St::Del},
         {QStringLiteral(".Trash-1x"), St::Del},
+        {QStringLiteral(".Trashy"), St::Del},
         {QStringLiteral("a"), St::Cmp},
         {QStringLiteral("a/.Trash"), St::Del},
         {QStringLiteral("a/.Trash-1000"), St::Add},

@@ -173,3 +173,52 @@ TEST_F(WorkDbTest, CompactRemovesLeftoverTempFileAndKeepsData)
     EXPECT_EQ(readFile(path), QByteArray(4096, 'z'));
     EXPECT_FALSE(QFile::exists(leftover));
 }
+
+TEST_F(WorkDbTest, ScratchTablesArePrivateTasksSharedAndCompactionKeepsBoth)
+{
+    // Sync.mdb of an older version, with comparison rows of its own.
+    const QByteArray path = QFile::encodeName(WorkDb::dbPath());
+    sqlite3* old = nullptr;
+    ASSERT_EQ(sqlite3_open(path.constData(), &old), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(old, "CREATE TABLE tbFold (nNo INTEGER PRIMARY KEY, sPh TEXT);"
+                                "INSERT INTO tbFold VALUES (1, 'stale')",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(old);
+
+    WorkDb other;  // another process on the same user data folder
+    db.DbOpen();
+    other.DbOpen();
+    const auto count = [](WorkDb& d, const char* sql) {
+        QVariantList v(1);
+        EXPECT_TRUE(d.R_PAry(QString::fromUtf8(sql), v));
+        return v[0].toLongLong();
+    };
+    EXPECT_EQ(count(db, "Select Count(*) From tbFold"), 0) << "the old rows are shadowed";
+    db.exec(QStringLiteral("Insert Into tbTask (sTask) Values ('shared')"));
+    {
+        // A comparison's write transaction does not lock the shared file.
+        SqlKeepTxn txn(db.conn());
+        db.exec(QStringLiteral("Insert Into tbFold (nNo, sPh, sED) Values (1001, ?, '追加')"), {QStringLiteral("mine")});
+        other.exec(QStringLiteral("Insert Into tbTask (sTask) Values ('saved meanwhile')"));
+        txn.commit();
+    }
+    EXPECT_EQ(count(other, "Select Count(*) From tbFold"), 0);
+    EXPECT_EQ(count(other, "Select Count(*) From tbTask"), 2);
+
+    EXPECT_TRUE(db.DbCompact());
+    EXPECT_TRUE(db.isOpen());
+    RAry rows;
+    db.R_Ary(QStringLiteral("Select sPh, sED From tbFold"), rows);
+    ASSERT_EQ(rows.rowCount(), 1) << "the grid can still be refilled";
+    EXPECT_EQ(rows.text(0, 0), QStringLiteral("mine"));
+    EXPECT_EQ(count(db, "Select Count(*) From tbTask"), 2);
+    db.R_Ary(QStringLiteral("Select sPh From shared.tbFold"), rows);
+    ASSERT_EQ(rows.rowCount(), 1) << "left alone";
+    EXPECT_EQ(rows.text(0, 0), QStringLiteral("stale"));
+
+    // The other process, attached to the file that the compaction replaced,
+    // writes its next task into the new file.
+    other.exec(QStringLiteral("Insert Into tbTask (sTask) Values ('after compaction')"));
+    EXPECT_EQ(count(db, "Select Count(*) From tbTask"), 3);
+}
