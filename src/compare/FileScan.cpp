@@ -207,9 +207,10 @@ void ScnFile(Session& s)
             continue;
         if (f.sED == St::CmpF && l.error().isEmpty()) {
             // Created now, during the comparison, so the folder exists on
-            // both sides; its listing (normally empty) follows the creation.
+            // both sides, with the folder-1 folder's mode; its listing
+            // (normally empty) follows the creation.
             const QString dir2 = cmp::joinPath(s.sFld2, f.sPh);
-            const UniqueFd fd = makeBeneath(root2.get(), nameBytes(f.sPh));
+            const UniqueFd fd = makeBeneath(root2.get(), nameBytes(f.sPh), root1.get());
             if (!fd.valid()) {
                 l.two.error = cmp::sysErrorText(dir2, errno);
             } else {
