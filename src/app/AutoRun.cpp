@@ -41,25 +41,38 @@ QString AutoRunWaitText(const QString& item) { return item + QStringLiteral(" ши
 
 void AutoRunOver(const QString& text, const AutoRunSteps& steps)
 {
+    const auto closing = [&steps] { return steps.closing && steps.closing(); };
     for (const AutoRunItem& item : AutoRunItems(text)) {
         MainState::AutoRunTask task;
         task.name = item.name;
         task.upload = item.upload;
-        steps.showWait(AutoRunWaitText(item.name));
-        steps.setTaskText(item.name);
-        task.loaded = steps.load(item.name);
-        if (task.loaded) {
-            // The outcomes are not examined here: a stopped or refused
-            // comparison leaves an empty list, which the synchronisation
-            // finds, and the hand-off and the next task follow.
+        task.cut = closing();
+        if (!task.cut) {
+            steps.showWait(AutoRunWaitText(item.name));
+            steps.setTaskText(item.name);
+            task.loaded = steps.load(item.name);
+            task.cut = closing();
+        }
+        // The outcomes are not examined here: a stopped or refused
+        // comparison leaves an empty list, which the synchronisation finds,
+        // and the hand-off and the next task follow.
+        if (task.loaded && !task.cut) {
             task.cmp = steps.compare();
+            task.cut = closing();
+        }
+        if (task.loaded && !task.cut) {
             task.sync = steps.sync();
-            if (item.upload)
-                task.up = steps.upload();
+            task.cut = closing();
+        }
+        if (task.loaded && !task.cut && item.upload) {
+            task.up = steps.upload();
+            task.cut = closing();
         }
         steps.closeWait();
         if (steps.taskDone)
             steps.taskDone(task);
+        if (task.cut)
+            return;
     }
 }
 
@@ -104,6 +117,7 @@ void MainState::AutoRun(const QString& text)
     steps.upload = [this] { return UpHand(true); };
     steps.closeWait = [this] { s.progress->cEnd(); };
     steps.taskDone = autoRunTaskDone;
+    steps.closing = [this] { return bClosing; };
     const QScopedValueRollback unattended(s.bUnattended, true);
     AutoRunOver(text, steps);
 }

@@ -21,6 +21,7 @@ struct MainState::AutoRunTask {
     std::optional<CmpOutcome> cmp;  // the comparison, when the task loaded
     std::optional<SyncReport> sync; // the synchronisation, when the task loaded
     std::optional<UpResult> up;     // the hand-off, when the task loaded with "/F"
+    bool cut = false;               // the window closed while the task was under way
 };
 
 // One item of a task text.
@@ -44,13 +45,16 @@ struct AutoRunSteps {
     std::function<MainState::UpResult()> upload;           // batch hand-off, waiting
     std::function<void()> closeWait;
     std::function<void(const MainState::AutoRunTask&)> taskDone;  // may be empty
+    std::function<bool()> closing;  // true once the window closes; may be empty
 };
 
 // The automatic run over steps, item by item in order: the wait message
 // item + " 設定中･･･", the item into the task list, the load; only for a
 // loaded task the comparison, then the synchronisation whatever the
 // comparison's outcome, then the hand-off for "/F"; the wait dialog closed.
-// A task that does not load is skipped and the run goes on.
+// A task that does not load is skipped and the run goes on. Once closing()
+// answers true, the step under way was the last: the task is reported cut
+// short and no further step or task runs.
 void AutoRunOver(const QString& text, const AutoRunSteps& steps);
 
 // The wait dialog's text while an item is set up.

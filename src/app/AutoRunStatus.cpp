@@ -4,8 +4,10 @@ namespace velmor {
 
 void AutoRunStatus::add(const MainState::AutoRunTask& t)
 {
+    if (t.cut)
+        failed = true;  // the window closed before the task was done
     if (!t.loaded) {
-        if (!t.name.isEmpty())
+        if (!t.name.isEmpty() && !t.cut)
             missing = true;  // TskLoad has said why
         return;
     }
@@ -41,7 +43,7 @@ void AutoRunStatus::add(const MainState::AutoRunTask& t)
             failed = true;
     }
     if (t.up && *t.up != MainState::UpResult::Finished)
-        failed = true;  // the companion could not be run (message shown)
+        failed = true;  // the companion could not be run (message shown), or was left running
 }
 
 int AutoRunStatus::exitCode() const

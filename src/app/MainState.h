@@ -133,6 +133,9 @@ public:
     enum class UpResult;    // how a hand-off to the companion ended
 
     bool bActDone = false;  // the first activation has happened
+    // The window is closing: an automatic run does no further step and no
+    // further task, and a wait for the companion ends (the companion runs on).
+    bool bClosing = false;
 
     // The first activation: when the command line named tasks (Usr::sCmdTsk),
     // runs AutoRun on that text, once per window. True when it ran; the

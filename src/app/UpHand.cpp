@@ -7,6 +7,15 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QProcess>
+#include <QThread>
+
+#include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <vector>
+
+extern char** environ;
 
 namespace velmor {
 
@@ -55,22 +64,43 @@ QString FindUp()
     return p;
 }
 
-bool RunWait(const QString& program, const QStringList& args, QString* why)
+WaitEnd RunWait(const QString& program, const QStringList& args, QString* why,
+                const std::function<bool()>& abandon)
 {
-    QProcess p;
-    prepare(p, program, args);
-    p.start();
-    if (!p.waitForStarted(-1)) {
+    // A child of our own (not a QProcess, which would kill it when the
+    // window closes during the wait): its end is polled, and a closing window
+    // simply stops waiting for it.
+    std::vector<QByteArray> bytes{QFile::encodeName(program)};
+    for (const QString& a : args)
+        bytes.push_back(a.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& b : bytes)
+        argv.push_back(b.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t io;
+    posix_spawn_file_actions_init(&io);
+    posix_spawn_file_actions_addopen(&io, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&io, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int rc = ::posix_spawn(&pid, argv[0], &io, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&io);
+    if (rc != 0) {
         if (why)
-            *why = reasonOf(p);
-        return false;
+            *why = QString::fromLocal8Bit(std::strerror(rc));
+        return WaitEnd::NotStarted;
     }
     // Waits in 100 ms steps; between them the window repaints and its
     // commands stay usable. A wait that fails ends the loop like the end.
-    do {
+    for (;;) {
         QCoreApplication::processEvents();
-    } while (!p.waitForFinished(100) && p.state() != QProcess::NotRunning);
-    return true;
+        if (abandon && abandon())
+            return WaitEnd::Abandoned;
+        int status = 0;
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done != 0)
+            return WaitEnd::Ended;
+        QThread::msleep(100);
+    }
 }
 
 bool Start(const QString& program, const QStringList& args, QString* why)
@@ -84,7 +114,7 @@ bool Start(const QString& program, const QStringList& args, QString* why)
     return false;
 }
 
-MainState::UpResult UpHand(bool wait, const QString& task, QString& sFtpAp)
+MainState::UpResult UpHand(bool wait, const QString& task, QString& sFtpAp, const std::function<bool()>& abandon)
 {
     sFtpAp = FindUp();
     if (sFtpAp.isEmpty()) {
@@ -93,11 +123,14 @@ MainState::UpResult UpHand(bool wait, const QString& task, QString& sFtpAp)
     }
     const QStringList args = Args(wait, task);
     QString why;
-    const bool ok = wait ? RunWait(sFtpAp, args, &why) : Start(sFtpAp, args, &why);
-    if (!ok) {
+    const WaitEnd end = wait ? RunWait(sFtpAp, args, &why, abandon)
+                             : Start(sFtpAp, args, &why) ? WaitEnd::Ended : WaitEnd::NotStarted;
+    if (end == WaitEnd::NotStarted) {
         Usr::prompt().message(sFtpAp + UpMsg::StartFailed + why);
         return MainState::UpResult::StartFailed;
     }
+    if (end == WaitEnd::Abandoned)
+        return MainState::UpResult::Abandoned;
     return wait ? MainState::UpResult::Finished : MainState::UpResult::Started;
 }
 
@@ -105,7 +138,7 @@ MainState::UpResult UpHand(bool wait, const QString& task, QString& sFtpAp)
 
 MainState::UpResult MainState::UpHand(bool wait)
 {
-    return Zavro::UpHand(wait, cbTskText, sFtpAp);
+    return Zavro::UpHand(wait, cbTskText, sFtpAp, [this] { return bClosing; });
 }
 
 void MainState::FindUp() { sFtpAp = Zavro::FindUp(); }

@@ -8,6 +8,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 namespace velmor {
 
@@ -16,6 +17,7 @@ enum class MainState::UpResult {
     Started,      // interactive: the companion was started; nobody waits for it
     NotFound,     // no executable is known; the message said so, nothing ran
     StartFailed,  // the executable exists but could not be started (message shown)
+    Abandoned,    // batch: the window closed while waiting; the companion runs on
 };
 
 // The hand-off's own texts (CR = line break).
@@ -42,10 +44,15 @@ QStringList Args(bool wait, const QString& task);
 // written back to the store also when the user cancelled (then "").
 QString FindUp();
 
+// How a wait for the companion ended.
+enum class WaitEnd { Ended, NotStarted, Abandoned };
 // Starts program with args and returns when it has ended, letting pending
-// events run every 100 ms meanwhile. False, with the reason in why, when it
-// could not be started. Its standard input is empty, its output dropped.
-bool RunWait(const QString& program, const QStringList& args, QString* why = nullptr);
+// events run every 100 ms meanwhile. NotStarted, with the reason in why,
+// when it could not be started. Abandoned as soon as abandon() answers true
+// (the window is closing): the companion is left running, never killed. Its
+// standard input is empty, its output dropped.
+WaitEnd RunWait(const QString& program, const QStringList& args, QString* why = nullptr,
+                const std::function<bool()>& abandon = {});
 
 // Starts program with args and returns at once; nobody waits for it. False,
 // with the reason in why, when it could not be started.
@@ -54,7 +61,8 @@ bool Start(const QString& program, const QStringList& args, QString* why = nullp
 // The hand-off of task: sFtpAp := FindUp(); the message UpMsg::NotFound
 // when it is empty; else RunWait (wait) or Start. A start failure is shown
 // as the path + UpMsg::StartFailed + the reason.
-MainState::UpResult UpHand(bool wait, const QString& task, QString& sFtpAp);
+MainState::UpResult UpHand(bool wait, const QString& task, QString& sFtpAp,
+                           const std::function<bool()>& abandon = {});
 
 } // namespace Zavro
 

@@ -1,6 +1,9 @@
 #include "ui/GuiPrompt.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QSortFilterProxyModel>
 #include <QInputDialog>
 #include <QMessageBox>
 
@@ -49,9 +52,53 @@ QString GuiPrompt::pickFolder(const QString& title, const QString& start)
                                              QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
 }
 
+namespace {
+
+// Folders (to move through) and the files that can be run.
+class ExecutablesOnly : public QSortFilterProxyModel {
+public:
+    using QSortFilterProxyModel::QSortFilterProxyModel;
+
+protected:
+    bool filterAcceptsRow(int row, const QModelIndex& parent) const override
+    {
+        const auto* fs = qobject_cast<const QFileSystemModel*>(sourceModel());
+        if (!fs)
+            return true;
+        const QModelIndex i = fs->index(row, 0, parent);
+        return fs->isDir(i) || QFileInfo(fs->filePath(i)).isExecutable();
+    }
+};
+
+} // namespace
+
+std::unique_ptr<QFileDialog> GuiPrompt::filePicker(QWidget* owner, const QString& title, const QString& filter,
+                                                   const QString& start)
+{
+    auto dlg = std::make_unique<QFileDialog>(owner, title);
+    dlg->setFileMode(QFileDialog::ExistingFile);
+    dlg->setAcceptMode(QFileDialog::AcceptOpen);
+    const qsizetype open = filter.lastIndexOf(QLatin1Char('('));
+    if (open >= 0 && filter.mid(open).remove(QLatin1Char(' ')).compare(u"(*.exe)", Qt::CaseInsensitive) == 0) {
+        // Qt's own dialog, so that the executable bit can be its filter.
+        dlg->setOption(QFileDialog::DontUseNativeDialog);
+        dlg->setOption(QFileDialog::HideNameFilterDetails);
+        dlg->setNameFilter(filter.left(open).trimmed() + QStringLiteral(" (*)"));
+        dlg->setProxyModel(new ExecutablesOnly(dlg.get()));
+    } else {
+        dlg->setNameFilter(filter);
+    }
+    if (!start.isEmpty())
+        dlg->selectFile(start);
+    return dlg;
+}
+
 QString GuiPrompt::pickFile(const QString& title, const QString& filter, const QString& start)
 {
-    return QFileDialog::getOpenFileName(m_owner, title, start, filter);
+    const std::unique_ptr<QFileDialog> dlg = filePicker(m_owner, title, filter, start);
+    if (dlg->exec() != QDialog::Accepted || dlg->selectedFiles().isEmpty())
+        return {};
+    return dlg->selectedFiles().first();
 }
 
 } // namespace velmor

@@ -3,8 +3,11 @@
 // no icon, the text input box, folder and file pickers.
 #include "env/Prompt.h"
 
+#include <QFileDialog>
 #include <QPointer>
 #include <QWidget>
+
+#include <memory>
 
 namespace velmor {
 
@@ -20,6 +23,12 @@ public:
     QString inputTitled(const QString& title, const QString& prompt, const QString& defaultText) override;
     QString pickFolder(const QString& title, const QString& start) override;
     QString pickFile(const QString& title, const QString& filter, const QString& start) override;
+
+    // The file picker pickFile shows. A filter of Windows programs ("*.exe")
+    // means any executable file here: its caption stays and every
+    // executable is listed, with or without an extension.
+    static std::unique_ptr<QFileDialog> filePicker(QWidget* owner, const QString& title, const QString& filter,
+                                                   const QString& start);
 
     // The program's title, the caption of every message and input box.
     static QString title();

@@ -47,12 +47,15 @@ void spWait::cMsg(const QString& sMsg, bool bShwStop) { cMsg(sMsg, m_frame ? m_f
 
 void spWait::cMsg(const QString& sMsg, QWidget* xFrm, bool bShwStop)
 {
+    // Set before any event runs: a stop pressed while the dialog changes is
+    // the new work's stop, never undone here.
+    m_run = true;
     if (m_stop->isVisibleTo(this) != bShwStop) {
         m_stop->setVisible(bShwStop);
         runEventsOnce();
     }
-    m_stop->setEnabled(true);
-    m_run = true;
+    if (!m_stopping)
+        m_stop->setEnabled(true);
     if (xFrm) {
         const QRect f = xFrm->frameGeometry();
         move(f.left() + (f.width() - frameGeometry().width()) / 2,
@@ -110,6 +113,14 @@ void spWait::onStop()
     runEventsOnce();
     hide();
     m_stopping = false;
+}
+
+void spWait::stopWork()
+{
+    if (isVisible() && stopVisible() && m_stop->isEnabled())
+        onStop();
+    else
+        m_run = false;
 }
 
 void spWait::reject()

@@ -28,6 +28,11 @@ public:
     bool yield() override;
     bool bRun() const override { return m_run; }
 
+    // Ends the work under way as the stop button would (its message shown
+    // when the button is), also while the button is hidden: the window is
+    // closing.
+    void stopWork();
+
     // The window cMsg centres over when none is given.
     void setFrame(QWidget* frame) { m_frame = frame; }
 

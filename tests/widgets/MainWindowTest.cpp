@@ -17,6 +17,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
@@ -417,6 +418,54 @@ TEST_F(MainWindowTest, CompareAndSyncDoesNotCarryOutAnEarlierList)
     EXPECT_FALSE(QFile::exists(data + u"a/new.txt"_s));
 }
 
+TEST_F(MainWindowTest, ACloseDuringAnAutomaticRunEndsItAndNothingMoreIsDone)
+{
+    const QString dst2 = tmp.path() + u"/dst2"_s;
+    makeDir(dst2);
+    {
+        auto w = window();
+        pointAtTrees(*w);
+        for (const auto& [name, root2] : {std::pair{u"one"_s, dst}, {u"two"_s, dst2}}) {
+            w->state().tree2.setRoot(root2);
+            prompt->inputAnswers = {name};
+            w->state().TskSave(false);
+            ASSERT_EQ(w->state().tskResult, TskResult::Done);
+        }
+    }
+    Usr::sCmdTsk = u"one,two /F"_s;
+    auto w = window();
+    w->show();
+    // The close request arrives while the first task is under way.
+    QTimer::singleShot(0, w.get(), [&] { w->close(); });
+    QTRY_COMPARE_WITH_TIMEOUT(ended, 1, 10000);
+    EXPECT_EQ(ExitStatus(), 1);
+    EXPECT_EQ(readFile(dst + u"/b/changed.txt"_s), "old");
+    EXPECT_FALSE(QFile::exists(dst + u"/a/new.txt"_s));
+    EXPECT_TRUE(QDir(dst2).isEmpty());
+    EXPECT_TRUE(prompt->pickerStarts.isEmpty()) << "the hand-off of the second task ran";
+    SetExitStatus(0);
+}
+
+TEST_F(MainWindowTest, TaskNamesAreExactAndADisabledHistoryFieldOpensNothing)
+{
+    auto w = window();
+    pointAtTrees(*w);
+    for (const QString& name : {u"Web"_s, u"web"_s}) {
+        prompt->inputAnswers = {name};
+        w->state().TskSave(false);
+    }
+    w->show();
+    w->cbTsk->setFocus();
+    w->cbTsk->lineEdit()->clear();
+    QTest::keyClicks(w->cbTsk->lineEdit(), u"web"_s);
+    QTest::keyClick(w->cbTsk->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(w->state().sCurTsk, u"web"_s);
+
+    ASSERT_FALSE(w->txFold->isEnabled());
+    QTest::mouseClick(w->txFold, Qt::RightButton);
+    EXPECT_TRUE(prompt->pickerStarts.isEmpty());
+}
+
 TEST_F(MainWindowTest, CloseDuringARunWaitsForItsEnd)
 {
     auto w = window();
@@ -547,4 +596,10 @@ TEST(JapaneseFontTest, CaptionsHaveAFont)
     const QFontMetrics fm{QFont(family)};
     for (char32_t c : {U'ﾌ', U'ｫ', U'同', U'期', U'･'})
         EXPECT_TRUE(fm.inFontUcs4(c)) << std::hex << uint32_t(c);
+}
+
+TEST(QtTexts, AreJapaneseWhateverTheLocale)
+{
+    ASSERT_TRUE(LoadQtTranslation());
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), u"キャンセル"_s);
 }

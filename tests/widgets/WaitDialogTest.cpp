@@ -3,6 +3,9 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QAbstractProxyModel>
+#include <QFileSystemModel>
+#include <QTemporaryDir>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -11,6 +14,7 @@
 #include <QWidget>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace velmor;
 
@@ -115,4 +119,36 @@ TEST(GuiPrompt, MessageBoxLooksAsSpecified)
         box->button(QMessageBox::Ok)->click();
     });
     EXPECT_TRUE(p.question(QStringLiteral("q")));
+}
+
+TEST(GuiPrompt, TheCompanionPickerListsExecutablesWithoutExtension)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    for (const auto& [name, mode] : {std::pair{"zavro", 0755}, {"notes.txt", 0644}, {"old.exe", 0644}}) {
+        QFile f(dir.path() + QLatin1Char('/') + QString::fromLatin1(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.close();
+        ASSERT_EQ(::chmod(QFile::encodeName(f.fileName()).constData(), mode_t(mode)), 0);
+    }
+    const auto dlg = GuiPrompt::filePicker(nullptr, QStringLiteral("Zavro.exeの指定"), QStringLiteral("実行ﾌｧｲﾙ (*.exe)"),
+                                           dir.path() + QStringLiteral("/Zavro.exe"));
+    EXPECT_EQ(dlg->windowTitle(), QStringLiteral("Zavro.exeの指定"));
+    auto* model = dlg->findChild<QFileSystemModel*>();
+    ASSERT_NE(model, nullptr);
+    const QModelIndex root = model->index(dir.path());
+    QElapsedTimer waited;
+    waited.start();
+    while (model->rowCount(root) == 0 && waited.elapsed() < 10000) {
+        if (model->canFetchMore(root))
+            model->fetchMore(root);
+        QTest::qWait(20);
+    }
+    QAbstractProxyModel* shown = dlg->proxyModel();
+    ASSERT_NE(shown, nullptr);
+    const QModelIndex shownRoot = shown->mapFromSource(root);
+    QStringList listed;
+    for (int r = 0; r < shown->rowCount(shownRoot); ++r)
+        listed << shown->index(r, 0, shownRoot).data().toString();
+    EXPECT_EQ(listed, QStringList{QStringLiteral("zavro")});
 }

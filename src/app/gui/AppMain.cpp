@@ -11,8 +11,11 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QPointer>
 #include <QThread>
+#include <QTranslator>
 
 #include <cstdio>
 #include <memory>
@@ -39,6 +42,8 @@ const char* const kJapaneseFontFiles[] = {
 } // namespace
 
 void SetExitStatus(int code) { g_exitStatus = code; }
+
+int ExitStatus() { return g_exitStatus; }
 
 QString EnsureJapaneseFont()
 {
@@ -110,16 +115,34 @@ void AppEnd()
         QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(g_exitStatus); }, Qt::QueuedConnection);
 }
 
+bool LoadQtTranslation()
+{
+    // The interface is Japanese whatever the user's locale, so Qt's own
+    // texts are too. Without the translation files they stay English.
+    static QTranslator qtbase;
+    if (qtbase.load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"), QStringLiteral("_"),
+                    QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return QCoreApplication::installTranslator(&qtbase);
+    std::fputs("velmor: Qt's Japanese translation (qtbase_ja.qm) is missing; its dialogs stay in English"
+               " (install qt6-translations-l10n)\n",
+               stderr);
+    return false;
+}
+
 int RunApp(int argc, char** argv)
 {
-    // The command line is taken before QApplication removes the options it
-    // recognises, so a task name is never altered.
+    // The whole command line is the task text: Qt is given none of it, so
+    // "-platform", "-style" and the like are task names, never Qt's options
+    // (the environment, such as QT_QPA_PLATFORM, still reaches Qt).
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args.append(QString::fromLocal8Bit(argv[i]));
-    QApplication app(argc, argv);
+    static int qtArgc = 1;
+    static char* qtArgv[] = {argv[0], nullptr};
+    QApplication app(qtArgc, qtArgv);
     QApplication::setApplicationName(QStringLiteral("velmor"));
     QApplication::setWindowIcon(AppIcon());
+    LoadQtTranslation();
     EnsureJapaneseFont();
     Main(args);
     const int rc = app.exec();

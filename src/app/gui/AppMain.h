@@ -9,7 +9,7 @@ class GuiPrompt;
 
 // Start-up, in this order: base name, wait dialog (hidden), user data folder
 // (its messages shown as message boxes), command line, main window shown.
-// argumentsAfterProgram are the raw arguments, taken before Qt looks at them.
+// argumentsAfterProgram are the raw arguments; Qt never sees them.
 // Returns once the main window is shown; the caller runs the event loop.
 void Main(const QStringList& argumentsAfterProgram);
 
@@ -29,6 +29,11 @@ spWait& WaitDlg();
 
 // The status the process ends with (0 unless an automatic run set another).
 void SetExitStatus(int code);
+int ExitStatus();
+
+// Installs Qt's own Japanese texts (file pickers, standard buttons) whatever
+// the user's locale. False, with a warning on stderr, when they are missing.
+bool LoadQtTranslation();
 
 // Makes sure Japanese text can be drawn: when the font database offers no
 // family for Japanese, the first Japanese font file found among the usual

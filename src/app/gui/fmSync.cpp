@@ -11,6 +11,7 @@
 #include "ui/FilterDialog.h"
 #include "ui/Pane.h"
 #include "ui/ResultGrid.h"
+#include "ui/GuiPrompt.h"
 #include "ui/WaitDialog.h"
 
 #include <QAction>
@@ -19,6 +20,7 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCompleter>
 #include <QCursor>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -140,6 +142,9 @@ fmSync::fmSync(QWidget* parent) : QMainWindow(parent), appEnd([] { AppEnd(); })
 
     m_st.s.progress = &WaitDlg();
     WaitDlg().setFrame(this);
+    // Messages of the loading below already belong to this window.
+    if (auto* gui = dynamic_cast<GuiPrompt*>(&Usr::prompt()))
+        gui->setOwner(this);
 
     buildControls();
     buildMenus();
@@ -249,6 +254,8 @@ QWidget* fmSync::buildTaskFrame()
     cbTsk->setObjectName(QStringLiteral("cbTsk"));
     cbTsk->setEditable(true);
     cbTsk->setInsertPolicy(QComboBox::NoInsert);
+    // Task names are exact: "web" must never complete to, or load, "Web".
+    cbTsk->completer()->setCaseSensitivity(Qt::CaseSensitive);
     cbTsk->setMinimumContentsLength(16);
     cbTsk->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     caption->setBuddy(cbTsk);
@@ -448,10 +455,8 @@ void fmSync::connectControls()
         m_st.CompareSyncCmd();
         resetGrid();
     };
-    const auto upload = [this](bool wait) {
-        RunBlock run(*this);
-        m_st.UpCmd(wait);
-    };
+    // The window stays usable while it waits for the companion.
+    const auto upload = [this](bool wait) { m_st.UpCmd(wait); };
     connect(item(mnSync, 0), &QAction::triggered, this, compare);
     connect(item(mnSync, 1), &QAction::triggered, this, sync);
     connect(item(mnSync, 2), &QAction::triggered, this, [this] { copyList(); });
@@ -513,9 +518,11 @@ void fmSync::connectControls()
 
 bool fmSync::eventFilter(QObject* watched, QEvent* e)
 {
+    // A disabled field sees the click here too: it opens nothing.
     if (watched == txFold && e->type() == QEvent::MouseButtonPress
         && static_cast<QMouseEvent*>(e)->button() == Qt::RightButton) {
-        m_st.PickHist();
+        if (txFold->isEnabled())
+            m_st.PickHist();
         return true;
     }
     return QMainWindow::eventFilter(watched, e);
@@ -774,15 +781,16 @@ void fmSync::firstActivation()
 
 void fmSync::closeEvent(QCloseEvent* e)
 {
+    // Nothing more starts: an automatic run skips its remaining steps and
+    // tasks, and a wait for the companion ends (the companion runs on).
+    m_st.bClosing = true;
     if (m_runDepth > 0) {
         // The run finishes first (as soon as it sees the stop), then the
         // window closes: the state is saved and the database closed only
         // when nothing works on them any more.
         e->ignore();
         m_closePending = true;
-        spWait& wait = WaitDlg();
-        if (wait.isVisible() && wait.stopVisible() && wait.stopButton()->isEnabled())
-            wait.stopButton()->click();
+        WaitDlg().stopWork();
         return;
     }
     e->accept();
