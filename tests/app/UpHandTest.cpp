@@ -129,6 +129,19 @@ TEST_F(UpHandTest, BatchWaitsForTheEndWhileEventsRun)
     EXPECT_TRUE(prompt.titles.isEmpty());
 }
 
+TEST_F(UpHandTest, AWindowClosingDuringTheWaitLeavesTheCompanionRunning)
+{
+    StandIn z(path(QStringLiteral("Zavro dir")));
+    UserStore::writePath(QStringLiteral("Zavro"), z.program());
+    QString sFtpAp;
+    EXPECT_EQ(Zavro::UpHand(true, QStringLiteral("t"), sFtpAp, [&z] { return z.started(); }), Up::Abandoned);
+    EXPECT_FALSE(z.done());
+    z.release();  // it goes on to its end by itself
+    z.waitDone();
+    EXPECT_TRUE(z.done());
+    EXPECT_FALSE(z.timedOut());
+}
+
 TEST_F(UpHandTest, BatchWithoutTaskNameEndsWithTheBar)
 {
     StandIn z(path(QStringLiteral("z")));
