@@ -40,6 +40,7 @@ const char* const kOptionHelp =
     "  --mode 0|1|2           rows listed: 0 all, 1 overwrite/add/delete, 2 all but identical\n"
     "  --data DIR             the user data folder (default: as the desktop program)\n"
     "  --help                 this text\n"
+    "  --version              the program's version (alone: velmor-cli --version)\n"
     "\n"
     "Options of task save (besides the options above but --mode):\n"
     "  --expand REL           the saved task shows folder REL of SRC expanded (and the\n"

@@ -31,6 +31,10 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     using namespace velmor::cli;
     QStringList args = QCoreApplication::arguments().mid(1);
+    if (args.size() == 1 && args.first() == QLatin1String("--version")) {
+        std::fputs("velmor-cli " VELMOR_VERSION "\n", stdout);
+        return kExitOk;
+    }
     if (args.isEmpty() || args.first() == QLatin1String("--help") || args.first() == QLatin1String("-h")) {
         const QByteArray u = usage(commands()).toUtf8();
         std::fwrite(u.constData(), 1, size_t(u.size()), args.isEmpty() ? stderr : stdout);
