@@ -35,4 +35,23 @@ QRect fitFrame(const QRect& frame, const QRect& area, const QSize& minimum)
             place(frame.y(), size.height(), area.y(), area.height()), size.width(), size.height()};
 }
 
+QList<int> giveWay(const QList<int>& sizes, int excess, int least)
+{
+    qint64 total = 0;
+    for (int s : sizes)
+        total += s;
+    if (excess <= 0 || total <= 0)
+        return sizes;
+    QList<int> shrunk;
+    qint64 given = 0, seen = 0;
+    for (int s : sizes) {
+        // Cumulative shares, so that the parts add up to the excess exactly.
+        seen += s;
+        const qint64 share = qMin<qint64>(excess, total) * seen / total - given;
+        given += share;
+        shrunk.append(qMax(least, int(s - share)));
+    }
+    return shrunk;
+}
+
 } // namespace velmor

@@ -19,4 +19,9 @@ QRect screenAreaFor(const QRect& frame, const QList<QRect>& areas);
 // its top-left corner at the area's. An empty area leaves `frame` as it is.
 QRect fitFrame(const QRect& frame, const QRect& area, const QSize& minimum);
 
+// `sizes` made `excess` smaller in all, each in proportion to its size, but
+// none below `least` (so they may give way by less); unchanged when the
+// excess is 0 or less.
+QList<int> giveWay(const QList<int>& sizes, int excess, int least);
+
 } // namespace velmor

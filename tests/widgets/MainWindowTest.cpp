@@ -44,6 +44,7 @@ inline void PrintTo(const QRect& r, std::ostream* os)
 {
     *os << r.x() << ',' << r.y() << ' ' << r.width() << 'x' << r.height();
 }
+inline void PrintTo(const QSize& s, std::ostream* os) { *os << s.width() << 'x' << s.height(); }
 
 namespace {
 
@@ -609,18 +610,22 @@ TEST_F(MainWindowTest, RestoredPlaceLiesOnAScreenThatExists)
     ASSERT_EQ(areas.size(), 2);  // a primary 1920x1080 and a 1024x768 to its right
     struct Case {
         QRect stored;
+        QSize tree1;
+        int tree2;
         int screen;
     };
     const Case cases[] = {
-        {{2700, 500, 1000, 700}, 1},   // reaches past the small screen's right and bottom edges
-        {{1900, 0, 1400, 900}, 1},     // mostly on the small screen, larger than it
-        {{6000, 4000, 1000, 700}, 0},  // on no screen: the primary one
+        {{2700, 500, 1000, 700}, {}, 0, 1},            // reaches past the small screen's right and bottom edges
+        {{1900, 0, 1400, 900}, {600, 650}, 560, 1},    // mostly on the small screen, larger than it: the panes give way
+        {{6000, 4000, 1000, 700}, {400, 400}, 0, 0},   // on no screen: the primary one
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.stored.x());
-        storeLayout(c.stored, {}, 0);
+        storeLayout(c.stored, c.tree1, c.tree2);
         auto w = window();
-        EXPECT_TRUE(areas[c.screen].contains(QRect(w->pos(), w->size()))) << testing::PrintToString(QRect(w->pos(), w->size()));
+        w->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+        EXPECT_TRUE(areas[c.screen].contains(w->frameGeometry())) << testing::PrintToString(w->frameGeometry());
     }
     // A first start opens at the design size on the primary screen.
     QFile::remove(data + u"User.xml"_s);
@@ -677,6 +682,11 @@ TEST(WindowFit, ScreenAndFrame)
     };
     for (const Case& c : cases)
         EXPECT_EQ(fitFrame(c.frame, c.area, c.minimum), c.fitted) << testing::PrintToString(c.frame);
+
+    EXPECT_EQ(giveWay({600, 200}, 200, 100), (QList<int>{450, 150}));
+    EXPECT_EQ(giveWay({333, 333, 334}, 100, 100), (QList<int>{300, 300, 300}));
+    EXPECT_EQ(giveWay({300, 120}, 400, 100), (QList<int>{100, 100}));  // held at the least
+    EXPECT_EQ(giveWay({300, 120}, -5, 100), (QList<int>{300, 120}));
 }
 
 } // namespace

@@ -770,6 +770,18 @@ void fmSync::fixPanes(int width1, int width2, int height)
     setFixedPaneSize(pTr1, width1, height);
     setFixedPaneSize(pTr2, width2, 0);
     m_panesFixed = true;
+    // A window smaller than the stored panes need (its stored size was
+    // pulled onto a smaller screen): the panes give way, rather than the
+    // window growing past the screen.
+    Splitter->updateGeometry();  // the window's layout learns of the fixed panes now, shown or not
+    const QSize excess = minimumSizeHint() - size();
+    if (excess.width() <= 0 && excess.height() <= 0)
+        return;
+    const int least = kDesignTreeWidth / 3;
+    const QList<int> widths = giveWay(width2 > 0 ? QList<int>{width1, width2} : QList<int>{width1}, excess.width(), least);
+    setFixedPaneSize(pTr1, widths[0], giveWay({height}, excess.height(), least)[0]);
+    setFixedPaneSize(pTr2, widths.value(1), 0);
+    Splitter->updateGeometry();
 }
 
 void fmSync::releasePanes()
