@@ -712,13 +712,8 @@ QMargins fmSync::frameMargins() const
 {
     const QRect inner = geometry();
     const QRect frame = frameGeometry();
-    if (frame != inner)
-        return {inner.left() - frame.left(), inner.top() - frame.top(), frame.right() - inner.right(),
-                frame.bottom() - inner.bottom()};
-    // Not shown yet (or shown without decorations): room for a title bar
-    // and borders, so that a window placed before it is shown still fits.
-    const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, this);
-    return {border, style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this), border, border};
+    return {inner.left() - frame.left(), inner.top() - frame.top(), frame.right() - inner.right(),
+            frame.bottom() - inner.bottom()};
 }
 
 void fmSync::placeWindow(const QRect& stored)
@@ -730,7 +725,13 @@ void fmSync::placeWindow(const QRect& stored)
     for (QScreen* screen : QGuiApplication::screens())
         if (screen != primary)
             areas.append(screen->availableGeometry());
-    const QMargins m = frameMargins();
+    // The desktop draws the frame only once the window is shown: until then
+    // room is left for a title bar and borders, so that the frame fits too.
+    QMargins m = frameMargins();
+    if (!isVisible()) {
+        const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, this);
+        m = {border, style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this), border, border};
+    }
     QRect frame;
     QRect area;
     if (stored.isValid()) {

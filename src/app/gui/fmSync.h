@@ -104,7 +104,8 @@ private:
     void firstActivation();
     void WinStateLoad();
     void WinStateSave();
-    // The window's frame margins; a guess while the desktop has drawn none.
+    // The title bar and borders that the desktop draws around the window
+    // (none before it is shown).
     QMargins frameMargins() const;
     // Moves and sizes the window onto a screen that exists: `stored` is the
     // frame's position and the inner size (pixels), held at least at the
