@@ -10,9 +10,9 @@
 #include "tree/view/uTrD.h"
 #include "ui/FilterDialog.h"
 #include "ui/Pane.h"
-#include "ui/WindowFit.h"
 #include "ui/ResultGrid.h"
 #include "ui/WaitDialog.h"
+#include "ui/WindowFit.h"
 
 #include <QAction>
 #include <QApplication>
@@ -32,8 +32,8 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
-#include <QScrollBar>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStyle>
 #include <QTimer>
@@ -778,8 +778,9 @@ void fmSync::fixPanes(int width1, int width2, int height)
     const QSize excess = minimumSizeHint() - size();
     if (excess.width() <= 0 && excess.height() <= 0)
         return;
-    const int least = kDesignTreeWidth / 3;
-    const QList<int> widths = giveWay(width2 > 0 ? QList<int>{width1, width2} : QList<int>{width1}, excess.width(), least);
+    const int least = kDesignTreeWidth / 3;  // a tree stays wide and tall enough to use
+    const QList<int> widths =
+        giveWay(width2 > 0 ? QList<int>{width1, width2} : QList<int>{width1}, excess.width(), least);
     setFixedPaneSize(pTr1, widths[0], giveWay({height}, excess.height(), least)[0]);
     setFixedPaneSize(pTr2, widths.value(1), 0);
     Splitter->updateGeometry();
