@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds Velmor and writes docs/main-window.png: the main window under a
-# virtual display (xvfb-run), on a small generated pair of trees, after a
+# Builds Velmor and writes docs/main-window.png and docs/main-window-1024.png:
+# the main window as it first opens under a virtual display (xvfb-run) of
+# 1400x1000 and of 1024x768, on a small generated pair of trees, after a
 # comparison. Uses build/, or $VELMOR_BUILD when set.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,5 +13,8 @@ cmake --build "$build" --target velmor-screenshot -j "$(nproc)"
 work=$(mktemp -d /tmp/velmor-XXXX)
 trap 'rm -rf "$work"' EXIT
 mkdir -p docs
-QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1400x1000x24" \
-  "$build/tools/velmor-screenshot" docs/main-window.png "$work"
+for shot in "1400x1000 main-window" "1024x768 main-window-1024"; do
+  read -r screen name <<<"$shot"
+  QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 ${screen}x24" \
+    "$build/tools/velmor-screenshot" "docs/$name.png" "$work"
+done

@@ -2,7 +2,9 @@
 // comparison and writes a picture of it:
 //   velmor-screenshot OUT.png WORKDIR
 // WORKDIR receives the trees (Home, Backup), the user data folder and the
-// history folder; whatever it held before is removed. Run under a display (scripts/screenshot.sh uses xvfb-run).
+// history folder; whatever it held before is removed. The window opens as
+// on a first start, so the screen's size decides its size. Run under a
+// display (scripts/screenshot.sh uses xvfb-run, on two screen sizes).
 #include "app/gui/AppIcon.h"
 #include "app/gui/AppMain.h"
 #include "app/gui/fmSync.h"
@@ -113,8 +115,7 @@ int main(int argc, char** argv)
     {
         fmSync win;
         win.appEnd = [] {};
-        win.resize(1180, 780);
-        win.show();
+        win.show();  // first start: the design size, as far as the screen holds it
         if (!QTest::qWaitForWindowExposed(&win)) {
             std::fputs("velmor-screenshot: the window was not shown\n", stderr);
             return 1;
@@ -141,7 +142,8 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "velmor-screenshot: cannot write %s\n", qPrintable(out));
             rc = 1;
         } else {
-            std::printf("%s: %d rows\n", qPrintable(out), st.s.vSpr.rowCount());
+            std::printf("%s: %d rows, window %dx%d\n", qPrintable(out), st.s.vSpr.rowCount(), win.width(),
+                        win.height());
         }
     }
     Usr::setPrompt(nullptr);

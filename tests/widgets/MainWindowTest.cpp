@@ -10,6 +10,7 @@
 #include "tree/view/uTrD.h"
 #include "ui/ResultGrid.h"
 #include "ui/WaitDialog.h"
+#include "ui/WindowFit.h"
 #include "app/gui/AppMain.h"
 
 #include <QAction>
@@ -26,6 +27,8 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QScrollArea>
 #include <QSplitter>
 #include <QTest>
 #include <QTimer>
@@ -36,6 +39,13 @@
 using namespace velmor;
 using namespace velmor::test;
 using namespace Qt::Literals::StringLiterals;
+
+// Rectangles in failure messages: "x,y wxh".
+inline void PrintTo(const QRect& r, std::ostream* os)
+{
+    *os << r.x() << ',' << r.y() << ' ' << r.width() << 'x' << r.height();
+}
+inline void PrintTo(const QSize& s, std::ostream* os) { *os << s.width() << 'x' << s.height(); }
 
 namespace {
 
@@ -583,6 +593,108 @@ TEST_F(MainWindowTest, WindowStateRoundTripThroughUserXml)
     EXPECT_EQ(stored(u"WIDTH"_s), QString::number(1000 * kTwipsPerPixel));
     EXPECT_EQ(stored(u"ROOT1"_s), src);
     EXPECT_EQ(stored(u"DR1_WD_R"_s).toInt(), w->pTr1->width() * kTwipsPerPixel);
+}
+
+TEST_F(MainWindowTest, StoredLayoutSurvivesActivationAndCloseOnAScreenThatExists)
+{
+    // The offscreen desktop: a primary 1920x1080 and a 1024x768 screen to its right.
+    QList<QRect> areas;
+    for (const QScreen* screen : QGuiApplication::screens())
+        areas << screen->availableGeometry();
+    struct Case {
+        QRect geometry;  // frame position, inner size (pixels)
+        QSize tree1;     // pTr1 width and height
+        int tree2;       // pTr2 width
+        bool maximised;  // closed maximised
+        bool kept;       // on a screen as stored: saved as stored
+    };
+    const Case cases[] = {
+        {{100, 80, 1000, 700}, {230, 300}, 210, false, true},  // narrower than the design size
+        {{40, 30, 1500, 950}, {420, 480}, 380, false, true},
+        {{200, 120, 1100, 720}, {260, 320}, 250, true, true},
+        {{1900, 0, 1400, 900}, {600, 650}, 560, false, false},  // larger than the small screen: panes give way
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.geometry));
+        WinStateData d;
+        d.left = c.geometry.left() * kTwipsPerPixel;
+        d.top = c.geometry.top() * kTwipsPerPixel;
+        d.width = c.geometry.width() * kTwipsPerPixel;
+        d.height = c.geometry.height() * kTwipsPerPixel;
+        d.dr1Wd = c.tree1.width() * kTwipsPerPixel;
+        d.dirHi = c.tree1.height() * kTwipsPerPixel;
+        d.dr2Wd = c.tree2 * kTwipsPerPixel;
+        ASSERT_TRUE(SaveWinState(d));
+        auto w = window();
+        w->show();
+        w->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+        QCoreApplication::processEvents();
+        const QRect frame = w->frameGeometry();
+        EXPECT_TRUE(screenAreaFor(frame, areas).contains(frame)) << testing::PrintToString(frame);
+        EXPECT_EQ(w->pTr1->minimumWidth(), 0);  // released
+        if (c.maximised)
+            w->showMaximized();
+        w->close();
+        if (!c.kept)
+            continue;
+        const auto px = [](const QString& key) { return stored(key).toInt() / kTwipsPerPixel; };
+        EXPECT_EQ(QRect(px(u"LEFT"_s), px(u"TOP"_s), px(u"WIDTH"_s), px(u"HEIGHT"_s)), c.geometry);
+        EXPECT_EQ(QSize(px(u"DR1_WD"_s), px(u"DIR_HI"_s)), c.tree1);
+        EXPECT_EQ(px(u"DR2_WD"_s), c.tree2);
+    }
+    // A first start opens at the design size on the primary screen.
+    QFile::remove(data + u"User.xml"_s);
+    auto w = window();
+    EXPECT_EQ(w->size(), QSize(1180, 820));
+    EXPECT_TRUE(areas[0].contains(QRect(w->pos(), w->size())));
+}
+
+TEST_F(MainWindowTest, SmallestWindowFitsA1024x768ScreenWithEveryControlReachable)
+{
+    auto w = window();
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+    w->resize(1, 1);  // held at its minimum
+    QCoreApplication::processEvents();
+    EXPECT_LE(w->width(), 1000);
+    EXPECT_LE(w->height(), 700);
+    EXPECT_GE(w->vSpr->viewport()->height(), 3 * w->vSpr->verticalHeader()->defaultSectionSize());
+    auto* scroll = w->findChild<QScrollArea*>(u"scUsr"_s);
+    ASSERT_NE(scroll, nullptr);
+    QList<QWidget*> controls = {w->frAttr, w->txFold, w->cmFold, w->cbFlt, w->txFlt, w->txJogai, w->txHogo};
+    controls << QList<QWidget*>(w->chRet.begin(), w->chRet.end()) << QList<QWidget*>(w->cmRet.begin(), w->cmRet.end());
+    for (QWidget* c : controls) {
+        // The whole control scrolled into view (ensureWidgetVisible shows a line edit's cursor only).
+        const QPoint centre = c->mapTo(scroll->widget(), c->rect().center());
+        scroll->ensureVisible(centre.x(), centre.y(), c->width() / 2 + 1, c->height() / 2 + 1);
+        const QRect at(c->mapTo(scroll->viewport(), QPoint()), c->size());
+        EXPECT_TRUE(scroll->viewport()->rect().contains(at)) << qPrintable(c->objectName());
+    }
+}
+
+TEST(WindowFit, ScreenFrameAndPanes)
+{
+    const QRect primary(0, 0, 1920, 1080), small(1920, 0, 1024, 768), screen1024(0, 0, 1024, 768);
+    EXPECT_EQ(screenAreaFor({1800, 0, 400, 300}, {primary, small}), small);  // the larger part
+    EXPECT_EQ(screenAreaFor({-900, 0, 400, 300}, {small, primary}), small);  // none: the first
+    struct Case {
+        QRect frame, area;
+        QSize minimum;
+        QRect fitted;
+    };
+    const Case cases[] = {
+        {{30, 45, 800, 600}, screen1024, {700, 500}, {30, 45, 800, 600}},      // fits: unchanged
+        {{-83, -36, 1190, 840}, screen1024, {700, 500}, {0, 0, 1024, 768}},    // a first start's design size
+        {{2900, 500, 1000, 700}, small, {700, 500}, {1944, 68, 1000, 700}},    // past the right and bottom
+        {{100, 100, 800, 600}, screen1024, {1100, 800}, {0, 0, 1100, 800}},    // the minimum wins
+        {{10, 10, 50, 50}, QRect(), {700, 500}, {10, 10, 50, 50}},             // no screen
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(fitFrame(c.frame, c.area, c.minimum), c.fitted) << testing::PrintToString(c.frame);
+    EXPECT_EQ(giveWay({600, 200}, 200, 100), (QList<int>{450, 150}));
+    EXPECT_EQ(giveWay({333, 333, 334}, 100, 100), (QList<int>{300, 300, 300}));
+    EXPECT_EQ(giveWay({300, 120}, 400, 100), (QList<int>{100, 100}));  // held at the least
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include "ui/ResultGrid.h"
 #include "ui/GuiPrompt.h"
 #include "ui/WaitDialog.h"
+#include "ui/WindowFit.h"
 
 #include <QAction>
 #include <QApplication>
@@ -32,11 +33,16 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSplitter>
+#include <QStyle>
 #include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 
@@ -200,6 +206,11 @@ void fmSync::buildControls()
     pSpr = makePane(QStringLiteral("pSpr"), vSpr);
     for (QWidget* caption : {pLb1, pLb2})
         caption->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    // However small the window, the grid shows its header and a few rows.
+    constexpr int kGridRowsAtLeast = 4;
+    vSpr->setMinimumHeight(vSpr->horizontalHeader()->sizeHint().height()
+                           + kGridRowsAtLeast * vSpr->verticalHeader()->defaultSectionSize()
+                           + vSpr->horizontalScrollBar()->sizeHint().height() + 2 * vSpr->frameWidth());
 
     // The panes in order: the task frame over the two trees (each under its
     // caption), the options beside them, the grid below all of them.
@@ -354,7 +365,19 @@ QWidget* fmSync::buildOptionsFrame()
     grid->addLayout(buttons, 10, 0, 1, 2);
     grid->setRowStretch(11, 1);
     grid->setColumnStretch(0, 1);
-    return frUsr;
+
+    // On a small screen the frame scrolls rather than pushing the window
+    // past the screen's edge: every control stays reachable.
+    auto* scroll = new QScrollArea;
+    scroll->setObjectName(QStringLiteral("scUsr"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(frUsr);
+    // It scrolls up and down only: never narrower than its controls.
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setMinimumWidth(frUsr->minimumSizeHint().width()
+                            + scroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, scroll));
+    return scroll;
 }
 
 void fmSync::buildMenus()
@@ -671,16 +694,17 @@ void fmSync::WinStateLoad()
         BusyGuard busy;
         m_st.ApplyWinState(d);  // roots, display mode, linked mode, lbRoot, sFtpAp
     }
-    if (d.width > 0 && d.height > 0) {
-        move(qMax(d.left, 0) / kTwipsPerPixel, qMax(d.top, 0) / kTwipsPerPixel);
-        resize(d.width / kTwipsPerPixel, d.height / kTwipsPerPixel);
-    }
+    // Panes still fixed by an earlier load would raise the window's minimum.
+    releasePanes();
+    if (d.width > 0 && d.height > 0)
+        placeWindow(QRect(d.left / kTwipsPerPixel, d.top / kTwipsPerPixel, d.width / kTwipsPerPixel,
+                          d.height / kTwipsPerPixel));
+    else if (!isVisible())
+        placeWindow({});  // the design size, on the primary screen
     // The tree panes hold their stored size until the window is first
     // activated, whatever the window's own size does meanwhile.
     if (d.dr1Wd > 300 && d.dirHi > 300) {
-        setFixedPaneSize(pTr1, d.dr1Wd / kTwipsPerPixel, d.dirHi / kTwipsPerPixel);
-        setFixedPaneSize(pTr2, d.dr2Wd / kTwipsPerPixel, 0);
-        m_panesFixed = true;
+        fixPanes(d.dr1Wd / kTwipsPerPixel, d.dr2Wd / kTwipsPerPixel, d.dirHi / kTwipsPerPixel);
         // Restored again after a task was deleted: no activation follows to
         // release them, so they are released once the layout has taken them.
         if (m_activated)
@@ -691,15 +715,56 @@ void fmSync::WinStateLoad()
     showState();
 }
 
+QMargins fmSync::frameMargins() const
+{
+    const QRect inner = geometry();
+    const QRect frame = frameGeometry();
+    return {inner.left() - frame.left(), inner.top() - frame.top(), frame.right() - inner.right(),
+            frame.bottom() - inner.bottom()};
+}
+
+void fmSync::placeWindow(const QRect& stored)
+{
+    QList<QRect> areas;  // the primary screen first
+    QScreen* primary = QGuiApplication::primaryScreen();
+    if (primary)
+        areas.append(primary->availableGeometry());
+    for (QScreen* screen : QGuiApplication::screens())
+        if (screen != primary)
+            areas.append(screen->availableGeometry());
+    // The desktop draws the frame only once the window is shown: until then
+    // room is left for a title bar and borders, so that the frame fits too.
+    QMargins m = frameMargins();
+    if (!isVisible()) {
+        const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, this);
+        m = {border, style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this), border, border};
+    }
+    QRect frame;
+    QRect area;
+    if (stored.isValid()) {
+        frame = QRect(stored.topLeft(), stored.size().grownBy(m));
+        area = screenAreaFor(frame, areas);
+    } else {
+        frame = QRect(QPoint(), size().grownBy(m));
+        area = areas.value(0);
+        frame.moveCenter(area.center());
+    }
+    const QRect fitted = fitFrame(frame, area, minimumSizeHint().grownBy(m));
+    move(fitted.topLeft());
+    resize(fitted.size().shrunkBy(m));
+}
+
 void fmSync::WinStateSave()
 {
     WinStateData d;
-    const bool normal = !(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
-    const QRect g = normal ? QRect(pos(), size()) : normalGeometry();
-    d.left = g.x() * kTwipsPerPixel;
-    d.top = g.y() * kTwipsPerPixel;
-    d.width = g.width() * kTwipsPerPixel;
-    d.height = g.height() * kTwipsPerPixel;
+    // The position of the frame and the size inside it, as they are
+    // restored; a maximised or minimised window saves its normal place.
+    const QRect normal = normalGeometry();
+    const QMargins m = frameMargins();
+    d.left = (normal.left() - m.left()) * kTwipsPerPixel;
+    d.top = (normal.top() - m.top()) * kTwipsPerPixel;
+    d.width = normal.width() * kTwipsPerPixel;
+    d.height = normal.height() * kTwipsPerPixel;
     m_st.FillWinState(d);
     d.dr1Wd = pTr1->width() * kTwipsPerPixel;
     d.dr2Wd = pTr2->width() * kTwipsPerPixel;
@@ -708,15 +773,49 @@ void fmSync::WinStateSave()
     SaveWinState(d);  // a failure has been written to stderr; the window closes all the same
 }
 
+void fmSync::fixPanes(int width1, int width2, int height)
+{
+    setFixedPaneSize(pTr1, width1, height);
+    setFixedPaneSize(pTr2, width2, 0);
+    m_panesFixed = true;
+    // A window smaller than the stored panes need (its stored size was
+    // pulled onto a smaller screen): the panes give way, rather than the
+    // window growing past the screen.
+    Splitter->updateGeometry();  // the window's layout learns of the fixed panes now, shown or not
+    const QSize excess = minimumSizeHint() - size();
+    if (excess.width() <= 0 && excess.height() <= 0)
+        return;
+    const int least = kDesignTreeWidth / 3;  // a tree stays wide and tall enough to use
+    const QList<int> widths =
+        giveWay(width2 > 0 ? QList<int>{width1, width2} : QList<int>{width1}, excess.width(), least);
+    setFixedPaneSize(pTr1, widths[0], giveWay({height}, excess.height(), least)[0]);
+    setFixedPaneSize(pTr2, widths.value(1), 0);
+    Splitter->updateGeometry();
+}
+
 void fmSync::releasePanes()
 {
     if (!m_panesFixed)
         return;
     m_panesFixed = false;
+    // The splitters above the tree panes take the sizes that the fixed
+    // panes gave them as their own: released, the panes keep their sizes
+    // rather than falling back to the splitters' earlier ones.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QList<std::pair<QSplitter*, QList<int>>> held;
+    for (QWidget* pane : {pTr1, pTr2}) {
+        for (QWidget* w = pane->parentWidget(); w && w != this; w = w->parentWidget()) {
+            auto* s = qobject_cast<QSplitter*>(w);
+            if (s && std::none_of(held.cbegin(), held.cend(), [s](const auto& h) { return h.first == s; }))
+                held.append({s, s->sizes()});
+        }
+    }
     for (QWidget* pane : {pTr1, pTr2}) {
         pane->setMinimumSize(0, 0);
         pane->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     }
+    for (const auto& [s, sizes] : held)
+        s->setSizes(sizes);
 }
 
 bool fmSync::event(QEvent* e)

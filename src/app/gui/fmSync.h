@@ -104,6 +104,15 @@ private:
     void firstActivation();
     void WinStateLoad();
     void WinStateSave();
+    // The title bar and borders that the desktop draws around the window
+    // (none before it is shown).
+    QMargins frameMargins() const;
+    // Moves and sizes the window onto a screen that exists: `stored` is the
+    // frame's position and the inner size (pixels), held at least at the
+    // window's minimum; an invalid `stored` gives the current size centred
+    // on the primary screen. Either is shrunk to the screen's free area.
+    void placeWindow(const QRect& stored);
+    void fixPanes(int width1, int width2, int height);
     void releasePanes();
     void setRunning(bool on);
     void copyList();
