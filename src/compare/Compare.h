@@ -29,6 +29,13 @@ inline const QString Prot = QStringLiteral("保護");
 inline const QString None = QStringLiteral("**");
 } // namespace St
 
+// A row whose flag the user set on an excluded or protected item is carried
+// out as an overwrite; every other status passes unchanged.
+inline QString EffectiveStatus(const QString& status)
+{
+    return status == St::Excl || status == St::Prot ? St::Over : status;
+}
+
 // --- the program's own messages of a comparison (CR = line break) ---------
 namespace CmpMsg {
 inline const QString FolderPhase = QStringLiteral("ﾌｫﾙﾀﾞを比較しています");

@@ -21,6 +21,9 @@ struct ResultRow {
     QString at;           // 11 attribute text
     QString result;       // 12 result of the synchronisation
     bool red = false;     // column 12 shown in red
+    // Why the synchronisation failed on this row (diagnostic, English); empty
+    // unless red. Not a column: the window shows it as the result's tooltip.
+    QString why;
     // The file's exact name when columns 3 and 4 do not give it back (a name
     // ending in "." shows the same base name and empty extension as the name
     // without that dot); empty otherwise.

@@ -31,13 +31,6 @@ FilePlan DecideFile(const QString& status, const YRt& yRt)
     return {};
 }
 
-QString EffectiveStatus(const QString& status)
-{
-    if (status == St::Excl || status == St::Prot)
-        return St::Over;
-    return status;
-}
-
 namespace logtx {
 QString filesDeleted(const QString& dst) { return dst + QStringLiteral("の中のﾌｧｲﾙを削除しました"); }
 QString created(const QString& dst) { return dst + QStringLiteral("を作成しました"); }

@@ -36,10 +36,6 @@ struct FilePlan {
 };
 FilePlan DecideFile(const QString& status, const YRt& yRt);
 
-// A row whose flag the user set on an excluded or protected item is carried
-// out as an overwrite; every other status passes unchanged.
-QString EffectiveStatus(const QString& status);
-
 // Log texts (paths as given; the log adds the time stamp).
 namespace logtx {
 QString filesDeleted(const QString& dst);                      // "空"

@@ -1,6 +1,7 @@
 #include "sync/SyncRun.h"
 
 #include "compare/Compare.h"
+#include "compare/ResultCounts.h"
 #include "compare/Session.h"
 #include "env/FsDir.h"
 #include "env/FsList.h"
@@ -13,6 +14,7 @@
 #include "sync/SyncPlan.h"
 
 #include <QDate>
+#include <QElapsedTimer>
 
 #include <algorithm>
 #include <limits>
@@ -26,6 +28,8 @@ namespace {
 
 const QString kFlagDo = QStringLiteral("1");
 const QString kFlagDone = QStringLiteral("2");
+// Least time between two progress reports.
+constexpr qint64 kProgressIntervalMs = 200;
 
 // The roots as the run will act on them. Folder 1 is only ever read, and
 // rows act on the two folders the comparison saw: both must still be
@@ -194,10 +198,25 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         const auto byNumber = [](const ResultRow& a, const ResultRow& b) { return a.no < b.no; };
         if (!std::is_sorted(grid.rows().begin(), grid.rows().end(), byNumber))
             grid.sortByNumber();
-        for (ResultRow& row : grid.rows())
+        for (ResultRow& row : grid.rows()) {
             row.red = false;
+            row.why.clear();
+        }
         if (hooks.gridReordered)
             hooks.gridReordered();
+
+        // Progress counts only numbers; the front end makes the texts.
+        const ResultCounts todo = hooks.progress ? CountResults(grid) : ResultCounts();
+        long long bytesDone = 0;
+        int reported = -1;
+        QElapsedTimer sinceReport;
+        const auto report = [&] {
+            reported = rep.processed;
+            sinceReport.start();
+            hooks.progress(rep.processed, todo.acting(), bytesDone, todo.copyBytes);
+        };
+        if (hooks.progress)
+            report();
 
         rep.outcome = SyncReport::Outcome::Completed;
         const int count = grid.rowCount();
@@ -212,8 +231,10 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
                                                         : SyncFile(ctx, fileRel(in), status, &why);
                 ResultRow& out = grid.row(r);
                 ++rep.processed;
+                bytesDone += CopyBytes(out);
                 if (result.contains(QLatin1String("Err"))) {
                     out.red = true;
+                    out.why = why;
                     ++rep.failed;
                     if (hooks.rowFailed)
                         hooks.rowFailed(r, why);
@@ -221,6 +242,8 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
                     out.flag = kFlagDone;
                 }
                 out.result = result;
+                if (hooks.progress && sinceReport.elapsed() >= kProgressIntervalMs)
+                    report();
             }
             if (hooks.showRow)
                 hooks.showRow(r);
@@ -235,6 +258,8 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
                 break;
             }
         }
+        if (hooks.progress && reported != rep.processed)
+            report();
         // Temporary files of a dead run go also where no row wrote.
         CleanLeftTemps(ctx);
         if (hooks.showRow && grid.rowCount() > 0)

@@ -47,8 +47,14 @@ struct SyncHooks {
     std::function<void()> gridReordered;
     // Row (0-based) was handled; show it as the top row. Called with 0 after the walk.
     std::function<void(int row)> showRow;
-    // Row (0-based) failed; why is a diagnostic reason (English).
+    // Row (0-based) failed; why is a diagnostic reason (English), also kept
+    // in the row (ResultRow::why).
     std::function<void(int row, const QString& why)> rowFailed;
+    // How far the walk is: rows with flag "1" carried out of those there were
+    // when it began, and the folder-1 bytes of the copying file rows among
+    // them (CopyBytes). Called at most a few times a second, and once after
+    // the walk with the final counts (done == total unless stopped).
+    std::function<void(int done, int total, long long bytesDone, long long bytesTotal)> progress;
 };
 
 struct SyncReport {

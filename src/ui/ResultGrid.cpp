@@ -7,8 +7,10 @@
 #include <QScrollBar>
 #include <QStyleOptionHeader>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <numeric>
 
 namespace velmor {
 
@@ -29,24 +31,69 @@ constexpr double kMaxColumnWidth = 10000;
 constexpr int kFlagColumn = 6;    // column 7, 0-based
 constexpr int kResultColumn = 11; // column 12, 0-based
 
+// Sort key of a date text "yy/MM/dd hh:mm": yyyyMMddhhmm with the years 70-99
+// in the 1900s and 00-69 in the 2000s; -1 for an empty or other text.
+long long dateKey(const QString& text)
+{
+    static constexpr int kDigits[] = {0, 1, 3, 4, 6, 7, 9, 10, 12, 13};
+    if (text.size() != 14)
+        return -1;
+    long long key = 0;
+    for (int i : kDigits) {
+        const int d = text[i].digitValue();
+        if (d < 0 || d > 9)
+            return -1;
+        key = key * 10 + d;
+    }
+    const long long yy = key / 100'000'000;
+    return key + (yy >= 70 ? 1900 : 2000) * 100'000'000LL;
+}
+
 } // namespace
 
 // --- model -----------------------------------------------------------------
 
 ResultGridModel::ResultGridModel(ResultTable& table, QObject* parent) : QAbstractTableModel(parent), m_table(table) {}
 
+int ResultGridModel::tableRow(int view) const
+{
+    if (m_order.empty())
+        return view >= 0 ? view : -1;
+    return view >= 0 && size_t(view) < m_order.size() ? m_order[size_t(view)] : -1;
+}
+
+int ResultGridModel::viewRow(int row) const
+{
+    if (m_viewOf.empty())
+        return row >= 0 ? row : -1;
+    return row >= 0 && size_t(row) < m_viewOf.size() ? m_viewOf[size_t(row)] : -1;
+}
+
 void ResultGridModel::reset()
 {
+    const bool wasSorted = m_sortColumn >= 0;
     beginResetModel();
+    m_sortColumn = -1;
+    m_sortOrder = Qt::AscendingOrder;
+    m_order.clear();
+    m_viewOf.clear();
     endResetModel();
+    if (wasSorted)
+        emit sortChanged(-1, Qt::AscendingOrder);
 }
 
 void ResultGridModel::rowsChanged(int first, int last)
 {
     first = qMax(first, 0);
     last = qMin(last, rowCount() - 1);
-    if (first <= last)
-        emit dataChanged(index(first, 0), index(last, kColumns - 1));
+    if (first > last)
+        return;
+    // Sorted, the rows lie anywhere in the view; a range only repaints what is on screen.
+    if (!m_order.empty()) {
+        first = 0;
+        last = rowCount() - 1;
+    }
+    emit dataChanged(index(first, 0), index(last, kColumns - 1));
 }
 
 bool ResultGridModel::toggleFlag(int row)
@@ -57,9 +104,89 @@ bool ResultGridModel::toggleFlag(int row)
     if (flag != QLatin1String("1") && flag != QLatin1String("0"))
         return false;
     flag = flag == QLatin1String("1") ? QStringLiteral("0") : QStringLiteral("1");
-    const QModelIndex i = index(row, kFlagColumn);
-    emit dataChanged(i, i, {Qt::DisplayRole});
+    const int view = viewRow(row);
+    if (view >= 0 && view < rowCount()) {
+        const QModelIndex i = index(view, kFlagColumn);
+        emit dataChanged(i, i, {Qt::DisplayRole});
+    }
     return true;
+}
+
+void ResultGridModel::sort(int column, Qt::SortOrder order)
+{
+    if (column < 0 || column >= kColumns)
+        column = -1;
+    if (column == m_sortColumn && (column < 0 || order == m_sortOrder))
+        return;
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList before = persistentIndexList();
+    std::vector<int> rows;
+    rows.reserve(size_t(before.size()));
+    for (const QModelIndex& i : before)
+        rows.push_back(tableRow(i.row()));
+    m_sortColumn = column;
+    m_sortOrder = order;
+    buildOrder();
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (qsizetype k = 0; k < before.size(); ++k) {
+        const int view = viewRow(rows[size_t(k)]);
+        after.append(view >= 0 && view < rowCount() ? index(view, before[k].column()) : QModelIndex());
+    }
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    emit sortChanged(column, order);
+}
+
+void ResultGridModel::buildOrder()
+{
+    m_order.clear();
+    m_viewOf.clear();
+    if (m_sortColumn < 0)
+        return;
+    const std::vector<ResultRow>& rows = m_table.rows();
+    m_order.resize(rows.size());
+    std::iota(m_order.begin(), m_order.end(), 0);
+    const auto sortBy = [this](const auto& keys) {
+        if (m_sortOrder == Qt::AscendingOrder)
+            std::stable_sort(m_order.begin(), m_order.end(), [&](int a, int b) { return keys[size_t(a)] < keys[size_t(b)]; });
+        else
+            std::stable_sort(m_order.begin(), m_order.end(), [&](int a, int b) { return keys[size_t(b)] < keys[size_t(a)]; });
+    };
+    const auto numbers = [&](auto key) {
+        std::vector<long long> keys;
+        keys.reserve(rows.size());
+        for (const ResultRow& r : rows)
+            keys.push_back(key(r));
+        sortBy(keys);
+    };
+    switch (m_sortColumn) {
+    case 0:
+        numbers([](const ResultRow& r) { return r.no; });
+        break;
+    case 4:
+        numbers([](const ResultRow& r) { return r.s1; });
+        break;
+    case 8:
+        numbers([](const ResultRow& r) { return r.s2; });
+        break;
+    case 5:
+        numbers([](const ResultRow& r) { return dateKey(r.u1); });
+        break;
+    case 9:
+        numbers([](const ResultRow& r) { return dateKey(r.u2); });
+        break;
+    default: {
+        std::vector<QString> keys;
+        keys.reserve(rows.size());
+        for (const ResultRow& r : rows)
+            keys.push_back(r.text(m_sortColumn + 1));
+        sortBy(keys);
+    }
+    }
+    m_viewOf.resize(m_order.size());
+    for (size_t v = 0; v < m_order.size(); ++v)
+        m_viewOf[size_t(m_order[v])] = int(v);
 }
 
 int ResultGridModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : m_table.rowCount(); }
@@ -69,14 +196,20 @@ int ResultGridModel::columnCount(const QModelIndex& parent) const { return paren
 QVariant ResultGridModel::data(const QModelIndex& index, int role) const
 {
     // The table may shrink before the view hears of it (reset follows the refill).
-    if (!index.isValid() || index.row() >= m_table.rowCount() || index.column() >= kColumns)
+    const int r = index.isValid() ? tableRow(index.row()) : -1;
+    if (r < 0 || r >= m_table.rowCount() || index.column() >= kColumns)
         return {};
+    const ResultRow& row = m_table.row(r);
     switch (role) {
     case Qt::DisplayRole:
-        return m_table.row(index.row()).text(index.column() + 1);
+        return row.text(index.column() + 1);
     case Qt::ForegroundRole:
-        if (index.column() == kResultColumn && m_table.row(index.row()).red)
+        if (index.column() == kResultColumn && row.red)
             return QColor(255, 0, 0);
+        return {};
+    case Qt::ToolTipRole:
+        if (index.column() == kResultColumn && row.red && !row.why.isEmpty())
+            return row.why;
         return {};
     case Qt::TextAlignmentRole:
         switch (index.column()) {
@@ -109,7 +242,7 @@ QVariant ResultGridModel::headerData(int section, Qt::Orientation o, int role) c
 
 ResultGridHeader::ResultGridHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent)
 {
-    setSectionsClickable(false);
+    setSectionsClickable(true);  // a click sorts the view
     setHighlightSections(false);
     setDefaultAlignment(Qt::AlignCenter);
     // A resize moves the shared upper cell's caption over both of its columns.
@@ -148,14 +281,19 @@ QSize ResultGridHeader::sizeHint() const
     return s;
 }
 
-void ResultGridHeader::paintCell(QPainter* painter, const QRect& rect, int logicalIndex, const QString& text) const
+void ResultGridHeader::paintCell(QPainter* painter, const QRect& rect, int logicalIndex, const QString& text,
+                                 bool own) const
 {
     QStyleOptionHeader opt;
     initStyleOptionForIndex(&opt, logicalIndex);
     opt.rect = rect;
     opt.text = text;
     opt.textAlignment = Qt::AlignCenter;
-    opt.sortIndicator = QStyleOptionHeader::None;
+    // As QHeaderView draws it: ascending is the style's "down" arrow.
+    opt.sortIndicator = !own || !isSortIndicatorShown() || sortIndicatorSection() != logicalIndex
+                            ? QStyleOptionHeader::None
+                            : sortIndicatorOrder() == Qt::AscendingOrder ? QStyleOptionHeader::SortDown
+                                                                         : QStyleOptionHeader::SortUp;
     style()->drawControl(QStyle::CE_Header, &opt, painter, this);
 }
 
@@ -166,7 +304,7 @@ void ResultGridHeader::paintSection(QPainter* painter, const QRect& rect, int lo
     const auto [first, span] = upperSpan(logicalIndex);
     const QString lower = lowerCaption(logicalIndex);
     if (span == 1 && lower.isEmpty()) {
-        paintCell(painter, rect, logicalIndex, upperCaption(logicalIndex));
+        paintCell(painter, rect, logicalIndex, upperCaption(logicalIndex), true);
         return;
     }
     // Each column of a pair paints the whole shared upper cell, so it is
@@ -177,8 +315,8 @@ void ResultGridHeader::paintSection(QPainter* painter, const QRect& rect, int lo
         width += sectionSize(c);
     const QRect upper(sectionViewportPosition(first), rect.top(), width, upperHeight);
     const QRect lowerRect(rect.left(), rect.top() + upperHeight, rect.width(), rect.height() - upperHeight);
-    paintCell(painter, upper, first, upperCaption(logicalIndex));
-    paintCell(painter, lowerRect, logicalIndex, lower);
+    paintCell(painter, upper, first, upperCaption(logicalIndex), false);
+    paintCell(painter, lowerRect, logicalIndex, lower, true);
 }
 
 // --- view ------------------------------------------------------------------
@@ -205,6 +343,17 @@ ResultGrid::ResultGrid(ResultTable& table, QWidget* parent)
     m_header->setSectionResizeMode(QHeaderView::Interactive);
     for (int c = 0; c < ResultGridModel::kColumns; ++c)
         setColumnWidth(c, kDesignWidths[size_t(c)]);
+
+    // Header clicks cycle ascending, descending, the comparison's order; the
+    // view's sort calls the model's sort. A refill clears the indicator.
+    m_header->setSortIndicatorClearable(true);
+    m_header->setSortIndicator(-1, Qt::AscendingOrder);
+    setSortingEnabled(true);
+    connect(&m_model, &ResultGridModel::sortChanged, this, [this](int column, Qt::SortOrder order) {
+        if (m_header->sortIndicatorSection() != column)
+            m_header->setSortIndicator(column, order);
+        emit sortChanged(column, order);
+    });
 }
 
 ResultGridModel& ResultGrid::gridModel() { return m_model; }
@@ -230,35 +379,49 @@ void ResultGrid::setColumnWidths(const QList<double>& widths)
 
 void ResultGrid::showRow(int row)
 {
-    if (row < 0 || row >= m_model.rowCount())
+    const int view = m_model.viewRow(row);
+    if (view < 0 || view >= m_model.rowCount())
         return;
     // Only the rows move; the columns stay where the user scrolled them.
-    const int visual = verticalHeader()->visualIndex(row);
+    const int visual = verticalHeader()->visualIndex(view);
     verticalScrollBar()->setValue(verticalScrollMode() == QAbstractItemView::ScrollPerItem
                                       ? visual
-                                      : verticalHeader()->sectionPosition(row));
+                                      : verticalHeader()->sectionPosition(view));
 }
 
 QString ResultGrid::clipboardText() const
 {
     QString text;
-    const int rows = m_model.rowCount();
-    const int columns = m_model.columnCount();
-    for (int r = 0; r < rows; ++r) {
-        for (int c = 0; c < columns; ++c) {
-            if (c > 0)
+    for (const ResultRow& row : m_model.table().rows()) {
+        for (int c = 1; c <= ResultGridModel::kColumns; ++c) {
+            if (c > 1)
                 text += QLatin1Char('\t');
-            text += m_model.data(m_model.index(r, c), Qt::DisplayRole).toString();
+            text += row.text(c);
         }
+        if (row.red)
+            text += QLatin1Char('\t') + row.why;
         text += QLatin1String("\r\n");
     }
     return text;
 }
 
-void ResultGrid::toggleRow(int row)
+void ResultGrid::toggleRow(int view)
 {
+    const int row = m_model.tableRow(view);
     if (m_model.toggleFlag(row))
         emit flagToggled(row);
+}
+
+void ResultGrid::moveToRow(int view)
+{
+    if (view < 0 || view >= m_model.rowCount())
+        return;
+    const int column = currentIndex().isValid() ? currentIndex().column() : 0;
+    // Setting the current cell scrolls it into view both ways; the columns go
+    // back to where they were, so column 1 stays in sight.
+    const int x = horizontalScrollBar()->value();
+    setCurrentIndex(m_model.index(view, column));
+    horizontalScrollBar()->setValue(x);
 }
 
 void ResultGrid::keyPressEvent(QKeyEvent* e)
@@ -266,6 +429,11 @@ void ResultGrid::keyPressEvent(QKeyEvent* e)
     if (e->key() == Qt::Key_Space && e->modifiers() == Qt::NoModifier) {
         if (currentIndex().isValid())
             toggleRow(currentIndex().row());
+        e->accept();
+        return;
+    }
+    if ((e->key() == Qt::Key_Home || e->key() == Qt::Key_End) && e->modifiers() == Qt::ControlModifier) {
+        moveToRow(e->key() == Qt::Key_Home ? 0 : m_model.rowCount() - 1);
         e->accept();
         return;
     }

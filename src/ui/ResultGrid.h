@@ -3,7 +3,8 @@
 // view. Two header rows (the upper one spans the column pairs 5-6, 7-8 and
 // 9-10), the twelve columns of the result list, the action flag that the
 // user toggles per row (Space or a double click: "1" <-> "0"), the result
-// column shown red on failed rows. No widget per row: the view draws from
+// column shown red on failed rows, with the reason as its tooltip. A click on
+// a header sorts the view only. No widget per row: the view draws from
 // the rows, so 100,000 rows scroll smoothly.
 #include "compare/ResultTable.h"
 
@@ -13,6 +14,7 @@
 #include <QTableView>
 
 #include <utility>
+#include <vector>
 
 namespace velmor {
 
@@ -26,27 +28,62 @@ public:
 
     explicit ResultGridModel(ResultTable& table, QObject* parent = nullptr);
 
-    // The table was refilled or emptied: the view starts again.
+    const ResultTable& table() const { return m_table; }
+
+    // The model's rows are view rows; the table keeps the comparison's order
+    // whatever the view shows. The sort maps one to the other.
+    // Table row of view row `view`, -1 when there is none.
+    int tableRow(int view) const;
+    // View row of table row `row`, -1 when there is none.
+    int viewRow(int row) const;
+
+    // The table was refilled or emptied: the view starts again, in the
+    // comparison's order.
     void reset();
-    // Rows first..last (0-based) changed in place (flags, results, colours).
+    // Table rows first..last (0-based) changed in place (flags, results, colours).
     void rowsChanged(int first, int last);
-    // Toggles the action flag of row (0-based) between "1" and "0"; a done
-    // row ("2") and a row without a flag stay as they are. True when changed.
+    // Toggles the action flag of table row `row` (0-based) between "1" and
+    // "0"; a done row ("2") and a row without a flag stay as they are. True
+    // when changed.
     bool toggleFlag(int row);
+
+    // Orders the view by column (0-based): the running number and the sizes
+    // as numbers, the dates by time, the rest as text; rows that compare
+    // equal keep the comparison's order. column -1 gives the comparison's
+    // order back. The keys are read once here: rows changed later (a
+    // synchronisation's flags and results) keep their place until the next
+    // sort. Persistent indexes (the current cell) follow their rows.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+    // The column the view is sorted by, -1 for the comparison's order.
+    int sortColumn() const { return m_sortColumn; }
+    Qt::SortOrder sortOrder() const { return m_sortOrder; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
+    // Qt::ToolTipRole of the result cell of a failed row: why it failed.
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation o, int role) const override;
 
+signals:
+    // The view's order changed (column -1: the comparison's order).
+    void sortChanged(int column, Qt::SortOrder order);
+
 private:
+    // Fills m_order and m_viewOf for the current sort column and order.
+    void buildOrder();
+
     ResultTable& m_table;
+    int m_sortColumn = -1;
+    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
+    std::vector<int> m_order;   // view row -> table row; empty: the same
+    std::vector<int> m_viewOf;  // table row -> view row; empty: the same
 };
 
 // The grid's horizontal header in two rows. Adjacent columns with the same
 // non-empty upper caption share one upper cell (5-6 "同期元", 7-8 "処理",
 // 9-10 "同期先") and show their lower captions below it; every other column
-// is one cell over both rows. Paints from the model's header data only.
+// is one cell over both rows. Paints from the model's header data only; the
+// sort indicator goes into the sorted column's own caption cell.
 class ResultGridHeader : public QHeaderView {
     Q_OBJECT
 public:
@@ -64,7 +101,7 @@ protected:
 private:
     QString upperCaption(int logical) const;
     QString lowerCaption(int logical) const;
-    void paintCell(QPainter* painter, const QRect& rect, int logicalIndex, const QString& text) const;
+    void paintCell(QPainter* painter, const QRect& rect, int logicalIndex, const QString& text, bool own) const;
 };
 
 class ResultGrid : public QTableView {
@@ -79,23 +116,35 @@ public:
     // Sets columns 1, 2, ... from widths[0], widths[1], ... (at most eight);
     // an entry that is not a width greater than 0 leaves its column as it is.
     void setColumnWidths(const QList<double>& widths);
-    // Scrolls so that row (0-based) is the top visible row.
+    // Scrolls so that table row `row` (0-based) is the top visible row,
+    // wherever the sort shows it.
     void showRow(int row);
-    // Every cell of the grid as text (no captions): TAB between cells, CR LF
-    // after each row; "" for an empty grid.
+    // Every cell of the grid as text (no captions), in the comparison's
+    // order whatever the view's sort: TAB between cells, CR LF after each
+    // row; a failed row carries its reason as a 13th cell. "" for an empty grid.
     QString clipboardText() const;
 
 signals:
-    // The user toggled the action flag of row (0-based).
+    // The user toggled the action flag of table row `row` (0-based).
     void flagToggled(int row);
+    // A click on a header sorted the view (or a refill gave the comparison's
+    // order back, column -1). Clicks cycle: ascending, descending, the
+    // comparison's order.
+    void sortChanged(int column, Qt::SortOrder order);
 
 protected:
+    // Space toggles the flag of the current row; Ctrl+Home / Ctrl+End move
+    // to the first / last row in the current column, leaving the columns
+    // where they are scrolled.
     void keyPressEvent(QKeyEvent* e) override;
     void mouseDoubleClickEvent(QMouseEvent* e) override;
 
 private:
-    // Toggles the flag of row and reports it when it changed.
-    void toggleRow(int row);
+    // Toggles the flag of view row `view` and reports it when it changed.
+    void toggleRow(int view);
+    // Makes view row `view` current in the current column (column 1 when
+    // none), scrolling the rows only.
+    void moveToRow(int view);
 
     ResultGridModel m_model;
     ResultGridHeader* m_header;

@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
 #include <QThread>
@@ -32,6 +33,16 @@ spWait::spWait(QWidget* parent) : QDialog(parent)
     m_panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     m_panel->setMinimumSize(280, 40);
 
+    m_detail = new QLabel(this);
+    m_detail->setObjectName(QStringLiteral("ssDtl"));
+    m_detail->setAlignment(Qt::AlignCenter);
+    QFont small = m_detail->font();
+    if (small.pointSizeF() > 0)  // a font sized in pixels keeps its size
+        small.setPointSizeF(small.pointSizeF() * 0.85);
+    m_detail->setFont(small);
+    // The line keeps its height while empty: the dialog's size is fixed.
+    m_detail->setMinimumHeight(QFontMetrics(small).height());
+
     m_stop = new QPushButton(QStringLiteral("中断"), this);
     m_stop->setObjectName(QStringLiteral("cmStop"));
     m_stop->setAutoDefault(false);
@@ -39,6 +50,7 @@ spWait::spWait(QWidget* parent) : QDialog(parent)
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_panel);
+    layout->addWidget(m_detail);
     layout->addWidget(m_stop, 0, Qt::AlignHCenter);
     setFixedSize(sizeHint());
 }
@@ -63,6 +75,7 @@ void spWait::cMsg(const QString& sMsg, QWidget* xFrm, bool bShwStop)
     }
     m_panel->setStyleSheet(QString());  // a previous stop left the text red
     m_panel->setText(sMsg);
+    m_detail->clear();
     show();
     raise();
     runEventsOnce();
@@ -72,9 +85,14 @@ void spWait::cMsg(const QString& sMsg, QWidget* xFrm, bool bShwStop)
 void spWait::cEnd()
 {
     m_run = false;
+    m_detail->clear();
     hide();
     runEventsOnce();
 }
+
+void spWait::cDetail(const QString& text) { m_detail->setText(text); }
+
+QString spWait::detailText() const { return m_detail->text(); }
 
 bool spWait::yield()
 {

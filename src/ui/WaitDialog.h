@@ -28,6 +28,11 @@ public:
     bool yield() override;
     bool bRun() const override { return m_run; }
 
+    // A second, smaller line under the message (how far the work is, e.g.
+    // "1,234 / 5,000"); cMsg and cEnd empty it. Painted at the next yield.
+    void cDetail(const QString& text);
+    QString detailText() const;
+
     // Ends the work under way as the stop button would (its message shown
     // when the button is), also while the button is hidden: the window is
     // closing.
@@ -50,6 +55,7 @@ private:
     void onStop();
 
     QLabel* m_panel;
+    QLabel* m_detail;
     QPushButton* m_stop;
     QWidget* m_frame = nullptr;
     QElapsedTimer m_sinceEvents;

@@ -5,6 +5,7 @@
 #include "sync/SyncPlan.h"
 
 #include <QDate>
+#include <QFile>
 #include <QFileInfo>
 
 namespace velmor::test {
@@ -155,6 +156,7 @@ TEST_F(SyncRunTest, WalksInNumberOrderAndMarksEveryRow)
     hooks.rowFailed = [&](int r, const QString& why) {
         failedRows << r;
         EXPECT_FALSE(why.isEmpty());
+        EXPECT_EQ(session.vSpr.row(r).why, why);  // kept in the row
     };
     hooks.showRow = [&](int r) { shown << r; };
     freezeSource();
@@ -191,7 +193,7 @@ TEST_F(SyncRunTest, WalksInNumberOrderAndMarksEveryRow)
     expectFinished();
 
     // A second run without a new comparison retries only the failed row
-    // (and clears its red mark once it succeeds).
+    // (and clears its red mark and its reason once it succeeds).
     session.vSpr.row(6).path.clear();
     session.vSpr.row(6).name = QStringLiteral("ex");  // now names an existing source
     const SyncReport again = run();
@@ -199,6 +201,7 @@ TEST_F(SyncRunTest, WalksInNumberOrderAndMarksEveryRow)
     EXPECT_EQ(again.failed, 0);
     EXPECT_EQ(g.row(6).flag, QStringLiteral("2"));
     EXPECT_FALSE(g.row(6).red);
+    EXPECT_TRUE(g.row(6).why.isEmpty());
     EXPECT_EQ(LogLines(again.logFile).size(), 1);
     EXPECT_NE(again.logFile, rep.logFile);
 }
@@ -211,9 +214,18 @@ TEST_F(SyncRunTest, StopButtonEndsTheWalkAfterTheRowInProgress)
     }
     options(false, false, false);
     progress.stopAfter(2);
-    const SyncReport rep = run();
+    QList<int> done;
+    SyncHooks hooks;
+    hooks.progress = [&](int n, int total, long long, long long) {
+        done << n;
+        EXPECT_EQ(total, 5);
+    };
+    freezeSource();
+    const SyncReport rep = SyncRun(session, hooks);
     EXPECT_EQ(rep.outcome, SyncReport::Outcome::Stopped);
     EXPECT_EQ(rep.processed, 2);
+    EXPECT_EQ(done.value(0), 0);
+    EXPECT_EQ(done.last(), 2);  // the last report shows where the stop came
     for (int r = 0; r < 5; ++r) {
         EXPECT_EQ(session.vSpr.row(r).flag, r < 2 ? QStringLiteral("2") : QStringLiteral("1"));
         EXPECT_EQ(session.vSpr.row(r).result.isEmpty(), r >= 2);
@@ -222,6 +234,52 @@ TEST_F(SyncRunTest, StopButtonEndsTheWalkAfterTheRowInProgress)
     EXPECT_EQ(progress.messages(), QStringList{QStringLiteral("同期を実行しています")});
     EXPECT_TRUE(progress.stopShown());
     expectFinished();
+}
+
+TEST_F(SyncRunTest, AFailedRowKeepsItsReasonAndProgressReachesTheEnd)
+{
+    src(QStringLiteral("ro.txt"), "new", At(9));
+    dst(QStringLiteral("ro.txt"), "old", At(1));
+    ASSERT_TRUE(QFile(p2(QStringLiteral("ro.txt"))).setPermissions(QFile::ReadOwner | QFile::ReadGroup));
+    src(QStringLiteral("b.txt"), "bbbb");
+    src(QStringLiteral("n/.keep"), "");
+    src(QStringLiteral("same.txt"), "same");
+    dst(QStringLiteral("same.txt"), "same");
+    fileRow(QString(), QStringLiteral("ro"), QStringLiteral("txt"), QStringLiteral("上書"));
+    fileRow(QString(), QStringLiteral("b"), QStringLiteral("txt"), QStringLiteral("追加"));
+    fileRow(QString(), QStringLiteral("same"), QStringLiteral("txt"), QStringLiteral("同一"), QStringLiteral("0"));
+    folderRow(QStringLiteral("n"), QStringLiteral("空追"));
+    const long long sizes[] = {3, 4, 4, -1};
+    for (int r = 0; r < 4; ++r)
+        session.vSpr.row(r).s1 = sizes[r];
+    session.vSpr.row(1).why = QStringLiteral("stale reason of an earlier run");
+    options(false, false, false);
+    QString reason;
+    struct Report {
+        int done, total;
+        long long bytesDone, bytesTotal;
+        bool operator==(const Report&) const = default;
+    };
+    QList<Report> reports;
+    SyncHooks hooks;
+    hooks.rowFailed = [&](int, const QString& why) { reason = why; };
+    hooks.progress = [&](int done, int total, long long bytesDone, long long bytesTotal) {
+        reports.append({done, total, bytesDone, bytesTotal});
+    };
+    freezeSource();
+
+    const SyncReport rep = SyncRun(session, hooks);
+    EXPECT_EQ(rep.failed, 1);
+    const ResultRow& ro = session.vSpr.row(0);
+    EXPECT_TRUE(ro.red);
+    EXPECT_TRUE(ro.why.contains(QLatin1String("read-only"))) << ro.why.toStdString();
+    EXPECT_EQ(reason, ro.why);  // the command-line tool prints the same reason
+    EXPECT_TRUE(session.vSpr.row(1).why.isEmpty());
+    ASSERT_GE(reports.size(), 2);
+    EXPECT_TRUE(reports.first() == (Report{0, 3, 0, 7}));
+    EXPECT_TRUE(reports.last() == (Report{3, 3, 7, 7}));  // a failed row counts as handled
+    for (qsizetype i = 1; i < reports.size(); ++i)
+        EXPECT_GE(reports[i].done, reports[i - 1].done);
 }
 
 TEST_F(SyncRunTest, ARunningRunCannotBeEnteredAgain)

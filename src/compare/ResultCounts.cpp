@@ -1,0 +1,139 @@
+#include "compare/ResultCounts.h"
+
+#include "compare/Compare.h"
+
+#include <QLocale>
+#include <QStringList>
+
+namespace velmor {
+
+namespace {
+
+const QString kFlagDo = QStringLiteral("1");
+const QString kFlagOff = QStringLiteral("0");
+const QString kFlagDone = QStringLiteral("2");
+
+// Every word of the texts below, in one place.
+namespace Word {
+const QString Copy = QStringLiteral("ｺﾋﾟｰ");
+const QString Cleared = QStringLiteral("解除");
+const QString Other = QStringLiteral("その他");
+const QString NothingToDo = QStringLiteral("処理する行はありません");
+const QString Done = QStringLiteral("完了");
+const QString Failed = QStringLiteral("失敗");
+const QString Waiting = QStringLiteral("未実行");
+const QString LeftAlone = QStringLiteral("対象外");
+const QString StoppedAfter = QStringLiteral("中断 (%1 行処理後)");
+const QString Seconds = QStringLiteral("%1 秒");
+const QString Minutes = QStringLiteral("%1 分 %2 秒");
+} // namespace Word
+
+const QString kGap = QStringLiteral("　");  // full-width space between items
+
+// Numbers as the Japanese locale writes them, whatever the user's locale.
+const QLocale& japanese()
+{
+    static const QLocale l(QLocale::Japanese, QLocale::Japan);
+    return l;
+}
+
+QString count(int n) { return japanese().toString(n); }
+
+// "512 バイト", "12.4 MB" (units of 1024, one decimal).
+QString bytes(long long n) { return japanese().formattedDataSize(n, 1, QLocale::DataSizeTraditionalFormat); }
+
+QString item(const QString& word, int n) { return word + QLatin1Char(' ') + count(n); }
+
+QString elapsed(qint64 ms)
+{
+    if (ms < 60'000)
+        return Word::Seconds.arg(japanese().toString(double(ms) / 1000, 'f', 1));
+    const qint64 s = ms / 1000;
+    return Word::Minutes.arg(s / 60).arg(s % 60);
+}
+
+} // namespace
+
+long long CopyBytes(const ResultRow& row)
+{
+    if (row.isFolderRow() || row.s1 < 0)
+        return 0;
+    const QString status = EffectiveStatus(row.status);
+    return status == St::Add || status == St::Over ? row.s1 : 0;
+}
+
+ResultCounts CountResults(const ResultTable& table)
+{
+    ResultCounts c;
+    for (const ResultRow& r : table.rows()) {
+        if (r.red)
+            ++c.failed;
+        if (r.flag == kFlagDone) {
+            ++c.done;
+        } else if (r.flag == kFlagOff) {
+            ++c.leftAlone;
+            if (ActionFlag(r.status, !r.isFolderRow()) == kFlagDo)
+                ++c.cleared;
+        } else if (r.flag == kFlagDo) {
+            if (!r.red)
+                ++c.waiting;
+            c.copyBytes += CopyBytes(r);
+            const QString status = EffectiveStatus(r.status);
+            if (status == St::Add)
+                ++c.add;
+            else if (status == St::Over)
+                ++c.over;
+            else if (status == St::Del)
+                ++c.del;
+            else if (status == St::Kara)
+                ++c.kara;
+            else if (status == St::KaraAdd)
+                ++c.karaAdd;
+            else
+                ++c.other;
+        }
+    }
+    return c;
+}
+
+QString CompareStatusText(const ResultCounts& c)
+{
+    QStringList items;
+    const std::pair<const QString&, int> perStatus[] = {{St::Add, c.add},   {St::Over, c.over},
+                                                        {St::Del, c.del},   {St::Kara, c.kara},
+                                                        {St::KaraAdd, c.karaAdd}, {Word::Other, c.other}};
+    for (const auto& [word, n] : perStatus)
+        if (n > 0)
+            items << item(word, n);
+    if (items.isEmpty())
+        items << Word::NothingToDo;
+    if (c.copyBytes > 0)
+        items << Word::Copy + QLatin1Char(' ') + bytes(c.copyBytes);
+    if (c.cleared > 0)
+        items << item(Word::Cleared, c.cleared);
+    return items.join(kGap);
+}
+
+QString SyncStatusText(const ResultCounts& c, qint64 elapsedMs, int stoppedAfter)
+{
+    QStringList items;
+    if (stoppedAfter >= 0)
+        items << Word::StoppedAfter.arg(count(stoppedAfter));
+    items << item(Word::Done, c.done) << item(Word::Failed, c.failed);
+    if (c.waiting > 0)
+        items << item(Word::Waiting, c.waiting);
+    if (c.leftAlone > 0)
+        items << item(Word::LeftAlone, c.leftAlone);
+    items << elapsed(elapsedMs);
+    return items.join(kGap);
+}
+
+QString ProgressText(int done, int total, long long bytesDone, long long bytesTotal)
+{
+    QString text = count(done) + QStringLiteral(" / ") + count(total);
+    if (bytesTotal > 0)
+        text += kGap + bytes(bytesDone) + QStringLiteral(" / ") + bytes(bytesTotal);
+    return text;
+}
+
+} // namespace velmor

@@ -1,0 +1,52 @@
+#pragma once
+// What the result grid holds, counted: the rows a synchronisation would carry
+// out (per status), the bytes it would copy, the flags the user cleared, and
+// what a synchronisation did. Plus the short Japanese texts the window shows
+// for them (status bar, wait dialog). Pure functions over a ResultTable.
+#include "compare/ResultTable.h"
+
+#include <QString>
+
+namespace velmor {
+
+struct ResultCounts {
+    // Rows with flag "1", by the status they act as (a flag the user set on
+    // "除外" or "保護" acts as "上書").
+    int add = 0;      // 追加
+    int over = 0;     // 上書
+    int del = 0;      // 削除
+    int kara = 0;     // 空
+    int karaAdd = 0;  // 空追
+    int other = 0;    // any other status
+    // Folder-1 sizes of the file rows with flag "1" that copy (追加, 上書).
+    long long copyBytes = 0;
+    // Flag "0" on a status whose own flag is "1": cleared by the user.
+    int cleared = 0;
+    // After a synchronisation.
+    int done = 0;       // flag "2"
+    int failed = 0;     // result shown red
+    int waiting = 0;    // flag "1" and not red: not reached (a stop) or ticked since
+    int leftAlone = 0;  // flag "0"
+
+    int acting() const { return add + over + del + kara + karaAdd + other; }
+};
+
+// Bytes the row copies when it is carried out: its folder-1 size when it is
+// a file row whose status copies ("追加", "上書", or "除外"/"保護" acting as
+// "上書"); 0 otherwise. The flag is not looked at.
+long long CopyBytes(const ResultRow& row);
+
+ResultCounts CountResults(const ResultTable& table);
+
+// Status-bar text after a comparison (or after the user changed flags):
+// e.g. "追加 120　上書 8　削除 3　ｺﾋﾟｰ 12.4 MB　解除 2".
+QString CompareStatusText(const ResultCounts& c);
+// Status-bar text after a synchronisation that took elapsedMs: e.g.
+// "完了 128　失敗 1　対象外 2　3.2 秒". stoppedAfter >= 0: the stop button
+// ended it after that many rows, which the text leads with.
+QString SyncStatusText(const ResultCounts& c, qint64 elapsedMs, int stoppedAfter = -1);
+// The wait dialog's line under its message during a synchronisation:
+// e.g. "1,234 / 5,000　12.3 MB / 40.0 MB" (bytes left out when none are copied).
+QString ProgressText(int done, int total, long long bytesDone, long long bytesTotal);
+
+} // namespace velmor

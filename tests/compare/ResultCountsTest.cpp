@@ -1,0 +1,138 @@
+// Counting the result grid and the status texts made from the counts: after
+// a comparison, after the user cleared flags, after a synchronisation, and
+// the wait dialog's progress line.
+#include "compare/ResultCounts.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace velmor;
+
+namespace {
+
+ResultRow folder(const char* status, const char* flag)
+{
+    ResultRow r;
+    r.path = QStringLiteral("d");
+    r.status = QString::fromUtf8(status);
+    r.flag = QString::fromUtf8(flag);
+    return r;
+}
+
+ResultRow file(const char* status, const char* flag, long long s1)
+{
+    ResultRow r = folder(status, flag);
+    r.name = QStringLiteral("f");
+    r.ext = QStringLiteral("txt");
+    r.s1 = s1;
+    return r;
+}
+
+// A grid as a comparison leaves it (flags as the statuses give them, but for
+// the protected file the user ticked).
+ResultTable compared()
+{
+    ResultTable t;
+    t.rows() = {
+        folder("追加", "1"),           // 0
+        folder("空追", "1"),           // 1
+        folder("削除", "1"),           // 2
+        folder("空", "1"),             // 3
+        folder("比較F", "1"),          // 4 other
+        file("追加", "1", 1000),       // 5
+        file("上書", "1", 2'000'000),  // 6
+        file("削除", "1", -1),         // 7
+        file("同一", "0", 5000),       // 8 not a cleared flag
+        file("保護", "1", 300),        // 9 ticked: acts and copies as 上書
+        file("除外", "0", 7000),       // 10 not a cleared flag
+    };
+    return t;
+}
+
+struct Expect {
+    int add, over, del, kara, karaAdd, other;
+    long long copyBytes;
+    int cleared, done, failed, waiting, leftAlone;
+};
+
+void expectCounts(const ResultCounts& c, const Expect& e)
+{
+    EXPECT_EQ(c.add, e.add);
+    EXPECT_EQ(c.over, e.over);
+    EXPECT_EQ(c.del, e.del);
+    EXPECT_EQ(c.kara, e.kara);
+    EXPECT_EQ(c.karaAdd, e.karaAdd);
+    EXPECT_EQ(c.other, e.other);
+    EXPECT_EQ(c.copyBytes, e.copyBytes);
+    EXPECT_EQ(c.cleared, e.cleared);
+    EXPECT_EQ(c.done, e.done);
+    EXPECT_EQ(c.failed, e.failed);
+    EXPECT_EQ(c.waiting, e.waiting);
+    EXPECT_EQ(c.leftAlone, e.leftAlone);
+}
+
+} // namespace
+
+TEST(ResultCounts, ComparisonClearedFlagsAndSynchronisation)
+{
+    ResultTable t = compared();
+    const auto synchronised = [](ResultTable& g) {
+        for (ResultRow& r : g.rows())
+            if (r.flag == QLatin1String("1"))
+                r.flag = QStringLiteral("2");
+        g.row(6).flag = QStringLiteral("1");  // failed
+        g.row(6).red = true;
+        g.row(7).flag = QStringLiteral("1");  // not reached: the stop came first
+    };
+    // Each step changes the grid further.
+    const struct {
+        const char* step;
+        std::function<void(ResultTable&)> change;
+        Expect counts;
+        QString text;
+    } steps[] = {
+        {"compared", [](ResultTable&) {}, {2, 2, 2, 1, 1, 1, 2'001'300, 0, 0, 0, 9, 2},
+         QStringLiteral("追加 2　上書 2　削除 2　空 1　空追 1　その他 1　ｺﾋﾟｰ 1.9 MB")},
+        {"two flags cleared",
+         [](ResultTable& g) {
+             g.row(5).flag = QStringLiteral("0");
+             g.row(2).flag = QStringLiteral("0");
+         },
+         {1, 2, 1, 1, 1, 1, 2'000'300, 2, 0, 0, 7, 4},
+         QStringLiteral("追加 1　上書 2　削除 1　空 1　空追 1　その他 1　ｺﾋﾟｰ 1.9 MB　解除 2")},
+        {"synchronised", synchronised, {0, 1, 1, 0, 0, 0, 2'000'000, 2, 5, 1, 1, 4},
+         QStringLiteral("上書 1　削除 1　ｺﾋﾟｰ 1.9 MB　解除 2")},
+        {"nothing left to do",
+         [](ResultTable& g) {
+             for (ResultRow& r : g.rows())
+                 if (r.flag == QLatin1String("1"))
+                     r.flag = QStringLiteral("0");
+         },
+         {0, 0, 0, 0, 0, 0, 0, 4, 5, 1, 0, 6}, QStringLiteral("処理する行はありません　解除 4")},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.step);
+        s.change(t);
+        const ResultCounts c = CountResults(t);
+        expectCounts(c, s.counts);
+        EXPECT_EQ(CompareStatusText(c), s.text);
+    }
+    EXPECT_EQ(CompareStatusText(CountResults(ResultTable())), QStringLiteral("処理する行はありません"));
+}
+
+TEST(ResultCounts, SynchronisationAndProgressTexts)
+{
+    ResultCounts c;
+    c.done = 1280;
+    c.failed = 1;
+    EXPECT_EQ(SyncStatusText(c, 3240), QStringLiteral("完了 1,280　失敗 1　3.2 秒"));
+    c.waiting = 3;
+    c.leftAlone = 2;
+    EXPECT_EQ(SyncStatusText(c, 125'000, 12),
+              QStringLiteral("中断 (12 行処理後)　完了 1,280　失敗 1　未実行 3　対象外 2　2 分 5 秒"));
+
+    EXPECT_EQ(ProgressText(1234, 5000, 12'900'000, 41'943'040), QStringLiteral("1,234 / 5,000　12.3 MB / 40.0 MB"));
+    EXPECT_EQ(ProgressText(3, 3, 0, 0), QStringLiteral("3 / 3"));  // nothing copied: rows only
+    EXPECT_EQ(ProgressText(0, 2, 0, 512), QStringLiteral("0 / 2　0 バイト / 512 バイト"));
+}
