@@ -2,6 +2,10 @@
 // and saving, loading and deleting tasks in tbTask.
 #include "app/MainState.h"
 
+#include "compare/ResultCounts.h"
+
+#include <QElapsedTimer>
+
 #include "app/UpHand.h"
 #include "app/WinState.h"
 #include "compare/Compare.h"
@@ -409,6 +413,7 @@ void MainState::SetDispMd(int i)
     for (int k = 0; k < 3; ++k)
         mnDispChecked[size_t(k)] = k == i;
     s.nDispMd = i;
+    lastSync.reset();  // the refill's rows are as the comparison left them
     if (changed)
         changed();
     if (!s.bCmpd)
@@ -504,6 +509,7 @@ std::optional<CmpOutcome> MainState::CompareCmd()
 {
     if (Usr::bBusy)
         return std::nullopt;
+    lastSync.reset();
     const CmpOutcome out = CmpRun(s);
     if (changed)
         changed();
@@ -514,10 +520,22 @@ std::optional<SyncReport> MainState::SyncCmd()
 {
     if (Usr::bBusy)
         return std::nullopt;
+    QElapsedTimer took;
+    took.start();
     SyncReport rep = SyncRun(s, syncHooks);
+    if (rep.outcome == SyncReport::Outcome::Completed || rep.outcome == SyncReport::Outcome::Stopped)
+        lastSync = SyncSummary{took.elapsed(), rep.outcome == SyncReport::Outcome::Stopped ? rep.processed : -1};
     if (changed)
         changed();
     return rep;
+}
+
+QString MainState::CountText() const
+{
+    if (s.vSpr.rowCount() == 0)
+        return {};
+    const ResultCounts c = CountResults(s.vSpr);
+    return lastSync ? SyncStatusText(c, lastSync->ms, lastSync->stoppedAfter) : CompareStatusText(c);
 }
 
 void MainState::CompareSyncCmd()

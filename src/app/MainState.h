@@ -133,6 +133,13 @@ public:
     enum class UpResult;    // how a hand-off to the companion ended
 
     bool bActDone = false;  // the first activation has happened
+    // The last synchronisation of the grid's current fill: its time and,
+    // when the stop button ended it, the rows it had done (else -1).
+    struct SyncSummary {
+        qint64 ms = 0;
+        int stoppedAfter = -1;
+    };
+    std::optional<SyncSummary> lastSync;
     // The window is closing: an automatic run does no further step and no
     // further task, and a wait for the companion ends (the companion runs on).
     bool bClosing = false;
@@ -214,6 +221,11 @@ public:
     std::optional<CmpOutcome> CompareCmd();
     // "同期" and "ﾌｫﾙﾀﾞ1からﾌｫﾙﾀﾞ2への同期を実行", with syncHooks. Empty while bBusy.
     std::optional<SyncReport> SyncCmd();
+    // The status bar's text under the grid: what the grid's rows will do
+    // (after a comparison, following every flag the user changes), or what
+    // the last synchronisation did and how long it took, once one ran on
+    // this fill; "" for an empty grid.
+    QString CountText() const;
     // "比較・同期" and "ﾌｫﾙﾀﾞの比較+同期の実行(確認無し)": the synchronisation
     // follows only a comparison that filled the grid, so a refused, stopped
     // or failed comparison never lets an earlier list be carried out.

@@ -84,7 +84,10 @@ void ShowListMessage(const Session& s, const QString& head, const QStringList& l
         msg += CR + lines[i];
     if (lines.size() > kShown)
         msg += CR + QStringLiteral("… (%1)").arg(lines.size() - kShown);
-    Notice(s, msg);
+    if (s.bUnattended || lines.size() <= kShown)
+        Notice(s, s.bUnattended ? head + CR + lines.join(CR) : msg);
+    else  // every item can still be read, in the box's scrollable details
+        Usr::prompt().messageWithDetails(msg, lines.join(QLatin1Char('\n')));
 }
 
 CmpOutcome CmpRun(Session& s)

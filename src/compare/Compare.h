@@ -190,8 +190,10 @@ enum class CmpOutcome {
 // a message box, or standard error during an unattended run
 // (s.bUnattended), which must never wait for a click.
 void Notice(const Session& s, const QString& text);
-// Notices head and then one line per entry of lines (the first 20, then how
-// many more) in one message; nothing when lines is empty.
+// Notices head and then one line per entry of lines in one message: the
+// first 20 and how many more, with every line in the box's scrollable
+// details (unattended: every line on standard error); nothing when lines is
+// empty.
 void ShowListMessage(const Session& s, const QString& head, const QStringList& lines);
 
 // The whole comparison of the Session's two trees.

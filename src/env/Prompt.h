@@ -12,6 +12,13 @@ public:
     virtual ~Prompt() = default;
     // Message box with an OK button only.
     virtual void message(const QString& text) = 0;
+    // A message whose full detail (a long list, one item a line) can be read
+    // in a scrollable part of the box; front ends without one show text only.
+    virtual void messageWithDetails(const QString& text, const QString& details)
+    {
+        (void)details;
+        message(text);
+    }
     // OK/Cancel question; true for OK.
     virtual bool question(const QString& text) = 0;
     // Text input box; returns the answer, or an empty text when cancelled.

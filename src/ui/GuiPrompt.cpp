@@ -25,6 +25,13 @@ void GuiPrompt::message(const QString& text)
     box.exec();
 }
 
+void GuiPrompt::messageWithDetails(const QString& text, const QString& details)
+{
+    QMessageBox box(QMessageBox::NoIcon, title(), displayText(text), QMessageBox::Ok, m_owner);
+    box.setDetailedText(details);
+    box.exec();
+}
+
 bool GuiPrompt::question(const QString& text)
 {
     QMessageBox box(QMessageBox::NoIcon, title(), displayText(text), QMessageBox::Ok | QMessageBox::Cancel,

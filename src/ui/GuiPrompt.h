@@ -18,6 +18,7 @@ public:
     void setOwner(QWidget* owner) { m_owner = owner; }
 
     void message(const QString& text) override;
+    void messageWithDetails(const QString& text, const QString& details) override;
     bool question(const QString& text) override;
     QString input(const QString& prompt, const QString& defaultText) override;
     QString inputTitled(const QString& title, const QString& prompt, const QString& defaultText) override;

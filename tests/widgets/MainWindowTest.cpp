@@ -385,12 +385,15 @@ TEST_F(MainWindowTest, GridFlagsAndFailedRows)
     ASSERT_GE(changed, 0);
     ASSERT_GE(ro, 0);
     EXPECT_EQ(w->state().s.vSpr.row(changed).status, u"上書"_s);
-    // The user clears the flag of "changed.txt" with Space.
+    EXPECT_TRUE(w->lbCount->text().contains(u"上書 2"_s)) << w->lbCount->text().toStdString();
+    // The user clears the flag of "changed.txt" with Space: the counts follow.
     w->show();
     w->vSpr->setFocus();
     w->vSpr->setCurrentIndex(w->vSpr->model()->index(changed, 0));
     QTest::keyClick(w->vSpr, Qt::Key_Space);
     EXPECT_EQ(w->vSpr->model()->index(changed, 6).data().toString(), u"0"_s);
+    EXPECT_TRUE(w->lbCount->text().contains(u"上書 1"_s)) << w->lbCount->text().toStdString();
+    EXPECT_TRUE(w->lbCount->text().contains(u"解除 1"_s)) << w->lbCount->text().toStdString();
     // Only the left button's double click toggles a flag.
     const QModelIndex newFlag = w->vSpr->model()->index(rowOf(*w, u"new.txt"_s), 6);
     const QPoint at = w->vSpr->visualRect(newFlag).center();
@@ -410,6 +413,10 @@ TEST_F(MainWindowTest, GridFlagsAndFailedRows)
     const QModelIndex result = w->vSpr->model()->index(rowOf(*w, u"ro.txt"_s), 11);
     EXPECT_EQ(result.data().toString(), u"上書 Err"_s);
     EXPECT_EQ(result.data(Qt::ForegroundRole).value<QColor>(), QColor(255, 0, 0));
+    EXPECT_TRUE(result.data(Qt::ToolTipRole).toString().contains(u"read-only"_s));
+    // The status bar says what the run did.
+    EXPECT_TRUE(w->lbCount->text().startsWith(u"完了"_s)) << w->lbCount->text().toStdString();
+    EXPECT_TRUE(w->lbCount->text().contains(u"失敗 1"_s)) << w->lbCount->text().toStdString();
     EXPECT_EQ(readFile(dst + u"/b/ro.txt"_s), "old");
 }
 

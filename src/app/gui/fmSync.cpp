@@ -5,6 +5,7 @@
 #include "app/AutoRunStatus.h"
 #include "app/UpHand.h"
 #include "app/WinState.h"
+#include "compare/ResultCounts.h"
 #include "env/Prompt.h"
 #include "env/Usr.h"
 #include "tree/view/uTrD.h"
@@ -37,6 +38,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
 #include <QTreeView>
@@ -187,6 +189,9 @@ void fmSync::buildControls()
     uTrD2->setObjectName(QStringLiteral("uTrD2"));
     vSpr = new ResultGrid(m_st.s.vSpr);
     vSpr->setObjectName(QStringLiteral("vSpr"));
+    lbCount = new QLabel;
+    lbCount->setObjectName(QStringLiteral("lbCount"));
+    statusBar()->addWidget(lbCount, 1);
 
     auto* label1 = new QLabel(QStringLiteral("同期 元"));
     label1->setObjectName(QStringLiteral("Label1_0"));
@@ -434,6 +439,11 @@ void fmSync::connectControls()
     st.syncHooks.focusFold = [this] { txFold->setFocus(); };
     st.syncHooks.gridReordered = [this] { vSpr->gridModel().rowsChanged(0, m_st.s.vSpr.rowCount() - 1); };
     st.syncHooks.showRow = [this](int row) { showRowSoon(row); };
+    st.syncHooks.progress = [](int done, int total, long long bytesDone, long long bytesTotal) {
+        WaitDlg().cDetail(ProgressText(done, total, bytesDone, bytesTotal));
+    };
+    // The counts follow every flag the user changes.
+    connect(vSpr, &ResultGrid::flagToggled, this, [this] { lbCount->setText(m_st.CountText()); });
 
     // Menu "ﾌｫﾙﾀﾞ(&F)".
     connect(item(mnFold, 2), &QAction::triggered, this, [this] { m_st.DbCompact(); });
@@ -602,6 +612,7 @@ void fmSync::showState()
 {
     const MainState& st = m_st;
     const Session& s = st.s;
+    lbCount->setText(st.CountText());
 
     // Commands that need a result, and "FTP".
     item(mnSync, 1)->setEnabled(s.syncEnabled);

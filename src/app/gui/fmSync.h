@@ -57,6 +57,7 @@ public:
 
     QComboBox* cbTsk = nullptr;
     QLabel* lbRoot = nullptr;
+    QLabel* lbCount = nullptr;  // the status bar under the grid: counts, or what a run did
     uTrD* uTrD1 = nullptr;
     uTrD* uTrD2 = nullptr;
     std::array<QCheckBox*, 8> chRet{};
