@@ -121,20 +121,6 @@ TEST(GuiPrompt, MessageBoxLooksAsSpecified)
     EXPECT_TRUE(p.question(QStringLiteral("q")));
 }
 
-TEST(GuiPrompt, ALongListCanBeReadWhole)
-{
-    GuiPrompt p;
-    QString details;
-    QTimer::singleShot(0, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        ASSERT_NE(box, nullptr);
-        details = box->detailedText();
-        box->accept();
-    });
-    p.messageWithDetails(QStringLiteral("head"), QStringLiteral("a\nb"));
-    EXPECT_EQ(details, QStringLiteral("a\nb"));
-}
-
 TEST(GuiPrompt, TheCompanionPickerListsExecutablesWithoutExtension)
 {
     QTemporaryDir dir;
