@@ -80,11 +80,11 @@ void WorkDb::DbOpen()
         attachShared();
 }
 
-std::pair<dev_t, ino_t> WorkDb::sharedFileId()
+FsId WorkDb::sharedFileId()
 {
     struct stat st;
     if (::stat(QFile::encodeName(dbPath()).constData(), &st) != 0)
-        return {0, 0};  // gone or unreadable: the attach that follows says why
+        return {};  // gone or unreadable: the attach that follows says why
     return {st.st_dev, st.st_ino};
 }
 

@@ -21,6 +21,7 @@
 // "?" or "\" and are stored unaltered. SqlFill exists for templates whose
 // values are program-made (numbers, fixed texts).
 #include "compare/Sql.h"
+#include "env/FsList.h"
 
 #include <QString>
 #include <QStringList>
@@ -28,8 +29,6 @@
 #include <QVariantList>
 #include <functional>
 #include <memory>
-#include <sys/types.h>
-#include <utility>
 #include <vector>
 
 namespace velmor {
@@ -180,10 +179,10 @@ private:
     void attachShared();
     void detachShared();
     // Device and inode of the file now at dbPath() ({0, 0} when none).
-    static std::pair<dev_t, ino_t> sharedFileId();
+    static FsId sharedFileId();
     SqlConn m_conn;
     bool m_attached = false;  // the shared file is attached to m_conn
-    std::pair<dev_t, ino_t> m_sharedId{0, 0};  // the attached file's identity
+    FsId m_sharedId;  // the attached file's identity
 };
 
 // Default value of a field by the first letter of its name: "s"/"S" an

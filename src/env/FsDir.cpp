@@ -223,6 +223,18 @@ UniqueFd openBeneath(int base, QByteArrayView rel)
     return openBeneathByComponents(base, rel);
 }
 
+bool setExactMode(int fd, mode_t mode)
+{
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && (st.st_mode & 07777) == (mode & 07777))
+        return true;
+    if (::fchmod(fd, mode & 07777) == 0)
+        return true;
+    // The maker of an item may always change its mode: a refusal comes from
+    // the volume.
+    return errno == EPERM || errno == EOPNOTSUPP;
+}
+
 namespace {
 
 // The permission bits a folder made at rel below a root takes when its
@@ -260,9 +272,8 @@ UniqueFd makeBeneath(int root, QByteArrayView rel, int like)
     fd = UniqueFd(::openat(parent.get(), last.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     // Made with the counterpart's bits (less the umask, never more open than
     // the counterpart), then given the bits the umask took on the open folder.
-    // A volume that keeps no permissions refuses the change; nothing to keep there.
-    if (made && fd.valid() && mode >= 0)
-        ::fchmod(fd.get(), mode_t(mode));
+    if (made && fd.valid() && mode >= 0 && !setExactMode(fd.get(), mode_t(mode)))
+        return UniqueFd();
     return fd;
 }
 

@@ -20,6 +20,7 @@
 #include <QStringView>
 
 #include <functional>
+#include <sys/types.h>
 #include <utility>
 
 namespace velmor {
@@ -78,6 +79,13 @@ UniqueFd openBeneath(int base, QByteArrayView rel);
 // like is a folder gets the counterpart's permission bits plus the owner's
 // (exactly, whatever the umask; never more open than the counterpart).
 UniqueFd makeBeneath(int base, QByteArrayView rel, int like = -1);
+
+// Gives the item this process has just made (open as fd) exactly the
+// permission bits of mode, whatever the umask took at its creation. A
+// volume that keeps no permissions (FAT, exFAT) refuses every change; there
+// no mode can be held and that is not a failure. False with errno set
+// otherwise.
+bool setExactMode(int fd, mode_t mode);
 
 // Opens an absolute folder path as path lookup would (links followed on the
 // way; the last component too when followLast), also when the path is longer

@@ -102,21 +102,6 @@ void widenFolder(int fd, const struct stat& st)
         ::fchmod(fd, (st.st_mode & 07777) | need);
 }
 
-// Gives the item that this run has just made (fd) exactly mode (permission
-// bits), whatever the umask took from it at creation.
-bool setExactMode(int fd, mode_t mode)
-{
-    struct stat st;
-    if (::fstat(fd, &st) == 0 && (st.st_mode & 07777) == (mode & 07777))
-        return true;
-    if (::fchmod(fd, mode & 07777) == 0)
-        return true;
-    // The maker of an item may always change its mode; a refusal comes from
-    // a volume that keeps no permissions (FAT, exFAT), where no mode can be
-    // held and the copy must not fail for it.
-    return errno == EPERM || errno == EOPNOTSUPP;
-}
-
 // A temporary name beside an entry: "." + name + ".velmor~" + 6 random
 // characters, the name part shortened so the whole stays within NAME_MAX.
 NPath tmpNameFor(const NPath& name)
