@@ -5,7 +5,6 @@
 #include "sync/SyncPlan.h"
 
 #include <QDate>
-#include <QFile>
 #include <QFileInfo>
 
 namespace velmor::test {
@@ -234,52 +233,6 @@ TEST_F(SyncRunTest, StopButtonEndsTheWalkAfterTheRowInProgress)
     EXPECT_EQ(progress.messages(), QStringList{QStringLiteral("同期を実行しています")});
     EXPECT_TRUE(progress.stopShown());
     expectFinished();
-}
-
-TEST_F(SyncRunTest, AFailedRowKeepsItsReasonAndProgressReachesTheEnd)
-{
-    src(QStringLiteral("ro.txt"), "new", At(9));
-    dst(QStringLiteral("ro.txt"), "old", At(1));
-    ASSERT_TRUE(QFile(p2(QStringLiteral("ro.txt"))).setPermissions(QFile::ReadOwner | QFile::ReadGroup));
-    src(QStringLiteral("b.txt"), "bbbb");
-    src(QStringLiteral("n/.keep"), "");
-    src(QStringLiteral("same.txt"), "same");
-    dst(QStringLiteral("same.txt"), "same");
-    fileRow(QString(), QStringLiteral("ro"), QStringLiteral("txt"), QStringLiteral("上書"));
-    fileRow(QString(), QStringLiteral("b"), QStringLiteral("txt"), QStringLiteral("追加"));
-    fileRow(QString(), QStringLiteral("same"), QStringLiteral("txt"), QStringLiteral("同一"), QStringLiteral("0"));
-    folderRow(QStringLiteral("n"), QStringLiteral("空追"));
-    const long long sizes[] = {3, 4, 4, -1};
-    for (int r = 0; r < 4; ++r)
-        session.vSpr.row(r).s1 = sizes[r];
-    session.vSpr.row(1).why = QStringLiteral("stale reason of an earlier run");
-    options(false, false, false);
-    QString reason;
-    struct Report {
-        int done, total;
-        long long bytesDone, bytesTotal;
-        bool operator==(const Report&) const = default;
-    };
-    QList<Report> reports;
-    SyncHooks hooks;
-    hooks.rowFailed = [&](int, const QString& why) { reason = why; };
-    hooks.progress = [&](int done, int total, long long bytesDone, long long bytesTotal) {
-        reports.append({done, total, bytesDone, bytesTotal});
-    };
-    freezeSource();
-
-    const SyncReport rep = SyncRun(session, hooks);
-    EXPECT_EQ(rep.failed, 1);
-    const ResultRow& ro = session.vSpr.row(0);
-    EXPECT_TRUE(ro.red);
-    EXPECT_TRUE(ro.why.contains(QLatin1String("read-only"))) << ro.why.toStdString();
-    EXPECT_EQ(reason, ro.why);  // the command-line tool prints the same reason
-    EXPECT_TRUE(session.vSpr.row(1).why.isEmpty());
-    ASSERT_GE(reports.size(), 2);
-    EXPECT_TRUE(reports.first() == (Report{0, 3, 0, 7}));
-    EXPECT_TRUE(reports.last() == (Report{3, 3, 7, 7}));  // a failed row counts as handled
-    for (qsizetype i = 1; i < reports.size(); ++i)
-        EXPECT_GE(reports[i].done, reports[i - 1].done);
 }
 
 TEST_F(SyncRunTest, ARunningRunCannotBeEnteredAgain)
