@@ -5,6 +5,7 @@
 // to its Progress after every unit of work, returning early once the user
 // pressed stop. Failures throw (SqlError, FsError); CmpRun decides what a
 // failure means for the run.
+#include "compare/ResultTable.h"
 #include "tasks/Options.h"
 
 #include <QString>
@@ -172,7 +173,7 @@ QString InvalidEntry(const TaskPanel& panel, bool withFilter);
 // Splits a file name at its last "." into base name and extension.
 void SplitName(const QString& fileName, QString& base, QString& ext);
 // Action flag "0" or "1" of a folder row or a file row with this status.
-QString ActionFlag(const QString& status, bool fileRow);
+CellText ActionFlag(const QString& status, bool fileRow);
 // Fills the grid from tbFold and tbFile through the display mode's filter;
 // enables the result commands when the file rows were reached. Returns
 // true when every row was listed, false after a stop or when an invalid

@@ -9,10 +9,6 @@ namespace velmor {
 
 namespace {
 
-const QString kFlagDo = QStringLiteral("1");
-const QString kFlagOff = QStringLiteral("0");
-const QString kFlagDone = QStringLiteral("2");
-
 // Every word of the texts below, in one place.
 namespace Word {
 const QString Copy = QStringLiteral("ｺﾋﾟｰ");

@@ -13,9 +13,6 @@ namespace velmor {
 
 namespace {
 
-const QString kFlagOn = QStringLiteral("1");
-const QString kFlagOff = QStringLiteral("0");
-
 QString folderCondition(int mode)
 {
     switch (mode) {
@@ -35,11 +32,12 @@ QString fileCondition(int mode)
 }
 
 // A column whose text often repeats from row to row (the folder, a date):
-// an unchanged text is shared with the row before instead of being copied
-// (QString is implicitly shared).
+// an unchanged text is shared with the row before instead of being made
+// again (QString is implicitly shared; a CellText is one word).
+template <class Text>
 class RepeatedText {
 public:
-    QString read(const SqlStmt& q, int c)
+    Text read(const SqlStmt& q, int c)
     {
         const QByteArrayView b = q.utf8(c);
         if (b != QByteArrayView(m_bytes)) {
@@ -52,7 +50,7 @@ public:
 
 private:
     QByteArray m_bytes;
-    QString m_text;
+    Text m_text;
 };
 
 // Texts that recur all over the list (extensions): each distinct text is
@@ -85,11 +83,11 @@ private:
 // to share their text, so the last match is tried first.
 class KnownText {
 public:
-    QString read(const SqlStmt& q, int c)
+    CellText read(const SqlStmt& q, int c)
     {
         const QByteArrayView b = q.utf8(c);
         if (b.isEmpty())
-            return QString();
+            return CellText();
         const auto& all = table();
         if (b == QByteArrayView(all[m_last].utf8))
             return all[m_last].text;
@@ -105,7 +103,7 @@ public:
 private:
     struct Known {
         QByteArray utf8;
-        QString text;
+        CellText text;
     };
     static const std::vector<Known>& table()
     {
@@ -136,11 +134,11 @@ void SplitName(const QString& fileName, QString& base, QString& ext)
     }
 }
 
-QString ActionFlag(const QString& status, bool fileRow)
+CellText ActionFlag(const QString& status, bool fileRow)
 {
     static const QString folderNone = QStringLiteral(".同一.除外.除外.**.");
     static const QString fileNone = QStringLiteral(".同一.除外.保護.**.");
-    return (fileRow ? fileNone : folderNone).contains(status) ? kFlagOff : kFlagOn;
+    return (fileRow ? fileNone : folderNone).contains(status) ? kFlagOff : kFlagDo;
 }
 
 bool LstFill(Session& s)
@@ -171,10 +169,10 @@ bool LstFill(Session& s)
 
     long long r = 0;
     bool stopped = false;
-    RepeatedText path;
+    RepeatedText<QString> path;
     // The two date texts of a row are read one after the other: an unchanged
     // file shares one text for both.
-    RepeatedText dates;
+    RepeatedText<CellText> dates;
     TextPool exts;
     KnownText statuses, attrs;
     s.oDb.forEachRow(QStringLiteral("Select sPh, sU1, sEd, sU2, sAt From tbFold") + folderCondition(mode)
@@ -210,12 +208,15 @@ bool LstFill(Session& s)
                              row.name = nameText(fileName.first(dot));
                              row.ext = exts.share(fileName.sliced(dot + 1));
                              if (row.ext.isEmpty())
-                                 row.exactName = nameText(fileName);
+                                 row.setExactName(nameText(fileName));
                          }
                          row.s1 = q.int64(2);
                          row.u1 = dates.read(q, 3);
                          row.status = statuses.read(q, 4);
-                         ChkPtn(lists, row.path, row.name, row.ext, row.status);
+                         QString status = row.status;
+                         ChkPtn(lists, row.path, row.name, row.ext, status);
+                         if (row.status != status)
+                             row.status = status;
                          row.flag = ActionFlag(row.status, true);
                          row.s2 = q.int64(5);
                          row.u2 = dates.read(q, 6);

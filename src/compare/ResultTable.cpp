@@ -1,8 +1,115 @@
 #include "compare/ResultTable.h"
 
+#include <QHashFunctions>
+#include <QMutex>
+#include <QMutexLocker>
 #include <algorithm>
+#include <ostream>
+#include <unordered_set>
 
 namespace velmor {
+
+namespace {
+
+// Tag of a packed date; a pooled QString* never has its top bit set in user
+// space.
+constexpr std::uintptr_t kDate = std::uintptr_t(1) << 63;
+// Positions of the digits in "yy/MM/dd hh:mm" and of its separators.
+constexpr int kDigits[] = {0, 1, 3, 4, 6, 7, 9, 10, 12, 13};
+constexpr char kDateShape[] = "00/00/00 00:00";
+
+// The ten digits of a date-shaped text, four bits each, tagged; 0 when the
+// text has another shape.
+std::uintptr_t packDate(const QString& text)
+{
+    if (text.size() != 14)
+        return 0;
+    for (int i = 0; i < 14; ++i) {
+        const char16_t c = text[i].unicode();
+        if (kDateShape[i] == '0' ? (c < u'0' || c > u'9') : c != char16_t(kDateShape[i]))
+            return 0;
+    }
+    std::uintptr_t word = 0;
+    for (int i : kDigits)
+        word = (word << 4) | std::uintptr_t(text[i].unicode() - u'0');
+    return word | kDate;
+}
+
+QString unpackDate(std::uintptr_t word)
+{
+    QString text(14, QLatin1Char(' '));
+    QChar* out = text.data();
+    for (int i = 0; i < 14; ++i)
+        if (kDateShape[i] != '0')
+            out[i] = QLatin1Char(kDateShape[i]);
+    for (int k = 9; k >= 0; --k, word >>= 4)
+        out[kDigits[k]] = QLatin1Char(char('0' + (word & 0xF)));
+    return text;
+}
+
+// The texts of every cell that is neither empty nor a date. Nodes of an
+// unordered set never move, so a cell may point at its text without a lock.
+struct Pool {
+    struct Hash {
+        size_t operator()(const QString& s) const { return qHash(s); }
+    };
+    QMutex lock;
+    std::unordered_set<QString, Hash> texts;
+};
+
+Pool& pool()
+{
+    static Pool* p = new Pool;  // outlives every static row, so never destroyed
+    return *p;
+}
+
+} // namespace
+
+CellText::CellText(const QString& text)
+{
+    if (text.isEmpty())
+        return;
+    m_word = packDate(text);
+    if (m_word != 0)
+        return;
+    Pool& p = pool();
+    const QMutexLocker locker(&p.lock);
+    m_word = reinterpret_cast<std::uintptr_t>(&*p.texts.insert(text).first);
+}
+
+QString CellText::toString() const
+{
+    if (m_word == 0)
+        return QString();
+    if (m_word & kDate)
+        return unpackDate(m_word);
+    return *reinterpret_cast<const QString*>(m_word);
+}
+
+bool CellText::equals(const QString& text) const
+{
+    if (m_word == 0 || (m_word & kDate))
+        return toString() == text;
+    return *reinterpret_cast<const QString*>(m_word) == text;
+}
+
+std::ostream& operator<<(std::ostream& os, CellText t) { return os << t.toString().toStdString(); }
+
+void ResultRow::setWhy(const QString& why)
+{
+    if (why.isEmpty() && !m_rare)
+        return;
+    m_rare.get().why = why;
+    m_rare.dropIfEmpty();
+}
+
+void ResultRow::setExactName(const QString& name)
+{
+    if (name.isEmpty() && !m_rare)
+        return;
+    m_rare.get().exactName = name;
+    m_rare.dropIfEmpty();
+}
 
 QString ResultRow::text(int col) const
 {
@@ -56,8 +163,8 @@ void ResultRow::setText(int col, const QString& value)
 
 QString ResultRow::fileName() const
 {
-    if (!exactName.isEmpty())
-        return exactName;
+    if (m_rare.hasExactName())
+        return m_rare->exactName;
     return ext.isEmpty() ? name : name + QLatin1Char('.') + ext;
 }
 

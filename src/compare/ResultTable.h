@@ -1,10 +1,51 @@
 #pragma once
 // The result grid as plain rows: filled by the comparison, walked and marked
 // by the synchronisation, shown by the window through a table model.
+//
+// A million rows must fit in a few hundred megabytes, so a row keeps no
+// string of its own where a few bytes say the same: the short texts that
+// recur (flag, status, attribute, result) and the date texts are CellTexts,
+// one machine word each, and the two texts only some rows have live behind
+// one pointer.
 #include <QString>
+#include <cstdint>
+#include <iosfwd>
+#include <memory>
 #include <vector>
 
 namespace velmor {
+
+// A cell text in one word. A text shaped like a date "yy/MM/dd hh:mm" is
+// kept as its ten digits; any other text is kept once for the whole process
+// in a pool and shared by every cell that shows it (pooled texts are never
+// freed, so this is for texts from a small set: statuses, flags, attribute
+// texts, results). Equal texts always have equal words.
+class CellText {
+public:
+    CellText() = default;
+    CellText(const QString& text);  // NOLINT: a cell takes any text as it is
+    CellText(QLatin1StringView text) : CellText(QString(text)) {}
+
+    QString toString() const;
+    operator QString() const { return toString(); }  // NOLINT
+    bool isEmpty() const { return m_word == 0; }
+    void clear() { m_word = 0; }
+    bool contains(QLatin1StringView part) const { return toString().contains(part); }
+
+    friend bool operator==(CellText a, CellText b) { return a.m_word == b.m_word; }
+    friend bool operator==(CellText a, const QString& b) { return a.equals(b); }
+    friend bool operator==(CellText a, QLatin1StringView b) { return a.equals(QString(b)); }
+    friend std::ostream& operator<<(std::ostream& os, CellText t);
+
+private:
+    bool equals(const QString& text) const;
+    std::uintptr_t m_word = 0;  // 0: empty; kDate bit: packed digits; else: a pooled QString*
+};
+
+// The action flags of column 7.
+inline const CellText kFlagDo{QStringLiteral("1")};
+inline const CellText kFlagOff{QStringLiteral("0")};
+inline const CellText kFlagDone{QStringLiteral("2")};
 
 struct ResultRow {
     // Columns 1..12 of the grid.
@@ -13,28 +54,69 @@ struct ResultRow {
     QString name;         // 3  base name (empty on folder rows)
     QString ext;          // 4  extension (empty on folder rows)
     long long s1 = -1;    // 5  size in folder 1 in bytes (-1: empty, as on folder rows)
-    QString u1;           // 6  date text in folder 1
-    QString flag;         // 7  action flag "1", "0", or "2" once done
-    QString status;       // 8  status
+    CellText u1;          // 6  date text in folder 1
+    CellText flag;        // 7  action flag "1", "0", or "2" once done
+    CellText status;      // 8  status
     long long s2 = -1;    // 9  size in folder 2 in bytes (-1: empty, as on folder rows)
-    QString u2;           // 10 date text in folder 2
-    QString at;           // 11 attribute text
-    QString result;       // 12 result of the synchronisation
+    CellText u2;          // 10 date text in folder 2
+    CellText at;          // 11 attribute text
+    CellText result;      // 12 result of the synchronisation
     bool red = false;     // column 12 shown in red
+
     // Why the synchronisation failed on this row (diagnostic, English); empty
     // unless red. Not a column: the window shows it as the result's tooltip.
-    QString why;
+    QString why() const { return m_rare ? m_rare->why : QString(); }
+    void setWhy(const QString& why);
     // The file's exact name when columns 3 and 4 do not give it back (a name
     // ending in "." shows the same base name and empty extension as the name
     // without that dot); empty otherwise.
-    QString exactName;
+    QString exactName() const { return m_rare ? m_rare->exactName : QString(); }
+    void setExactName(const QString& name);
 
-    bool isFolderRow() const { return name.isEmpty() && ext.isEmpty() && exactName.isEmpty(); }
+    bool isFolderRow() const { return name.isEmpty() && ext.isEmpty() && !m_rare.hasExactName(); }
     // The name of the file a file row acts on.
     QString fileName() const;
     // Text of column col (1..12).
     QString text(int col) const;
     void setText(int col, const QString& value);
+
+private:
+    struct Rare {
+        QString why;
+        QString exactName;
+    };
+    // The rare texts, made only for the rows that have one; copied with the row.
+    class RarePtr {
+    public:
+        RarePtr() = default;
+        RarePtr(const RarePtr& o) : m_p(o.m_p ? std::make_unique<Rare>(*o.m_p) : nullptr) {}
+        RarePtr(RarePtr&&) noexcept = default;
+        RarePtr& operator=(const RarePtr& o)
+        {
+            if (this != &o)
+                m_p = o.m_p ? std::make_unique<Rare>(*o.m_p) : nullptr;
+            return *this;
+        }
+        RarePtr& operator=(RarePtr&&) noexcept = default;
+        explicit operator bool() const { return bool(m_p); }
+        const Rare* operator->() const { return m_p.get(); }
+        Rare& get()
+        {
+            if (!m_p)
+                m_p = std::make_unique<Rare>();
+            return *m_p;
+        }
+        void dropIfEmpty()
+        {
+            if (m_p && m_p->why.isEmpty() && m_p->exactName.isEmpty())
+                m_p.reset();
+        }
+        bool hasExactName() const { return m_p && !m_p->exactName.isEmpty(); }
+
+    private:
+        std::unique_ptr<Rare> m_p;
+    };
+    RarePtr m_rare;
 };
 
 class ResultTable {

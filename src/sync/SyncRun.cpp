@@ -26,8 +26,6 @@ namespace velmor {
 
 namespace {
 
-const QString kFlagDo = QStringLiteral("1");
-const QString kFlagDone = QStringLiteral("2");
 // Least time between two progress reports.
 constexpr qint64 kProgressIntervalMs = 200;
 
@@ -200,7 +198,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
             grid.sortByNumber();
         for (ResultRow& row : grid.rows()) {
             row.red = false;
-            row.why.clear();
+            row.setWhy(QString());
         }
         if (hooks.gridReordered)
             hooks.gridReordered();
@@ -234,7 +232,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
                 bytesDone += CopyBytes(out);
                 if (result.contains(QLatin1String("Err"))) {
                     out.red = true;
-                    out.why = why;
+                    out.setWhy(why);
                     ++rep.failed;
                     if (hooks.rowFailed)
                         hooks.rowFailed(r, why);

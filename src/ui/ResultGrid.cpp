@@ -100,10 +100,10 @@ bool ResultGridModel::toggleFlag(int row)
 {
     if (row < 0 || row >= m_table.rowCount())
         return false;
-    QString& flag = m_table.row(row).flag;
-    if (flag != QLatin1String("1") && flag != QLatin1String("0"))
+    CellText& flag = m_table.row(row).flag;
+    if (flag != kFlagDo && flag != kFlagOff)
         return false;
-    flag = flag == QLatin1String("1") ? QStringLiteral("0") : QStringLiteral("1");
+    flag = flag == kFlagDo ? kFlagOff : kFlagDo;
     const int view = viewRow(row);
     if (view >= 0 && view < rowCount()) {
         const QModelIndex i = index(view, kFlagColumn);
@@ -208,8 +208,8 @@ QVariant ResultGridModel::data(const QModelIndex& index, int role) const
             return QColor(255, 0, 0);
         return {};
     case Qt::ToolTipRole:
-        if (index.column() == kResultColumn && row.red && !row.why.isEmpty())
-            return row.why;
+        if (index.column() == kResultColumn && row.red && !row.why().isEmpty())
+            return row.why();
         return {};
     case Qt::TextAlignmentRole:
         switch (index.column()) {
@@ -399,7 +399,7 @@ QString ResultGrid::clipboardText() const
             text += row.text(c);
         }
         if (row.red)
-            text += QLatin1Char('\t') + row.why;
+            text += QLatin1Char('\t') + row.why();
         text += QLatin1String("\r\n");
     }
     return text;

@@ -175,7 +175,7 @@ protected:
     QString gridStatus(const QString& path, const QString& name = QString(), const QString& ext = QString())
     {
         const ResultRow* r = row(path, name, ext);
-        return r ? r->status : QStringLiteral("<absent>");
+        return r ? r->status.toString() : QStringLiteral("<absent>");
     }
 
     QTemporaryDir tmp;

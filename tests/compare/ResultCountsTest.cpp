@@ -136,3 +136,45 @@ TEST(ResultCounts, SynchronisationAndProgressTexts)
     EXPECT_EQ(ProgressText(3, 3, 0, 0), QStringLiteral("3 / 3"));  // nothing copied: rows only
     EXPECT_EQ(ProgressText(0, 2, 0, 512), QStringLiteral("0 / 2　0 バイト / 512 バイト"));
 }
+
+// A row keeps every cell text it is given, whatever its storage: dates in
+// and out of shape, texts beside dates, the rare texts, through copies.
+TEST(ResultRowTexts, EveryCellGivesBackWhatItWasGiven)
+{
+    const QString texts[] = {QStringLiteral("26/12/08 03:14"), QStringLiteral("00/00/00 00:00"),
+                             QStringLiteral("99/12/31 23:59"), QStringLiteral("26/12/08 03:1"),
+                             QStringLiteral("26/12/08 03:145"), QStringLiteral("26-12-08 03:14"),
+                             QStringLiteral("２６/12/08 03:14"), QStringLiteral("2026/12/08"),
+                             QStringLiteral("上書 Err"), QStringLiteral("R**"), QString()};
+    for (const QString& t : texts) {
+        for (int col : {6, 7, 8, 10, 11, 12}) {
+            ResultRow r;
+            r.setText(col, t);
+            const ResultRow copy = r;
+            EXPECT_EQ(copy.text(col), t) << col << " " << t.toStdString();
+            EXPECT_EQ(copy.text(col).isEmpty(), t.isEmpty());
+            // Equal texts compare equal however they were made.
+            ResultRow other;
+            other.setText(col, QString(t.data(), t.size()));
+            EXPECT_TRUE(other.u1 == copy.u1 && other.flag == copy.flag && other.status == copy.status
+                        && other.u2 == copy.u2 && other.at == copy.at && other.result == copy.result);
+        }
+    }
+    EXPECT_FALSE(CellText(QStringLiteral("26/12/08 03:14")) == CellText(QStringLiteral("26/12/08 03:15")));
+    EXPECT_FALSE(CellText(QStringLiteral("R**")) == QStringLiteral("RH*"));
+
+    ResultRow f;
+    f.name = QStringLiteral("a");
+    f.setExactName(QStringLiteral("a."));
+    f.setWhy(QStringLiteral("a.: read-only"));
+    ResultRow g = f;
+    f.setWhy(QString());
+    EXPECT_EQ(g.why(), QStringLiteral("a.: read-only"));
+    EXPECT_EQ(f.why(), QString());
+    EXPECT_EQ(f.fileName(), QStringLiteral("a."));
+    f.setExactName(QString());
+    EXPECT_EQ(f.fileName(), QStringLiteral("a"));
+    ResultRow folderRow;
+    folderRow.setExactName(QStringLiteral("."));
+    EXPECT_FALSE(folderRow.isFolderRow());
+}

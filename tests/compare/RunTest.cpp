@@ -249,7 +249,7 @@ TEST_F(RunTest, PatternsInTheGridAndDisplayModes)
     EXPECT_EQ(gridStatus(QStringLiteral("delme")), St::Del);
     for (const ResultRow& r : s.vSpr.rows()) {
         if (r.isFolderRow()) {
-            EXPECT_TRUE(r.status == St::Add || r.status == St::Del) << r.status.toStdString();
+            EXPECT_TRUE(r.status == St::Add || r.status == St::Del) << r.status;
         }
     }
 

@@ -310,7 +310,7 @@ TEST_F(ScanTest, GridSplitsEveryKindOfFileNameIntoNameAndExtension)
     for (const ResultRow& r : s.vSpr.rows()) {
         if (r.path != QStringLiteral("d") || r.isFolderRow())
             continue;
-        got[nameBytes(r.fileName())] = {nameBytes(r.name), nameBytes(r.ext), !r.exactName.isEmpty()};
+        got[nameBytes(r.fileName())] = {nameBytes(r.name), nameBytes(r.ext), !r.exactName().isEmpty()};
         EXPECT_EQ(r.status, St::Add);
         if (r.name == QStringLiteral("日本"))
             japanese = &r;

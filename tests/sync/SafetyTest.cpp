@@ -128,7 +128,7 @@ TEST_F(SafetyTest, AFolderSwappedForALinkAfterTheComparisonIsNeverFollowed)
 
     EXPECT_EQ(rep.failed, 3);
     for (const ResultRow& r : session.vSpr.rows())
-        EXPECT_TRUE(r.result.endsWith(kErr)) << r.path.toStdString() << " " << r.result.toStdString();
+        EXPECT_TRUE(r.result.toString().endsWith(kErr)) << r.path.toStdString() << " " << r.result;
     EXPECT_EQ(contents(out2), (QStringList{QStringLiteral("a.txt=outside 2"), QStringLiteral("gone.txt=outside 2")}));
     EXPECT_EQ(readFile(p2(QStringLiteral("d/a.txt"))), QByteArray("old"));
     EXPECT_EQ(readFile(p2(QStringLiteral("s/a.txt"))), QByteArray("old"));  // nothing of outside 1 came in

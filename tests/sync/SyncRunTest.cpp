@@ -155,7 +155,7 @@ TEST_F(SyncRunTest, WalksInNumberOrderAndMarksEveryRow)
     hooks.rowFailed = [&](int r, const QString& why) {
         failedRows << r;
         EXPECT_FALSE(why.isEmpty());
-        EXPECT_EQ(session.vSpr.row(r).why, why);  // kept in the row
+        EXPECT_EQ(session.vSpr.row(r).why(), why);  // kept in the row
     };
     hooks.showRow = [&](int r) { shown << r; };
     freezeSource();
@@ -200,7 +200,7 @@ TEST_F(SyncRunTest, WalksInNumberOrderAndMarksEveryRow)
     EXPECT_EQ(again.failed, 0);
     EXPECT_EQ(g.row(6).flag, QStringLiteral("2"));
     EXPECT_FALSE(g.row(6).red);
-    EXPECT_TRUE(g.row(6).why.isEmpty());
+    EXPECT_TRUE(g.row(6).why().isEmpty());
     EXPECT_EQ(LogLines(again.logFile).size(), 1);
     EXPECT_NE(again.logFile, rep.logFile);
 }

@@ -160,7 +160,7 @@ TEST(ResultGrid, FailedResultInRedAndClipboardText)
     t.rows().resize(3);
     t.row(2).result = QStringLiteral("追加 Err");
     t.row(2).red = true;
-    t.row(2).why = QStringLiteral("a/photo.tar.gz: target is read-only");
+    t.row(2).setWhy(QStringLiteral("a/photo.tar.gz: target is read-only"));
     t.row(0).result = QStringLiteral("追加");
     g.gridModel().reset();
 
@@ -169,7 +169,7 @@ TEST(ResultGrid, FailedResultInRedAndClipboardText)
     EXPECT_FALSE(role(2, 8, Qt::ForegroundRole).isValid());
     EXPECT_FALSE(role(0, 12, Qt::ForegroundRole).isValid());
     // The reason is the failed result's tooltip, and only there.
-    EXPECT_EQ(role(2, 12, Qt::ToolTipRole).toString(), t.row(2).why);
+    EXPECT_EQ(role(2, 12, Qt::ToolTipRole).toString(), t.row(2).why());
     EXPECT_FALSE(role(2, 8, Qt::ToolTipRole).isValid());
     EXPECT_FALSE(role(0, 12, Qt::ToolTipRole).isValid());
 
