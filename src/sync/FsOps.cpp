@@ -1,5 +1,7 @@
 #include "sync/FsOps.h"
 
+#include "sync/CopyAhead.h"
+
 #include <QRandomGenerator>
 
 #include <algorithm>
@@ -48,6 +50,17 @@ struct TmpGuard {
         lock.reset();
     }
 };
+
+} // namespace
+
+// The folder held open for a staged copy (when the stager opened it) and the
+// temporary; the temporary goes first.
+struct StagedCopy::Data {
+    UniqueFd hold;
+    TmpGuard tmp;
+};
+
+namespace {
 
 struct Entry {
     NPath name;
@@ -392,8 +405,9 @@ FsResult writeTemp(const At& src, const At& dst, unsigned char type, TmpGuard& t
 }
 
 // Copies one non-folder entry; dstMissing skips the look at the destination
-// (a folder just made).
-FsResult copyEntry(const At& src, const At& dst, unsigned char type, bool dstMissing, const CopyOptions& opt)
+// (a folder just made). staged: the copy written ahead, used when valid.
+FsResult copyEntry(const At& src, const At& dst, unsigned char type, bool dstMissing, const CopyOptions& opt,
+                   StagedCopy* staged = nullptr)
 {
     if (!dstMissing) {
         struct stat ds {};
@@ -404,11 +418,14 @@ FsResult copyEntry(const At& src, const At& dst, unsigned char type, bool dstMis
                 return FsResult::fail(QStringLiteral("cannot replace %1: it is read-only").arg(dst.path));
         }
     }
-    TmpGuard tmp;
-    const FsResult r = writeTemp(src, dst, type, tmp);
-    if (!r.ok())
-        return r;
-    if (::renameat(dst.dir, tmp.name.constData(), dst.dir, dst.name.constData()) != 0)
+    TmpGuard own;
+    TmpGuard& tmp = staged && staged->valid() ? staged->d->tmp : own;
+    if (&tmp == &own) {
+        const FsResult r = writeTemp(src, dst, type, own);
+        if (!r.ok())
+            return r;
+    }
+    if (::renameat(tmp.dir, tmp.name.constData(), dst.dir, dst.name.constData()) != 0)
         return FsResult::fail("replace", dst.path, errno);
     tmp.release();
     return {};
@@ -489,7 +506,35 @@ FsResult copyTreeAt(int sfd, const QString& srcPath, int dfd, const QString& dst
     std::vector<Entry> entries;
     if (!listDirAt(sfd, entries))
         return FsResult::fail("list", srcPath, errno);
-    for (const Entry& e : entries) {
+    // With a helper, the files up to the next folder are written ahead while
+    // the current one is put in place; what is left of them is dropped when
+    // this folder's copy ends, before its descriptors close.
+    std::vector<long long> keys(opt.ahead ? entries.size() : 0, -1);
+    size_t ahead = 0;  // entries before this one have been looked at for staging
+    const struct DropLeft {
+        CopyAhead* helper;
+        ~DropLeft()
+        {
+            if (helper)
+                helper->dropAll();
+        }
+    } dropLeft{opt.ahead};
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const Entry& e = entries[i];
+        // (Not while a folder is copied: its own files come first.)
+        const bool folderNext = e.type == DT_DIR || e.type == DT_UNKNOWN;
+        for (ahead = std::max(ahead, i + 1); opt.ahead && !folderNext && ahead < entries.size() && !opt.ahead->full();
+             ++ahead) {
+            const Entry& n = entries[ahead];
+            if (n.type == DT_DIR || n.type == DT_UNKNOWN)
+                break;  // a folder's copy comes first
+            if (n.type != DT_REG || isTempName(n.name))
+                continue;
+            keys[ahead] = opt.ahead->queue([s = At{sfd, n.name, child(srcPath, n.name)},
+                                            d = At{dfd, n.name, child(dstPath, n.name)}](StagedCopy& out) {
+                return StageCopy(s, d, CopyAhead::kMaxBytes, UniqueFd(), out);
+            });
+        }
         const At s{sfd, e.name, child(srcPath, e.name)};
         const At d{dfd, e.name, child(dstPath, e.name)};
         unsigned char type = e.type;
@@ -512,7 +557,10 @@ FsResult copyTreeAt(int sfd, const QString& srcPath, int dfd, const QString& dst
         if (type != DT_DIR) {
             if (isTempName(e.name))
                 continue;  // a temporary file of an earlier run, not data
-            const FsResult r = copyEntry(s, d, type, created, opt);
+            StagedCopy staged;
+            if (!keys.empty() && keys[i] >= 0)
+                staged = opt.ahead->take(keys[i]);
+            const FsResult r = copyEntry(s, d, type, created, opt, &staged);
             if (!r.ok())
                 return r;
             continue;
@@ -656,14 +704,35 @@ Kind kindOf(const At& e, struct stat* st)
     return Kind::Other;
 }
 
-FsResult CopyItem(const At& src, const At& dst, const CopyOptions& opt)
+StagedCopy::StagedCopy() = default;
+StagedCopy::~StagedCopy() = default;
+StagedCopy::StagedCopy(StagedCopy&&) noexcept = default;
+StagedCopy& StagedCopy::operator=(StagedCopy&&) noexcept = default;
+
+bool StageCopy(const At& src, const At& dst, long long maxBytes, UniqueFd hold, StagedCopy& out)
+{
+    out = StagedCopy();
+    auto d = std::make_unique<StagedCopy::Data>();
+    d->hold = std::move(hold);
+    UniqueFd in(::openat(src.dir, src.name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat fs {};
+    if (!in.valid() || ::fstat(in.get(), &fs) != 0 || !S_ISREG(fs.st_mode) || fs.st_size > maxBytes)
+        return false;
+    bool changed = false;
+    if (!writeRegular(src, dst, in.get(), fs, d->tmp, changed).ok() || changed)
+        return false;  // d's temporary goes with it
+    out.d = std::move(d);
+    return true;
+}
+
+FsResult CopyItem(const At& src, const At& dst, const CopyOptions& opt, StagedCopy* staged)
 {
     if (src.name.isEmpty() || dst.name.isEmpty())
         return FsResult::fail("copy", src.path, EINVAL);
-    return copyEntry(src, dst, DT_UNKNOWN, false, opt);
+    return copyEntry(src, dst, DT_UNKNOWN, false, opt, staged);
 }
 
-FsResult ReplaceKeepingOld(const At& src, const At& dst, const At& keep)
+FsResult ReplaceKeepingOld(const At& src, const At& dst, const At& keep, StagedCopy* staged)
 {
     struct stat ds {};
     const Kind dk = kindOf(dst, &ds);
@@ -672,8 +741,11 @@ FsResult ReplaceKeepingOld(const At& src, const At& dst, const At& keep)
     if (dk == Kind::Dir)
         return FsResult::fail(QStringLiteral("%1 is a folder, not a file").arg(dst.path));
 
-    TmpGuard tmp;
-    FsResult r = writeTemp(src, dst, DT_UNKNOWN, tmp);
+    TmpGuard own;
+    TmpGuard& tmp = staged && staged->valid() ? staged->d->tmp : own;
+    FsResult r;
+    if (&tmp == &own)
+        r = writeTemp(src, dst, DT_UNKNOWN, own);
     if (!r.ok())
         return r;
     fsHook("replace:new-written");
@@ -697,7 +769,7 @@ FsResult ReplaceKeepingOld(const At& src, const At& dst, const At& keep)
     }
     fsHook("replace:old-kept");
 
-    if (::renameat(dst.dir, tmp.name.constData(), dst.dir, dst.name.constData()) != 0) {
+    if (::renameat(tmp.dir, tmp.name.constData(), dst.dir, dst.name.constData()) != 0) {
         const int err = errno;
         ::unlinkat(keep.dir, keep.name.constData(), 0);  // dst is unchanged: no backup of it is due
         return FsResult::fail("replace", dst.path, err);

@@ -30,7 +30,13 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 #include <sys/stat.h>
+
+namespace velmor {
+class CopyAhead;
+}
 
 namespace velmor::fsops {
 
@@ -67,7 +73,33 @@ struct CopyOptions {
     // Refuse to replace a regular file whose owner has no write permission,
     // even when the process could (root). Backups of our own copies turn it off.
     bool refuseReadOnlyTarget = true;
+    // CopyTree writes the next files of a folder ahead on this helper's
+    // thread while it puts the current one in place (none: one at a time).
+    CopyAhead* ahead = nullptr;
 };
+
+// A copy of a file written ahead of its turn: complete, still under its
+// temporary name beside the destination and flocked. CopyItem,
+// ReplaceKeepingOld and CopyTree put it in place instead of writing one (the
+// destination is looked at then, as always); dropped unused, it is removed.
+class StagedCopy {
+public:
+    StagedCopy();
+    ~StagedCopy();
+    StagedCopy(StagedCopy&&) noexcept;
+    StagedCopy& operator=(StagedCopy&&) noexcept;
+    bool valid() const { return bool(d); }
+    struct Data;
+    std::unique_ptr<Data> d;
+};
+
+// Writes a copy of the regular file src, when it is at most maxBytes long,
+// beside dst under a temporary name. hold keeps dst's folder open for the
+// copy (an invalid hold: dst.dir is the caller's and stays open until the
+// copy is put in place or dropped). False, with nothing left behind, when
+// src is no such file or anything fails: the copy is then made at its turn
+// as usual, which tells why it fails.
+bool StageCopy(const At& src, const At& dst, long long maxBytes, UniqueFd hold, StagedCopy& out);
 
 // Copies one regular file or symbolic link src to dst, keeping the source's
 // permission bits and access/modification times (nanoseconds); holes of a
@@ -76,14 +108,15 @@ struct CopyOptions {
 // files (pipes, sockets, devices) as src fail; they are never opened. A
 // source that keeps changing while it is copied fails ("... the source
 // changed while it was copied"), dst unchanged.
-FsResult CopyItem(const At& src, const At& dst, const CopyOptions& opt = {});
+// staged: this copy of src written ahead, put in place when valid.
+FsResult CopyItem(const At& src, const At& dst, const CopyOptions& opt = {}, StagedCopy* staged = nullptr);
 
 // Replaces the file or link dst with a copy of src and keeps the old dst at
 // keep (replacing a file there): the new copy is written beside dst first,
 // then the old one is linked (or copied) to keep, then the new one is
 // renamed over dst. dst is the old or the new item at every moment; on a
 // failure dst is unchanged and keep holds no partial copy. dst must exist.
-FsResult ReplaceKeepingOld(const At& src, const At& dst, const At& keep);
+FsResult ReplaceKeepingOld(const At& src, const At& dst, const At& keep, StagedCopy* staged = nullptr);
 
 // Copies the folder src with everything below it into dst: dst is created
 // when missing (its folder must exist) and merged into when it is a folder

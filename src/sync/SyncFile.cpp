@@ -44,7 +44,25 @@ QString notBackable(const At& dst)
 
 } // namespace
 
-QString SyncFile(const SyncCtx& ctx, const QString& rel, const QString& status, QString* why)
+bool CopiesSource(const SyncCtx& ctx, const QString& status)
+{
+    return DecideFile(status, ctx.yRt).op == FileOp::Copy;
+}
+
+bool StageFile(const SyncCtx& ctx, const QString& rel, long long maxBytes, fsops::StagedCopy& out)
+{
+    if (!checkRel(rel).isEmpty() || !checkHistory(ctx, rel, false).isEmpty())
+        return false;
+    UniqueFd dir1, dir2;
+    At src, dst;
+    QString err;
+    if (!entryOf(ctx, Side::One, rel, false, dir1, src, err) || !entryOf(ctx, Side::Two, rel, false, dir2, dst, err))
+        return false;
+    return fsops::StageCopy(src, dst, maxBytes, std::move(dir2), out);
+}
+
+QString SyncFile(const SyncCtx& ctx, const QString& rel, const QString& status, QString* why,
+                 fsops::StagedCopy* staged)
 {
     const FilePlan plan = DecideFile(status, ctx.yRt);
     if (!plan.backup && plan.op == FileOp::None)
@@ -80,7 +98,7 @@ QString SyncFile(const SyncCtx& ctx, const QString& rel, const QString& status, 
     fsHook("file:resolved");
 
     if (plan.backup) {
-        const fsops::FsResult r = plan.op == FileOp::Copy ? fsops::ReplaceKeepingOld(src, dst, keep)
+        const fsops::FsResult r = plan.op == FileOp::Copy ? fsops::ReplaceKeepingOld(src, dst, keep, staged)
                                                                : fsops::MoveItem(dst, keep);
         if (!r.ok())
             return failed(status, r.error, why);
@@ -94,7 +112,7 @@ QString SyncFile(const SyncCtx& ctx, const QString& rel, const QString& status, 
     QString line;
     switch (plan.op) {
     case FileOp::Copy:
-        r = fsops::CopyItem(src, dst);
+        r = fsops::CopyItem(src, dst, {}, staged);
         line = status == St::Over ? logtx::overwritten(src.path, dst.path) : logtx::copied(src.path, dst.path);
         break;
     case FileOp::Trash:

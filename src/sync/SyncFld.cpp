@@ -174,7 +174,9 @@ QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, Q
             if (copiedWithAncestor(ctx, rel) && fsops::kindOf(dst) == Kind::Dir)
                 break;
             QStringList skipped;
-            r = fsops::CopyTree(src, dst, {}, &skipped);
+            fsops::CopyOptions opt;
+            opt.ahead = ctx.ahead;
+            r = fsops::CopyTree(src, dst, opt, &skipped);
             for (const QString& p : std::as_const(skipped))
                 ctx.leftOut.append(p + QStringLiteral(": special file (pipe, socket or device), not copied"));
             if (r.ok())

@@ -18,6 +18,10 @@
 
 namespace velmor {
 class zLog;
+class CopyAhead;
+namespace fsops {
+class StagedCopy;
+}
 
 // What the operations of one run share.
 struct SyncCtx {
@@ -44,6 +48,8 @@ struct SyncCtx {
     // run stops before its next operation, since the log no longer tells
     // what was done.
     mutable QString logError;
+    // Writes copies ahead while a folder is copied whole (none: one at a time).
+    CopyAhead* ahead = nullptr;
 
     // sFld2's last component; "root" for the file-system root.
     QString rootName() const;
@@ -75,7 +81,18 @@ private:
 // reason of a failure (for diagnostics) and is left alone on success.
 QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, QString* why = nullptr);
 // rel: relative path of the file (folder path + "/" + the file's exact name).
-QString SyncFile(const SyncCtx& ctx, const QString& rel, const QString& status, QString* why = nullptr);
+// staged: the copy of the source written ahead (StageFile), put in place
+// instead of a new one when valid.
+QString SyncFile(const SyncCtx& ctx, const QString& rel, const QString& status, QString* why = nullptr,
+                 fsops::StagedCopy* staged = nullptr);
+
+// The file row (rel, status) copies its source when carried out, and its
+// copy may be written ahead: the copy of at most maxBytes is then written
+// beside the destination (fsops::StageCopy), for SyncFile to put in place
+// at the row's turn. Reads ctx only (safe on another thread while the run
+// goes on); false when nothing was written.
+bool CopiesSource(const SyncCtx& ctx, const QString& status);
+bool StageFile(const SyncCtx& ctx, const QString& rel, long long maxBytes, fsops::StagedCopy& out);
 
 // Removes the temporary files of an earlier run from every folder still in
 // ctx.tmpLeft (those the comparison saw them in and no row has written into

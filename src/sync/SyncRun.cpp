@@ -1,5 +1,7 @@
 #include "sync/SyncRun.h"
 
+#include "sync/CopyAhead.h"
+
 #include "compare/Compare.h"
 #include "compare/ResultCounts.h"
 #include "compare/Session.h"
@@ -17,6 +19,7 @@
 #include <QElapsedTimer>
 
 #include <algorithm>
+#include <deque>
 #include <limits>
 
 #include <fcntl.h>
@@ -216,17 +219,56 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         if (hooks.progress)
             report();
 
+        // While a row is carried out, the copies of the next file rows are
+        // written ahead on a helper thread (up to the next folder row, whose
+        // work comes first); each is put in place at its own row's turn, and
+        // those not reached are removed. A folder copied whole writes its
+        // files ahead the same way.
+        CopyAhead ahead;
+        ctx.ahead = &ahead;
+        std::deque<std::pair<int, long long>> staged;  // row, key
+        int looked = 0;  // rows before it were looked at for writing ahead
+        const auto writeAhead = [&](int r) {
+            if (grid.row(r).isFolderRow())
+                return;
+            for (looked = std::max(looked, r + 1); looked < grid.rowCount() && !ahead.full(); ++looked) {
+                const ResultRow& row = grid.row(looked);
+                if (row.isFolderRow())
+                    break;
+                // Rows of a folder with temporaries of an earlier run wait
+                // until their own turn has cleaned it.
+                if (row.flag != kFlagDo || row.s1 < 0 || row.s1 > CopyAhead::kMaxBytes
+                    || !CopiesSource(ctx, EffectiveStatus(row.status)) || ctx.tmpLeft.contains(row.path))
+                    continue;
+                staged.emplace_back(looked, ahead.queue([&ctx, rel = fileRel(row)](fsops::StagedCopy& out) {
+                    return StageFile(ctx, rel, CopyAhead::kMaxBytes, out);
+                }));
+            }
+        };
+        const auto stagedFor = [&](int r) {
+            while (!staged.empty() && staged.front().first < r)
+                staged.pop_front();
+            fsops::StagedCopy copy;
+            if (!staged.empty() && staged.front().first == r) {
+                copy = ahead.take(staged.front().second);
+                staged.pop_front();
+            }
+            return copy;
+        };
+
         rep.outcome = SyncReport::Outcome::Completed;
         const int count = grid.rowCount();
         for (int r = 0; r < count; ++r) {
             if (r >= grid.rowCount())  // the grid was emptied while events ran
                 break;
+            writeAhead(r);
             if (grid.row(r).flag == kFlagDo) {
                 const ResultRow& in = grid.row(r);
                 const QString status = EffectiveStatus(in.status);
                 QString why;
+                fsops::StagedCopy copy = stagedFor(r);
                 const QString result = in.isFolderRow() ? SyncFld(ctx, in.path, status, &why)
-                                                        : SyncFile(ctx, fileRel(in), status, &why);
+                                                        : SyncFile(ctx, fileRel(in), status, &why, &copy);
                 ResultRow& out = grid.row(r);
                 ++rep.processed;
                 bytesDone += CopyBytes(out);
@@ -258,6 +300,8 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         }
         if (hooks.progress && reported != rep.processed)
             report();
+        ahead.dropAll();
+        ctx.ahead = nullptr;
         // Temporary files of a dead run go also where no row wrote.
         CleanLeftTemps(ctx);
         if (hooks.showRow && grid.rowCount() > 0)
