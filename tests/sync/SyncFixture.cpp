@@ -201,6 +201,11 @@ void SyncFixture::fileRow(const QString& path, const QString& name, const QStrin
     r.ext = ext;
     r.flag = flag;
     r.status = status;
+    // The size the comparison would show: what lets a run write the copy ahead.
+    struct stat st {};
+    const QString rel = path.isEmpty() ? r.fileName() : path + QLatin1Char('/') + r.fileName();
+    if (::lstat(QFile::encodeName(p1(rel)).constData(), &st) == 0 && S_ISREG(st.st_mode))
+        r.s1 = st.st_size;
     session.vSpr.rows().push_back(r);
 }
 

@@ -5,7 +5,12 @@
 #include "sync/SyncPlan.h"
 
 #include <QDate>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QThread>
+
+#include <sys/stat.h>
 
 namespace velmor::test {
 namespace {
@@ -233,6 +238,50 @@ TEST_F(SyncRunTest, StopButtonEndsTheWalkAfterTheRowInProgress)
     EXPECT_EQ(progress.messages(), QStringList{QStringLiteral("同期を実行しています")});
     EXPECT_TRUE(progress.stopShown());
     expectFinished();
+    // The copies written ahead for the rows not reached are gone too.
+    EXPECT_EQ(QDir(f2).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+              (QStringList{QStringLiteral("f1.txt"), QStringLiteral("f2.txt")}));
+}
+
+// A copy written ahead is put in place only after its row's own checks at
+// its turn: what changed in folder 2 meanwhile is met as without it.
+TEST_F(SyncRunTest, CopiesWrittenAheadMeetTheDestinationAsItIsAtTheirTurn)
+{
+    for (int i = 1; i <= 4; ++i) {
+        src(QStringLiteral("f%1.txt").arg(i), "new");
+        fileRow(QString(), QStringLiteral("f%1").arg(i), QStringLiteral("txt"), QStringLiteral("追加"));
+    }
+    options(false, false, false);
+    bool first = true;
+    setFsHook([&](const char* point) {
+        if (!first || QByteArray(point) != "file:resolved")
+            return;
+        first = false;
+        // Rows 3 and 4 are written ahead while row 1 goes on.
+        const auto ahead = [&] {
+            return QDir(f2).entryList({QStringLiteral(".f3.txt.velmor~*"), QStringLiteral(".f4.txt.velmor~*")},
+                                      QDir::Files | QDir::Hidden).size();
+        };
+        for (int i = 0; i < 500 && ahead() < 2; ++i)
+            QThread::msleep(10);
+        EXPECT_EQ(ahead(), 2);
+        makeDir(p2(QStringLiteral("f3.txt")));
+        dst(QStringLiteral("f4.txt"), "theirs");
+        ::chmod(QFile::encodeName(p2(QStringLiteral("f4.txt"))).constData(), 0444);
+    });
+    freezeSource();
+    const SyncReport rep = SyncRun(session, {});
+    setFsHook({});
+    EXPECT_EQ(rep.failed, 2);
+    const QStringList results = {QStringLiteral("追加"), QStringLiteral("追加"), QStringLiteral("追加 Err"),
+                                 QStringLiteral("追加 Err")};
+    for (int r = 0; r < 4; ++r)
+        EXPECT_EQ(session.vSpr.row(r).result, results[r]) << r;
+    EXPECT_TRUE(QFileInfo(p2(QStringLiteral("f3.txt"))).isDir());
+    EXPECT_EQ(readFile(p2(QStringLiteral("f4.txt"))), QByteArray("theirs"));
+    EXPECT_EQ(QDir(f2).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+              (QStringList{QStringLiteral("f1.txt"), QStringLiteral("f2.txt"), QStringLiteral("f3.txt"),
+                           QStringLiteral("f4.txt")}));
 }
 
 TEST_F(SyncRunTest, ARunningRunCannotBeEnteredAgain)
