@@ -5,7 +5,9 @@
 // a user can see (a copy renamed into place, a removal, a backup, a log
 // line) stays with the caller, in order, after its usual checks. At most
 // kDepth copies are queued or waiting at a time, each of at most kMaxBytes,
-// so a stop leaves little written in vain and never waits long.
+// so a stop leaves little written in vain and never waits long. A caller
+// may also hand it a share of its own work (queue a job that makes no copy,
+// do its part, then take the job's key to wait for the helper's part).
 #include "sync/FsOps.h"
 
 #include <condition_variable>

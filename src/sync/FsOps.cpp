@@ -5,8 +5,10 @@
 #include <QRandomGenerator>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <span>
 #include <vector>
 
@@ -500,75 +502,89 @@ FsResult copyFolder(int sfd, const struct stat& ss, const QString& srcPath, int 
     return r.ok() ? f : r;
 }
 
+// Copies the files and links of a folder (files: their entries, typed) from
+// sfd into dfd. With a helper, its thread and this one take them in turns,
+// so two are written at a time. Stops at the first failure; the failure of
+// the earliest entry is returned.
+FsResult copyFiles(int sfd, const QString& srcPath, int dfd, const QString& dstPath, bool created,
+                   const CopyOptions& opt, const std::vector<const Entry*>& files)
+{
+    std::atomic<size_t> next{0};
+    std::atomic<bool> failed{false};
+    std::mutex lock;
+    size_t firstFailed = files.size();
+    FsResult first;
+    const auto work = [&] {
+        for (size_t k = 0; !failed.load() && (k = next.fetch_add(1)) < files.size();) {
+            const Entry& e = *files[k];
+            const FsResult r = copyEntry(At{sfd, e.name, child(srcPath, e.name)},
+                                         At{dfd, e.name, child(dstPath, e.name)}, e.type, created, opt);
+            if (!r.ok()) {
+                const std::lock_guard g(lock);
+                if (k < firstFailed) {
+                    firstFailed = k;
+                    first = r;
+                }
+                failed = true;
+            }
+        }
+    };
+    constexpr size_t kShareFrom = 4;  // fewer files are not worth the hand-over
+    if (opt.ahead && files.size() >= kShareFrom) {
+        const long long key = opt.ahead->queue([&work](StagedCopy&) {
+            work();
+            return false;
+        });
+        work();
+        opt.ahead->take(key);  // waits for the helper's share
+    } else {
+        work();
+    }
+    return first;
+}
+
 FsResult copyTreeAt(int sfd, const QString& srcPath, int dfd, const QString& dstPath, bool created,
                     const CopyOptions& opt, QStringList* skipped)
 {
     std::vector<Entry> entries;
     if (!listDirAt(sfd, entries))
         return FsResult::fail("list", srcPath, errno);
-    // With a helper, the files up to the next folder are written ahead while
-    // the current one is put in place; what is left of them is dropped when
-    // this folder's copy ends, before its descriptors close.
-    std::vector<long long> keys(opt.ahead ? entries.size() : 0, -1);
-    size_t ahead = 0;  // entries before this one have been looked at for staging
-    const struct DropLeft {
-        CopyAhead* helper;
-        ~DropLeft()
-        {
-            if (helper)
-                helper->dropAll();
-        }
-    } dropLeft{opt.ahead};
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const Entry& e = entries[i];
-        // (Not while a folder is copied: its own files come first.)
-        const bool folderNext = e.type == DT_DIR || e.type == DT_UNKNOWN;
-        for (ahead = std::max(ahead, i + 1); opt.ahead && !folderNext && ahead < entries.size() && !opt.ahead->full();
-             ++ahead) {
-            const Entry& n = entries[ahead];
-            if (n.type == DT_DIR || n.type == DT_UNKNOWN)
-                break;  // a folder's copy comes first
-            if (n.type != DT_REG || isTempName(n.name))
-                continue;
-            keys[ahead] = opt.ahead->queue([s = At{sfd, n.name, child(srcPath, n.name)},
-                                            d = At{dfd, n.name, child(dstPath, n.name)}](StagedCopy& out) {
-                return StageCopy(s, d, CopyAhead::kMaxBytes, UniqueFd(), out);
-            });
-        }
-        const At s{sfd, e.name, child(srcPath, e.name)};
-        const At d{dfd, e.name, child(dstPath, e.name)};
-        unsigned char type = e.type;
+    // The files and links first, then the folders, each in name order.
+    std::vector<const Entry*> files;
+    std::vector<std::pair<const Entry*, struct stat>> folders;
+    for (Entry& e : entries) {
         struct stat es {};
-        if (type == DT_UNKNOWN || type == DT_DIR) {
+        if (e.type == DT_UNKNOWN || e.type == DT_DIR) {
             if (::fstatat(sfd, e.name.constData(), &es, AT_SYMLINK_NOFOLLOW) != 0) {
                 if (errno == ENOENT)
                     continue;  // gone since the listing: nothing to copy
-                return FsResult::fail("read", s.path, errno);
+                return FsResult::fail("read", child(srcPath, e.name), errno);
             }
-            type = S_ISDIR(es.st_mode) ? DT_DIR : S_ISREG(es.st_mode) ? DT_REG : S_ISLNK(es.st_mode) ? DT_LNK : DT_FIFO;
+            e.type = S_ISDIR(es.st_mode)   ? DT_DIR
+                     : S_ISREG(es.st_mode) ? DT_REG
+                     : S_ISLNK(es.st_mode) ? DT_LNK
+                                           : DT_FIFO;
         }
-        if (type != DT_DIR && type != DT_REG && type != DT_LNK) {
+        if (e.type != DT_DIR && e.type != DT_REG && e.type != DT_LNK) {
             // A pipe, socket or device: no copy can take it, and opening a
             // pipe would wait for a writer. It is named, not copied.
             if (skipped)
-                skipped->append(s.path);
-            continue;
+                skipped->append(child(srcPath, e.name));
+        } else if (e.type == DT_DIR) {
+            folders.emplace_back(&e, es);
+        } else if (!isTempName(e.name)) {  // a temporary file of an earlier run is not data
+            files.push_back(&e);
         }
-        if (type != DT_DIR) {
-            if (isTempName(e.name))
-                continue;  // a temporary file of an earlier run, not data
-            StagedCopy staged;
-            if (!keys.empty() && keys[i] >= 0)
-                staged = opt.ahead->take(keys[i]);
-            const FsResult r = copyEntry(s, d, type, created, opt, &staged);
-            if (!r.ok())
-                return r;
-            continue;
-        }
+    }
+    if (const FsResult r = copyFiles(sfd, srcPath, dfd, dstPath, created, opt, files); !r.ok())
+        return r;
+    for (const auto& [e, es] : folders) {
+        const At s{sfd, e->name, child(srcPath, e->name)};
+        const At d{dfd, e->name, child(dstPath, e->name)};
         bool childNew = created;
         if (!created) {
             struct stat ds {};
-            if (::fstatat(dfd, e.name.constData(), &ds, AT_SYMLINK_NOFOLLOW) != 0)
+            if (::fstatat(dfd, e->name.constData(), &ds, AT_SYMLINK_NOFOLLOW) != 0)
                 childNew = true;
             else if (!S_ISDIR(ds.st_mode))
                 return FsResult::fail("create folder", d.path, EEXIST);

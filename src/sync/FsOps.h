@@ -73,8 +73,8 @@ struct CopyOptions {
     // Refuse to replace a regular file whose owner has no write permission,
     // even when the process could (root). Backups of our own copies turn it off.
     bool refuseReadOnlyTarget = true;
-    // CopyTree writes the next files of a folder ahead on this helper's
-    // thread while it puts the current one in place (none: one at a time).
+    // CopyTree copies the files of a folder two at a time, on this helper's
+    // thread and its own (none: one at a time).
     CopyAhead* ahead = nullptr;
 };
 
@@ -122,8 +122,10 @@ FsResult ReplaceKeepingOld(const At& src, const At& dst, const At& keep, StagedC
 // when missing (its folder must exist) and merged into when it is a folder
 // already; files and links go through CopyItem; new folders get the source
 // folder's permissions as they are made, and every folder's times are taken
-// from the source, also when the copy ends early. Special files are skipped, never opened: their paths are
-// added to *skipped. Stops at the first failure; what was copied stays.
+// from the source, also when the copy ends early. A folder's files and links
+// are copied before its subfolders. Special files are skipped, never opened:
+// their paths are added to *skipped. Stops at the first failure; what was
+// copied stays.
 FsResult CopyTree(const At& src, const At& dst, const CopyOptions& opt = {}, QStringList* skipped = nullptr);
 
 // Removes the entry: a file, a link (never its target) or a folder with

@@ -48,7 +48,8 @@ struct SyncCtx {
     // run stops before its next operation, since the log no longer tells
     // what was done.
     mutable QString logError;
-    // Writes copies ahead while a folder is copied whole (none: one at a time).
+    // The helper thread that copies a folder's files two at a time when the
+    // folder is copied whole (none: one at a time).
     CopyAhead* ahead = nullptr;
 
     // sFld2's last component; "root" for the file-system root.

@@ -222,8 +222,8 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         // While a row is carried out, the copies of the next file rows are
         // written ahead on a helper thread (up to the next folder row, whose
         // work comes first); each is put in place at its own row's turn, and
-        // those not reached are removed. A folder copied whole writes its
-        // files ahead the same way.
+        // those not reached are removed. A folder copied whole copies its
+        // files two at a time on the same helper.
         CopyAhead ahead;
         ctx.ahead = &ahead;
         std::deque<std::pair<int, long long>> staged;  // row, key
