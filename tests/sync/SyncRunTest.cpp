@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <filesystem>
+
 #include <sys/stat.h>
 
 namespace velmor::test {
@@ -282,6 +284,42 @@ TEST_F(SyncRunTest, CopiesWrittenAheadMeetTheDestinationAsItIsAtTheirTurn)
     EXPECT_EQ(QDir(f2).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
               (QStringList{QStringLiteral("f1.txt"), QStringLiteral("f2.txt"), QStringLiteral("f3.txt"),
                            QStringLiteral("f4.txt")}));
+}
+
+// A folder copied whole copies its files two at a time: every file, mode,
+// time and link arrives as in folder 1; a file that cannot be replaced fails
+// the row with its own name and leaves no temporary behind.
+TEST_F(SyncRunTest, FolderCopiedWholeTwoFilesAtATime)
+{
+    const mode_t modes[] = {0644, 0600, 0755, 0444, 0640, 0700, 0664, 0604, 0666};
+    for (int i = 0; i < 9; ++i) {
+        for (const char* dir : {"a", "a/sub"}) {
+            const QString rel = QStringLiteral("%1/f%2").arg(QLatin1String(dir)).arg(i);
+            src(rel, QByteArray(i * 1000, char('a' + i)), At(i + 1));
+            ::chmod(QFile::encodeName(p1(rel)).constData(), modes[i]);
+        }
+    }
+    ASSERT_EQ(::symlink("f1", QFile::encodeName(p1(QStringLiteral("a/link"))).constData()), 0);
+    for (const bool readOnlyInTheWay : {false, true}) {
+        SCOPED_TRACE(readOnlyInTheWay);
+        session.vSpr.clear();
+        std::filesystem::remove_all(QFile::encodeName(p2(QStringLiteral("a"))).toStdString());
+        if (readOnlyInTheWay) {
+            dst(QStringLiteral("a/f5"), "theirs");
+            ::chmod(QFile::encodeName(p2(QStringLiteral("a/f5"))).constData(), 0444);
+        }
+        folderRow(QStringLiteral("a"), QStringLiteral("追加"));
+        options(false, false, false);
+        const SyncReport rep = run();
+        EXPECT_EQ(rep.failed, readOnlyInTheWay ? 1 : 0);
+        if (!readOnlyInTheWay) {
+            EXPECT_EQ(TreeFingerprint(p2(QStringLiteral("a"))), TreeFingerprint(p1(QStringLiteral("a"))));
+            continue;
+        }
+        EXPECT_TRUE(session.vSpr.row(0).why().contains(QStringLiteral("a/f5"))) << session.vSpr.row(0).why().toStdString();
+        EXPECT_EQ(readFile(p2(QStringLiteral("a/f5"))), QByteArray("theirs"));
+        EXPECT_TRUE(QDir(p2(QStringLiteral("a"))).entryList({QStringLiteral(".*velmor~*")}, QDir::Files | QDir::Hidden).isEmpty());
+    }
 }
 
 TEST_F(SyncRunTest, ARunningRunCannotBeEnteredAgain)
