@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <atomic>
 #include <filesystem>
 
 #include <sys/stat.h>
@@ -254,11 +255,10 @@ TEST_F(SyncRunTest, CopiesWrittenAheadMeetTheDestinationAsItIsAtTheirTurn)
         fileRow(QString(), QStringLiteral("f%1").arg(i), QStringLiteral("txt"), QStringLiteral("追加"));
     }
     options(false, false, false);
-    bool first = true;
+    std::atomic<bool> first{true};  // the copies written ahead call the hook too, on their thread
     setFsHook([&](const char* point) {
-        if (!first || QByteArray(point) != "file:resolved")
+        if (QByteArray(point) != "file:resolved" || !first.exchange(false))
             return;
-        first = false;
         // Rows 3 and 4 are written ahead while row 1 goes on.
         const auto ahead = [&] {
             return QDir(f2).entryList({QStringLiteral(".f3.txt.velmor~*"), QStringLiteral(".f4.txt.velmor~*")},
