@@ -35,16 +35,12 @@ std::uintptr_t packDate(const QString& text)
     return word | kDate;
 }
 
-QString unpackDate(std::uintptr_t word)
+void unpackDate(std::uintptr_t word, char (&out)[14])
 {
-    QString text(14, QLatin1Char(' '));
-    QChar* out = text.data();
     for (int i = 0; i < 14; ++i)
-        if (kDateShape[i] != '0')
-            out[i] = QLatin1Char(kDateShape[i]);
+        out[i] = kDateShape[i];
     for (int k = 9; k >= 0; --k, word >>= 4)
-        out[kDigits[k]] = QLatin1Char(char('0' + (word & 0xF)));
-    return text;
+        out[kDigits[k]] = char('0' + (word & 0xF));
 }
 
 // The texts of every cell that is neither empty nor a date. Nodes of an
@@ -81,9 +77,20 @@ QString CellText::toString() const
 {
     if (m_word == 0)
         return QString();
-    if (m_word & kDate)
-        return unpackDate(m_word);
+    if (m_word & kDate) {
+        char text[14];
+        unpackDate(m_word, text);
+        return QString::fromLatin1(text, 14);
+    }
     return *reinterpret_cast<const QString*>(m_word);
+}
+
+bool CellText::dateText(char (&out)[14]) const
+{
+    if (!(m_word & kDate))
+        return false;
+    unpackDate(m_word, out);
+    return true;
 }
 
 bool CellText::equals(const QString& text) const

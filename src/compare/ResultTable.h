@@ -28,6 +28,9 @@ public:
 
     QString toString() const;
     operator QString() const { return toString(); }  // NOLINT
+    // A date text's 14 characters as ASCII into out (no string made); false
+    // for any other text.
+    bool dateText(char (&out)[14]) const;
     bool isEmpty() const { return m_word == 0; }
     void clear() { m_word = 0; }
     bool contains(QLatin1StringView part) const { return toString().contains(part); }

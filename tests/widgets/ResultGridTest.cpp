@@ -236,8 +236,9 @@ TEST(ResultGrid, HeaderClicksSortTheViewOnly)
         ASSERT_FALSE(sorted.isEmpty());
         EXPECT_EQ(sorted.last().at(0).toInt(), c.sortColumn);
         EXPECT_EQ(h->sortIndicatorSection(), c.sortColumn);
-        if (c.sortColumn >= 0)
+        if (c.sortColumn >= 0) {
             EXPECT_EQ(sorted.last().at(1).value<Qt::SortOrder>(), c.direction);
+        }
         (void)h->grab();  // the two-row header paints with its indicator
     }
 
@@ -315,8 +316,9 @@ TEST(ResultGrid, ASortedViewLeavesTheSynchronisationInTheComparisonsOrder)
         walked << r;
         g.showRow(r);
         const int view = g.gridModel().viewRow(r);
-        if (view < g.verticalScrollBar()->maximum())  // the last screen aligns to the bottom
+        if (view < g.verticalScrollBar()->maximum()) {  // the last screen aligns to the bottom
             EXPECT_EQ(g.rowAt(0), view) << r;
+        }
     };
     hooks.progress = [&](int done, int total, long long bytesDone, long long bytesTotal) {
         wait.cDetail(ProgressText(done, total, bytesDone, bytesTotal));

@@ -364,6 +364,15 @@ public:
             p[i] = char(u[i]);
     }
 
+    void text(CellText t)
+    {
+        char date[14];
+        if (t.dateText(date))
+            m_buf.append(date, sizeof date);
+        else
+            text(t.toString());
+    }
+
     // A size or a row number; a negative size is an empty cell.
     void number(long long v)
     {
