@@ -3,6 +3,7 @@
 // clean-up of temporary files that no live run holds.
 #include "SyncFixture.h"
 
+#include "sync/CopyAhead.h"
 #include "sync/FsOps.h"
 
 #include <QDir>
@@ -323,6 +324,43 @@ TEST_F(FsOpsTest, TemporariesGoUnlessALiveRunHoldsThem)
     });
     EXPECT_TRUE(CopyItem(PathAt(p1(QStringLiteral("x.txt"))), PathAt(p2(QStringLiteral("x.txt")))).ok());
     EXPECT_EQ(readFile(p2(QStringLiteral("x.txt"))), QByteArray("copied whole"));
+}
+
+// Copies written ahead: held against a clean-up, put in place by CopyItem
+// with the source's bytes, and removed when passed over, when too large,
+// and when the helper goes with copies not taken.
+TEST_F(FsOpsTest, CopiesWrittenAheadAreHeldPutInPlaceOrRemoved)
+{
+    for (int i = 0; i < 4; ++i)
+        src(QStringLiteral("f%1").arg(i), QByteArray(i == 3 ? 2000 : 10, char('a' + i)));
+    freezeSource();
+    const UniqueFd dir(::open(QFile::encodeName(f2).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    StagedCopy placed;
+    {
+        CopyAhead ahead;
+        std::vector<long long> keys;
+        for (int i = 0; i < 4; ++i) {
+            keys.push_back(ahead.queue([this, i](StagedCopy& out) {
+                PathAt to(p2(QStringLiteral("f%1").arg(i)));  // its folder held by the copy
+                return StageCopy(PathAt(p1(QStringLiteral("f%1").arg(i))), to.at, 1000, std::move(to.dir), out);
+            }));
+        }
+        placed = ahead.take(keys[2]);  // f0 and f1 are passed over
+        ASSERT_TRUE(placed.valid());
+        EXPECT_FALSE(ahead.take(keys[3]).valid());  // 2000 bytes: over the limit, nothing written
+        EXPECT_EQ(leftovers(f2).size(), 1);
+        EXPECT_EQ(RemoveTempsIn(dir.get()), 0);
+        EXPECT_EQ(leftovers(f2).size(), 1);  // held, not removed
+        ahead.queue([this](StagedCopy& out) {
+            PathAt to(p2(QStringLiteral("f0")));
+            return StageCopy(PathAt(p1(QStringLiteral("f0"))), to.at, 1000, std::move(to.dir), out);
+        });
+    }  // the helper goes with f0's copy not taken
+    EXPECT_EQ(leftovers(f2).size(), 1);
+    EXPECT_TRUE(CopyItem(PathAt(p1(QStringLiteral("f2"))), PathAt(p2(QStringLiteral("f2"))), {}, &placed).ok());
+    EXPECT_EQ(readFile(p2(QStringLiteral("f2"))), QByteArray(10, 'c'));
+    EXPECT_TRUE(leftovers(f2).isEmpty());
+    EXPECT_EQ(QDir(f2).entryList(QDir::Files), QStringList{QStringLiteral("f2")});
 }
 
 } // namespace
