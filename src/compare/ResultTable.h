@@ -24,7 +24,6 @@ class CellText {
 public:
     CellText() = default;
     CellText(const QString& text);  // NOLINT: a cell takes any text as it is
-    CellText(QLatin1StringView text) : CellText(QString(text)) {}
 
     QString toString() const;
     operator QString() const { return toString(); }  // NOLINT
@@ -32,8 +31,6 @@ public:
     // for any other text.
     bool dateText(char (&out)[14]) const;
     bool isEmpty() const { return m_word == 0; }
-    void clear() { m_word = 0; }
-    bool contains(QLatin1StringView part) const { return toString().contains(part); }
 
     friend bool operator==(CellText a, CellText b) { return a.m_word == b.m_word; }
     friend bool operator==(CellText a, const QString& b) { return a.equals(b); }
