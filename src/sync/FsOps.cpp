@@ -406,6 +406,19 @@ FsResult writeTemp(const At& src, const At& dst, unsigned char type, TmpGuard& t
     return isLink ? sourceChanged(src) : r;
 }
 
+// The temporary that goes to dst's place: the copy written ahead when there
+// is one, else a copy of src written now into own.
+FsResult newTemp(const At& src, const At& dst, unsigned char type, StagedCopy* staged, TmpGuard& own,
+                 TmpGuard*& tmp)
+{
+    if (staged && staged->valid()) {
+        tmp = &staged->d->tmp;
+        return {};
+    }
+    tmp = &own;
+    return writeTemp(src, dst, type, own);
+}
+
 // Copies one non-folder entry; dstMissing skips the look at the destination
 // (a folder just made). staged: the copy written ahead, used when valid.
 FsResult copyEntry(const At& src, const At& dst, unsigned char type, bool dstMissing, const CopyOptions& opt,
@@ -420,16 +433,12 @@ FsResult copyEntry(const At& src, const At& dst, unsigned char type, bool dstMis
                 return FsResult::fail(QStringLiteral("cannot replace %1: it is read-only").arg(dst.path));
         }
     }
-    TmpGuard own;
-    TmpGuard& tmp = staged && staged->valid() ? staged->d->tmp : own;
-    if (&tmp == &own) {
-        const FsResult r = writeTemp(src, dst, type, own);
-        if (!r.ok())
-            return r;
-    }
-    if (::renameat(tmp.dir, tmp.name.constData(), dst.dir, dst.name.constData()) != 0)
+    TmpGuard own, *tmp = nullptr;
+    if (const FsResult r = newTemp(src, dst, type, staged, own, tmp); !r.ok())
+        return r;
+    if (::renameat(tmp->dir, tmp->name.constData(), dst.dir, dst.name.constData()) != 0)
         return FsResult::fail("replace", dst.path, errno);
-    tmp.release();
+    tmp->release();
     return {};
 }
 
@@ -757,11 +766,8 @@ FsResult ReplaceKeepingOld(const At& src, const At& dst, const At& keep, StagedC
     if (dk == Kind::Dir)
         return FsResult::fail(QStringLiteral("%1 is a folder, not a file").arg(dst.path));
 
-    TmpGuard own;
-    TmpGuard& tmp = staged && staged->valid() ? staged->d->tmp : own;
-    FsResult r;
-    if (&tmp == &own)
-        r = writeTemp(src, dst, DT_UNKNOWN, own);
+    TmpGuard own, *tmp = nullptr;
+    FsResult r = newTemp(src, dst, DT_UNKNOWN, staged, own, tmp);
     if (!r.ok())
         return r;
     fsHook("replace:new-written");
@@ -785,12 +791,12 @@ FsResult ReplaceKeepingOld(const At& src, const At& dst, const At& keep, StagedC
     }
     fsHook("replace:old-kept");
 
-    if (::renameat(tmp.dir, tmp.name.constData(), dst.dir, dst.name.constData()) != 0) {
+    if (::renameat(tmp->dir, tmp->name.constData(), dst.dir, dst.name.constData()) != 0) {
         const int err = errno;
         ::unlinkat(keep.dir, keep.name.constData(), 0);  // dst is unchanged: no backup of it is due
         return FsResult::fail("replace", dst.path, err);
     }
-    tmp.release();
+    tmp->release();
     fsHook("replace:done");
     return {};
 }
