@@ -33,20 +33,38 @@ constexpr int kResultColumn = 11; // column 12, 0-based
 
 // Sort key of a date text "yy/MM/dd hh:mm": yyyyMMddhhmm with the years 70-99
 // in the 1900s and 00-69 in the 2000s; -1 for an empty or other text.
+constexpr int kDateDigits[] = {0, 1, 3, 4, 6, 7, 9, 10, 12, 13};
+
+long long withCentury(long long yyMMddhhmm)
+{
+    const long long yy = yyMMddhhmm / 100'000'000;
+    return yyMMddhhmm + (yy >= 70 ? 1900 : 2000) * 100'000'000LL;
+}
+
 long long dateKey(const QString& text)
 {
-    static constexpr int kDigits[] = {0, 1, 3, 4, 6, 7, 9, 10, 12, 13};
     if (text.size() != 14)
         return -1;
     long long key = 0;
-    for (int i : kDigits) {
+    for (int i : kDateDigits) {
         const int d = text[i].digitValue();
         if (d < 0 || d > 9)
             return -1;
         key = key * 10 + d;
     }
-    const long long yy = key / 100'000'000;
-    return key + (yy >= 70 ? 1900 : 2000) * 100'000'000LL;
+    return withCentury(key);
+}
+
+// The same from a cell: a date cell's digits are read without making a text.
+long long dateKey(CellText cell)
+{
+    char text[14];
+    if (!cell.dateText(text))
+        return dateKey(cell.toString());
+    long long key = 0;
+    for (int i : kDateDigits)
+        key = key * 10 + (text[i] - '0');
+    return withCentury(key);
 }
 
 } // namespace
