@@ -110,6 +110,13 @@ SqlStmt& SqlStmt::bind(int i, const QString& v)
     return *this;
 }
 
+SqlStmt& SqlStmt::bindBytes(int i, QByteArrayView utf8)
+{
+    if (sqlite3_bind_text(m_st, i, utf8.isNull() ? "" : utf8.data(), int(utf8.size()), SQLITE_STATIC) != SQLITE_OK)
+        m_db.fail("cannot bind a text");
+    return *this;
+}
+
 SqlStmt& SqlStmt::bind(int i, long long v)
 {
     if (sqlite3_bind_int64(m_st, i, v) != SQLITE_OK)

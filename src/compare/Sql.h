@@ -64,6 +64,9 @@ public:
     SqlStmt& operator=(const SqlStmt&) = delete;
 
     SqlStmt& bind(int i, const QString& v);
+    // Binds UTF-8 bytes as a text without a copy: they must stay unchanged
+    // until the statement has run (reset or exec).
+    SqlStmt& bindBytes(int i, QByteArrayView utf8);
     SqlStmt& bind(int i, long long v);
     SqlStmt& bind(int i, const QVariant& v);  // null, integer, real or text
     SqlStmt& bindNull(int i);

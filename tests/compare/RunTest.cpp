@@ -283,6 +283,11 @@ TEST_F(RunTest, StopInEachPhase)
 {
     mixedTree();
     makeDir(dst + QStringLiteral("/delme2"));
+    // A second compared folder: the scan writes a folder's rows together, so
+    // a stop seen after the first folder leaves this one unwritten.
+    makeDir(src + QStringLiteral("/x"));
+    makeDir(dst + QStringLiteral("/x"));
+    file(src + QStringLiteral("/x/later.txt"));
     load();
     s.panel.chRet[1] = true;
     ASSERT_EQ(run(), CmpOutcome::Done);

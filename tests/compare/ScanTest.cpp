@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <algorithm>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -134,6 +135,46 @@ TEST_F(ScanTest, FileRowsSidesOrderAndWhatIsNotScanned)
     };
     EXPECT_EQ(rows, want);
     EXPECT_EQ(folds().at(QStringLiteral("new")), St::Add) << "copied whole, its files not scanned";
+}
+
+TEST_F(ScanTest, EveryFilePairsWithItsExactNameAcrossALargeFolder)
+{
+    // Names that sort next to each other (letter case, accents, prefixes),
+    // some on one side only, in a folder of more rows than are written at
+    // once: each row's two sides are the same name's, and the rows come in
+    // folder-1 order followed by the folder-2-only files.
+    makeDir(src + QStringLiteral("/m"));
+    makeDir(dst + QStringLiteral("/m"));
+    QStringList names = {QStringLiteral("a"),   QStringLiteral("A"),      QStringLiteral("ab"),
+                         QStringLiteral("aB"),  QStringLiteral("\u00e9"), QStringLiteral("\u00c9"),
+                         QStringLiteral("\u00e9a"), QStringLiteral("b"), QStringLiteral("\u65e5\u672c")};
+    for (int i = 0; i < 60; ++i)
+        names << QStringLiteral("f%1").arg(i);
+    std::map<QString, QString> want;  // name -> "size1|size2"
+    for (int i = 0; i < names.size(); ++i) {
+        const bool one = i % 3 != 1, two = i % 3 != 2;
+        // Sizes name the side and the file, so a row completed from the
+        // wrong folder-2 file shows it.
+        if (one)
+            file(src + QStringLiteral("/m/") + names[i], QByteArray(i + 1, 'x'));
+        if (two)
+            file(dst + QStringLiteral("/m/") + names[i], QByteArray(i + 101, 'y'));
+        want[names[i]] = QStringLiteral("%1|%2").arg(one ? i + 1 : 0).arg(two ? i + 101 : 0);
+    }
+    load();
+    ASSERT_EQ(run(), CmpOutcome::Done);
+    std::map<QString, QString> got;
+    std::vector<bool> side2Only;  // in nNo order
+    s.oDb.forEachRow(QStringLiteral("Select sFL, nS1, nS2, nT1 Is Null, nT2 Is Null From tbFile Order By nNo"), {},
+                     [&](const SqlStmt& q) {
+                         got[q.text(0)] = QStringLiteral("%1|%2").arg(q.int64(1)).arg(q.int64(2));
+                         EXPECT_EQ(q.int64(3), q.int64(1) == 0 ? 1 : 0) << q.text(0).toStdString();
+                         EXPECT_EQ(q.int64(4), q.int64(2) == 0 ? 1 : 0) << q.text(0).toStdString();
+                         side2Only.push_back(q.int64(1) == 0);
+                         return true;
+                     });
+    EXPECT_EQ(got, want);
+    EXPECT_TRUE(std::is_partitioned(side2Only.begin(), side2Only.end(), [](bool b) { return !b; }));
 }
 
 TEST_F(ScanTest, FilterCreatesCompareFolderInFolder2)
