@@ -19,14 +19,17 @@ namespace {
 // compare exactly (BINARY), as the file system does on Linux. nT1 and nT2
 // are the files' exact modification times (nanoseconds since the epoch):
 // the date texts are what is shown and stored, the times decide which side
-// is newer.
+// is newer. The scan classifies the rows it writes: the rows without a
+// status are indexed apart, so looking for them costs nothing when there are
+// none.
 const char* const kScratchSchema =
     "CREATE TABLE main.tbFold ("
     " nNo INTEGER PRIMARY KEY, sPh TEXT NOT NULL, sU1 TEXT, sU2 TEXT, sED TEXT, sAt TEXT);"
     "CREATE UNIQUE INDEX main.tbFold_sPh ON tbFold(sPh);"
     "CREATE TABLE main.tbFile ("
     " nNo INTEGER PRIMARY KEY, sPh TEXT NOT NULL, sFL TEXT NOT NULL, nS1 INTEGER, sU1 TEXT,"
-    " nS2 INTEGER, sU2 TEXT, sED TEXT, sAt TEXT, nT1 INTEGER, nT2 INTEGER);";
+    " nS2 INTEGER, sU2 TEXT, sED TEXT, sAt TEXT, nT1 INTEGER, nT2 INTEGER);"
+    "CREATE INDEX main.tbFile_unclassified ON tbFile(nNo) WHERE sED Is Null Or sED = '';";
 
 // The scratch database is private and rebuilt by every comparison: no
 // journal and no syncs (a statement or commit that fails may leave it
