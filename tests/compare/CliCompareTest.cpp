@@ -154,3 +154,27 @@ TEST_F(CliCompareTest, SyncExitStatusFollowsTheRows)
         << r.lines.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(readFile(dst + QStringLiteral("/a/one.txt")), QByteArray("1"));
 }
+
+TEST_F(CliCompareTest, ManyRowsArePrintedWholeAndInOrder)
+{
+    // More rows than are formatted at once, twice over and a part: every
+    // row comes out once, whole, in the grid's order.
+    constexpr int kFiles = 17000;
+    makeDir(dst + QStringLiteral("/many"));
+    for (int i = 0; i < kFiles; ++i)
+        writeFile(src + QStringLiteral("/many/f%1.dat").arg(i, 5, 10, QLatin1Char('0')), QByteArray());
+    const Result r = runCli({src, dst});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    ASSERT_EQ(r.lines.size(), kFiles + 4);
+    int files = 0;
+    for (int i = 0; i < r.lines.size(); ++i) {
+        const QStringList cols = r.lines[i].split(QLatin1Char('\t'));
+        ASSERT_EQ(cols.size(), 12) << r.lines[i].toStdString();
+        ASSERT_EQ(cols[0], QString::number(i + 1));
+        if (cols[1] == QStringLiteral("many")) {
+            EXPECT_EQ(cols[2], QStringLiteral("f%1").arg(files, 5, 10, QLatin1Char('0')));
+            ++files;
+        }
+    }
+    EXPECT_EQ(files, kFiles);
+}

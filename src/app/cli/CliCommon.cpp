@@ -6,8 +6,12 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 #include <charconv>
 #include <iterator>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace velmor::cli {
 
@@ -409,16 +413,14 @@ private:
 
 } // namespace
 
-void printTable(const ResultTable& table, std::FILE* out, const QString& task)
+namespace {
+
+// One line per row, into buf.
+void formatRows(const std::vector<ResultRow>& rows, size_t from, size_t to, const QByteArray& lead, QByteArray& buf)
 {
-    QByteArray lead;
-    if (!task.isNull())
-        lead = nameBytes(cell(task)) + '\t';
-    constexpr qsizetype kChunk = 1 << 20;
-    QByteArray buf;
-    buf.reserve(kChunk);
     CellWriter w(buf);
-    for (const ResultRow& row : table.rows()) {
+    for (size_t i = from; i < to; ++i) {
+        const ResultRow& row = rows[i];
         buf += lead;
         w.number(row.no);
         buf += '\t';
@@ -444,12 +446,41 @@ void printTable(const ResultTable& table, std::FILE* out, const QString& task)
         buf += '\t';
         w.text(row.result);
         buf += '\n';
-        if (buf.size() >= kChunk - 4096) {
-            std::fwrite(buf.constData(), 1, size_t(buf.size()), out);
-            buf.resize(0);  // keeps the capacity (clear() would free it)
-        }
     }
-    std::fwrite(buf.constData(), 1, size_t(buf.size()), out);
+}
+
+} // namespace
+
+void printTable(const ResultTable& table, std::FILE* out, const QString& task)
+{
+    QByteArray lead;
+    if (!task.isNull())
+        lead = nameBytes(cell(task)) + '\t';
+    // Rows are formatted in pieces of kPiece, two at a time: the second on a
+    // helper thread (the rows are only read), then both written in order.
+    constexpr size_t kPiece = 8192;
+    const std::vector<ResultRow>& rows = table.rows();
+    QByteArray first, second;
+    for (size_t at = 0; at < rows.size(); at += 2 * kPiece) {
+        const size_t mid = std::min(rows.size(), at + kPiece);
+        const size_t end = std::min(rows.size(), mid + kPiece);
+        first.resize(0);  // keeps the capacity (clear() would free it)
+        second.resize(0);
+        std::thread helper;
+        try {
+            if (mid < end)
+                helper = std::thread([&] { formatRows(rows, mid, end, lead, second); });
+        } catch (const std::system_error&) {
+            // No thread to be had: this thread formats both pieces.
+        }
+        formatRows(rows, at, mid, lead, first);
+        std::fwrite(first.constData(), 1, size_t(first.size()), out);
+        if (helper.joinable())
+            helper.join();
+        else
+            formatRows(rows, mid, end, lead, second);
+        std::fwrite(second.constData(), 1, size_t(second.size()), out);
+    }
     std::fflush(out);
 }
 
