@@ -14,6 +14,7 @@
 #include <linux/magic.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace velmor {
@@ -69,10 +70,6 @@ bool linksCountSubfolders(int fd, dev_t* dev)
     }
 }
 
-struct DirCloser {
-    void operator()(DIR* d) const { closedir(d); }
-};
-
 } // namespace
 
 bool FsEntry::isDir() const { return S_ISDIR(mode); }
@@ -115,56 +112,60 @@ bool nameLess(const QString& a, const QString& b)
 
 std::vector<FsEntry> FsListAt(int dirFd, const QString& folder, FsKind kind, FsLeftOut* left)
 {
-    // The stream gets a descriptor of its own, so dirFd stays open and usable.
-    const int fd = fcntl(dirFd, F_DUPFD_CLOEXEC, 0);
-    if (fd < 0)
+    // The folder is read from its start through dirFd itself, with a buffer
+    // of this thread's that every listing reuses.
+    if (::lseek(dirFd, 0, SEEK_SET) < 0)
         raise(folder, errno);
-    std::unique_ptr<DIR, DirCloser> dir(fdopendir(fd));
-    if (!dir) {
-        const int err = errno;
-        ::close(fd);
-        raise(folder, err);
-    }
-    rewinddir(dir.get());
+    thread_local std::vector<char> buffer(64 * 1024);
     dev_t dirDev = 0;
-    const bool links = kind == FsKind::Folders && linksCountSubfolders(fd, &dirDev);
+    const bool links = kind == FsKind::Folders && linksCountSubfolders(dirFd, &dirDev);
     std::vector<FsEntry> out;
+    out.reserve(32);
     for (;;) {
-        errno = 0;
-        const dirent* e = readdir(dir.get());
-        if (!e) {
-            if (errno != 0)
-                raise(folder, errno);
+        const long got = ::syscall(SYS_getdents64, dirFd, buffer.data(), buffer.size());
+        if (got < 0)
+            raise(folder, errno);
+        if (got == 0)
             break;
+        for (long at = 0; at < got;) {
+            const auto* e = reinterpret_cast<const struct dirent64*>(buffer.data() + at);
+            at += e->d_reclen;
+            const char* n = e->d_name;
+            if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)))
+                continue;
+            if (!mayWant(kind, e->d_type, left != nullptr))
+                continue;
+            if (kind == FsKind::Files && isTempName(n)) {
+                if (left)
+                    left->temps = true;
+                continue;
+            }
+            struct stat st;
+            if (fstatat(dirFd, n, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (errno == ENOENT)
+                    continue;  // vanished since the listing: it is not there
+                raise(folder + QLatin1Char('/') + nameText(n), errno);
+            }
+            if (!wanted(kind, st.st_mode)) {
+                if (left && kind == FsKind::Files && !S_ISDIR(st.st_mode))
+                    left->special.append(nameText(n));
+                continue;
+            }
+            out.push_back({nameText(n), static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
+                           nsOf(st), st.st_mode, st.st_dev, st.st_ino});
+            out.back().noSubfolders = links && S_ISDIR(st.st_mode) && st.st_dev == dirDev && st.st_nlink == 2;
         }
-        const char* n = e->d_name;
-        if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)))
-            continue;
-        if (!mayWant(kind, e->d_type, left != nullptr))
-            continue;
-        if (kind == FsKind::Files && isTempName(n)) {
-            if (left)
-                left->temps = true;
-            continue;
-        }
-        struct stat st;
-        if (fstatat(fd, n, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno == ENOENT)
-                continue;  // vanished since the listing: it is not there
-            raise(folder + QLatin1Char('/') + nameText(n), errno);
-        }
-        if (!wanted(kind, st.st_mode)) {
-            if (left && kind == FsKind::Files && !S_ISDIR(st.st_mode))
-                left->special.append(nameText(n));
-            continue;
-        }
-        out.push_back({nameText(n), static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
-                       nsOf(st), st.st_mode, st.st_dev, st.st_ino});
-        out.back().noSubfolders = links && S_ISDIR(st.st_mode) && st.st_dev == dirDev && st.st_nlink == 2;
     }
-    std::sort(out.begin(), out.end(),
-              [](const FsEntry& a, const FsEntry& b) { return nameLess(a.name, b.name); });
-    return out;
+    // Sorted through pointers, then moved once into place.
+    std::vector<FsEntry*> order(out.size());
+    for (size_t i = 0; i < out.size(); ++i)
+        order[i] = &out[i];
+    std::sort(order.begin(), order.end(), [](const FsEntry* a, const FsEntry* b) { return nameLess(a->name, b->name); });
+    std::vector<FsEntry> sorted;
+    sorted.reserve(out.size());
+    for (FsEntry* e : order)
+        sorted.push_back(std::move(*e));
+    return sorted;
 }
 
 std::vector<FsEntry> FsList(const QString& folder, FsKind kind, FsLeftOut* left)
