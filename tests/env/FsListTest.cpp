@@ -1,6 +1,7 @@
 // Folder listings: what a Folders listing says about the subfolders of each
 // folder it lists.
 #include "common/TestSupport.h"
+#include "env/FsDir.h"
 #include "env/FsList.h"
 
 #include <QDir>
@@ -8,7 +9,10 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fcntl.h>
 #include <map>
+#include <unistd.h>
 
 using namespace velmor;
 using velmor::test::makeDir;
@@ -63,4 +67,36 @@ TEST(FsListTest, FolderWithSubfoldersIsNeverSaidToHaveNone)
     EXPECT_TRUE(got["emptied"]);
     for (const FsEntry& e : FsList(r, FsKind::Files))
         EXPECT_FALSE(e.noSubfolders);
+}
+
+TEST(FsListTest, AnOpenFolderListsWholeEveryTimeInNameOrder)
+{
+    // More names than one read of the folder returns, listed twice through
+    // the same descriptor (a second listing starts from the beginning), with
+    // a temporary file, a folder and a link among them.
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    const QString r = tmp.path();
+    QStringList want;
+    for (int i = 0; i < 1600; ++i) {
+        const QString name = QStringLiteral("%1-long-enough-name-%2.dat").arg(i % 2 ? "B" : "a").arg(i, 4, 10, QLatin1Char('0'));
+        writeFile(r + QLatin1Char('/') + name, QByteArray());
+        want << name;
+    }
+    ASSERT_TRUE(QFile::link(r + "/a-long-enough-name-0000.dat", r + "/link"));
+    want << QStringLiteral("link");
+    std::sort(want.begin(), want.end(), nameLess);
+    makeDir(r + "/sub");
+    writeFile(r + "/.x" + QLatin1String(kTmpTag) + "abc123", "t");
+    const int fd = ::open(QFile::encodeName(r).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    for (int pass = 0; pass < 2; ++pass) {
+        FsLeftOut left;
+        QStringList got;
+        for (const FsEntry& e : FsListAt(fd, r, FsKind::Files, &left))
+            got << e.name;
+        EXPECT_EQ(got, want) << "pass " << pass;
+        EXPECT_TRUE(left.temps);
+    }
+    ::close(fd);
 }
