@@ -66,30 +66,48 @@ bool isVolumeTrash(QStringView name)
 
 namespace {
 
-// Date text of a folder-1 folder (rel below the open root root1), read
+// Date texts of folder-1 folders (rel below the open root root1), read
 // without following a link on the way or at the end. A folder that cannot
 // be read (vanished, a link or a file now) gets no date, the status "除外"
-// and a vUnread line.
-QString folder1Date(Session& s, int root1, const QString& rel, QString& status)
-{
-    const QString full = cmp::joinPath(s.sFld1, rel);
-    const QByteArray bytes = nameBytes(rel);
-    const qsizetype slash = bytes.lastIndexOf('/');
-    const UniqueFd parent = openBeneath(root1, slash < 0 ? QByteArrayView() : QByteArrayView(bytes).first(slash));
-    struct stat st;
-    QString why;
-    if (!parent.valid())
-        why = cmp::sysErrorText(full, errno);
-    else if (fstatat(parent.get(), bytes.constData() + slash + 1, &st, AT_SYMLINK_NOFOLLOW) != 0)
-        why = cmp::sysErrorText(full, errno);
-    else if (!S_ISDIR(st.st_mode))
-        why = full + QStringLiteral(": not a folder");
-    if (why.isEmpty())
-        return DateText(st.st_mtim.tv_sec);
-    s.vUnread.append(why);
-    status = St::Excl;
-    return QString();
-}
+// and a vUnread line. Folders come sibling after sibling: the parent opened
+// for one is kept for the next.
+class Folder1Dates {
+public:
+    Folder1Dates(Session& s, int root1) : m_s(s), m_root1(root1) {}
+
+    QString date(const QString& rel, QString& status)
+    {
+        const QString full = cmp::joinPath(m_s.sFld1, rel);
+        const QByteArray bytes = nameBytes(rel);
+        const qsizetype slash = bytes.lastIndexOf('/');
+        const QByteArray parentRel = slash < 0 ? QByteArray() : bytes.first(slash);
+        if (!m_parent.valid() || parentRel != m_parentRel) {
+            m_parent = openBeneath(m_root1, parentRel);
+            m_parentErr = errno;
+            m_parentRel = parentRel;
+        }
+        struct stat st;
+        QString why;
+        if (!m_parent.valid())
+            why = cmp::sysErrorText(full, m_parentErr);
+        else if (fstatat(m_parent.get(), bytes.constData() + slash + 1, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            why = cmp::sysErrorText(full, errno);
+        else if (!S_ISDIR(st.st_mode))
+            why = full + QStringLiteral(": not a folder");
+        if (why.isEmpty())
+            return DateText(st.st_mtim.tv_sec);
+        m_s.vUnread.append(why);
+        status = St::Excl;
+        return QString();
+    }
+
+private:
+    Session& m_s;
+    const int m_root1;
+    UniqueFd m_parent;
+    int m_parentErr = 0;
+    QByteArray m_parentRel;
+};
 
 // The first component of a relative path.
 QStringView firstName(const QString& rel)
@@ -111,6 +129,7 @@ QStringList ScnFld1(Session& s)
     SqlConn& db = s.oDb.conn();
     SqlKeepTxn txn(db);
     SqlStmt ins(db, "INSERT INTO tbFold (nNo, sPh, sU1, sU2, sED) VALUES (?, ?, ?, '', ?)");
+    Folder1Dates dates(s, root1.get());
 
     QStringList chkd, anc;
     QSet<QString> chkdSet, ancSet;
@@ -133,7 +152,7 @@ QStringList ScnFld1(Session& s)
                     }
                 }
                 QString status = St::Empty;
-                const QString date = folder1Date(s, root1.get(), rel, status);
+                const QString date = dates.date(rel, status);
                 ins.bind(1, ++s.nCnt).bind(2, rel).bind(3, date).bind(4, status).exec();
             }
         }
@@ -144,7 +163,7 @@ QStringList ScnFld1(Session& s)
     for (const QString& a : std::as_const(anc)) {
         if (!a.isEmpty() && !chkdSet.contains(a)) {
             QString status = St::Kara;
-            const QString date = folder1Date(s, root1.get(), a, status);
+            const QString date = dates.date(a, status);
             ins.bind(1, ++s.nCnt).bind(2, a).bind(3, date).bind(4, status).exec();
         }
         if (!pg.yield())
