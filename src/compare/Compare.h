@@ -173,7 +173,7 @@ QString InvalidEntry(const TaskPanel& panel, bool withFilter);
 // Splits a file name at its last "." into base name and extension.
 void SplitName(const QString& fileName, QString& base, QString& ext);
 // Action flag "0" or "1" of a folder row or a file row with this status.
-CellText ActionFlag(const QString& status, bool fileRow);
+CellText ActionFlag(CellText status, bool fileRow);
 // Fills the grid from tbFold and tbFile through the display mode's filter;
 // enables the result commands when the file rows were reached. Returns
 // true when every row was listed, false after a stop or when an invalid

@@ -134,11 +134,13 @@ void SplitName(const QString& fileName, QString& base, QString& ext)
     }
 }
 
-CellText ActionFlag(const QString& status, bool fileRow)
+CellText ActionFlag(CellText status, bool fileRow)
 {
-    static const QString folderNone = QStringLiteral(".同一.除外.除外.**.");
-    static const QString fileNone = QStringLiteral(".同一.除外.保護.**.");
-    return (fileRow ? fileNone : folderNone).contains(status) ? kFlagOff : kFlagDo;
+    // Cells of equal texts are equal words: no text is made or searched.
+    static const CellText same{St::Same}, excl{St::Excl}, prot{St::Prot}, none{St::None};
+    if (status.isEmpty() || status == same || status == excl || status == none || (fileRow && status == prot))
+        return kFlagOff;
+    return kFlagDo;
 }
 
 bool LstFill(Session& s)
@@ -151,6 +153,7 @@ bool LstFill(Session& s)
     // Patterns are checked before the grid changes: an invalid one is
     // reported and the grid stays as it was.
     const PtnLists lists = LstPtn(s.panel);
+    const bool patterns = !lists.vHogo.isEmpty() || !lists.vJogai.isEmpty();
     const QString bad = InvalidEntry(s.panel, false);
     if (!bad.isEmpty()) {
         pg.cEnd();
@@ -213,10 +216,12 @@ bool LstFill(Session& s)
                          row.s1 = q.int64(2);
                          row.u1 = dates.read(q, 3);
                          row.status = statuses.read(q, 4);
-                         QString status = row.status;
-                         ChkPtn(lists, row.path, row.name, row.ext, status);
-                         if (row.status != status)
-                             row.status = status;
+                         if (patterns) {
+                             QString status = row.status;
+                             ChkPtn(lists, row.path, row.name, row.ext, status);
+                             if (row.status != status)
+                                 row.status = status;
+                         }
                          row.flag = ActionFlag(row.status, true);
                          row.s2 = q.int64(5);
                          row.u2 = dates.read(q, 6);
