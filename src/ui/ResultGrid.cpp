@@ -31,16 +31,18 @@ constexpr double kMaxColumnWidth = 10000;
 constexpr int kFlagColumn = 6;    // column 7, 0-based
 constexpr int kResultColumn = 11; // column 12, 0-based
 
-// Sort key of a date text "yy/MM/dd hh:mm": yyyyMMddhhmm with the years 70-99
-// in the 1900s and 00-69 in the 2000s; -1 for an empty or other text.
+// Where the digits of a date text "yy/MM/dd hh:mm" are.
 constexpr int kDateDigits[] = {0, 1, 3, 4, 6, 7, 9, 10, 12, 13};
 
+// yyMMddhhmm as yyyyMMddhhmm, with the years 70-99 in the 1900s and 00-69 in
+// the 2000s.
 long long withCentury(long long yyMMddhhmm)
 {
     const long long yy = yyMMddhhmm / 100'000'000;
     return yyMMddhhmm + (yy >= 70 ? 1900 : 2000) * 100'000'000LL;
 }
 
+// Sort key of a date text: yyyyMMddhhmm; -1 for an empty or other text.
 long long dateKey(const QString& text)
 {
     if (text.size() != 14)
