@@ -170,8 +170,8 @@ public:
         r.s2 = two ? two->size : 0;
         r.t1 = one ? one->mtimeNs : kNoTime;
         r.t2 = two ? two->mtimeNs : kNoTime;
-        r.u1 = m_u1.of(u1);
-        r.u2 = m_u2.of(u2);
+        r.u1 = m_dates.of(u1);
+        r.u2 = m_dates.of(u2);  // an unchanged file's second date is its first
         r.status = m_status.of(status);
         r.at = m_at.of(at);
         if (m_used == kBatch)
@@ -247,7 +247,7 @@ private:
     std::unique_ptr<SqlStmt> m_statements[kBatch];  // [n - 1]: n rows at once, made when first needed
     Row m_rows[kBatch];
     int m_used = 0;
-    Bytes m_u1, m_u2, m_status, m_at;
+    Bytes m_dates, m_status, m_at;
 };
 
 // Pipes, sockets and devices cannot be copied: each is named as left out.
