@@ -6,9 +6,10 @@ set -euo pipefail
 # where the system has none (the window loads it by itself when needed).
 # qt6-translations-l10n: Qt's own texts (file pickers, standard buttons) in Japanese.
 # dpkg-dev, desktop-file-utils, appstream: making and checking the Debian package.
+# bindfs: the safety tests mirror a folder through FUSE.
 pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev libgtest-dev
       xvfb xauth imagemagick rsync time bc fonts-ipafont-gothic qt6-translations-l10n
-      dpkg-dev desktop-file-utils appstream)
+      dpkg-dev desktop-file-utils appstream bindfs)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

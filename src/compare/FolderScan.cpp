@@ -94,6 +94,10 @@ public:
             why = cmp::sysErrorText(full, errno);
         else if (!S_ISDIR(st.st_mode))
             why = full + QStringLiteral(": not a folder");
+        else if (FsId{st.st_dev, st.st_ino} == m_s.id2)
+            // Folder 2 mounted or bound inside folder 1: a copy into folder 2
+            // would write into folder 1, and into the folder being copied.
+            throw FsError(full.toStdString() + ": this is folder 2 itself (a mount of it inside folder 1)");
         if (why.isEmpty())
             return DateText(st.st_mtim.tv_sec);
         m_s.vUnread.append(why);

@@ -281,7 +281,7 @@ QString FsBelowAt(int inner, const FsId& outer, bool withNames)
 
 bool FsOverlapAt(int a, int b)
 {
-    return !FsBelowAt(a, FsIdOf(b), false).isNull() || !FsBelowAt(b, FsIdOf(a), false).isNull();
+    return FsInsideAt(a, b) || FsInsideAt(b, a);
 }
 
 bool FsOverlap(const QString& a, const QString& b)

@@ -3,6 +3,8 @@
 // one lstat-level call per entry, links never followed, listings in name
 // order. Names are decoded with nameText (env/FsDir.h), so every name on disk
 // is listed and can be named again; paths of any length work.
+#include "env/FsDir.h"
+
 #include <QString>
 #include <QStringList>
 #include <stdexcept>
@@ -90,8 +92,25 @@ FsId FsIdOf(int fd);
 // costs one listing per level.
 QString FsBelowAt(int inner, const FsId& outer, bool withNames = true);
 
+// True when the volume of the open item fd is known to keep permission bits
+// as they are set (ext2/3/4, XFS, btrfs, tmpfs and other POSIX file
+// systems); false for FAT, exFAT, NTFS, FUSE and network volumes, whose
+// modes are made up or mapped.
+bool FsKeepsModes(int fd);
+
+// The other views of the open folder fd that the mount table tells of, each
+// open: the same folder through the mount a bind mount of a subfolder was
+// made from, and the source folder of a FUSE mirror (bindfs) and of any
+// mount of a folder path. Empty when fd is seen where it lives.
+std::vector<UniqueFd> FsViewsOf(int fd);
+
+// True when the open folder inner is outer or lies inside it, by identity
+// (as FsBelowAt) through every view of either (FsViewsOf): a bind mount or
+// a FUSE mirror of a folder inside outer counts as inside.
+bool FsInsideAt(int inner, int outer);
+
 // True when the two open folders are the same or one lies inside the other
-// (by identity, as FsBelowAt).
+// (FsInsideAt both ways).
 bool FsOverlapAt(int a, int b);
 
 // The same for two folders named by path (links followed, as the user named

@@ -2,6 +2,8 @@
 
 #include "sync/CopyAhead.h"
 
+#include "env/FsList.h"
+
 #include <QRandomGenerator>
 
 #include <algorithm>
@@ -302,9 +304,11 @@ FsResult createTemp(const At& dst, mode_t mode, TmpGuard& tmp, UniqueFd& out)
 // so the temporary may hold parts of two versions and must not be used.
 FsResult writeRegular(const At& src, const At& dst, int in, const struct stat& fs, TmpGuard& tmp, bool& changed)
 {
-    const mode_t mode = fs.st_mode & 0777;
+    const mode_t mode = fs.st_mode & 07777;
     UniqueFd o;
-    FsResult r = createTemp(dst, mode, tmp, o);
+    // Set-user-ID and set-group-ID come only once the content is complete:
+    // a half-written copy is never a privileged program.
+    FsResult r = createTemp(dst, mode & 0777, tmp, o);
     if (!r.ok())
         return r;
     if (!copyData(in, o.get(), fs))
@@ -496,17 +500,34 @@ struct FolderFinish {
     }
 };
 
+// The destination folders a copy is filling, innermost first. A source
+// folder that is one of them is the copy itself: the destination lies inside
+// the folder copied (seen through a mount), and going into it would never end.
+struct Filling {
+    FsId id;
+    const Filling* up = nullptr;
+    bool holds(const FsId& x) const
+    {
+        for (const Filling* f = this; f; f = f->up)
+            if (f->id == x)
+                return true;
+        return false;
+    }
+};
+
 FsResult copyTreeAt(int sfd, const QString& srcPath, int dfd, const QString& dstPath, bool created,
-                    const CopyOptions& opt, QStringList* skipped);
+                    const CopyOptions& opt, QStringList* skipped, const Filling& filling);
 
 // Copies the content of the open source folder sfd (stat ss) into the open
 // destination folder dfd (created: by this copy, so empty), then finishes
-// dfd (see FolderFinish).
+// dfd (see FolderFinish). up: the folders being filled above dfd.
 FsResult copyFolder(int sfd, const struct stat& ss, const QString& srcPath, int dfd, const QString& dstPath,
-                    bool created, bool widened, const CopyOptions& opt, QStringList* skipped)
+                    bool created, bool widened, const CopyOptions& opt, QStringList* skipped,
+                    const Filling* up = nullptr)
 {
     const FolderFinish fin{dfd, ss, widened};
-    const FsResult r = copyTreeAt(sfd, srcPath, dfd, dstPath, created, opt, skipped);
+    const Filling here{FsIdOf(dfd), up};
+    const FsResult r = copyTreeAt(sfd, srcPath, dfd, dstPath, created, opt, skipped, here);
     const FsResult f = fin.finish(dstPath);
     return r.ok() ? f : r;
 }
@@ -553,7 +574,7 @@ FsResult copyFiles(int sfd, const QString& srcPath, int dfd, const QString& dstP
 }
 
 FsResult copyTreeAt(int sfd, const QString& srcPath, int dfd, const QString& dstPath, bool created,
-                    const CopyOptions& opt, QStringList* skipped)
+                    const CopyOptions& opt, QStringList* skipped, const Filling& filling)
 {
     std::vector<Entry> entries;
     if (!listDirAt(sfd, entries))
@@ -590,6 +611,10 @@ FsResult copyTreeAt(int sfd, const QString& srcPath, int dfd, const QString& dst
     for (const auto& [e, es] : folders) {
         const At s{sfd, e->name, child(srcPath, e->name)};
         const At d{dfd, e->name, child(dstPath, e->name)};
+        if (filling.holds({es.st_dev, es.st_ino}))
+            return FsResult::fail(
+                QStringLiteral("%1 is the copy's own destination: the destination lies inside the folder copied")
+                    .arg(s.path));
         bool childNew = created;
         if (!created) {
             struct stat ds {};
@@ -605,7 +630,7 @@ FsResult copyTreeAt(int sfd, const QString& srcPath, int dfd, const QString& dst
         bool widened = false;
         FsResult r = openFillTarget(d, childNew, es, cd, widened);
         if (r.ok())
-            r = copyFolder(cs.get(), es, s.path, cd.get(), d.path, childNew, widened, opt, skipped);
+            r = copyFolder(cs.get(), es, s.path, cd.get(), d.path, childNew, widened, opt, skipped, &filling);
         if (!r.ok())
             return r;
     }

@@ -177,6 +177,31 @@ TEST_F(ScanSafetyTest, HistoryFolderInsideFolder2TakesNoPart)
     EXPECT_EQ(folds().at(QStringLiteral("old/hist/20200101")), St::Del);
 }
 
+// The folder-1 scan stops at folder 2 itself, at a ticked folder or at one
+// that only holds ticked folders: whatever view of it the comparison was
+// given, nothing of it is scanned as a source.
+TEST_F(ScanSafetyTest, TheFolder1ScanStopsAtFolder2Itself)
+{
+    makeDir(src + QStringLiteral("/a/inner"));
+    makeDir(src + QStringLiteral("/b"));
+    for (const char* rel : {"a/inner", "a"}) {
+        load(false);
+        tick(QStringLiteral("a/inner"), true);
+        s.sFld1 = src;
+        s.sFld2 = dst;
+        s.id2 = FsIdOf(openDirPath(QFile::encodeName(src + QLatin1Char('/') + QLatin1String(rel)), true).get());
+        s.oDb.DbOpen();
+        s.oDb.exec(QStringLiteral("Delete From tbFold"));
+        pg.cMsg(CmpMsg::FolderPhase, true);
+        try {
+            ScnFld1(s);
+            ADD_FAILURE() << rel << " was scanned as a folder of folder 1";
+        } catch (const FsError& e) {
+            EXPECT_TRUE(QString::fromUtf8(e.what()).contains(QStringLiteral("folder 2 itself"))) << e.what();
+        }
+    }
+}
+
 TEST_F(ScanSafetyTest, VolumeTrashAtTheRootsIsLeftOut)
 {
     s.panel.chRet[1] = true;

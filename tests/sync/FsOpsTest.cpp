@@ -228,11 +228,15 @@ TEST_F(FsOpsTest, ModesAreExactFromTheMomentAnItemIsMadeWhateverTheUmask)
 {
     const ScopedUmask mask(022);
     // Modes the umask strips, and a folder that denies its owner writing.
+    // Set-user-ID and set-group-ID programs keep their bits.
     const std::map<QString, mode_t> modes = {{QStringLiteral("t/all.txt"), 0666}, {QStringLiteral("t/group.sh"), 0775},
                                              {QStringLiteral("t/g"), 0775},       {QStringLiteral("t/ro"), 0555},
-                                             {QStringLiteral("t"), 0775}};
+                                             {QStringLiteral("t"), 0775},         {QStringLiteral("t/su"), 04755},
+                                             {QStringLiteral("t/sg"), 02711}};
     src(QStringLiteral("t/all.txt"), "all");
     src(QStringLiteral("t/group.sh"), "sh");
+    src(QStringLiteral("t/su"), "su");
+    src(QStringLiteral("t/sg"), "sg");
     src(QStringLiteral("t/g/a.txt"), "a");
     src(QStringLiteral("t/ro/b.txt"), "b");
     for (const auto& [rel, mode] : modes)
@@ -241,17 +245,23 @@ TEST_F(FsOpsTest, ModesAreExactFromTheMomentAnItemIsMadeWhateverTheUmask)
 
     // What a run killed during the first copy into each folder leaves: the
     // folder's own mode; the read-only one open to its owner only meanwhile.
+    // A copy still being written is never a privileged program.
     std::map<QString, mode_t> whileFilled;
+    mode_t privileged = 0;
     setFsHook([&](const char* point) {
-        if (std::strcmp(point, "copy:data-written") == 0)
-            for (const char* d : {"t", "t/g", "t/ro"})
-                if (Exists(p2(QLatin1String(d))))
-                    whileFilled.try_emplace(QLatin1String(d), modeOf(p2(QLatin1String(d))));
+        if (std::strcmp(point, "copy:data-written") != 0)
+            return;
+        for (const char* d : {"t", "t/g", "t/ro"})
+            if (Exists(p2(QLatin1String(d))))
+                whileFilled.try_emplace(QLatin1String(d), modeOf(p2(QLatin1String(d))));
+        for (const QString& t : leftovers(p2(QStringLiteral("t"))))
+            privileged |= modeOf(p2(QStringLiteral("t/") + t)) & 07000;
     });
     ASSERT_TRUE(CopyTree(PathAt(p1(QStringLiteral("t"))), PathAt(p2(QStringLiteral("t")))).ok());
     setFsHook({});
     EXPECT_EQ(whileFilled, (std::map<QString, mode_t>{{QStringLiteral("t"), 0775}, {QStringLiteral("t/g"), 0775},
                                                       {QStringLiteral("t/ro"), 0755}}));
+    EXPECT_EQ(privileged, mode_t(0));
     for (const auto& [rel, mode] : modes)
         EXPECT_EQ(modeOf(p2(rel)), mode) << rel.toStdString();
 
@@ -271,6 +281,25 @@ TEST_F(FsOpsTest, ModesAreExactFromTheMomentAnItemIsMadeWhateverTheUmask)
     EXPECT_EQ(modeOf(p2(QStringLiteral("there"))), mode_t(0750));
     EXPECT_EQ(modeOf(p2(QStringLiteral("there/g"))), mode_t(0775));
     EXPECT_EQ(readFile(p2(QStringLiteral("there/ro/b.txt"))), QByteArray("b"));
+}
+
+// A copy whose destination lies inside the folder copied (as folder 2
+// bound inside folder 1 shows it) stops where it meets its own destination,
+// one level down or deeper, instead of copying it into itself for ever.
+TEST_F(FsOpsTest, ACopyNeverGoesIntoItsOwnDestination)
+{
+    dst(QStringLiteral("a/f.txt"), "f");
+    dst(QStringLiteral("a/in/g.txt"), "g");
+    dst(QStringLiteral("a/in/deep/h.txt"), "h");
+    for (const char* rel : {"a/in/a", "a/in/deep/a"}) {
+        const QString copy = p2(QLatin1String(rel));
+        const FsResult r = CopyTree(PathAt(p2(QStringLiteral("a"))), PathAt(copy));
+        EXPECT_FALSE(r.ok()) << rel;
+        EXPECT_TRUE(r.error.contains(QStringLiteral("own destination"))) << r.error.toStdString();
+        EXPECT_FALSE(Exists(copy + QStringLiteral("/in/a"))) << rel;
+        EXPECT_FALSE(Exists(copy + QStringLiteral("/in/deep/a"))) << rel;
+        ASSERT_TRUE(RemoveItem(PathAt(copy)).ok());
+    }
 }
 
 TEST_F(FsOpsTest, TemporariesGoUnlessALiveRunHoldsThem)

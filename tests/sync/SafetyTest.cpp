@@ -22,6 +22,7 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -520,6 +521,109 @@ TEST_F(SafetyTest, MountsAreSeenForWhatTheyAre)
     ASSERT_EQ(prompt->messages.size(), 1);
     EXPECT_TRUE(prompt->messages[0].startsWith(CmpMsg::Failed)) << prompt->messages[0].toStdString();
     EXPECT_EQ(session.vSpr.rowCount(), 0);
+}
+
+// Folder 2 is a folder of folder 1 seen through a mount: ".." of a bind
+// mount leads to its mount point's parent, so only the mount table tells.
+// Refused before anything is written, wherever folder 2 lies in the view.
+TEST_F(SafetyTest, AFolderOfFolder1MountedAsFolder2IsRefusedWithNothingWritten)
+{
+    src(QStringLiteral("a/inner/f.txt"), "x", At(3));
+    src(QStringLiteral("a/inner/deep/g.txt"), "y", At(3));
+    src(QStringLiteral("b/h.txt"), "z", At(3));
+    const QString view = tmp.path() + QStringLiteral("/view");
+    makeDir(view);
+    const bool haveBindfs = ::system("command -v bindfs >/dev/null 2>&1") == 0;
+    struct Case {
+        const char* what;
+        QString mounted;  // the folder of folder 1 shown at view
+        QString root2;    // folder 2, at or below view
+        bool fuse;
+    };
+    const std::vector<Case> cases = {
+        {"a bound as folder 2", p1(QStringLiteral("a")), view, false},
+        {"a folder below a bind of a", p1(QStringLiteral("a")), view + QStringLiteral("/inner"), false},
+        {"a deeper folder bound, not ticked itself", p1(QStringLiteral("a/inner/deep")), view, false},
+        {"folder 1 itself bound, folder 2 inside", f1, view + QStringLiteral("/b"), false},
+        {"a mirrored by bindfs", p1(QStringLiteral("a")), view, true},
+    };
+    for (const Case& c : cases) {
+        ScopedMount m(view);
+        if (c.fuse) {
+            if (!haveBindfs) {
+                std::printf("bindfs is not installed: the FUSE mirror case is not tested\n");
+                continue;
+            }
+            m.ok = ::system(("bindfs '" + c.mounted + "' '" + view + "' 2>/dev/null").toUtf8().constData()) == 0;
+            if (!m.ok) {
+                std::printf("bindfs cannot mount here: the FUSE mirror case is not tested\n");
+                continue;
+            }
+        } else if (!m.bind(c.mounted)) {
+            GTEST_SKIP() << "mounting is not allowed here: " << std::strerror(errno);
+        }
+        const QByteArray before = TreeFingerprint(f1);
+        prompt->messages.clear();
+        tick({QStringLiteral("a"), QStringLiteral("a/inner")});
+        tree2.setRoot(c.root2);
+        EXPECT_EQ(CmpRun(session), CmpOutcome::Refused) << c.what;
+        EXPECT_EQ(prompt->messages, QStringList{CmpMsg::Nested}) << c.what;
+        EXPECT_EQ(TreeFingerprint(f1), before) << c.what;
+        EXPECT_EQ(session.vSpr.rowCount(), 0) << c.what;
+    }
+}
+
+// On a nearly full destination, space goes to the rows in their order:
+// copies written ahead for later rows never leave an earlier row without
+// room while they themselves go through.
+TEST_F(SafetyTest, ANearlyFullVolumeServesTheRowsInTheirOrder)
+{
+    ScopedMount vol(f2);
+    if (!vol.tmpfs())
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    ASSERT_TRUE(SetRoots(session, f1, f2));  // folder 2 is the mounted volume now
+    constexpr long long kKiB = 1024;
+    const auto freeBytes = [&] {
+        struct statvfs sv {};
+        ::statvfs(vol.path.constData(), &sv);
+        return static_cast<long long>(sv.f_bavail) * static_cast<long long>(sv.f_frsize);
+    };
+    // 1,536 KiB free: room for the large file alone (too large to be written
+    // ahead), or for two of the smaller ones, which are written ahead.
+    writeFile(p2(QStringLiteral("filler")), QByteArray(int(freeBytes() - 1536 * kKiB), 'f'));
+    ASSERT_EQ(freeBytes(), 1536 * kKiB);
+    src(QStringLiteral("a.txt"), "first");
+    src(QStringLiteral("b.bin"), QByteArray(int(1200 * kKiB), 'b'));
+    for (const char* n : {"c", "d", "e", "f"})
+        src(QLatin1String(n) + QStringLiteral(".bin"), QByteArray(int(700 * kKiB), n[0]));
+    fileRow(QString(), QStringLiteral("a"), QStringLiteral("txt"), kAdd);
+    for (const char* n : {"b", "c", "d", "e", "f"})
+        fileRow(QString(), QLatin1String(n), QStringLiteral("bin"), kAdd);
+    options(false, false, false);
+    SyncHooks hooks;
+    hooks.showRow = [&](int r) {
+        // The copies of the small files have had their time to be written.
+        for (int i = 0; r == 0 && i < 500 && freeBytes() > 1024 * kKiB; ++i)
+            ::usleep(10'000);
+    };
+    freezeSource();
+    const SyncReport rep = SyncRun(session, hooks);
+    ASSERT_EQ(rep.outcome, SyncReport::Outcome::Completed);
+    EXPECT_EQ(session.vSpr.row(1).result, kAdd) << session.vSpr.row(1).why().toStdString();
+    EXPECT_EQ(readFile(p2(QStringLiteral("b.bin"))).size(), 1200 * kKiB);
+    // Whatever failed, failed after every row that went through.
+    int lastDone = -1, firstFailed = session.vSpr.rowCount();
+    for (int r = 0; r < session.vSpr.rowCount(); ++r) {
+        if (session.vSpr.row(r).red)
+            firstFailed = std::min(firstFailed, r);
+        else
+            lastDone = r;
+    }
+    EXPECT_LT(lastDone, firstFailed);
+    EXPECT_EQ(rep.failed, 4);
+    EXPECT_TRUE(session.vSpr.row(2).why().contains(QString::fromLocal8Bit(std::strerror(ENOSPC))));
+    for (const QString& name : QDir(f2).entryList(QDir::Files | QDir::Hidden))
+        EXPECT_FALSE(name.contains(QLatin1String(kTmpTag))) << name.toStdString();
 }
 
 TEST_F(SafetyTest, ALogThatCannotBeWrittenStopsTheRunAfterItsRow)
