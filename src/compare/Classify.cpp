@@ -4,6 +4,8 @@
 #include "compare/Compare.h"
 #include "tree/WildMatch.h"
 
+#include <sys/stat.h>
+
 namespace velmor {
 
 namespace {
@@ -12,6 +14,13 @@ namespace {
 const QString kOwnFiles = QStringLiteral(".sync.mdb.velmor.xml.lirad.xml.lirad.mdb.");
 
 bool on(uint8_t v) { return v == 1; }
+
+// Both sides are regular files with their modes known, and their permission
+// bits differ.
+bool modesDiffer(const FileSide& one, const FileSide& two)
+{
+    return S_ISREG(one.mode) && S_ISREG(two.mode) && ((one.mode ^ two.mode) & 07777) != 0;
+}
 
 // True when the name, ignoring letter case, stands between two dots of the
 // own-file list.
@@ -146,7 +155,7 @@ QString FileStatusByDates(const FileSide& one, const FileSide& two, bool keep, b
     if (one.u.isEmpty() || two.u.isEmpty())
         return !one.u.isEmpty() ? St::Add : del ? St::Del : St::None;
     if (one.u == two.u && one.size == two.size)
-        return St::Same;
+        return modesDiffer(one, two) ? St::Over : St::Same;
     return keep && two.timeNs > one.timeNs ? St::None : St::Over;
 }
 

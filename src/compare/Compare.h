@@ -108,11 +108,14 @@ enum class FileRefusal { None, OwnFile, Attribute, Filter };
 FileRefusal ChkFile(const Session& s, const QString& name, const QString& at);
 // One side of a file row: its date text ("yy/MM/dd hh:mm", empty when the
 // side has no file), its size in bytes and its exact modification time in
-// nanoseconds since the epoch.
+// nanoseconds since the epoch. mode: its st_mode where the permissions of
+// both sides are compared (0: not compared, as where folder 2's volume keeps
+// none).
 struct FileSide {
     QString u;
     long long size = 0;
     long long timeNs = 0;
+    unsigned mode = 0;
 };
 // Status from the two sides' dates and sizes (pure; step 3 of the
 // classification). The date texts are only shown and stored; what is
@@ -122,6 +125,9 @@ struct FileSide {
 // exact time is later. Different texts: the exact times say which side is
 // newer (never the two-digit years): folder 1 newer "上書", folder 2 newer
 // "**" with keep, else "上書". A side without a file as the table says.
+// Two regular files whose dates and sizes agree but whose permission bits
+// (set-user-ID, set-group-ID and sticky included) differ are "上書": the copy
+// carries the source's bits.
 QString FileStatusByDates(const FileSide& one, const FileSide& two, bool keep, bool del);
 // Status after a refusal (pure). An attribute refusal is always "除外": a
 // protected folder-2 copy is never deleted.

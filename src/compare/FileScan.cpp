@@ -290,6 +290,8 @@ void ScnFile(Session& s)
     // below them nothing is reached through a link.
     const UniqueFd root1 = cmp::openRoot(s, 1);
     const UniqueFd root2 = cmp::openRoot(s, 2);
+    // Permissions are compared where folder 2 keeps them.
+    const unsigned modeMask = FsKeepsModes(root2.get()) ? ~0u : 0u;
     ListingPrefetch ahead(s, root1.get(), root2.get(), folders);
     std::vector<bool> matched;
     QStringList excluded;  // folders this scan could not read
@@ -354,11 +356,11 @@ void ScnFile(Session& s)
             for (const FsEntry& e : f1) {
                 while (k2 < f2.size() && nameLess(f2[k2].name, e.name))
                     ++k2;
-                const FileSide one{dates.text(e.mtime), e.size, e.mtimeNs};
+                const FileSide one{dates.text(e.mtime), e.size, e.mtimeNs, e.mode & modeMask};
                 if (k2 < f2.size() && f2[k2].name == e.name) {
                     const FsEntry& e2 = f2[k2];
                     matched[k2] = true;
-                    const FileSide two{dates.text(e2.mtime), e2.size, e2.mtimeNs};
+                    const FileSide two{dates.text(e2.mtime), e2.size, e2.mtimeNs, e2.mode & modeMask};
                     const QString at = AttrText(e2.name, e2.mode);
                     out.add(++s.nCnt, folder, e.name, &e, one.u, &e2, two.u, cls.status(e.name, one, two, at), at);
                 } else {

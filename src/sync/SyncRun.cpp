@@ -17,8 +17,11 @@
 
 #include <QDate>
 #include <QElapsedTimer>
+#include <QHash>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <deque>
 #include <limits>
 
@@ -62,7 +65,7 @@ QString openRoots(const Session& s, UniqueFd& f1, UniqueFd& f2)
 // Decided by identity on the open folders.
 bool historyInRoots(int hist, int root1, int root2)
 {
-    if (root1 >= 0 && !FsBelowAt(hist, FsIdOf(root1), false).isNull())
+    if (root1 >= 0 && FsInsideAt(hist, root1))
         return true;
     return root2 >= 0 && FsIdOf(hist) == FsIdOf(root2);
 }
@@ -79,6 +82,26 @@ bool hasWork(const ResultTable& t)
 QString fileRel(const ResultRow& row)
 {
     return row.path.isEmpty() ? row.fileName() : row.path + QLatin1Char('/') + row.fileName();
+}
+
+// The file rows to carry out that delete their destination, by relative path.
+QHash<QString, int> fileDeletions(const ResultTable& t)
+{
+    QHash<QString, int> out;
+    for (int r = 0; r < t.rowCount(); ++r) {
+        const ResultRow& row = t.row(r);
+        if (!row.isFolderRow() && row.flag == kFlagDo && EffectiveStatus(row.status) == St::Del)
+            out.insert(fileRel(row), r);
+    }
+    return out;
+}
+
+// The reason of a failed row says the destination's volume is full.
+bool outOfSpace(const QString& why)
+{
+    static const QString full = QString::fromLocal8Bit(std::strerror(ENOSPC));
+    static const QString quota = QString::fromLocal8Bit(std::strerror(EDQUOT));
+    return why.contains(full) || why.contains(quota);
 }
 
 } // namespace
@@ -228,8 +251,11 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         ctx.ahead = &ahead;
         std::deque<std::pair<int, long long>> staged;  // row, key
         int looked = 0;  // rows before it were looked at for writing ahead
+        // Once the destination ran out of space, copies wait for their turn:
+        // space goes to the rows in their order.
+        bool noAhead = false;
         const auto writeAhead = [&](int r) {
-            if (grid.row(r).isFolderRow())
+            if (noAhead || grid.row(r).isFolderRow())
                 return;
             for (looked = std::max(looked, r + 1); looked < grid.rowCount() && !ahead.full(); ++looked) {
                 const ResultRow& row = grid.row(looked);
@@ -256,34 +282,73 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
             return copy;
         };
 
+        // Carries out row r; copy: its copy written ahead, if any.
+        const auto carryOut = [&](int r, fsops::StagedCopy* copy) {
+            const ResultRow& in = grid.row(r);
+            const QString status = EffectiveStatus(in.status);
+            const bool folder = in.isFolderRow();
+            const QString rel = folder ? in.path : fileRel(in);
+            QString why;
+            QString result = folder ? SyncFld(ctx, rel, status, &why) : SyncFile(ctx, rel, status, &why, copy);
+            if (result.endsWith(kErrSuffix) && outOfSpace(why) && !staged.empty()) {
+                // The copies written ahead for later rows hold space this row
+                // needs first: they go, and the row is tried once more.
+                ahead.dropAll();
+                staged.clear();
+                noAhead = true;
+                why.clear();
+                result = folder ? SyncFld(ctx, rel, status, &why) : SyncFile(ctx, rel, status, &why);
+            }
+            ResultRow& out = grid.row(r);
+            ++rep.processed;
+            bytesDone += CopyBytes(out);
+            if (result.contains(QLatin1String("Err"))) {
+                out.red = true;
+                out.setWhy(why);
+                ++rep.failed;
+                if (hooks.rowFailed)
+                    hooks.rowFailed(r, why);
+            } else {
+                out.flag = kFlagDone;
+            }
+            out.result = result;
+            if (hooks.progress && sinceReport.elapsed() >= kProgressIntervalMs)
+                report();
+        };
+
+        // A folder that takes the place of a file: the file's deletion row
+        // (a file row, so after the folder's) is carried out first, so that
+        // one run makes the change.
+        const QHash<QString, int> deletedFiles = fileDeletions(grid);
+        std::vector<bool> doneEarly(size_t(grid.rowCount()), false);
+        const auto clearWayFor = [&](int r) {
+            const ResultRow& in = grid.row(r);
+            if (!in.isFolderRow() || deletedFiles.isEmpty())
+                return;
+            const FldOp op = DecideFld(EffectiveStatus(in.status), ctx.yRt);
+            if (op != FldOp::CopyTree && op != FldOp::MakeDir)
+                return;
+            const int f = deletedFiles.value(in.path, -1);
+            if (f > r && f < grid.rowCount() && grid.row(f).flag == kFlagDo && !doneEarly[size_t(f)]) {
+                doneEarly[size_t(f)] = true;
+                carryOut(f, nullptr);
+            }
+        };
+
         rep.outcome = SyncReport::Outcome::Completed;
         const int count = grid.rowCount();
         for (int r = 0; r < count; ++r) {
             if (r >= grid.rowCount())  // the grid was emptied while events ran
                 break;
+            if (doneEarly[size_t(r)])
+                continue;
             writeAhead(r);
             if (grid.row(r).flag == kFlagDo) {
-                const ResultRow& in = grid.row(r);
-                const QString status = EffectiveStatus(in.status);
-                QString why;
-                fsops::StagedCopy copy = stagedFor(r);
-                const QString result = in.isFolderRow() ? SyncFld(ctx, in.path, status, &why)
-                                                        : SyncFile(ctx, fileRel(in), status, &why, &copy);
-                ResultRow& out = grid.row(r);
-                ++rep.processed;
-                bytesDone += CopyBytes(out);
-                if (result.contains(QLatin1String("Err"))) {
-                    out.red = true;
-                    out.setWhy(why);
-                    ++rep.failed;
-                    if (hooks.rowFailed)
-                        hooks.rowFailed(r, why);
-                } else {
-                    out.flag = kFlagDone;
+                clearWayFor(r);
+                if (ctx.logError.isEmpty()) {
+                    fsops::StagedCopy copy = stagedFor(r);
+                    carryOut(r, &copy);
                 }
-                out.result = result;
-                if (hooks.progress && sinceReport.elapsed() >= kProgressIntervalMs)
-                    report();
             }
             if (hooks.showRow)
                 hooks.showRow(r);

@@ -3,11 +3,15 @@
 #include "EndToEndFixture.h"
 
 #include "compare/Compare.h"
+#include "env/FsList.h"
 #include "env/Usr.h"
 #include "tree/FolderTree.h"
 
 #include <QFile>
 #include <QFileInfo>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace velmor::test {
 namespace {
@@ -89,6 +93,81 @@ TEST_F(EndToEndTest, ContainerCreatedByItsSubfolderEndsInErr)
     // Next time the containers exist on both sides.
     EXPECT_EQ(compare(), (QStringList{QStringLiteral("a||空|1"), QStringLiteral("a/b||空|1"),
                                       QStringLiteral("a/b/c|f.txt|同一|0")}));
+}
+
+// Every permission bit travels with the copy (set-user-ID, set-group-ID and
+// sticky included), and a change of the bits alone is found and corrected by
+// the next run.
+TEST_F(EndToEndTest, PermissionBitsAreCarriedAndAChangeOfThemAloneIsCorrected)
+{
+    if (!FsKeepsModes(UniqueFd(::open(QFile::encodeName(f2).constData(), O_RDONLY | O_DIRECTORY)).get()))
+        GTEST_SKIP() << "folder 2's volume keeps no permissions here";
+    struct Case {
+        const char* name;
+        mode_t first, then;
+    };
+    const std::vector<Case> cases = {
+        {"suid", 04755, 0755}, {"sgid", 0750, 02750}, {"sticky", 0644, 01644},
+        {"exec", 0644, 0744},  {"all", 06755, 07775},
+    };
+    const auto modeOf = [](const QString& path) {
+        struct stat st {};
+        ::lstat(QFile::encodeName(path).constData(), &st);
+        return st.st_mode & 07777;
+    };
+    const auto rel = [](const Case& c) { return QStringLiteral("m/") + QLatin1String(c.name); };
+    for (const Case& c : cases) {
+        src(rel(c), "data", At(3));
+        ASSERT_EQ(::chmod(QFile::encodeName(p1(rel(c))).constData(), c.first), 0);
+    }
+    tick({QStringLiteral("m")});
+    compare();
+    ASSERT_EQ(SyncRun(session).failed, 0);
+    for (const Case& c : cases)
+        EXPECT_EQ(modeOf(p2(rel(c))), c.first) << c.name;
+
+    for (const Case& c : cases)
+        ASSERT_EQ(::chmod(QFile::encodeName(p1(rel(c))).constData(), c.then), 0);
+    sourceChangedByTest();
+    const QStringList changed = compare();
+    for (const Case& c : cases)
+        EXPECT_TRUE(changed.contains(QStringLiteral("m|%1|上書|1").arg(QLatin1String(c.name)))) << c.name;
+    ASSERT_EQ(SyncRun(session).failed, 0);
+    for (const Case& c : cases)
+        EXPECT_EQ(modeOf(p2(rel(c))), c.then) << c.name;
+    for (const QString& row : compare())
+        EXPECT_FALSE(row.contains(St::Over)) << row.toStdString();
+}
+
+// A folder of folder 1 whose name a file holds in folder 2: with the delete
+// switch, one run removes the file (saved first when backups are kept) and
+// copies the folder in its place; the next comparison finds nothing to do.
+TEST_F(EndToEndTest, AFolderTakesTheNameOfAFileInOneRun)
+{
+    for (const bool backup : {false, true}) {
+        const QString top = backup ? QStringLiteral("kept") : QStringLiteral("plain");
+        sourceChangedByTest();
+        src(top + QStringLiteral("/x/y.txt"), "new", At(5));
+        src(top + QStringLiteral("/x2/z.txt"), "sibling", At(5));
+        dst(top + QStringLiteral("/x"), "old file", At(2));
+        options(false, backup, false);
+        session.panel.chRet[1] = true;
+        tick({top});
+        const QStringList rows = compare();
+        EXPECT_TRUE(rows.contains(top + QStringLiteral("/x||追加|1"))) << rows.join(u' ').toStdString();
+        EXPECT_TRUE(rows.contains(top + QStringLiteral("|x|削除|1"))) << rows.join(u' ').toStdString();
+        const SyncReport rep = SyncRun(session);
+        EXPECT_EQ(rep.outcome, SyncReport::Outcome::Completed) << top.toStdString();
+        EXPECT_EQ(rep.failed, 0) << top.toStdString();
+        EXPECT_EQ(readFile(p2(top + QStringLiteral("/x/y.txt"))), QByteArray("new"));
+        EXPECT_EQ(readFile(p2(top + QStringLiteral("/x2/z.txt"))), QByteArray("sibling"));
+        if (backup)
+            EXPECT_EQ(readFile(rep.sBkFld + QFileInfo(f2).fileName() + QLatin1Char('/') + top + QStringLiteral("/x")),
+                      QByteArray("old file"));
+        for (const QString& row : compare())
+            EXPECT_TRUE(row.endsWith(QStringLiteral("|0")) || row.contains(QStringLiteral("|空|")))
+                << row.toStdString();
+    }
 }
 
 } // namespace

@@ -79,6 +79,8 @@ protected:
 
     // Freezes folder 1's fingerprint (done by ctx() and run() on first use).
     void freezeSource();
+    // The test changes folder 1 itself: the fingerprint is taken again.
+    void sourceChangedByTest() { m_frozen = false; }
 
     QTemporaryDir tmp;
     QString f1, f2, bk, trashDir;
