@@ -22,9 +22,9 @@ bool modesDiffer(const FileSide& one, const FileSide& two)
     return S_ISREG(one.mode) && S_ISREG(two.mode) && ((one.mode ^ two.mode) & 07777) != 0;
 }
 
-// True when the name, ignoring letter case, stands between two dots of the
-// own-file list.
-bool ownFile(const QString& name)
+} // namespace
+
+bool IsOwnFile(const QString& name)
 {
     if (name.isEmpty() || name.size() > kOwnFiles.size() - 2)
         return false;
@@ -49,11 +49,13 @@ bool ownFile(const QString& name)
     return false;
 }
 
+namespace {
+
 // Admission test with the filter entries already normalised.
 FileRefusal chkFile(const YRt& yRt, int nFltMd, const QStringList& entries, const QString& name,
                     const QString& at)
 {
-    if (ownFile(name))
+    if (IsOwnFile(name))
         return FileRefusal::OwnFile;
     if (!ChkAttr(yRt, at))
         return FileRefusal::Attribute;
@@ -156,7 +158,7 @@ QString FileStatusByDates(const FileSide& one, const FileSide& two, bool keep, b
         return !one.u.isEmpty() ? St::Add : del ? St::Del : St::None;
     if (one.u == two.u && one.size == two.size)
         return modesDiffer(one, two) ? St::Over : St::Same;
-    return keep && two.timeNs > one.timeNs ? St::None : St::Over;
+    return keep && two.time > one.time ? St::None : St::Over;
 }
 
 QString RefusedStatus(const QString& byDates, FileRefusal why, bool del)
@@ -213,15 +215,16 @@ void ClsFile(Session& s)
     const FileClassifier cls(s);
     SqlKeepTxn txn(s.oDb.conn());
     long long rows = 0;
-    enum { FL, U1, U2, AT, ED, S1, S2, T1, T2 };
+    enum { FL, U1, U2, AT, ED, S1, S2, T1, T2, N1, N2 };
     WorkDb::TableCursor cur(s.oDb, QStringLiteral("tbFile"),
                             {QStringLiteral("sFL"), QStringLiteral("sU1"), QStringLiteral("sU2"),
                              QStringLiteral("sAt"), QStringLiteral("sED"), QStringLiteral("nS1"),
-                             QStringLiteral("nS2"), QStringLiteral("nT1"), QStringLiteral("nT2")});
+                             QStringLiteral("nS2"), QStringLiteral("nT1"), QStringLiteral("nT2"),
+                             QStringLiteral("nN1"), QStringLiteral("nN2")});
     while (cur.next()) {
         // The cursor reads every field as text; a missing time reads as 0.
-        const FileSide one{cur.text(U1), cur.text(S1).toLongLong(), cur.text(T1).toLongLong()};
-        const FileSide two{cur.text(U2), cur.text(S2).toLongLong(), cur.text(T2).toLongLong()};
+        const FileSide one{cur.text(U1), cur.text(S1).toLongLong(), {cur.text(T1).toLongLong(), cur.text(N1).toLongLong()}};
+        const FileSide two{cur.text(U2), cur.text(S2).toLongLong(), {cur.text(T2).toLongLong(), cur.text(N2).toLongLong()}};
         cur.setText(ED, cls.status(cur.text(FL), one, two, cur.text(AT)));
         if (++rows % SqlKeepTxn::kRowsPerCommit == 0)
             txn.checkpoint();

@@ -102,19 +102,30 @@ void ClsFld(Session& s);
 void ScnFile(Session& s);
 
 // --- file classification --------------------------------------------------------
+// True when a file of this name is one of the program's own files or its
+// companions' (the work database, the settings), letter case ignored: such
+// a file takes no part and is never copied, not even inside a folder copied
+// whole.
+bool IsOwnFile(const QString& name);
 // Why ChkFile refused a file.
 enum class FileRefusal { None, OwnFile, Attribute, Filter };
 // Admission test of one file: own files, attribute protection, the filter.
 FileRefusal ChkFile(const Session& s, const QString& name, const QString& at);
+// An exact modification time: seconds since the epoch (before 1970 and
+// far past 2262 alike) and the nanoseconds within that second.
+struct FileTime {
+    long long sec = 0;
+    long long nsec = 0;  // 0 to 999,999,999
+    auto operator<=>(const FileTime&) const = default;
+};
 // One side of a file row: its date text ("yy/MM/dd hh:mm", empty when the
-// side has no file), its size in bytes and its exact modification time in
-// nanoseconds since the epoch. mode: its st_mode where the permissions of
-// both sides are compared (0: not compared, as where folder 2's volume keeps
-// none).
+// side has no file), its size in bytes and its exact modification time.
+// mode: its st_mode where the permissions of both sides are compared (0: not
+// compared, as where folder 2's volume keeps none).
 struct FileSide {
     QString u;
     long long size = 0;
-    long long timeNs = 0;
+    FileTime time;
     unsigned mode = 0;
 };
 // Status from the two sides' dates and sizes (pure; step 3 of the

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <thread>
+#include <tuple>
 
 namespace velmor {
 
@@ -153,7 +154,7 @@ private:
 class FileRows {
 public:
     static constexpr int kBatch = 32;
-    static constexpr int kCols = 11;
+    static constexpr int kCols = 13;
 
     explicit FileRows(SqlConn& db) : m_db(db) {}
 
@@ -168,8 +169,10 @@ public:
         nameBytesInto(name, r.name);
         r.s1 = one ? one->size : 0;
         r.s2 = two ? two->size : 0;
-        r.t1 = one ? one->mtimeNs : kNoTime;
-        r.t2 = two ? two->mtimeNs : kNoTime;
+        r.t1 = one ? one->mtime : kNoTime;
+        r.t2 = two ? two->mtime : kNoTime;
+        r.n1 = one ? one->mtimeNsec : 0;
+        r.n2 = two ? two->mtimeNsec : 0;
         r.u1 = m_dates.of(u1);
         r.u2 = m_dates.of(u2);  // an unchanged file's second date is its first
         r.status = m_status.of(status);
@@ -193,7 +196,7 @@ private:
     static constexpr long long kNoTime = LLONG_MIN;
 
     struct Row {
-        long long no = 0, s1 = 0, s2 = 0, t1 = 0, t2 = 0;
+        long long no = 0, s1 = 0, s2 = 0, t1 = 0, t2 = 0, n1 = 0, n2 = 0;
         QByteArray folder, name, u1, u2, status, at;
     };
 
@@ -216,9 +219,9 @@ private:
 
     static QByteArray statement(int rows)
     {
-        QByteArray sql = "INSERT INTO tbFile (nNo, sPh, sFL, nS1, sU1, nS2, sU2, sED, sAt, nT1, nT2) VALUES ";
+        QByteArray sql = "INSERT INTO tbFile (nNo, sPh, sFL, nS1, sU1, nS2, sU2, sED, sAt, nT1, nT2, nN1, nN2) VALUES ";
         for (int i = 0; i < rows; ++i)
-            sql += i ? ",(?,?,?,?,?,?,?,?,?,?,?)" : "(?,?,?,?,?,?,?,?,?,?,?)";
+            sql += i ? ",(?,?,?,?,?,?,?,?,?,?,?,?,?)" : "(?,?,?,?,?,?,?,?,?,?,?,?,?)";
         return sql;
     }
 
@@ -230,14 +233,16 @@ private:
             st.bind(c + 1, r.no).bindBytes(c + 2, r.folder).bindBytes(c + 3, r.name).bind(c + 4, r.s1);
             st.bindBytes(c + 5, r.u1).bind(c + 6, r.s2).bindBytes(c + 7, r.u2).bindBytes(c + 8, r.status);
             st.bindBytes(c + 9, r.at);
-            if (r.t1 == kNoTime)
-                st.bindNull(c + 10);
-            else
-                st.bind(c + 10, r.t1);
-            if (r.t2 == kNoTime)
-                st.bindNull(c + 11);
-            else
-                st.bind(c + 11, r.t2);
+            // A missing side has no time: seconds and nanoseconds are NULL.
+            for (const auto& [col, t, n] : {std::tuple{c + 10, r.t1, r.n1}, std::tuple{c + 11, r.t2, r.n2}}) {
+                if (t == kNoTime) {
+                    st.bindNull(col);
+                    st.bindNull(col + 2);
+                } else {
+                    st.bind(col, t);
+                    st.bind(col + 2, n);
+                }
+            }
         }
         st.exec();
         m_used = 0;
@@ -356,11 +361,11 @@ void ScnFile(Session& s)
             for (const FsEntry& e : f1) {
                 while (k2 < f2.size() && nameLess(f2[k2].name, e.name))
                     ++k2;
-                const FileSide one{dates.text(e.mtime), e.size, e.mtimeNs, e.mode & modeMask};
+                const FileSide one{dates.text(e.mtime), e.size, {e.mtime, e.mtimeNsec}, e.mode & modeMask};
                 if (k2 < f2.size() && f2[k2].name == e.name) {
                     const FsEntry& e2 = f2[k2];
                     matched[k2] = true;
-                    const FileSide two{dates.text(e2.mtime), e2.size, e2.mtimeNs, e2.mode & modeMask};
+                    const FileSide two{dates.text(e2.mtime), e2.size, {e2.mtime, e2.mtimeNsec}, e2.mode & modeMask};
                     const QString at = AttrText(e2.name, e2.mode);
                     out.add(++s.nCnt, folder, e.name, &e, one.u, &e2, two.u, cls.status(e.name, one, two, at), at);
                 } else {
@@ -374,7 +379,7 @@ void ScnFile(Session& s)
             for (size_t k = 0; k < f2.size(); ++k) {
                 if (!matched[k]) {
                     const FsEntry& e = f2[k];
-                    const FileSide two{dates.text(e.mtime), e.size, e.mtimeNs};
+                    const FileSide two{dates.text(e.mtime), e.size, {e.mtime, e.mtimeNsec}};
                     const QString at = AttrText(e.name, e.mode);
                     out.add(++s.nCnt, folder, e.name, nullptr, QString(), &e, two.u, cls.status(e.name, FileSide(), two, at),
                             at);

@@ -17,8 +17,9 @@ namespace {
 // temporary main database. nNo is the row id: ascending nNo is the storage
 // order, so "Order By nNo" and the cursor's visit order cost nothing. Names
 // compare exactly (BINARY), as the file system does on Linux. nT1 and nT2
-// are the files' exact modification times (nanoseconds since the epoch):
-// the date texts are what is shown and stored, the times decide which side
+// are the files' exact modification times, in seconds since the epoch, and
+// nN1 and nN2 the nanoseconds within those seconds (any year a file system
+// stores, no overflow): the date texts are what is shown and stored, the times decide which side
 // is newer. The scan classifies the rows it writes: the rows without a
 // status are indexed apart, so looking for them costs nothing when there are
 // none.
@@ -28,7 +29,7 @@ const char* const kScratchSchema =
     "CREATE UNIQUE INDEX main.tbFold_sPh ON tbFold(sPh);"
     "CREATE TABLE main.tbFile ("
     " nNo INTEGER PRIMARY KEY, sPh TEXT NOT NULL, sFL TEXT NOT NULL, nS1 INTEGER, sU1 TEXT,"
-    " nS2 INTEGER, sU2 TEXT, sED TEXT, sAt TEXT, nT1 INTEGER, nT2 INTEGER);"
+    " nS2 INTEGER, sU2 TEXT, sED TEXT, sAt TEXT, nT1 INTEGER, nT2 INTEGER, nN1 INTEGER, nN2 INTEGER);"
     "CREATE INDEX main.tbFile_unclassified ON tbFile(nNo) WHERE sED Is Null Or sED = '';";
 
 // The scratch database is private and rebuilt by every comparison: no

@@ -152,7 +152,7 @@ std::vector<FsEntry> FsListAt(int dirFd, const QString& folder, FsKind kind, FsL
                 continue;
             }
             out.push_back({nameText(n), static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
-                           nsOf(st), st.st_mode, st.st_dev, st.st_ino});
+                           nsOf(st), long(st.st_mtim.tv_nsec), st.st_mode, st.st_dev, st.st_ino});
             out.back().noSubfolders = links && S_ISDIR(st.st_mode) && st.st_dev == dirDev && st.st_nlink == 2;
         }
     }
@@ -182,7 +182,7 @@ FsEntry FsStatAt(int dirFd, const QString& name, const QString& path)
     if (fstatat(dirFd, nameBytes(name).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         raise(path, errno);
     return {name, static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec), nsOf(st),
-            st.st_mode, st.st_dev, st.st_ino};
+            long(st.st_mtim.tv_nsec), st.st_mode, st.st_dev, st.st_ino};
 }
 
 FsEntry FsStat(const QString& path)

@@ -24,7 +24,8 @@ struct FsEntry {
     QString name;
     long long size = 0;     // bytes (a link: the length of its target text)
     long long mtime = 0;    // last modification, seconds since the epoch
-    long long mtimeNs = 0;  // the same in nanoseconds since the epoch
+    long long mtimeNs = 0;  // the same in nanoseconds since the epoch (years 1678 to 2262 only)
+    long mtimeNsec = 0;     // the nanoseconds of mtime (0 to 999,999,999): exact in every year
     mode_t mode = 0;        // st_mode of the entry itself (links not followed)
     dev_t dev = 0;          // device and inode: which item it is
     ino_t ino = 0;

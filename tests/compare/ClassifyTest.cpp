@@ -73,7 +73,7 @@ TEST(FileStatusTest, DatesSizesExactTimesKeepNewerAndDelete)
         QString want;
     };
     const auto side = [](const QString& u, long long size, long long secs, long long ns = 0) {
-        return FileSide{u, size, secs * 1000000000LL + ns};
+        return FileSide{u, size, {secs, ns}};
     };
     const Case cases[] = {
         {"same text, same size", side(m0, 5, t0), side(m0, 5, t0 + 40), true, false, St::Same},
