@@ -602,7 +602,8 @@ FsResult copyTreeAt(int sfd, const QString& srcPath, int dfd, const QString& dst
                 skipped->append(child(srcPath, e.name));
         } else if (e.type == DT_DIR) {
             folders.emplace_back(&e, es);
-        } else if (!isTempName(e.name)) {  // a temporary file of an earlier run is not data
+        } else if (!isTempName(e.name)  // a temporary file of an earlier run is not data
+                   && !(opt.leaveOut && opt.leaveOut(e.name))) {
             files.push_back(&e);
         }
     }

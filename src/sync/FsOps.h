@@ -30,6 +30,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 #include <sys/stat.h>
@@ -76,6 +77,9 @@ struct CopyOptions {
     // CopyTree copies the files of a folder two at a time, on this helper's
     // thread and its own (none: one at a time).
     CopyAhead* ahead = nullptr;
+    // CopyTree leaves out the files and links whose names this says no to
+    // (none: every one is copied).
+    std::function<bool(const NPath& name)> leaveOut;
 };
 
 // A copy of a file written ahead of its turn: complete, still under its

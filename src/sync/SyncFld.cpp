@@ -10,6 +10,7 @@
 #include "sync/SyncPlan.h"
 
 #include <cerrno>
+#include <sys/stat.h>
 
 namespace velmor {
 
@@ -108,6 +109,38 @@ QString emptyContainer(const SyncCtx& ctx, const QString& rel)
     return {};
 }
 
+// A file or link where a new folder goes. In folder 2's root it takes no
+// part (no row removes it): with the delete switch it goes as a deleted file
+// would (saved first with backups on, into the trash, or deleted), unless
+// the attribute switches or the protection patterns guard it. Below the
+// root its own row removes it first. "" when the way is clear.
+QString clearTheWay(const SyncCtx& ctx, const QString& rel, const At& dst)
+{
+    struct stat st {};
+    const Kind k = fsops::kindOf(dst, &st);
+    if (k == Kind::None || k == Kind::Dir)
+        return {};
+    const QString inTheWay = QStringLiteral("%1 is in the way: a file or link stands where the folder goes").arg(dst.path);
+    if (rel.contains(QLatin1Char('/')) || ctx.yRt[1] != 1)
+        return inTheWay;
+    QString base, ext, status = St::Del;
+    SplitName(nameText(dst.name), base, ext);
+    try {
+        ChkPtn(ctx.ptn, QString(), base, ext, status);
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    }
+    if (!ChkAttr(ctx.yRt, AttrText(nameText(dst.name), st.st_mode)) || status == St::Prot)
+        return inTheWay + QStringLiteral(" (protected)");
+    const QString err = removeContained(ctx, rel, dst);
+    if (!err.isEmpty())
+        return err;
+    writeLog(ctx, ctx.yRt[kSwBackup] == 1  ? logtx::moved(dst.path, ctx.backupTarget(rel))
+                  : ctx.yRt[kSwTrash] == 1 ? logtx::trashed(dst.path)
+                                           : logtx::deleted(dst.path));
+    return {};
+}
+
 } // namespace
 
 QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, QString* why)
@@ -150,7 +183,9 @@ QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, Q
             struct stat ss {};
             const bool like = entryOf(ctx, Side::One, rel, false, dir1, src, err)
                               && fsops::kindOf(src, &ss) == Kind::Dir;
-            err.clear();
+            err = clearTheWay(ctx, rel, dst);
+            if (!err.isEmpty())
+                return failed(status, err, why);
             fsHook("folder:resolved");
             r = fsops::MakeDir(dst, like ? &ss : nullptr);
             line = logtx::created(dstPath);
@@ -167,6 +202,8 @@ QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, Q
                 return failed(status, QStringLiteral("source folder %1 does not exist").arg(src.path), why);
             if (gone && !entryOf(ctx, Side::Two, rel, true, dir2, dst, err))
                 return failed(status, err, why);
+            if (err = clearTheWay(ctx, rel, dst); !err.isEmpty())
+                return failed(status, err, why);
             fsHook("folder:resolved");
             line = logtx::copied(src.path, dstPath);
             // Copied a moment ago with the folder above it, in this run: a
@@ -176,6 +213,8 @@ QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, Q
             QStringList skipped;
             fsops::CopyOptions opt;
             opt.ahead = ctx.ahead;
+            // As the file rows: the program's own files take no part.
+            opt.leaveOut = [](const fsops::NPath& name) { return IsOwnFile(nameText(name)); };
             r = fsops::CopyTree(src, dst, opt, &skipped);
             for (const QString& p : std::as_const(skipped))
                 ctx.leftOut.append(p + QStringLiteral(": special file (pipe, socket or device), not copied"));

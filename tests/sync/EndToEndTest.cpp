@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -161,12 +162,117 @@ TEST_F(EndToEndTest, AFolderTakesTheNameOfAFileInOneRun)
         EXPECT_EQ(rep.failed, 0) << top.toStdString();
         EXPECT_EQ(readFile(p2(top + QStringLiteral("/x/y.txt"))), QByteArray("new"));
         EXPECT_EQ(readFile(p2(top + QStringLiteral("/x2/z.txt"))), QByteArray("sibling"));
-        if (backup)
+        if (backup) {
             EXPECT_EQ(readFile(rep.sBkFld + QFileInfo(f2).fileName() + QLatin1Char('/') + top + QStringLiteral("/x")),
                       QByteArray("old file"));
+        }
         for (const QString& row : compare())
             EXPECT_TRUE(row.endsWith(QStringLiteral("|0")) || row.contains(QStringLiteral("|空|")))
                 << row.toStdString();
+    }
+}
+
+// An item directly in folder 2's root (which takes no part) named like a
+// ticked folder: with the delete switch it goes as a deleted file would and
+// the folder is made in the same run; without it, or when it is protected,
+// the folder's row fails and its reason names the item.
+TEST_F(EndToEndTest, ARootItemInTheWayOfATickedFolder)
+{
+    struct Case {
+        const char* name;
+        bool del, backup, link, readOnly;
+        bool cleared;
+    };
+    const std::vector<Case> cases = {
+        {"kept", false, false, false, false, false},   {"deleted", true, false, false, false, true},
+        {"saved", true, true, false, false, true},     {"link", true, false, true, false, true},
+        {"guarded", true, false, false, true, false},
+    };
+    for (const Case& c : cases) {
+        sourceChangedByTest();
+        const QString name = QLatin1String(c.name);
+        src(name + QStringLiteral("/f.txt"), "folder content", At(4));
+        if (c.link) {
+            ASSERT_TRUE(QFile::link(QStringLiteral("/nonexistent"), p2(name)));
+        } else {
+            dst(name, "root file", At(2));
+        }
+        if (c.readOnly) {
+            ASSERT_EQ(::chmod(QFile::encodeName(p2(name)).constData(), 0444), 0);
+        }
+        options(false, c.backup, false);
+        session.panel.chRet[1] = c.del;
+        session.panel.chRet[5] = c.readOnly;  // protect read-only destinations
+        tick({name});
+        compare();
+        const SyncReport rep = SyncRun(session);
+        EXPECT_EQ(rep.failed, c.cleared ? 0 : 1) << c.name;
+        EXPECT_EQ(rep.outcome, SyncReport::Outcome::Completed) << c.name;
+        EXPECT_EQ(Exists(p2(name + QStringLiteral("/f.txt"))), c.cleared) << c.name;
+        if (!c.cleared) {
+            const auto row = std::find_if(session.vSpr.rows().begin(), session.vSpr.rows().end(),
+                                          [&](const ResultRow& r) { return r.path == name; });
+            ASSERT_NE(row, session.vSpr.rows().end()) << c.name;
+            EXPECT_TRUE(row->red) << c.name;
+            EXPECT_TRUE(row->why().contains(p2(name) + QStringLiteral(" is in the way"))) << row->why().toStdString();
+            EXPECT_EQ(readFile(p2(name)), QByteArray("root file")) << c.name;
+        }
+        if (c.backup) {
+            EXPECT_EQ(readFile(rep.sBkFld + QFileInfo(f2).fileName() + QLatin1Char('/') + name), QByteArray("root file"));
+        }
+    }
+}
+
+// The program's own file names inside a new folder copied whole stay out of
+// folder 2 as they do for file rows, so the next run changes nothing.
+TEST_F(EndToEndTest, OwnFilesStayOutOfAFolderCopiedWhole)
+{
+    for (const char* n : {"n/sync", "n/Sync.mdb", "n/XML", "n/sub/velmor.xml", "n/data.txt", "n/sub/mdb.txt"})
+        src(QLatin1String(n), "x", At(3));
+    session.panel.chRet[1] = true;
+    tick({QStringLiteral("n")});
+    compare();
+    ASSERT_EQ(SyncRun(session).failed, 0);
+    for (const char* n : {"n/data.txt", "n/sub/mdb.txt"})
+        EXPECT_TRUE(Exists(p2(QLatin1String(n)))) << n;
+    for (const char* n : {"n/sync", "n/Sync.mdb", "n/XML", "n/sub/velmor.xml"})
+        EXPECT_FALSE(Exists(p2(QLatin1String(n)))) << n;
+    for (const QString& row : compare())
+        EXPECT_FALSE(row.endsWith(QStringLiteral("|1"))) << row.toStdString();
+}
+
+// Which side is newer is decided on exact times in every year a file system
+// stores: before 1970 and after 2262 (where nanoseconds overflow 64 bits).
+TEST_F(EndToEndTest, KeepNewerHoldsBefore1970AndAfter2262)
+{
+    const auto setTime = [](const QString& path, long long sec) {
+        const struct timespec t[2] = {{sec, 0}, {sec, 0}};
+        return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), t, AT_SYMLINK_NOFOLLOW) == 0;
+    };
+    constexpr long long y1950 = -631152000, y2026 = 1780315200, y2300 = 10413792000, y2400 = 13569465600;
+    struct Case {
+        const char* name;
+        long long t1, t2;
+        const QString& want;  // keep newer destination files on
+    };
+    const std::vector<Case> cases = {
+        {"dst2300", y2026, y2300, St::None}, {"src2300", y2300, y2026, St::Over}, {"both", y2400, y2300, St::Over},
+        {"both2", y2300, y2400, St::None},   {"old", y1950, y2026, St::None},     {"old2", y2026, y1950, St::Over},
+    };
+    for (const Case& c : cases) {
+        src(QStringLiteral("t/") + QLatin1String(c.name), "one");
+        dst(QStringLiteral("t/") + QLatin1String(c.name), "two!");
+        if (!setTime(p1(QStringLiteral("t/") + QLatin1String(c.name)), c.t1)
+            || !setTime(p2(QStringLiteral("t/") + QLatin1String(c.name)), c.t2))
+            GTEST_SKIP() << "this file system does not store such times";
+    }
+    session.panel.chRet[0] = true;
+    tick({QStringLiteral("t")});
+    const QStringList rows = compare();
+    for (const Case& c : cases) {
+        EXPECT_TRUE(rows.contains(QStringLiteral("t|%1|%2|").arg(QLatin1String(c.name), c.want)
+                                  + (c.want == St::Over ? QStringLiteral("1") : QStringLiteral("0"))))
+            << c.name << " " << rows.join(u' ').toStdString();
     }
 }
 
