@@ -4,10 +4,7 @@
 // is whole, and the exit status is 1.
 #include "common/TestSupport.h"
 
-#include "env/FsDir.h"
-
 #include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -23,7 +20,6 @@
 
 using namespace velmor;
 using velmor::test::readFile;
-using velmor::test::writeFile;
 
 namespace {
 
@@ -41,15 +37,9 @@ protected:
         src = tmp.path() + QStringLiteral("/src");
         data = tmp.path() + QStringLiteral("/data");
         hist = tmp.path() + QStringLiteral("/hist");
-        for (int d = 0; d < kFolders; ++d)
-            for (int f = 0; f < kFilesPerFolder; ++f) {
-                const QString rel = folder(d) + QStringLiteral("/f%1.txt").arg(f, 4, 10, QLatin1Char('0'));
-                writeFile(src + QLatin1Char('/') + rel, QByteArray(2048 + f, char('a' + d)));
-            }
+        test::writeManyFiles(src, kFolders, kFilesPerFolder);
         test::makeDir(hist);
     }
-
-    static QString folder(int d) { return QStringLiteral("d%1").arg(d, 2, 10, QLatin1Char('0')); }
 
     // A fresh, empty destination whose folders exist: every file is a row
     // of its own.
@@ -58,18 +48,8 @@ protected:
         const QString dst = tmp.path() + QLatin1Char('/') + name;
         QDir(dst).removeRecursively();
         for (int d = 0; d < kFolders; ++d)
-            test::makeDir(dst + QLatin1Char('/') + folder(d));
+            test::makeDir(dst + QLatin1Char('/') + test::manyFilesFolder(d));
         return dst;
-    }
-
-    // Files below root, by relative path.
-    static QStringList filesBelow(const QString& root)
-    {
-        QStringList files;
-        QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-        while (it.hasNext())
-            files << QDir(root).relativeFilePath(it.next());
-        return files;
     }
 
     // The run lock of the data folder is held by pid: its run is under way.
@@ -147,7 +127,7 @@ TEST_F(CliSignalTest, ASignalStopsTheRunAndTheRowsDoneArePrinted)
         // has put its first file in place.
         QElapsedTimer waited;
         waited.start();
-        const QString first = dst + QLatin1Char('/') + folder(0);
+        const QString first = dst + QLatin1Char('/') + test::manyFilesFolder(0);
         const auto started = [&] {
             return c.command == Command::Compare ? runUnderWay(cli.processId())
                                                  : !QDir(first).entryList(QDir::Files).isEmpty();
@@ -165,13 +145,8 @@ TEST_F(CliSignalTest, ASignalStopsTheRunAndTheRowsDoneArePrinted)
         EXPECT_EQ(cli.exitCode(), 1) << err.toStdString();
 
         // What is in folder 2 is whole, and no temporary file is left.
-        const QStringList copied = filesBelow(dst);
-        for (const QString& rel : copied) {
-            EXPECT_FALSE(rel.contains(QLatin1String(kTmpTag))) << rel.toStdString();
-            EXPECT_EQ(readFile(dst + QLatin1Char('/') + rel), readFile(src + QLatin1Char('/') + rel))
-                << rel.toStdString();
-        }
-        EXPECT_LT(copied.size(), kFolders * kFilesPerFolder) << "the run was not stopped";
+        const int copied = test::expectWholeCopies(src, dst);
+        EXPECT_LT(copied, kFolders * kFilesPerFolder) << "the run was not stopped";
         if (c.command == Command::Compare)
             continue;  // stopped in its scan: no row listed yet
 
@@ -187,7 +162,7 @@ TEST_F(CliSignalTest, ASignalStopsTheRunAndTheRowsDoneArePrinted)
             done += cols[flagColumn] == QStringLiteral("2");
             left += cols[flagColumn] == QStringLiteral("1");
         }
-        EXPECT_EQ(done, copied.size());
+        EXPECT_EQ(done, copied);
         EXPECT_GT(left, 0);
         // Logged: one whole line per file put in place.
         const QStringList logs = QDir(hist + QStringLiteral("/Log")).entryList(QDir::Files);
