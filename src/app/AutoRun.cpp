@@ -1,5 +1,6 @@
 #include "app/AutoRun.h"
 
+#include "env/StopSignal.h"
 #include "env/Usr.h"
 
 #include <QScopedValueRollback>
@@ -117,7 +118,8 @@ void MainState::AutoRun(const QString& text)
     steps.upload = [this] { return UpHand(true); };
     steps.closeWait = [this] { s.progress->cEnd(); };
     steps.taskDone = autoRunTaskDone;
-    steps.closing = [this] { return bClosing; };
+    // A stop signal ends the run after the step under way, as closing does.
+    steps.closing = [this] { return bClosing || StopSignal::received(); };
     const QScopedValueRollback unattended(s.bUnattended, true);
     AutoRunOver(text, steps);
 }

@@ -5,7 +5,7 @@ namespace velmor {
 void AutoRunStatus::add(const MainState::AutoRunTask& t)
 {
     if (t.cut)
-        failed = true;  // the window closed before the task was done
+        failed = true;  // the window closed, or a stop signal came, before the task was done
     if (!t.loaded) {
         if (!t.name.isEmpty() && !t.cut)
             missing = true;  // TskLoad has said why

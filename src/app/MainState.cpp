@@ -10,6 +10,7 @@
 #include "app/WinState.h"
 #include "compare/Compare.h"
 #include "env/Prompt.h"
+#include "env/StopSignal.h"
 #include "env/Usr.h"
 #include "env/yIni.h"
 
@@ -541,7 +542,7 @@ QString MainState::CountText() const
 void MainState::CompareSyncCmd()
 {
     const std::optional<CmpOutcome> cmp = CompareCmd();
-    if (cmp && *cmp == CmpOutcome::Done)
+    if (cmp && *cmp == CmpOutcome::Done && !StopSignal::received())
         SyncCmd();
 }
 

@@ -8,6 +8,7 @@
 #include "env/FolderLock.h"
 #include "env/FsDir.h"
 #include "env/FsList.h"
+#include "env/StopSignal.h"
 #include "tasks/Options.h"
 
 #include <QSet>
@@ -64,7 +65,8 @@ struct Session {
 };
 
 // Marks the session's run as under way for the guard's lifetime, so that no
-// second comparison or synchronisation starts inside it.
+// second comparison or synchronisation starts inside it, and so that a stop
+// signal stops the run instead of ending the process at once.
 class RunGuard {
 public:
     explicit RunGuard(Session& s) : m_flag(s.bRunning) { m_flag = true; }
@@ -74,6 +76,7 @@ public:
 
 private:
     bool& m_flag;
+    StopSignal::RunScope m_signals;
 };
 
 // Takes the run lock of the user data folder (the work database's folder),

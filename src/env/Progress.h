@@ -1,4 +1,6 @@
 #pragma once
+#include "env/StopSignal.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -14,9 +16,10 @@ public:
     virtual void cMsg(const QString& sMsg, bool bShwStop) = 0;
     // Closes the dialog; sets bRun to false.
     virtual void cEnd() = 0;
-    // Lets pending events run, then returns bRun.
+    // Lets pending events run, then returns bRun. A stop signal (see
+    // StopSignal) acts as the stop button: false from then on.
     virtual bool yield() = 0;
-    // False once the user pressed stop (or after cEnd).
+    // False once the user pressed stop or a stop signal came (or after cEnd).
     virtual bool bRun() const = 0;
 };
 
@@ -36,7 +39,7 @@ public:
     bool yield() override
     {
         ++m_yields;
-        if (m_stopIn > 0 && --m_stopIn == 0)
+        if ((m_stopIn > 0 && --m_stopIn == 0) || StopSignal::received())
             m_run = false;
         return m_run;
     }

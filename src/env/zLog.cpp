@@ -1,12 +1,11 @@
 #include "env/zLog.h"
 
 #include "env/FsDir.h"
+#include "env/SysReason.h"
 #include "env/yIni.h"
 
 #include <QDate>
 #include <QDateTime>
-#include <QFile>
-#include <QFileInfo>
 #include <QStringEncoder>
 
 #include <cerrno>
@@ -17,8 +16,32 @@
 
 namespace velmor {
 
+namespace {
+
+// Writes all of bytes at offset, retrying short writes. Returns 0, or the
+// errno of the failure (0 becomes ENOSPC: nothing written and no reason).
+int writeWhole(int fd, const char* bytes, qsizetype size, off_t offset)
+{
+    qsizetype done = 0;
+    while (done < size) {
+        const ssize_t n = ::pwrite(fd, bytes + done, size_t(size - done), offset + done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (n == 0)
+            return ENOSPC;
+        done += n;
+    }
+    return 0;
+}
+
+} // namespace
+
 struct zLog::Impl {
-    QFile file;
+    int fd = -1;
+    off_t end = 0;  // length of the file: the whole lines written so far
     QString lastName;
 };
 
@@ -31,8 +54,10 @@ void zLog::lgOn(const QString& sRt)
 {
     yIni::F_CreateFld(sRt);  // missing levels are made; failures show at the open below
     const UniqueFd root = openDirPath(nameBytes(sRt), true);
-    if (!root.valid())
-        throw LogError("cannot open " + sRt.toStdString() + ": " + std::strerror(errno));
+    if (!root.valid()) {
+        const int err = errno;
+        throw LogError("cannot open " + sRt.toStdString() + ": " + SysReason(err, sRt).toStdString());
+    }
     lgOn(root.get(), sRt);
 }
 
@@ -42,8 +67,10 @@ void zLog::lgOn(int rootFd, const QString& sRt)
     const QString folder = sRt + QStringLiteral("/Log/");
     const QString day = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
     const UniqueFd dir = makeBeneath(rootFd, "Log");
-    if (!dir.valid())
-        throw LogError("cannot create " + folder.toStdString() + ": " + std::strerror(errno));
+    if (!dir.valid()) {
+        const int err = errno;
+        throw LogError("cannot create " + folder.toStdString() + ": " + SysReason(err, folder).toStdString());
+    }
 
     // The counter is 16-bit signed; past its range there is no name left.
     for (int n = 0; n <= std::numeric_limits<int16_t>::max(); ++n) {
@@ -52,27 +79,32 @@ void zLog::lgOn(int rootFd, const QString& sRt)
             leaf += QLatin1Char('~') + QString::number(n);
         leaf += QStringLiteral(".log");
         const QString name = folder + leaf;
+        const QByteArray leafBytes = nameBytes(leaf);
         // O_EXCL: an item of any kind (a link too) takes the name, and a file
         // that appeared meanwhile is never overwritten; the next counter is tried.
-        const int fd = ::openat(dir.get(), nameBytes(leaf).constData(),
+        const int fd = ::openat(dir.get(), leafBytes.constData(),
                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0) {
             if (errno == EEXIST)
                 continue;
-            throw LogError("cannot create log file " + name.toStdString() + ": " + std::strerror(errno));
-        }
-        if (!d->file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
-            ::close(fd);
-            throw LogError("cannot open log file " + name.toStdString() + ": "
-                           + d->file.errorString().toStdString());
+            const int err = errno;
+            throw LogError("cannot create log file " + name.toStdString() + ": "
+                           + SysReason(err, name).toStdString());
         }
         d->lastName = name;
         static const char bom[2] = {char(0xFF), char(0xFE)};
-        if (d->file.write(bom, 2) != 2 || !d->file.flush()) {
-            const std::string err = d->file.errorString().toStdString();
-            d->file.close();
-            throw LogError("cannot write log file " + name.toStdString() + ": " + err);
+        if (const int err = writeWhole(fd, bom, 2, 0); err != 0) {
+            // The file is ours (O_EXCL) and holds no line: it goes again, so
+            // that no log without its byte-order mark stays behind.
+            std::string reason = "cannot write log file " + name.toStdString() + ": "
+                                 + SysReason(err, name).toStdString();
+            if (::unlinkat(dir.get(), leafBytes.constData(), 0) != 0)
+                reason += std::string("; the empty file could not be removed: ") + std::strerror(errno);
+            ::close(fd);
+            throw LogError(reason);
         }
+        d->fd = fd;
+        d->end = 2;
         return;
     }
     throw LogError("no free log file name left for " + (folder + day).toStdString());
@@ -80,26 +112,37 @@ void zLog::lgOn(int rootFd, const QString& sRt)
 
 void zLog::lgWrite(const QString& sTx)
 {
-    if (!d->file.isOpen())
+    if (d->fd < 0)
         throw LogError("log is not open");
     const QString line = QDateTime::currentDateTime().toString(QStringLiteral("yy/MM/dd hh:mm:ss"))
                          + QStringLiteral(" : ") + sTx + QStringLiteral("\r\n");
     QStringEncoder enc(QStringConverter::Utf16LE);
     const QByteArray bytes = enc.encode(line);
-    // Flushed per line so that a crash keeps what was already done in the log.
-    if (d->file.write(bytes) != bytes.size() || !d->file.flush())
-        throw LogError("cannot write log file " + d->lastName.toStdString() + ": "
-                       + d->file.errorString().toStdString());
+    // Handed to the kernel per line, so that a crash keeps what was already
+    // done in the log. A line is there whole or not at all: what part of it
+    // reached the file is cut off again.
+    const int err = writeWhole(d->fd, bytes.constData(), bytes.size(), d->end);
+    if (err == 0) {
+        d->end += off_t(bytes.size());
+        return;
+    }
+    std::string reason = "cannot write log file " + d->lastName.toStdString() + ": "
+                         + SysReason(err, d->lastName).toStdString();
+    if (::ftruncate(d->fd, d->end) != 0)
+        reason += std::string("; the log now ends in part of a line: ") + std::strerror(errno);
+    throw LogError(reason);
 }
 
 void zLog::lgOff()
 {
-    // Closing never fails towards the caller: every line was flushed already.
-    if (d->file.isOpen())
-        d->file.close();
+    // Closing never fails towards the caller: every line was handed to the
+    // kernel already.
+    if (d->fd >= 0)
+        ::close(d->fd);
+    d->fd = -1;
 }
 
-bool zLog::isOpen() const { return d->file.isOpen(); }
+bool zLog::isOpen() const { return d->fd >= 0; }
 
 QString zLog::fileName() const { return d->lastName; }
 

@@ -3,6 +3,7 @@
 #include "sync/CopyAhead.h"
 
 #include "env/FsList.h"
+#include "env/SysReason.h"
 
 #include <QRandomGenerator>
 
@@ -311,8 +312,11 @@ FsResult writeRegular(const At& src, const At& dst, int in, const struct stat& f
     FsResult r = createTemp(dst, mode & 0777, tmp, o);
     if (!r.ok())
         return r;
-    if (!copyData(in, o.get(), fs))
-        return FsResult::fail("copy", src.path, errno);
+    if (!copyData(in, o.get(), fs)) {
+        // A full volume is the destination's: the reason names it.
+        const int err = errno;
+        return IsNoSpace(err) ? FsResult::fail("write", dst.path, err) : FsResult::fail("copy", src.path, err);
+    }
     fsHook("copy:data-written");
     if (!setExactMode(o.get(), mode))
         return FsResult::fail("set permissions of", dst.path, errno);
@@ -734,11 +738,10 @@ FsResult mergeInto(const At& src, const At& dst)
 
 FsResult FsResult::fail(const char* step, const QString& path, int err)
 {
-    return {QStringLiteral("cannot %1 %2: %3")
-                .arg(QLatin1String(step), path, QString::fromLocal8Bit(std::strerror(err)))};
+    return {QStringLiteral("cannot %1 %2: %3").arg(QLatin1String(step), path, SysReason(err, path)), err, path};
 }
 
-FsResult FsResult::fail(const QString& text) { return {text}; }
+FsResult FsResult::fail(const QString& text) { return {text, 0, QString()}; }
 
 Kind kindOf(const At& e, struct stat* st)
 {

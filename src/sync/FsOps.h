@@ -56,7 +56,9 @@ struct At {
 // reason naming the failing step and path (for diagnostics; the grid only
 // shows " Err").
 struct FsResult {
-    QString error;
+    QString error;   // the reason, "" on success
+    int err = 0;     // the system's error of a failed step (0: a check of our own)
+    QString path;    // the item that step failed on
     bool ok() const { return error.isEmpty(); }
     static FsResult fail(const char* step, const QString& path, int err);
     static FsResult fail(const QString& text);

@@ -41,4 +41,9 @@ QString relDirOf(const QString& rel);
 // status + " Err", with the reason handed to the caller.
 QString failed(const QString& status, const QString& reason, QString* why);
 
+// failed() for a row whose backup step failed. When the history volume had
+// no room left, every later backup would fail alike: ctx.historyFull gets
+// the reason and the run stops after this row.
+QString backupFailed(const SyncCtx& ctx, const QString& status, const fsops::FsResult& r, QString* why);
+
 } // namespace velmor::opsupport

@@ -101,7 +101,7 @@ QString SyncFile(const SyncCtx& ctx, const QString& rel, const QString& status, 
         const fsops::FsResult r = plan.op == FileOp::Copy ? fsops::ReplaceKeepingOld(src, dst, keep, staged)
                                                                : fsops::MoveItem(dst, keep);
         if (!r.ok())
-            return failed(status, r.error, why);
+            return backupFailed(ctx, status, r, why);
         writeLog(ctx, logtx::moved(dst.path, keep.path));
         if (plan.op == FileOp::Copy)
             writeLog(ctx, logtx::overwritten(src.path, dst.path));

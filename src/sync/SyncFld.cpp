@@ -232,6 +232,8 @@ QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, Q
                 r = saveAndRemove(dst, keep);
             else if (fsops::kindOf(keep) != Kind::Dir)  // saved with an enclosing folder, or never there
                 r = fsops::FsResult::fail("move", dstPath, ENOENT);
+            if (!r.ok())
+                return backupFailed(ctx, status, r, why);
             line = logtx::moved(dstPath, keep.path);
             break;
         }

@@ -2,6 +2,7 @@
 
 #include "env/yIni.h"
 #include "env/zLog.h"
+#include "env/SysReason.h"
 #include "sync/OpSupport.h"
 #include "sync/SyncPlan.h"
 
@@ -198,6 +199,13 @@ QString failed(const QString& status, const QString& reason, QString* why)
     if (why)
         *why = reason;
     return status + kErrSuffix;
+}
+
+QString backupFailed(const SyncCtx& ctx, const QString& status, const fsops::FsResult& r, QString* why)
+{
+    if (IsNoSpace(r.err) && ctx.historyFull.isEmpty() && VolumeOf(r.path) == VolumeOf(ctx.sBkFld))
+        ctx.historyFull = r.error;
+    return failed(status, r.error, why);
 }
 
 } // namespace opsupport

@@ -48,6 +48,10 @@ struct SyncCtx {
     // run stops before its next operation, since the log no longer tells
     // what was done.
     mutable QString logError;
+    // Why a backup could not be written for lack of room on the history
+    // folder's volume ("" while there was room): the run stops before its
+    // next operation.
+    mutable QString historyFull;
     // The helper thread that copies a folder's files two at a time when the
     // folder is copied whole (none: one at a time).
     CopyAhead* ahead = nullptr;

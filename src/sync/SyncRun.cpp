@@ -345,16 +345,18 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
             writeAhead(r);
             if (grid.row(r).flag == kFlagDo) {
                 clearWayFor(r);
-                if (ctx.logError.isEmpty()) {
+                if (ctx.logError.isEmpty() && ctx.historyFull.isEmpty()) {
                     fsops::StagedCopy copy = stagedFor(r);
                     carryOut(r, &copy);
                 }
             }
             if (hooks.showRow)
                 hooks.showRow(r);
-            if (!ctx.logError.isEmpty()) {
-                // The log no longer tells what the run does: nothing more is done.
+            if (!ctx.logError.isEmpty() || !ctx.historyFull.isEmpty()) {
+                // The log no longer tells what the run does, or no further
+                // backup fits: nothing more is done.
                 rep.logError = ctx.logError;
+                rep.historyFull = ctx.historyFull;
                 rep.outcome = SyncReport::Outcome::Stopped;
                 break;
             }
@@ -385,6 +387,8 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
     wait.cEnd();
     if (!rep.logError.isEmpty())
         Notice(s, SyncMsg::LogWriteFailed + rep.logError);
+    if (!rep.historyFull.isEmpty())
+        Notice(s, SyncMsg::HistoryFull + rep.historyFull);
     ShowListMessage(s, SyncMsg::LeftOut, rep.leftOut);
     return rep;
 }

@@ -28,6 +28,10 @@ inline const QString Root2Changed =
     QStringLiteral("ﾌｫﾙﾀﾞ2が比較した時のﾌｫﾙﾀﾞではありません\r比較し直して下さい\r同期は実行しません");
 // + the reason: a log line could not be written, the run stopped there
 inline const QString LogWriteFailed = QStringLiteral("更新履歴のﾛｸﾞﾌｧｲﾙに書き込めないため同期を中止しました\r");
+// + the reason: a backup found no room on the history folder's volume, the
+// run stopped there
+inline const QString HistoryFull =
+    QStringLiteral("更新履歴･ﾊﾞｯｸｱｯﾌﾟの保存先の空き容量が不足しているため同期を中止しました\r");
 // + the reason
 inline const QString LogFailed = QStringLiteral("更新履歴のﾛｸﾞﾌｧｲﾙを作成できないため同期は実行しません\r");
 inline const QString HistoryInRoot =
@@ -76,6 +80,9 @@ struct SyncReport {
     // Why a log line could not be written ("" when every line was); the
     // walk stopped after the row whose line it was (outcome Stopped).
     QString logError;
+    // Why a backup found no room on the history folder's volume ("" when
+    // none did); the walk stopped after that row (outcome Stopped).
+    QString historyFull;
 };
 
 // Runs the synchronisation on s.vSpr with the switches of s.panel (copied to

@@ -100,6 +100,8 @@ bool spWait::yield()
         runEventsOnce();
         m_sinceEvents.start();
     }
+    if (StopSignal::received())
+        m_run = false;
     return m_run;
 }
 

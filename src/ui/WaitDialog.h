@@ -24,7 +24,8 @@ public:
     void cMsg(const QString& sMsg, bool bShwStop) override;
     // Hides the dialog; bRun becomes false.
     void cEnd() override;
-    // Services pending events at most every ~20 ms; bRun is read on every call.
+    // Services pending events at most every ~20 ms; bRun (and whether a
+    // stop signal came) is read on every call.
     bool yield() override;
     bool bRun() const override { return m_run; }
 

@@ -5,11 +5,13 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QProcess>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <stdexcept>
+#include <gtest/gtest.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -171,6 +173,36 @@ CliResult runVelmorCli(const QStringList& args, const QStringList& prefix)
     r.out = p.readAllStandardOutput();
     r.err = QString::fromUtf8(p.readAllStandardError());
     return r;
+}
+
+QString manyFilesFolder(int d) { return QStringLiteral("d%1").arg(d, 2, 10, QLatin1Char('0')); }
+
+void writeManyFiles(const QString& root, int folders, int files)
+{
+    for (int d = 0; d < folders; ++d)
+        for (int f = 0; f < files; ++f)
+            writeFile(root + QLatin1Char('/') + manyFilesFolder(d) + QStringLiteral("/f%1.txt").arg(f, 4, 10, QLatin1Char('0')),
+                      QByteArray(2048 + f, char('a' + d % 26)));
+}
+
+QStringList filesBelow(const QString& root)
+{
+    QStringList files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << QDir(root).relativeFilePath(it.next());
+    return files;
+}
+
+int expectWholeCopies(const QString& src, const QString& dst)
+{
+    const QStringList copied = filesBelow(dst);
+    for (const QString& rel : copied) {
+        EXPECT_FALSE(rel.contains(QLatin1String(kTmpTag))) << "temporary file left: " << rel.toStdString();
+        EXPECT_EQ(readFile(dst + QLatin1Char('/') + rel), readFile(src + QLatin1Char('/') + rel))
+            << rel.toStdString();
+    }
+    return int(copied.size());
 }
 
 } // namespace velmor::test

@@ -89,4 +89,16 @@ void rawClear(const QString& path);
 // Sets a file's or folder's last-modified time.
 void setMTime(const QString& path, const QDateTime& t);
 
+// A tree that takes a run a while: `folders` folders "d00", "d01" ... with
+// `files` files each, every file with its own size and content.
+void writeManyFiles(const QString& root, int folders, int files);
+// The folder names writeManyFiles uses.
+QString manyFilesFolder(int d);
+// Relative paths of the files below root, hidden ones too, at any depth.
+QStringList filesBelow(const QString& root);
+// Checks that every file below dst is the same as its source below src, and
+// that no temporary file of the program is left there. Returns the number
+// of files below dst.
+int expectWholeCopies(const QString& src, const QString& dst);
+
 } // namespace velmor::test

@@ -7,9 +7,13 @@
 #include "env/yIni.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
+#include <QThread>
 #include <gtest/gtest.h>
+#include <csignal>
 #include <sys/stat.h>
 
 using namespace velmor;
@@ -90,4 +94,45 @@ TEST(VelmorProgram, RunsATaskTextAndEndsWithItsStatus)
     ASSERT_TRUE(p.waitForFinished(120000)) << "velmor did not end by itself";
     EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+}
+
+TEST(VelmorProgram, AStopSignalDuringItsRunEndsTheProgramWithStatus1)
+{
+    const QString velmor = QCoreApplication::applicationDirPath() + u"/../src/app/velmor"_s;
+    ASSERT_TRUE(QFileInfo(velmor).isExecutable()) << "build velmor first";
+    ASSERT_FALSE(velmorCli().isEmpty()) << "build velmor-cli first";
+    ScopedTestHome home;
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    const QString data = home.path() + u"/.local/share/Quarnell/velmor/"_s;
+    const QString src = tmp.path() + u"/src"_s, dst = tmp.path() + u"/dst"_s;
+    constexpr int kFolders = 20, kFiles = 600;
+    writeManyFiles(src, kFolders, kFiles);
+    for (int d = 0; d < kFolders; ++d)  // every file a row of its own
+        makeDir(dst + u'/' + manyFilesFolder(d));
+    makeDir(data);
+    const CliResult saved = runVelmorCli({u"task"_s, u"save"_s, u"big"_s, src, dst, u"--data"_s, data});
+    ASSERT_EQ(saved.code, 0) << saved.err.toStdString();
+
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"HOME"_s, home.path());
+    env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+    env.remove(u"XDG_DATA_HOME"_s);
+    env.remove(u"XDG_CONFIG_HOME"_s);
+    p.setProcessEnvironment(env);
+    p.start(velmor, {u"big"_s});
+    ASSERT_TRUE(p.waitForStarted());
+    // The synchronisation is under way once its first file is in place.
+    const QString first = dst + u'/' + manyFilesFolder(0);
+    QElapsedTimer waited;
+    waited.start();
+    while (QDir(first).isEmpty(QDir::Files) && p.state() == QProcess::Running && waited.elapsed() < 60000)
+        QThread::usleep(500);
+    ASSERT_EQ(p.state(), QProcess::Running) << p.readAllStandardError().toStdString();
+    ASSERT_EQ(::kill(pid_t(p.processId()), SIGTERM), 0);
+    ASSERT_TRUE(p.waitForFinished(60000)) << "velmor did not end after the signal";
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << "ended by the signal itself";
+    EXPECT_EQ(p.exitCode(), 1) << p.readAllStandardError().toStdString();
+    EXPECT_LT(expectWholeCopies(src, dst), kFolders * kFiles) << "the run was not stopped";
 }

@@ -17,6 +17,8 @@ int cliCompare(const QStringList& args)
     case CmpOutcome::Refused:
         return kExitUsage;
     case CmpOutcome::Stopped:
+        printTable(run.session.vSpr, stdout);  // the rows listed before the stop, if any
+        break;
     case CmpOutcome::Failed:
         break;
     }

@@ -3,6 +3,7 @@
 // after the run (flag 2 on done rows, the result in column 12).
 #include "app/cli/CliCommon.h"
 #include "compare/Compare.h"
+#include "env/StopSignal.h"
 #include "sync/SyncRun.h"
 
 namespace velmor::cli {
@@ -19,6 +20,11 @@ int cliSync(const QStringList& args)
         return kExitUsage;
     case CmpOutcome::Stopped:
     case CmpOutcome::Failed:
+        return kExitFailed;
+    }
+    if (StopSignal::received()) {
+        // Stopped as the comparison ended: nothing is synchronised.
+        printTable(run.session.vSpr, stdout);
         return kExitFailed;
     }
 

@@ -1,5 +1,6 @@
 // velmor-cli: the comparison and synchronisation engines without a window.
 #include "app/cli/CliCommon.h"
+#include "env/StopSignal.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -30,6 +31,9 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     using namespace velmor::cli;
+    // SIGINT, SIGTERM, SIGHUP stop a comparison or synchronisation as the
+    // stop button would: the rows done so far are printed, the status is 1.
+    velmor::StopSignal::install();
     QStringList args = QCoreApplication::arguments().mid(1);
     if (args.size() == 1 && args.first() == QLatin1String("--version")) {
         std::fputs("velmor-cli " VELMOR_VERSION "\n", stdout);

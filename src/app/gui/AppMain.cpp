@@ -3,6 +3,7 @@
 #include "AppIcon.h"
 
 #include "app/Startup.h"
+#include "env/StopSignal.h"
 #include "env/Usr.h"
 #include "fmSync.h"
 #include "ui/GuiPrompt.h"
@@ -142,6 +143,9 @@ int RunApp(int argc, char** argv)
     QApplication app(qtArgc, qtArgv);
     QApplication::setApplicationName(QStringLiteral("velmor"));
     QApplication::setWindowIcon(AppIcon());
+    // SIGINT, SIGTERM, SIGHUP stop a comparison or synchronisation as the
+    // stop button would; the window then closes (status 1).
+    StopSignal::install();
     LoadQtTranslation();
     EnsureJapaneseFont();
     Main(args);

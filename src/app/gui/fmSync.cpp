@@ -7,6 +7,7 @@
 #include "app/WinState.h"
 #include "compare/ResultCounts.h"
 #include "env/Prompt.h"
+#include "env/StopSignal.h"
 #include "env/Usr.h"
 #include "tree/view/uTrD.h"
 #include "ui/FilterDialog.h"
@@ -598,6 +599,11 @@ void fmSync::setRunning(bool on)
 {
     for (QWidget* w : {static_cast<QWidget*>(menuBar()), pTsk, pTr1, pTr2, pUsr})
         w->setEnabled(!on);
+    if (!on && StopSignal::received() && !m_closePending) {
+        // A stop signal stopped the run: the program ends, reporting the stop.
+        SetExitStatus(AutoRunStatus::kFailed);
+        m_closePending = true;
+    }
     if (!on && m_closePending) {
         QTimer::singleShot(0, this, [this] {
             if (m_closePending)
