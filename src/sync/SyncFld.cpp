@@ -109,19 +109,21 @@ QString emptyContainer(const SyncCtx& ctx, const QString& rel)
     return {};
 }
 
-// A file or link where a new folder goes. In folder 2's root it takes no
-// part (no row removes it): with the delete switch it goes as a deleted file
-// would (saved first with backups on, into the trash, or deleted), unless
-// the attribute switches or the protection patterns guard it. Below the
-// root its own row removes it first. "" when the way is clear.
+// A file, link or special file where a new folder goes. In folder 2's root
+// it takes no part, and a special file (pipe, socket, device) is never
+// compared: no row removes either, so with the delete switch it goes as a
+// deleted file would (saved first with backups on, into the trash, or
+// deleted), unless the attribute switches or the protection patterns guard
+// it. Any other file has a row of its own that removes it first. "" when
+// the way is clear.
 QString clearTheWay(const SyncCtx& ctx, const QString& rel, const At& dst)
 {
     struct stat st {};
     const Kind k = fsops::kindOf(dst, &st);
     if (k == Kind::None || k == Kind::Dir)
         return {};
-    const QString inTheWay = QStringLiteral("%1 is in the way: a file or link stands where the folder goes").arg(dst.path);
-    if (rel.contains(QLatin1Char('/')) || ctx.yRt[1] != 1)
+    const QString inTheWay = QStringLiteral("%1 is in the way: a file, link or special file stands where the folder goes").arg(dst.path);
+    if ((rel.contains(QLatin1Char('/')) && k != Kind::Other) || ctx.yRt[1] != 1)
         return inTheWay;
     QString base, ext, status = St::Del;
     SplitName(nameText(dst.name), base, ext);
