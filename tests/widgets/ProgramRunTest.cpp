@@ -20,6 +20,18 @@ using namespace velmor;
 using namespace velmor::test;
 using namespace Qt::Literals::StringLiterals;
 
+// The program's environment: its own home (so its user data folder), no
+// display.
+static QProcessEnvironment programEnvironment(const QString& home)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"HOME"_s, home);
+    env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+    env.remove(u"XDG_DATA_HOME"_s);
+    env.remove(u"XDG_CONFIG_HOME"_s);
+    return env;
+}
+
 TEST(VelmorProgram, RunsATaskTextAndEndsWithItsStatus)
 {
     const QString velmor = QCoreApplication::applicationDirPath() + u"/../src/app/velmor"_s;
@@ -56,12 +68,7 @@ TEST(VelmorProgram, RunsATaskTextAndEndsWithItsStatus)
     }
 
     QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"HOME"_s, home.path());
-    env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
-    env.remove(u"XDG_DATA_HOME"_s);
-    env.remove(u"XDG_CONFIG_HOME"_s);
-    p.setProcessEnvironment(env);
+    p.setProcessEnvironment(programEnvironment(home.path()));
     p.start(velmor, {task});
     ASSERT_TRUE(p.waitForFinished(120000)) << "velmor did not end by itself";
     EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
@@ -115,12 +122,7 @@ TEST(VelmorProgram, AStopSignalDuringItsRunEndsTheProgramWithStatus1)
     ASSERT_EQ(saved.code, 0) << saved.err.toStdString();
 
     QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"HOME"_s, home.path());
-    env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
-    env.remove(u"XDG_DATA_HOME"_s);
-    env.remove(u"XDG_CONFIG_HOME"_s);
-    p.setProcessEnvironment(env);
+    p.setProcessEnvironment(programEnvironment(home.path()));
     p.start(velmor, {u"big"_s});
     ASSERT_TRUE(p.waitForStarted());
     // The synchronisation is under way once its first file is in place.
