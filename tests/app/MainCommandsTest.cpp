@@ -5,6 +5,7 @@
 #include "app/MainState.h"
 #include "app/WinState.h"
 #include "common/TestSupport.h"
+#include "compare/ResultCounts.h"
 #include "env/Usr.h"
 
 #include <QDir>
@@ -62,6 +63,34 @@ TEST_F(MainCommandsTest, DisplayModeLeavesTheGridOfARunAlone)
     st.SetDispMd(2);
     Usr::bBusy = false;
     EXPECT_EQ(st.s.nDispMd, 1);
+}
+
+// The status line tells what the grid shows: a synchronisation's outcome
+// until the rows are those of a comparison again (a new comparison, or a
+// refill in another display mode).
+TEST_F(MainCommandsTest, TheStatusLineFollowsTheRowsShown)
+{
+    const auto comparisonText = [&] { return CompareStatusText(CountResults(st.s.vSpr)); };
+    const QString synced = u"完了 "_s;
+    const struct {
+        const char* step;
+        std::function<void()> after;
+    } steps[] = {
+        {"a new comparison", [&] { ASSERT_EQ(st.CompareCmd(), CmpOutcome::Done); }},
+        {"another display mode", [&] { st.SetDispMd(1); }},
+    };
+    ASSERT_EQ(st.CompareCmd(), CmpOutcome::Done);
+    EXPECT_TRUE(st.CountText().startsWith(St::Add)) << st.CountText().toStdString();
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.step);
+        ASSERT_TRUE(st.SyncCmd().has_value());
+        EXPECT_TRUE(st.CountText().startsWith(synced)) << st.CountText().toStdString();
+        writeFile(tmp.path() + u"/src/a/new.txt"_s, "changed after the synchronisation");
+        s.after();
+        ASSERT_GT(st.s.vSpr.rowCount(), 0);
+        EXPECT_EQ(st.CountText(), comparisonText());
+        EXPECT_FALSE(st.CountText().startsWith(synced));
+    }
 }
 
 TEST_F(MainCommandsTest, CompactionFailureIsReported)

@@ -131,6 +131,10 @@ TEST(ResultCounts, SynchronisationAndProgressTexts)
     c.leftAlone = 2;
     EXPECT_EQ(SyncStatusText(c, 125'000, 12),
               QStringLiteral("中断 (12 行処理後)　完了 1,280　失敗 1　未実行 3　対象外 2　2 分 5 秒"));
+    // A stop before the first row still says so; a minute is counted in minutes.
+    EXPECT_EQ(SyncStatusText(c, 60'000, 0),
+              QStringLiteral("中断 (0 行処理後)　完了 1,280　失敗 1　未実行 3　対象外 2　1 分 0 秒"));
+    EXPECT_EQ(SyncStatusText(c, 59'949, -1), QStringLiteral("完了 1,280　失敗 1　未実行 3　対象外 2　59.9 秒"));
 
     EXPECT_EQ(ProgressText(1234, 5000, 12'900'000, 41'943'040), QStringLiteral("1,234 / 5,000　12.3 MB / 40.0 MB"));
     EXPECT_EQ(ProgressText(3, 3, 0, 0), QStringLiteral("3 / 3"));  // nothing copied: rows only
@@ -145,6 +149,9 @@ TEST(ResultRowTexts, EveryCellGivesBackWhatItWasGiven)
                              QStringLiteral("99/12/31 23:59"), QStringLiteral("26/12/08 03:1"),
                              QStringLiteral("26/12/08 03:145"), QStringLiteral("26-12-08 03:14"),
                              QStringLiteral("２６/12/08 03:14"), QStringLiteral("2026/12/08"),
+                             // one character out of shape, at either end or at a separator
+                             QStringLiteral("x6/12/08 03:14"), QStringLiteral("26/12/08 03:1x"),
+                             QStringLiteral("26/12/08 03.14"), QStringLiteral("26/12/08_03:14"),
                              QStringLiteral("上書 Err"), QStringLiteral("R**"), QString()};
     for (const QString& t : texts) {
         for (int col : {6, 7, 8, 10, 11, 12}) {

@@ -348,6 +348,31 @@ TEST_F(RunTest, StopInEachPhase)
     EXPECT_EQ(s.vSpr.rowCount(), 2);
 }
 
+// Folder 2 swapped for another folder while the comparison runs: the run
+// ends with the reason, and nothing of the other folder is listed.
+TEST_F(RunTest, ARootReplacedDuringTheRunEndsIt)
+{
+    mixedTree();
+    load();
+    StopWhen sp;
+    s.progress = &sp;
+    bool swapped = false;
+    sp.stop = [&] {
+        if (!swapped) {
+            swapped = QDir().rename(dst, dst + QStringLiteral(".old"));
+            makeDir(dst + QStringLiteral("/w"));
+            file(dst + QStringLiteral("/w/intruder.txt"));
+        }
+        return false;
+    };
+    EXPECT_EQ(run(), CmpOutcome::Failed);
+    EXPECT_TRUE(swapped);
+    EXPECT_EQ(s.vSpr.rowCount(), 0);
+    ASSERT_EQ(prompt->messages.size(), 1);
+    EXPECT_TRUE(prompt->messages[0].contains(dst + QStringLiteral(": no longer the folder the comparison began with")))
+        << prompt->messages[0].toStdString();
+}
+
 TEST_F(RunTest, MoreThanTenThousandFileRowsAreAllListed)
 {
     makeDir(src + QStringLiteral("/big"));

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -46,6 +47,11 @@ TEST(FsListTest, FolderWithSubfoldersIsNeverSaidToHaveNone)
     ASSERT_TRUE(QFile::link(r + "/deep", r + "/linked/toDeep"));  // a link is not a subfolder
     makeDir(r + "/emptied/gone");
 
+    // A files listing that asks for nothing else lists links as files.
+    const std::vector<FsEntry> inLinked = FsList(r + "/linked", FsKind::Files);
+    ASSERT_EQ(inLinked.size(), 1u);
+    EXPECT_EQ(inLinked[0].name, QStringLiteral("toDeep"));
+
     auto got = noSubfolders(r);
     ASSERT_EQ(got.size(), 6u);
     EXPECT_FALSE(got["deep"]);
@@ -67,6 +73,40 @@ TEST(FsListTest, FolderWithSubfoldersIsNeverSaidToHaveNone)
     EXPECT_TRUE(got["emptied"]);
     for (const FsEntry& e : FsList(r, FsKind::Files))
         EXPECT_FALSE(e.noSubfolders);
+}
+
+// ext4 counts the links of a folder up to 65,000; past that the count
+// stays 1, whatever the folder holds later. Such a folder is never said to
+// hold no folders. (An image whose folder has that count stands in for one
+// with 65,000 subfolders.)
+TEST(FsListTest, AFolderPastTheLinkCountLimitIsNeverSaidToHaveNone)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a file system image needs root";
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    const QString r = tmp.path(), img = r + "/ext4.img", mnt = r + "/mnt";
+    makeDir(r + "/tree/many/sub");
+    makeDir(r + "/tree/none");
+    makeDir(mnt);
+    const auto tool = [](const QString& program, const QStringList& args) {
+        QProcess p;
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(program, args);
+        return p.waitForFinished(30'000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    };
+    if (!tool("mkfs.ext4", {"-q", "-F", "-d", r + "/tree", img, "1M"})
+        || !tool("debugfs", {"-w", "-R", "sif /many links_count 1", img}))
+        GTEST_SKIP() << "mkfs.ext4 or debugfs cannot make the image here";
+    if (!tool("mount", {"-o", "loop,ro", img, mnt}))
+        GTEST_SKIP() << "cannot mount a loop device here";
+    struct Unmount {
+        QString at;
+        ~Unmount() { QProcess::execute("umount", {at}); }
+    } unmount{mnt};
+    const auto got = noSubfolders(mnt);
+    EXPECT_FALSE(got.at("many"));
+    EXPECT_TRUE(got.at("none"));
 }
 
 TEST(FsListTest, AnOpenFolderListsWholeEveryTimeInNameOrder)

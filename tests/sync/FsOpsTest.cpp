@@ -10,11 +10,15 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <map>
+#include <thread>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/fanotify.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -390,6 +394,82 @@ TEST_F(FsOpsTest, CopiesWrittenAheadAreHeldPutInPlaceOrRemoved)
     EXPECT_EQ(readFile(p2(QStringLiteral("f2"))), QByteArray(10, 'c'));
     EXPECT_TRUE(leftovers(f2).isEmpty());
     EXPECT_EQ(QDir(f2).entryList(QDir::Files), QStringList{QStringLiteral("f2")});
+}
+
+// A copy is written ahead only when it is whole and of the source as it
+// still is: a source rewritten meanwhile, or a pipe, is not staged, and the
+// copy at its turn takes the source as it is then, or fails.
+TEST_F(FsOpsTest, OnlyACopyOfAnUnchangedRegularFileIsWrittenAhead)
+{
+    src(QStringLiteral("changed.txt"), "first version");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(p1(QStringLiteral("pipe"))).constData(), 0644), 0);
+    const struct {
+        const char* name;
+        bool copies;  // at its turn
+        QByteArray content;
+    } cases[] = {{"changed.txt", true, "second, longer version"}, {"pipe", false, {}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString from = p1(QLatin1String(c.name)), to = p2(QLatin1String(c.name));
+        bool rewritten = false;
+        setFsHook([&](const char* point) {
+            if (std::strcmp(point, "copy:data-written") == 0 && c.copies && !std::exchange(rewritten, true))
+                writeFile(from, c.content);  // in place, while the copy ahead is being written
+        });
+        StagedCopy staged;
+        PathAt dst(to);
+        EXPECT_FALSE(StageCopy(PathAt(from), dst.at, 1000, std::move(dst.dir), staged));
+        setFsHook({});
+        EXPECT_FALSE(staged.valid());
+        EXPECT_TRUE(leftovers(f2).isEmpty());
+        EXPECT_EQ(CopyItem(PathAt(from), PathAt(to), {}, &staged).ok(), c.copies);
+        EXPECT_EQ(Exists(to) ? readFile(to) : QByteArray("(none)"), c.copies ? c.content : "(none)");
+    }
+    EXPECT_TRUE(leftovers(f2).isEmpty());
+}
+
+// Another run's clean-up may remove a new temporary between its creation
+// and its lock: the copy takes another name and succeeds. A watcher that
+// must permit every opening in folder 2 (fanotify) removes it at that moment.
+TEST_F(FsOpsTest, ATemporaryRemovedBeforeItIsLockedIsNotWrittenInVain)
+{
+    src(QStringLiteral("x.txt"), "copied whole");
+    freezeSource();
+    UniqueFd group(::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY));
+    if (!group.valid())
+        GTEST_SKIP() << "no fanotify permission events here (" << std::strerror(errno) << ")";
+    ASSERT_EQ(::fanotify_mark(group.get(), FAN_MARK_ADD, FAN_OPEN_PERM | FAN_EVENT_ON_CHILD, AT_FDCWD,
+                              QFile::encodeName(f2).constData()),
+              0);
+    std::atomic<bool> stop{false};
+    int removed = 0;
+    std::thread watcher([&] {
+        alignas(fanotify_event_metadata) char buf[4096];
+        while (!stop) {
+            pollfd p{group.get(), POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0)
+                continue;
+            ssize_t n = ::read(group.get(), buf, sizeof buf);
+            for (auto* m = reinterpret_cast<fanotify_event_metadata*>(buf); n > 0 && FAN_EVENT_OK(m, n);
+                 m = FAN_EVENT_NEXT(m, n)) {
+                char path[PATH_MAX] = {};
+                ::readlink(QByteArray("/proc/self/fd/" + QByteArray::number(m->fd)).constData(), path, sizeof path - 1);
+                if (removed == 0 && std::strstr(path, kTmpTag) && ::unlink(path) == 0)
+                    ++removed;
+                const fanotify_response allow{m->fd, FAN_ALLOW};
+                EXPECT_EQ(::write(group.get(), &allow, sizeof allow), ssize_t(sizeof allow));
+                ::close(m->fd);
+            }
+        }
+    });
+    const FsResult r = CopyItem(PathAt(p1(QStringLiteral("x.txt"))), PathAt(p2(QStringLiteral("x.txt"))));
+    stop = true;
+    watcher.join();
+    group.reset();  // openings in folder 2 need no permission from here on
+    EXPECT_EQ(removed, 1);
+    EXPECT_TRUE(r.ok()) << r.error.toStdString();
+    EXPECT_EQ(readFile(p2(QStringLiteral("x.txt"))), QByteArray("copied whole"));
+    EXPECT_TRUE(leftovers(f2).isEmpty());
 }
 
 } // namespace

@@ -856,19 +856,36 @@ TEST_F(SafetyTest, ALinkAtAnyLevelOfAPathLongerThanPathMaxIsNeverFollowed)
 TEST_F(SafetyTest, FoldersMadeOnTheWayTakeTheirSourceModes)
 {
     // A private source folder must not turn up open to everyone, and the
-    // umask must not strip what the source grants.
+    // umask must not strip what the source grants (nor the set-group-ID
+    // bit). A folder made on the way to a row's folder also lets its owner
+    // write and enter it; the row's own folder gets the source's exact mode.
+    const struct {
+        const char* rel;
+        mode_t source, made;
+    } levels[] = {
+        {"priv", 0700, 0700},   {"priv/team", 0770, 0770},        {"open", 0775, 0775},
+        {"open/ro", 0555, 0755}, {"open/ro/sg", 02755, 02755}, {"open/ro/sg/row", 02750, 02750},
+    };
     src(QStringLiteral("priv/team/a.txt"), "a");
-    ASSERT_EQ(::chmod(nameBytes(p1(QStringLiteral("priv/team"))).constData(), 0770), 0);
-    ASSERT_EQ(::chmod(nameBytes(p1(QStringLiteral("priv"))).constData(), 0700), 0);
-    const mode_t oldMask = ::umask(022);
+    src(QStringLiteral("open/ro/sg/row/b.txt"), "b");
+    for (auto it = std::rbegin(levels); it != std::rend(levels); ++it)
+        ASSERT_EQ(::chmod(nameBytes(p1(QLatin1String(it->rel))).constData(), it->source), 0);
     const SyncCtx x = ctx(false, false, false);
-    EXPECT_EQ(SyncFld(x, QStringLiteral("priv/team"), kAdd), kAdd);  // "priv" is made on the way
-    ::umask(oldMask);
-    struct stat st {};
-    ASSERT_EQ(::stat(nameBytes(p2(QStringLiteral("priv"))).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0700u);
-    ASSERT_EQ(::stat(nameBytes(p2(QStringLiteral("priv/team"))).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0770u);
+    for (const mode_t mask : {mode_t(022), mode_t(077)}) {
+        SCOPED_TRACE(mask);
+        ASSERT_TRUE(fsops::RemoveItem(PathAt(p2(QStringLiteral("priv")))).ok());
+        ASSERT_TRUE(fsops::RemoveItem(PathAt(p2(QStringLiteral("open")))).ok());
+        const mode_t oldMask = ::umask(mask);
+        EXPECT_EQ(SyncFld(x, QStringLiteral("priv/team"), kAdd), kAdd);  // "priv" is made on the way
+        EXPECT_EQ(SyncFld(x, QStringLiteral("open/ro/sg/row"), kAdd), kAdd);
+        ::umask(oldMask);
+        for (const auto& l : levels) {
+            struct stat st {};
+            ASSERT_EQ(::stat(nameBytes(p2(QLatin1String(l.rel))).constData(), &st), 0) << l.rel;
+            EXPECT_EQ(st.st_mode & 07777, l.made) << l.rel;
+        }
+        EXPECT_EQ(readFile(p2(QStringLiteral("open/ro/sg/row/b.txt"))), QByteArray("b"));
+    }
 }
 
 } // namespace

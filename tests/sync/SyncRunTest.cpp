@@ -322,6 +322,76 @@ TEST_F(SyncRunTest, FolderCopiedWholeTwoFilesAtATime)
     }
 }
 
+// Every copy's data is written once, ahead of its row's turn or at it; and
+// nothing new is written into a folder that holds temporaries of a dead run
+// before they are gone.
+TEST_F(SyncRunTest, EachCopyIsWrittenOnceAndNeverBesideADeadRunsTemporaries)
+{
+    dst(QStringLiteral("gone.txt"), "x");
+    fileRow(QString(), QStringLiteral("gone"), QStringLiteral("txt"), QStringLiteral("削除"));
+    for (const QString& dir : {QStringLiteral("a"), QStringLiteral("d")}) {
+        makeDir(p2(dir));
+        for (int i = 1; i <= 3; ++i) {
+            src(dir + QStringLiteral("/f%1.txt").arg(i), QByteArray(i * 10, 'x'));
+            fileRow(dir, QStringLiteral("f%1").arg(i), QStringLiteral("txt"), QStringLiteral("追加"));
+        }
+    }
+    const QString dead = p2(QStringLiteral("d/.f1.txt.velmor~Ab3dE6"));
+    writeFile(dead, "half a copy");
+    session.vTmpLeft = {QStringLiteral("d")};
+    options(false, false, false);
+    std::atomic<int> written{0}, besideDead{0};  // the copies written ahead call the hook on their thread
+    setFsHook([&](const char* point) {
+        if (QByteArray(point) != "copy:data-written")
+            return;
+        ++written;
+        if (Exists(dead) && QDir(p2(QStringLiteral("d"))).entryList({QStringLiteral(".*velmor~*")}, QDir::Files | QDir::Hidden).size() > 1)
+            ++besideDead;
+    });
+    const SyncReport rep = run();
+    setFsHook({});
+    EXPECT_EQ(rep.failed, 0);
+    EXPECT_EQ(written.load(), 6);
+    EXPECT_EQ(besideDead.load(), 0);
+    EXPECT_EQ(QDir(p2(QStringLiteral("d"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+              (QStringList{QStringLiteral("f1.txt"), QStringLiteral("f2.txt"), QStringLiteral("f3.txt")}));
+    for (const char* f : {"a/f1.txt", "a/f2.txt", "a/f3.txt", "d/f1.txt", "d/f2.txt", "d/f3.txt"})
+        EXPECT_EQ(readFile(p2(QLatin1String(f))), readFile(p1(QLatin1String(f)))) << f;
+}
+
+// Logs and backups never go into folder 2 itself, however it is named; a
+// history folder below it is neither written into nor removed by rows (of
+// a comparison made before it was chosen).
+TEST_F(SyncRunTest, RowsNeverReachTheHistoryFolderInFolder2)
+{
+    dst(QStringLiteral("keep/hist/Log/2001-01-01.log"), "old log");
+    dst(QStringLiteral("keep/x.txt"), "x");
+    folderRow(QStringLiteral("keep"), QStringLiteral("削除"));
+    fileRow(QStringLiteral("keep/hist/Log"), QStringLiteral("2001-01-01"), QStringLiteral("log"), QStringLiteral("削除"));
+    const QString viaLink = tmp.path() + QStringLiteral("/to-mirror");
+    ASSERT_TRUE(QFile::link(f2, viaLink));
+    freezeSource();
+    const QByteArray before = TreeFingerprint(f2);
+    for (const QString& hist : {f2, viaLink}) {
+        SCOPED_TRACE(hist.toStdString());
+        options(true, true, false);
+        session.panel.txFold = hist;
+        EXPECT_EQ(run().outcome, SyncReport::Outcome::Refused);
+        EXPECT_EQ(prompt->messages.value(prompt->messages.size() - 1), SyncMsg::HistoryInRoot);
+        EXPECT_EQ(TreeFingerprint(f2), before);
+    }
+    options(true, false, false);
+    session.panel.txFold = p2(QStringLiteral("keep/hist"));
+    const SyncReport rep = run();
+    EXPECT_EQ(rep.outcome, SyncReport::Outcome::Completed);
+    EXPECT_EQ(rep.failed, 2);
+    for (int r = 0; r < 2; ++r)
+        EXPECT_EQ(session.vSpr.row(r).result, QStringLiteral("削除 Err")) << r;
+    EXPECT_EQ(readFile(p2(QStringLiteral("keep/hist/Log/2001-01-01.log"))), QByteArray("old log"));
+    EXPECT_EQ(readFile(p2(QStringLiteral("keep/x.txt"))), QByteArray("x"));
+    EXPECT_TRUE(rep.logFile.startsWith(p2(QStringLiteral("keep/hist/Log/"))));
+}
+
 TEST_F(SyncRunTest, ARunningRunCannotBeEnteredAgain)
 {
     src(QStringLiteral("a.txt"), "a");

@@ -186,10 +186,12 @@ TEST(ResultGrid, HeaderClicksSortTheViewOnly)
     fillSample(t);
     t.rows().push_back(row(5, "e", "txt", "1"));
     const long long sizes[] = {-1, 300, 20, 1000, 20};
+    const long long sizes2[] = {5, -1, 700, 40, 5};  // folder 2's sizes, in another order
     const char* dates[] = {"99/12/31 23:59", "00/01/01 00:00", "69/06/01 10:00", "70/01/01 00:00", ""};
     const char* names[] = {"", "b", "B", "a", "c"};
     for (int r = 0; r < 5; ++r) {
         t.row(r).s1 = sizes[r];
+        t.row(r).s2 = sizes2[r];
         t.row(r).u1 = QString::fromLatin1(dates[r]);
         t.row(r).name = QString::fromLatin1(names[r]);
     }
@@ -228,6 +230,8 @@ TEST(ResultGrid, HeaderClicksSortTheViewOnly)
         {3, "13425", 2, Qt::AscendingOrder},   // names as text
         {1, "12345", 0, Qt::AscendingOrder},   // a click on another header starts ascending
         {1, "54321", 0, Qt::DescendingOrder},  // running numbers as numbers
+        {9, "21543", 8, Qt::AscendingOrder},   // folder 2's sizes by their own numbers
+        {9, "34152", 8, Qt::DescendingOrder},
     };
     for (const auto& c : clicks) {
         SCOPED_TRACE(c.column);
