@@ -13,6 +13,7 @@
 #include "env/StopSignal.h"
 #include "env/Usr.h"
 #include "env/yIni.h"
+#include "tasks/FolderList.h"
 
 #include <QDateTime>
 
@@ -34,24 +35,33 @@ struct TaskRow {
     QString mChk, mExp, sPhB, sHogo, sJogai;
 };
 
-// The folder-list encoding of the folder-1 tree: every node (index order)
-// that is ticked or expanded, as its full path without the first n
-// characters (n = length of the root path), each followed by ",".
+// The folder lists of the folder-1 tree: every node (index order) that is
+// ticked or expanded, as its full path without the first n characters
+// (n = length of the root path), in the stored form of FolderListText.
+// A folder whose name joins listed paths (such as "x," beside a listed "x")
+// lies in a level that is loaded: it is a sibling of a listed folder, or a
+// child of the root.
 void FolderLists(const FolderTree& tree, qsizetype n, QString& mChk, QString& mExp)
 {
-    mChk.clear();
-    mExp.clear();
+    QStringList chk, exp;
+    bool commaNames = false;
     const int count = tree.nodeCount();
     for (int i = 0; i < count; ++i) {
         const TreeNode* node = tree.nodeAt(i);
-        if (node->isPlaceholder() || !(node->checked || node->expanded))
+        if (node->isPlaceholder())
             continue;
-        const QString rel = tree.fullPath(node).mid(n) + QLatin1Char(',');
+        if (node->parent && node->text.contains(QLatin1Char(',')))
+            commaNames = true;
+        if (!(node->checked || node->expanded))
+            continue;
+        const QString rel = tree.fullPath(node).mid(n);
         if (node->checked)
-            mChk += rel;
+            chk.append(rel);
         if (node->expanded)
-            mExp += rel;
+            exp.append(rel);
     }
+    mChk = FolderListText(chk, commaNames);
+    mExp = FolderListText(exp, commaNames);
 }
 
 // Writes the row of task name: updates it when it exists, else adds it.
@@ -357,7 +367,7 @@ void MainState::TskLoad(bool& ok, const QString& nameIn)
         // folders are not there, and their relative paths would tick others.
         if (!tree1.rootFellBack()) {
             tree1.ExpndALL(2, true);
-            const InListSet chk(t.mChk), exp(t.mExp);
+            const FolderListSet chk(t.mChk), exp(t.mExp);
             const qsizetype n = t.sRt1.size();
             const int count = tree1.nodeCount();
             for (int i = 0; i < count; ++i) {

@@ -74,6 +74,7 @@ void FolderTree::Impl::addPlaceholder(TreeNode* node)
     auto p = std::make_unique<TreeNode>();
     p->key = node->key + QLatin1Char('X');
     p->text = QStringLiteral("?");
+    p->placeholder = true;
     p->parent = node;
     node->children.insert(node->children.begin(), p.get());
     nodes.push_back(std::move(p));

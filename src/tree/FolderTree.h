@@ -28,6 +28,9 @@ struct TreeNode {
     QString key;    // "Nd000", "Nd012", "Nd1000"; placeholders: parent key + "X"
     QString text;   // folder name; the root's text is the root path; "?" for a placeholder
     QString image;  // "icClose" / "icOpen"; empty for a placeholder
+    // Set where the placeholder of a level not yet loaded is made, and only
+    // there: a folder may be called "?" like the placeholder's text.
+    bool placeholder = false;
     bool checked = false;
     bool expanded = false;
     TreeNode* parent = nullptr;
@@ -35,7 +38,7 @@ struct TreeNode {
     int number = -1;     // node number of the key; -1 for a placeholder
     bool alive = true;   // false once removed (until the model compacts)
 
-    bool isPlaceholder() const { return text == QLatin1String("?"); }
+    bool isPlaceholder() const { return placeholder; }
     // True when the node's first child is the placeholder (level not loaded).
     bool isUnloaded() const { return !children.empty() && children.front()->isPlaceholder(); }
     // Position among the parent's children (0 for the root).

@@ -197,6 +197,97 @@ TEST_F(TaskStoreTest, FolderListsOnLoad)
     EXPECT_TRUE(w->tree2.rootFellBack()) << "an empty folder-2 root shows the user data folder";
 }
 
+TEST_F(TaskStoreTest, FolderListsKeepEveryFolderName)
+{
+    // Folders named like the tree's own texts, patterns and the lists'
+    // separators, each holding one of the same name; the cases with commas
+    // add "a,b", "," (the same) and "x," holding "y".
+    const QString root = tmp.path() + u"/names"_s;
+    for (const QString& n : {u"?"_s, u"*"_s, u"**"_s, u"***"_s, u"a\\b"_s, u"[x]"_s, u"?x"_s, u"%"_s, u"%2C"_s,
+                             u"Nd001"_s, u"x"_s, u"y"_s})
+        makeDir(root + u'/' + n + u'/' + n);
+
+    struct Case {
+        const char* what;
+        QStringList ticked, opened;  // paths below the root
+        bool plain;                  // stored exactly as a list without escapes
+    };
+    const Case cases[] = {
+        {"names without a comma in a tree without one",
+         {u"/?"_s, u"/?/?"_s, u"/*"_s, u"/**"_s, u"/***"_s, u"/a\\b"_s, u"/[x]"_s, u"/?x"_s, u"/%"_s, u"/%2C"_s,
+          u"/Nd001"_s},
+         {u"/?"_s, u"/a\\b"_s, u"/%"_s, u"/**"_s},
+         true},
+        {"commas in ticked and opened names",
+         {u"/a,b"_s, u"/a,b/a,b"_s, u"/,"_s, u"/%2C"_s, u"/?"_s},
+         {u"/x,"_s, u"/,/,"_s, u"/%"_s},
+         false},
+        {"a comma in a name beside the listed ones: \"/x,/y\" is not \"/x\" and \"/y\"",
+         {u"/x"_s, u"/y"_s},
+         {u"/x"_s, u"/y"_s},
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (!c.plain) {
+            makeDir(root + u"/x,/y"_s);
+            makeDir(root + u"/a,b/a,b"_s);
+            makeDir(root + u"/,/,"_s);
+        }
+        auto w1 = window(root);
+        w1->tree1.ExpndALL(2, true);
+        for (int i = 0; i < w1->tree1.nodeCount(); ++i)
+            if (TreeNode* n = w1->tree1.nodeAt(i); n->parent && !n->isPlaceholder())
+                n->checked = n->expanded = false;
+        for (const QString& rel : c.ticked) {
+            ASSERT_NE(node(*w1, rel.mid(1)), nullptr) << rel.toStdString();
+            node(*w1, rel.mid(1))->checked = true;
+        }
+        for (const QString& rel : c.opened)
+            node(*w1, rel.mid(1))->expanded = true;
+        Marks want = marks(*w1);
+        want[QString()] = {true, true};
+        // The plain form: every listed path followed by ",", in index order.
+        QString plainChk;
+        for (int i = 0; i < w1->tree1.nodeCount(); ++i)
+            if (const TreeNode* n = w1->tree1.nodeAt(i); !n->isPlaceholder() && n->checked)
+                plainChk += w1->tree1.fullPath(n).mid(root.size()) + u',';
+
+        const QString task = QString::fromUtf8(c.what);
+        saveAs(*w1, task);
+        ASSERT_EQ(w1->tskResult, TskResult::Done) << prompt.messages.join(u'|').toStdString();
+        const QString mChk = row(*w1, task, u"mChk"_s)[0].toString();
+        if (c.plain)
+            EXPECT_EQ(mChk, plainChk);
+        else
+            EXPECT_NE(mChk, plainChk);
+
+        auto w2 = window(dst, src);
+        bool ok = false;
+        w2->TskLoad(ok, task);
+        ASSERT_TRUE(ok);
+        EXPECT_EQ(marks(*w2), want);
+    }
+
+    // A list saved before commas were escaped loads as it always did: "%2C"
+    // is a name, and "/a,b" is found in the text.
+    auto w = window();
+    w->s.oDb.exec(u"Insert Into tbTask (sTask, sRt1, sRt2, mChk, mExp) Values (?, ?, ?, ?, ?)"_s,
+                  {u"old"_s, root, dst, u"/%2C,/a,b,"_s, u",/%,"_s});
+    bool ok = false;
+    w->TskLoad(ok, u"old"_s);
+    ASSERT_TRUE(ok);
+    QStringList ticked, opened;
+    for (const auto& [rel, mark] : marks(*w).asKeyValueRange()) {
+        if (mark.first)
+            ticked << rel;
+        if (mark.second)
+            opened << rel;
+    }
+    EXPECT_EQ(ticked, QStringList({QString(), u"/%2C"_s, u"/a,b"_s}));
+    EXPECT_EQ(opened, QStringList({QString(), u"/%"_s}));
+}
+
 TEST_F(TaskStoreTest, NewNameIsAppendedSelectedAndLoaded)
 {
     auto w = window();

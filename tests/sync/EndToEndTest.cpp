@@ -280,5 +280,47 @@ TEST_F(EndToEndTest, KeepNewerHoldsBefore1970AndAfter2262)
     }
 }
 
+// Folder and file names that look like the program's own texts (the tree's
+// placeholder "?", the status "**", the attribute text "***", node keys) or
+// like patterns and list separators take part as any other name: with the
+// delete switch on, one run brings folder 2 in step, the next comparison
+// finds nothing to do, and folder 2 keeps every file of folder 1.
+TEST_F(EndToEndTest, NamesLikeTheProgramsOwnTextsAreSynchronised)
+{
+    const QStringList names = {"?", "*", "**", "***", "a\\b", "[x]", "?x", "a,b", "%", "Nd001", "Nd001X"};
+    QStringList files;  // below folder 1: N/f.txt, N/N/N, and N/g.txt in a folder new to folder 2
+    for (const QString& n : names) {
+        files << n + "/f.txt" << n + '/' + n + '/' + n << "new/" + n + "/g.txt";
+        dst(n + "/f.txt", "old", At(2));
+        dst(n + "/gone.txt", "folder 1 lacks it");
+    }
+    for (const QString& f : files)
+        src(f, f.toUtf8(), At(4));
+    options(false, false, false);
+    session.panel.chRet[1] = true;
+    tick({QString()});
+
+    const QStringList before = compare();
+    for (const QString& n : names) {
+        SCOPED_TRACE(n.toStdString());
+        EXPECT_TRUE(before.contains(n + "|f.txt|上書|1")) << before.join(u'\n').toStdString();
+        EXPECT_TRUE(before.contains(n + "|gone.txt|削除|1"));
+        EXPECT_TRUE(before.contains(n + '/' + n + "||追加|1"));
+        EXPECT_TRUE(before.contains("new/" + n + "||追加|1")) << "copied whole with its files";
+    }
+    const SyncReport rep = SyncRun(session);
+    EXPECT_EQ(rep.outcome, SyncReport::Outcome::Completed);
+    EXPECT_EQ(rep.failed, 0);
+
+    const QStringList after = compare();
+    for (const QString& s : statuses())
+        EXPECT_EQ(s, St::Same) << after.join(u'\n').toStdString();
+    EXPECT_EQ(after.size(), files.size());
+    for (const QString& f : files)
+        EXPECT_EQ(readFile(p2(f)), f.toUtf8()) << f.toStdString();
+    for (const QString& n : names)
+        EXPECT_FALSE(QFileInfo::exists(p2(n + "/gone.txt"))) << n.toStdString();
+}
+
 } // namespace
 } // namespace velmor::test

@@ -443,4 +443,74 @@ TEST_F(FolderTreeTest, NodeNumbersPastThreeDigits)
     EXPECT_EQ(t.nodeByKey("Nd001")->text, "f0000");
 }
 
+// Folder names that look like the tree's own texts (the placeholder "?",
+// node keys) or like patterns and list separators are ordinary folders in
+// every operation of the model. Each name N gets a root of its own:
+// N/{N/deep, sub}  z
+TEST_F(FolderTreeTest, NamesLikeTheTreesOwnTextsAreOrdinaryFolders)
+{
+    const QStringList names = {"?", "*", "**", "***", "a\\b", "[x]", "?x", "Nd001", "Nd001X", "a,b"};
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const QString& name = names[i];
+        SCOPED_TRACE(name.toStdString());
+        const QString r = tmp.path() + "/names/" + QString::number(i);
+        const QString n1 = r + '/' + name;
+        makeDir(n1 + '/' + name + "/deep");
+        makeDir(n1 + "/sub");
+        makeDir(r + "/z");
+
+        FolderTree t;
+        t.setChkBx(true);
+        t.setRoot(r);
+        TreeNode* root = t.rootNode();
+        ASSERT_NE(root, nullptr);
+        EXPECT_FALSE(root->isUnloaded());
+        ASSERT_EQ(texts(root), QStringList({name, "z"}));
+        TreeNode* n = child(root, name);
+        EXPECT_FALSE(n->isPlaceholder());
+        EXPECT_EQ(n->key, "Nd001");
+        EXPECT_EQ(t.nodeByKey("Nd001"), n);
+        EXPECT_TRUE(n->isUnloaded()) << "it has subfolders";
+
+        // Opening it loads its level, the same name inside it included.
+        t.expandNode(n);
+        ASSERT_EQ(texts(n), QStringList({name, "sub"}));
+        TreeNode* inner = child(n, name);
+        EXPECT_FALSE(inner->isPlaceholder());
+        EXPECT_TRUE(inner->isUnloaded());
+
+        // Selection by path goes through both.
+        t.setPath(n1 + '/' + name + "/deep");
+        EXPECT_EQ(t.Path(), n1 + '/' + name + "/deep");
+
+        // The refresh tick reconciles the levels that start with the name.
+        makeDir(r + "/y");
+        makeDir(n1 + "/sub2");
+        test::setMTime(r, QDateTime::currentDateTime().addSecs(30));
+        test::setMTime(n1, QDateTime::currentDateTime().addSecs(30));
+        t.ChkUpd();
+        EXPECT_EQ(texts(root), QStringList({name, "y", "z"}));
+        EXPECT_EQ(texts(n), QStringList({name, "sub", "sub2"}));
+
+        // A linked tick goes down through it; expand-all opens it.
+        t.setPrChSync(true);
+        t.checkClicked(root, true);
+        t.ExpndALL(0, true);
+        QStringList unticked, closed;
+        int placeholders = 0;
+        for (int k = 0; k < t.nodeCount(); ++k) {
+            const TreeNode* m = t.nodeAt(k);
+            placeholders += m->isPlaceholder() ? 1 : 0;
+            if (!m->checked)
+                unticked << t.fullPath(m);
+            if (!m->children.empty() && !m->expanded)
+                closed << t.fullPath(m);
+        }
+        EXPECT_EQ(placeholders, 0);
+        EXPECT_EQ(unticked, QStringList());
+        EXPECT_EQ(closed, QStringList());
+        EXPECT_EQ(t.nodeCount(), 8) << "root, N, N/N, N/N/deep, N/sub, N/sub2, y, z";
+    }
+}
+
 } // namespace
