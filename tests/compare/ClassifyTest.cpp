@@ -87,6 +87,11 @@ TEST(FileStatusTest, DatesSizesExactTimesKeepNewerAndDelete)
         // Decided on the times, never on two-digit years ("26/" < "99/").
         {"2026 source over a 1999 destination, keep", side(y26, 1, t26), side(y99, 1, t99), true, false, St::Over},
         {"1999 source, 2026 destination, keep", side(y99, 1, t99), side(y26, 1, t26), true, false, St::None},
+        // Before 1970 and past 2262, where nanoseconds since the epoch overflow 64 bits.
+        {"2300 destination, keep", side(y26, 1, t26), side(y99, 1, 10413792000), true, false, St::None},
+        {"2300 source, keep", side(y26, 1, 10413792000), side(y99, 1, t26), true, false, St::Over},
+        {"2400 destination over 2300, keep", side(y26, 1, 10413792000), side(y99, 1, 13569465600), true, false, St::None},
+        {"1950 source, keep", side(y26, 1, -631152000), side(y99, 1, t26), true, false, St::None},
         {"folder 1 only", side(m0, 1, t0), FileSide(), true, true, St::Add},
         {"folder 2 only", FileSide(), side(m0, 1, t0), false, false, St::None},
         {"folder 2 only, delete", FileSide(), side(m0, 1, t0), false, true, St::Del},

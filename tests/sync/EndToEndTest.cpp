@@ -245,41 +245,6 @@ TEST_F(EndToEndTest, OwnFilesStayOutOfAFolderCopiedWhole)
         EXPECT_FALSE(row.endsWith(QStringLiteral("|1"))) << row.toStdString();
 }
 
-// Which side is newer is decided on exact times in every year a file system
-// stores: before 1970 and after 2262 (where nanoseconds overflow 64 bits).
-TEST_F(EndToEndTest, KeepNewerHoldsBefore1970AndAfter2262)
-{
-    const auto setTime = [](const QString& path, long long sec) {
-        const struct timespec t[2] = {{sec, 0}, {sec, 0}};
-        return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), t, AT_SYMLINK_NOFOLLOW) == 0;
-    };
-    constexpr long long y1950 = -631152000, y2026 = 1780315200, y2300 = 10413792000, y2400 = 13569465600;
-    struct Case {
-        const char* name;
-        long long t1, t2;
-        const QString& want;  // keep newer destination files on
-    };
-    const std::vector<Case> cases = {
-        {"dst2300", y2026, y2300, St::None}, {"src2300", y2300, y2026, St::Over}, {"both", y2400, y2300, St::Over},
-        {"both2", y2300, y2400, St::None},   {"old", y1950, y2026, St::None},     {"old2", y2026, y1950, St::Over},
-    };
-    for (const Case& c : cases) {
-        src(QStringLiteral("t/") + QLatin1String(c.name), "one");
-        dst(QStringLiteral("t/") + QLatin1String(c.name), "two!");
-        if (!setTime(p1(QStringLiteral("t/") + QLatin1String(c.name)), c.t1)
-            || !setTime(p2(QStringLiteral("t/") + QLatin1String(c.name)), c.t2))
-            GTEST_SKIP() << "this file system does not store such times";
-    }
-    session.panel.chRet[0] = true;
-    tick({QStringLiteral("t")});
-    const QStringList rows = compare();
-    for (const Case& c : cases) {
-        EXPECT_TRUE(rows.contains(QStringLiteral("t|%1|%2|").arg(QLatin1String(c.name), c.want)
-                                  + (c.want == St::Over ? QStringLiteral("1") : QStringLiteral("0"))))
-            << c.name << " " << rows.join(u' ').toStdString();
-    }
-}
-
 // Folder and file names that look like the program's own texts (the tree's
 // placeholder "?", the status "**", the attribute text "***", node keys) or
 // like patterns and list separators take part as any other name: with the
