@@ -30,16 +30,22 @@ namespace {
 
 constexpr int kDefaultCases = 60;
 
-// Known faults of today's engine: while one is open, its case is not
-// generated (each switch names exactly what it leaves out).
+// Known faults of today's engine: while one is open (true), its case is not
+// generated; each switch names exactly what it leaves out. Those set to false
+// are generated again: no run here finds them (times after 2262 matter only
+// when newer folder-2 files are kept, which these runs do not switch on).
 constexpr bool kKnownFault_QuestionMarkFolder = true;   // a folder named "?"
-constexpr bool kKnownFault_TimesAfter2262 = true;       // modification times after 2262
+constexpr bool kKnownFault_TimesAfter2262 = false;      // modification times after 2262
 constexpr bool kKnownFault_RootFileInTheWay = true;     // a root-level file of folder 2 where folder 1 has a folder
 constexpr bool kKnownFault_OwnFileInFolderCopy = true;  // own-file names in folder 1
-constexpr bool kKnownFault_FileFolderSwap = true;       // a file in one tree where the other has a folder
-// Found by this test: a file whose time lies exactly a century from its copy's
-// (same size) is taken for the same file, as both show the same two-digit year.
+constexpr bool kKnownFault_FileFolderSwap = false;      // a file in one tree where the other has a folder
+// Found by this test:
+// - a file whose time lies exactly a century from its copy's (same size) is
+//   taken for the same file, as both show the same two-digit year;
+// - a pipe in folder 2 where folder 1 has a folder stays, so the folder is
+//   never copied and every comparison lists it again.
 constexpr bool kKnownFault_CenturyApart = true;         // a time moved by a hundred years
+constexpr bool kKnownFault_PipeInTheWay = true;         // a pipe of folder 2 where folder 1 has a folder
 
 // --- trees as read from disk ---------------------------------------------------------
 struct Item {
@@ -359,12 +365,15 @@ private:
         }
     }
 
-    // Whether an item of this kind may go at rel, given the other tree.
-    bool allowed(const QByteArray& other, const QByteArray& rel, bool folder) const
+    // Whether an item of this kind (a folder, a pipe or else) may go at rel,
+    // given the other tree.
+    bool allowed(const QByteArray& other, const QByteArray& rel, bool folder, bool pipe = false) const
     {
         struct stat st {};
         if (other.isEmpty() || ::lstat(join(other, rel).constData(), &st) != 0 || S_ISDIR(st.st_mode) == folder)
             return true;
+        if (m_dest ? pipe : S_ISFIFO(st.st_mode))
+            return !avoid(kKnownFault_PipeInTheWay, "PipeInTheWay");
         if (!rel.contains('/'))  // only a root-level file of folder 2 facing a folder of folder 1
             return !avoid(kKnownFault_RootFileInTheWay, "RootFileInTheWay") || (m_dest ? folder : !folder);
         return !avoid(kKnownFault_FileFolderSwap, "FileFolderSwap");
@@ -376,8 +385,9 @@ private:
     {
         const int depth = int(rel.count('/')) + 1;
         const QByteArray path = join(root, rel);
+        const bool pipe = (kind == 1 || kind == 2) && n(0, 39) == 0;
         struct stat st {};
-        if (::lstat(path.constData(), &st) == 0 || !allowed(other, rel, kind == 0)
+        if (::lstat(path.constData(), &st) == 0 || !allowed(other, rel, kind == 0, pipe)
             || (kind == 0 && rel.mid(rel.lastIndexOf('/') + 1) == "?"
                 && avoid(kKnownFault_QuestionMarkFolder, "QuestionMarkFolder")))
             return;
@@ -391,7 +401,7 @@ private:
             const QByteArray target = n(0, 2) ? pick(kTargets) : name(false);
             if (::symlink(target.constData(), path.constData()) != 0)
                 return;
-        } else if (n(0, 39) == 0) {
+        } else if (pipe) {
             ::mkfifo(path.constData(), 0644);
         } else {
             writeAll(path, bytes(-1));
