@@ -7,6 +7,7 @@
 //   VELMOR_DIFF_SEED=n       the first seed (default 1)
 //   VELMOR_DIFF_KNOWN=all    also generate the cases of the known faults below
 //                            (or some of them: VELMOR_DIFF_KNOWN=CenturyApart,TimesAfter2262)
+//   VELMOR_DIFF_KEEP=dir     copies the three trees of each failing seed into dir/<seed>
 // Every failing seed is printed with its differing paths; the run goes on.
 #include "EndToEndFixture.h"
 
@@ -520,6 +521,10 @@ TEST_F(DifferentialTest, EndsLikeRsyncWhereNoRuleSaysOtherwise)
             problems << QStringLiteral("round 2: ") + p;
         if (!problems.isEmpty()) {
             failed.push_back(seed);
+            if (const QString keep = qEnvironmentVariable("VELMOR_DIFF_KEEP"); !keep.isEmpty()) {
+                makeDir(keep + u'/' + QString::number(seed));
+                QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-a"), f1, f2, rs, keep + u'/' + QString::number(seed)});
+            }
             std::cout << "seed " << seed << ":\n  " << problems.join(QStringLiteral("\n  ")).toStdString() << std::endl;
         }
     }
