@@ -196,6 +196,11 @@ const Rule kRules[] = {
      [](const Seen& s) {
          return isDir(s.src) && same(s.eng, s.src) && isDir(s.rs) && s.rs->mtime.tv_sec == s.src->mtime.tv_sec;
      }},
+    {"rsync's fault: its quick check skips a file whose size and whole second match (the engine's is folder 1's)",
+     false, [](const Seen& s) {
+         return s.src && s.rs && s.before && s.src->type == 'f' && same(s.eng, s.src) && s.rs->data == s.before->data
+                && s.rs->data.size() == s.src->data.size() && s.rs->mtime.tv_sec == s.src->mtime.tv_sec;
+     }},
 };
 constexpr int kRuleCount = int(sizeof kRules / sizeof kRules[0]);
 
