@@ -15,6 +15,15 @@ const QString kOwnFiles = QStringLiteral(".sync.mdb.velmor.xml.lirad.xml.lirad.m
 
 bool on(uint8_t v) { return v == 1; }
 
+// The two exact times lie in the same minute in fact, not only on the clock
+// face: a date text of two-digit years repeats every century, and its hour
+// repeats when summer time ends.
+bool sameMinute(const FileTime& a, const FileTime& b)
+{
+    const auto minute = [](long long sec) { return sec >= 0 ? sec / 60 : -((59 - sec) / 60); };
+    return minute(a.sec) == minute(b.sec);
+}
+
 // Both sides are regular files with their modes known, and their permission
 // bits differ.
 bool modesDiffer(const FileSide& one, const FileSide& two)
@@ -156,7 +165,7 @@ QString FileStatusByDates(const FileSide& one, const FileSide& two, bool keep, b
 {
     if (one.u.isEmpty() || two.u.isEmpty())
         return !one.u.isEmpty() ? St::Add : del ? St::Del : St::None;
-    if (one.u == two.u && one.size == two.size)
+    if (one.u == two.u && one.size == two.size && sameMinute(one.time, two.time))
         return modesDiffer(one, two) ? St::Over : St::Same;
     return keep && two.time > one.time ? St::None : St::Over;
 }

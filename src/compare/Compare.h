@@ -136,6 +136,8 @@ struct FileSide {
 // exact time is later. Different texts: the exact times say which side is
 // newer (never the two-digit years): folder 1 newer "上書", folder 2 newer
 // "**" with keep, else "上書". A side without a file as the table says.
+// Equal texts whose exact times lie in other minutes (a century apart, or in
+// the hour that repeats when summer time ends) are not the same date.
 // Two regular files whose dates and sizes agree but whose permission bits
 // (set-user-ID, set-group-ID and sticky included) differ are "上書": the copy
 // carries the source's bits.

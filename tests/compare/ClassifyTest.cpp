@@ -87,6 +87,12 @@ TEST(FileStatusTest, DatesSizesExactTimesKeepNewerAndDelete)
         // Decided on the times, never on two-digit years ("26/" < "99/").
         {"2026 source over a 1999 destination, keep", side(y26, 1, t26), side(y99, 1, t99), true, false, St::Over},
         {"1999 source, 2026 destination, keep", side(y99, 1, t99), side(y26, 1, t26), true, false, St::None},
+        // The same clock face a century apart (two-digit years), or an hour
+        // apart in the hour that repeats when summer time ends.
+        {"same text a century apart", side(m0, 5, t0), side(m0, 5, t0 - 3155760000), false, false, St::Over},
+        {"same text an hour apart", side(m0, 5, t0), side(m0, 5, t0 + 3600), false, false, St::Over},
+        {"same text, 1969 and 1869", side(m0, 5, -60), side(m0, 5, -60 - 3155760000), false, false, St::Over},
+        {"same text, same minute before 1970", side(m0, 5, -60), side(m0, 5, -1), false, false, St::Same},
         // Before 1970 and past 2262, where nanoseconds since the epoch overflow 64 bits.
         {"2300 destination, keep", side(y26, 1, t26), side(y99, 1, 10413792000), true, false, St::None},
         {"2300 source, keep", side(y26, 1, 10413792000), side(y99, 1, t26), true, false, St::Over},
