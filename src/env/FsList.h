@@ -94,9 +94,9 @@ FsId FsIdOf(int fd);
 QString FsBelowAt(int inner, const FsId& outer, bool withNames = true);
 
 // True when the volume of the open item fd is known to keep permission bits
-// as they are set (ext2/3/4, XFS, btrfs, tmpfs and other POSIX file
-// systems); false for FAT, exFAT, NTFS, FUSE and network volumes, whose
-// modes are made up or mapped.
+// as they are set (ext2/3/4, XFS, btrfs, tmpfs, overlayfs and other POSIX
+// file systems); false for FAT, exFAT, NTFS, FUSE, network volumes and any
+// other, whose modes may be made up or mapped.
 bool FsKeepsModes(int fd);
 
 // The other views of the open folder fd that the mount table tells of, each

@@ -170,6 +170,7 @@ bool FsKeepsModes(int fd)
     case XFS_SUPER_MAGIC:
     case BTRFS_SUPER_MAGIC:
     case TMPFS_MAGIC:
+    case OVERLAYFS_SUPER_MAGIC:  // a container's own disk
     case F2FS_SUPER_MAGIC:
     case REISERFS_SUPER_MAGIC:
     case 0x3153464aUL:  // JFS

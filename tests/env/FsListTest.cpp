@@ -140,3 +140,23 @@ TEST(FsListTest, AnOpenFolderListsWholeEveryTimeInNameOrder)
     }
     ::close(fd);
 }
+
+// Permissions are compared only where the volume keeps them as set: the
+// disk the tests run on and a tmpfs do, the kernel's own views do not.
+TEST(FsListTest, VolumesThatKeepPermissionsAreTold)
+{
+    QTemporaryDir tmp;
+    const struct {
+        QString path;
+        bool keeps;
+    } cases[] = {{tmp.path(), true}, {QStringLiteral("/dev/shm"), true}, {QStringLiteral("/proc"), false},
+                 {QStringLiteral("/sys"), false}};
+    for (const auto& c : cases) {
+        const UniqueFd fd(::open(QFile::encodeName(c.path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!fd.valid()) {
+            std::printf("%s cannot be opened here; not checked\n", qPrintable(c.path));
+            continue;
+        }
+        EXPECT_EQ(FsKeepsModes(fd.get()), c.keeps) << c.path.toStdString();
+    }
+}

@@ -531,21 +531,24 @@ TEST_F(SafetyTest, AFolderOfFolder1MountedAsFolder2IsRefusedWithNothingWritten)
     src(QStringLiteral("a/inner/f.txt"), "x", At(3));
     src(QStringLiteral("a/inner/deep/g.txt"), "y", At(3));
     src(QStringLiteral("b/h.txt"), "z", At(3));
-    const QString view = tmp.path() + QStringLiteral("/view");
+    // A space in the mount point: the mount table escapes it.
+    const QString view = tmp.path() + QStringLiteral("/the view");
     makeDir(view);
     const bool haveBindfs = ::system("command -v bindfs >/dev/null 2>&1") == 0;
     struct Case {
         const char* what;
-        QString mounted;  // the folder of folder 1 shown at view
-        QString root2;    // folder 2, at or below view
+        QString mounted;  // the folder shown at view
+        QString root1;    // folder 1
+        QString root2;    // folder 2
         bool fuse;
     };
     const std::vector<Case> cases = {
-        {"a bound as folder 2", p1(QStringLiteral("a")), view, false},
-        {"a folder below a bind of a", p1(QStringLiteral("a")), view + QStringLiteral("/inner"), false},
-        {"a deeper folder bound, not ticked itself", p1(QStringLiteral("a/inner/deep")), view, false},
-        {"folder 1 itself bound, folder 2 inside", f1, view + QStringLiteral("/b"), false},
-        {"a mirrored by bindfs", p1(QStringLiteral("a")), view, true},
+        {"a bound as folder 2", p1(QStringLiteral("a")), f1, view, false},
+        {"a folder below a bind of a", p1(QStringLiteral("a")), f1, view + QStringLiteral("/inner"), false},
+        {"a deeper folder bound, not ticked itself", p1(QStringLiteral("a/inner/deep")), f1, view, false},
+        {"folder 1 itself bound, folder 2 inside", f1, f1, view + QStringLiteral("/b"), false},
+        {"a mirrored by bindfs", p1(QStringLiteral("a")), f1, view, true},
+        {"folder 1 a mirror, folder 2 inside what it shows", f1, view, p1(QStringLiteral("b")), true},
     };
     for (const Case& c : cases) {
         ScopedMount m(view);
@@ -565,6 +568,8 @@ TEST_F(SafetyTest, AFolderOfFolder1MountedAsFolder2IsRefusedWithNothingWritten)
         const QByteArray before = TreeFingerprint(f1);
         prompt->messages.clear();
         tick({QStringLiteral("a"), QStringLiteral("a/inner")});
+        if (c.root1 != f1)
+            tree1.setRoot(c.root1);
         tree2.setRoot(c.root2);
         EXPECT_EQ(CmpRun(session), CmpOutcome::Refused) << c.what;
         EXPECT_EQ(prompt->messages, QStringList{CmpMsg::Nested}) << c.what;
