@@ -5,6 +5,7 @@
 #include "compare/Compare.h"
 #include "env/FsList.h"
 #include "env/Usr.h"
+#include "sync/SyncPlan.h"
 #include "tree/FolderTree.h"
 
 #include <QFile>
@@ -188,6 +189,7 @@ TEST_F(EndToEndTest, ARootItemInTheWayOfATickedFolder)
         {"kept", false, false, false, false, false},   {"deleted", true, false, false, false, true},
         {"saved", true, true, false, false, true},     {"link", true, false, true, false, true},
         {"guarded", true, false, false, true, false},  {"p/pipe", true, false, false, false, true},
+        {"held.keep", true, false, false, false, false},  // a protection pattern names it
     };
     for (const Case& c : cases) {
         sourceChangedByTest();
@@ -204,9 +206,10 @@ TEST_F(EndToEndTest, ARootItemInTheWayOfATickedFolder)
         if (c.readOnly) {
             ASSERT_EQ(::chmod(QFile::encodeName(p2(name)).constData(), 0444), 0);
         }
-        options(false, c.backup, false);
+        options(true, c.backup, false);
         session.panel.chRet[1] = c.del;
         session.panel.chRet[5] = c.readOnly;  // protect read-only destinations
+        session.panel.txHogo = QStringLiteral("*.keep");
         tick({name});
         compare();
         const SyncReport rep = SyncRun(session);
@@ -221,8 +224,14 @@ TEST_F(EndToEndTest, ARootItemInTheWayOfATickedFolder)
             EXPECT_TRUE(row->why().contains(p2(name) + QStringLiteral(" is in the way"))) << row->why().toStdString();
             EXPECT_EQ(readFile(p2(name)), QByteArray("root file")) << c.name;
         }
+        // The removal is logged as a deleted file's would be.
+        const QString kept = rep.sBkFld + QFileInfo(f2).fileName() + QLatin1Char('/') + name;
+        if (c.cleared) {
+            EXPECT_TRUE(LogLines(rep.logFile).contains(c.backup ? logtx::moved(p2(name), kept) : logtx::deleted(p2(name))))
+                << c.name << ": " << LogLines(rep.logFile).join(u'|').toStdString();
+        }
         if (c.backup) {
-            EXPECT_EQ(readFile(rep.sBkFld + QFileInfo(f2).fileName() + QLatin1Char('/') + name), QByteArray("root file"));
+            EXPECT_EQ(readFile(kept), QByteArray("root file"));
         }
     }
 }
