@@ -669,6 +669,36 @@ TEST_F(SafetyTest, ALogThatCannotBeWrittenStopsTheRunAfterItsRow)
     EXPECT_TRUE(prompt->messages.last().startsWith(SyncMsg::LogWriteFailed));
 }
 
+// The deletion a folder row carries out first is a row of its own: when its
+// log line cannot be written, the folder row is not begun.
+TEST_F(SafetyTest, ALogLineOfADeletionCarriedOutFirstStopsTheRunBeforeTheFolder)
+{
+    src(QStringLiteral("x/y.txt"), "new");
+    dst(QStringLiteral("x"), "old file");
+    folderRow(QStringLiteral("x"), kAdd);
+    fileRow(QString(), QStringLiteral("x"), QString(), kDel);
+    options(true, false, false);
+    struct rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldSignal = ::signal(SIGXFSZ, SIG_IGN);
+    setFsHook([&](const char* point) {
+        if (std::strcmp(point, "file:resolved") != 0)
+            return;
+        const QFileInfoList logs = QDir(bk + QStringLiteral("/Log")).entryInfoList(QDir::Files);
+        struct rlimit full = old;
+        full.rlim_cur = logs.isEmpty() ? 0 : rlim_t(logs[0].size());
+        ::setrlimit(RLIMIT_FSIZE, &full);
+    });
+    const SyncReport rep = run();
+    setFsHook({});
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    ::signal(SIGXFSZ, oldSignal);
+    EXPECT_EQ(rep.outcome, SyncReport::Outcome::Stopped);
+    EXPECT_EQ(session.vSpr.row(1).result, kDel);
+    EXPECT_TRUE(session.vSpr.row(0).result.isEmpty());
+    EXPECT_FALSE(Exists(p2(QStringLiteral("x"))));
+}
+
 TEST_F(SafetyTest, ASourceRewrittenWhileItIsCopiedIsNeverCopiedAsAMixture)
 {
     // Each rewrite is longer than the last: two writes within one clock tick
