@@ -279,11 +279,6 @@ QString FsBelowAt(int inner, const FsId& outer, bool withNames)
     return {};
 }
 
-bool FsOverlapAt(int a, int b)
-{
-    return FsInsideAt(a, b) || FsInsideAt(b, a);
-}
-
 bool FsOverlap(const QString& a, const QString& b)
 {
     const UniqueFd fa = openDirPath(nameBytes(a), true);

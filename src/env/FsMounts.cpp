@@ -200,20 +200,36 @@ std::vector<UniqueFd> FsViewsOf(int fd)
     return out;
 }
 
-bool FsInsideAt(int inner, int outer)
+namespace {
+
+// An open folder with every view of it (FsViewsOf).
+struct Viewed {
+    explicit Viewed(int fd) : views(FsViewsOf(fd)), fds{fd}
+    {
+        for (const UniqueFd& v : views)
+            fds.push_back(v.get());
+    }
+    std::vector<UniqueFd> views;
+    std::vector<int> fds;
+};
+
+bool inside(const Viewed& inner, const Viewed& outer)
 {
-    std::vector<UniqueFd> ins = FsViewsOf(inner);
-    std::vector<UniqueFd> outs = FsViewsOf(outer);
-    std::vector<int> in{inner}, out{outer};
-    for (const UniqueFd& v : ins)
-        in.push_back(v.get());
-    for (const UniqueFd& v : outs)
-        out.push_back(v.get());
-    for (const int i : in)
-        for (const int o : out)
+    for (const int i : inner.fds)
+        for (const int o : outer.fds)
             if (!FsBelowAt(i, FsIdOf(o), false).isNull())
                 return true;
     return false;
+}
+
+} // namespace
+
+bool FsInsideAt(int inner, int outer) { return inside(Viewed(inner), Viewed(outer)); }
+
+bool FsOverlapAt(int a, int b)
+{
+    const Viewed va(a), vb(b);
+    return inside(va, vb) || inside(vb, va);
 }
 
 } // namespace velmor

@@ -23,6 +23,12 @@ QString VolumeOf(const QString& path)
     return volume.isValid() ? volume.rootPath() : QString();
 }
 
+namespace {
+const QLatin1String kNoSpace("no space left on the volume ");
+}
+
+bool SaysNoSpace(const QString& reason) { return reason.contains(kNoSpace); }
+
 QString SysReason(int err, const QString& path)
 {
     if (err == 0)
@@ -32,8 +38,8 @@ QString SysReason(int err, const QString& path)
         return text;
     const QString volume = VolumeOf(path);
     if (volume.isEmpty())
-        return QStringLiteral("no space left on the volume of %1 (%2)").arg(path, text);
-    return QStringLiteral("no space left on the volume mounted at %1 (%2)").arg(volume, text);
+        return kNoSpace + QStringLiteral("of %1 (%2)").arg(path, text);
+    return kNoSpace + QStringLiteral("mounted at %1 (%2)").arg(volume, text);
 }
 
 } // namespace velmor

@@ -19,4 +19,7 @@ QString VolumeOf(const QString& path);
 // err 0 (a write that wrote nothing and said nothing) counts as ENOSPC.
 QString SysReason(int err, const QString& path);
 
+// True when a reason holds SysReason's text for a full volume.
+bool SaysNoSpace(const QString& reason);
+
 } // namespace velmor

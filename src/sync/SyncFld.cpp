@@ -64,6 +64,18 @@ QString removeContained(const SyncCtx& ctx, const QString& rel, const At& file)
     return fsops::RemoveItem(file).error;
 }
 
+// The attribute switches or the protection patterns keep the file name (of
+// mode) in the folder folderRel from being removed. Throws as ChkPtn does.
+bool guarded(const SyncCtx& ctx, const QString& folderRel, const QString& name, mode_t mode)
+{
+    if (!ChkAttr(ctx.yRt, AttrText(name, mode)))
+        return true;
+    QString base, ext, status = St::Del;
+    SplitName(name, base, ext);
+    ChkPtn(ctx.ptn, folderRel, base, ext, status);
+    return status == St::Prot;
+}
+
 // "空": the files directly inside the destination go, except those that the
 // attribute switches or the protection patterns guard. Subfolders stay.
 // Files that cannot be removed stay and are named in ctx.leftOut; the row
@@ -90,17 +102,12 @@ QString emptyContainer(const SyncCtx& ctx, const QString& rel)
     for (const QString& name : std::as_const(left.special))
         ctx.leftOut.append(path + QLatin1Char('/') + name + QStringLiteral(": special file, not removed"));
     for (const FsEntry& f : files) {
-        if (!ChkAttr(ctx.yRt, AttrText(f.name, f.mode)))
-            continue;
-        QString base, ext, status = St::Del;
-        SplitName(f.name, base, ext);
         try {
-            ChkPtn(ctx.ptn, rel, base, ext, status);
+            if (guarded(ctx, rel, f.name, f.mode))
+                continue;
         } catch (const std::exception& e) {
             return QString::fromUtf8(e.what());
         }
-        if (status == St::Prot)
-            continue;
         const QString fileRel = rel + QLatin1Char('/') + f.name;
         const QString why = removeContained(ctx, fileRel, {dir.get(), nameBytes(f.name), ctx.destination(fileRel)});
         if (!why.isEmpty())
@@ -125,15 +132,12 @@ QString clearTheWay(const SyncCtx& ctx, const QString& rel, const At& dst)
     const QString inTheWay = QStringLiteral("%1 is in the way: a file, link or special file stands where the folder goes").arg(dst.path);
     if ((rel.contains(QLatin1Char('/')) && k != Kind::Other) || ctx.yRt[1] != 1)
         return inTheWay;
-    QString base, ext, status = St::Del;
-    SplitName(nameText(dst.name), base, ext);
     try {
-        ChkPtn(ctx.ptn, QString(), base, ext, status);
+        if (guarded(ctx, relDirOf(rel), nameText(dst.name), st.st_mode))
+            return inTheWay + QStringLiteral(" (protected)");
     } catch (const std::exception& e) {
         return QString::fromUtf8(e.what());
     }
-    if (!ChkAttr(ctx.yRt, AttrText(nameText(dst.name), st.st_mode)) || status == St::Prot)
-        return inTheWay + QStringLiteral(" (protected)");
     const QString err = removeContained(ctx, rel, dst);
     if (!err.isEmpty())
         return err;

@@ -8,6 +8,7 @@
 #include "env/FsDir.h"
 #include "env/FsList.h"
 #include "env/Progress.h"
+#include "env/SysReason.h"
 #include "env/Prompt.h"
 #include "env/Usr.h"
 #include "env/zLog.h"
@@ -20,8 +21,6 @@
 #include <QHash>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <deque>
 #include <limits>
 
@@ -94,14 +93,6 @@ QHash<QString, int> fileDeletions(const ResultTable& t)
             out.insert(fileRel(row), r);
     }
     return out;
-}
-
-// The reason of a failed row says the destination's volume is full.
-bool outOfSpace(const QString& why)
-{
-    static const QString full = QString::fromLocal8Bit(std::strerror(ENOSPC));
-    static const QString quota = QString::fromLocal8Bit(std::strerror(EDQUOT));
-    return why.contains(full) || why.contains(quota);
 }
 
 } // namespace
@@ -290,7 +281,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
             const QString rel = folder ? in.path : fileRel(in);
             QString why;
             QString result = folder ? SyncFld(ctx, rel, status, &why) : SyncFile(ctx, rel, status, &why, copy);
-            if (result.endsWith(kErrSuffix) && outOfSpace(why) && !staged.empty()) {
+            if (result.endsWith(kErrSuffix) && SaysNoSpace(why) && !staged.empty()) {
                 // The copies written ahead for later rows hold space this row
                 // needs first: they go, and the row is tried once more.
                 ahead.dropAll();
