@@ -159,6 +159,7 @@ CmpOutcome CmpRun(Session& s)
             s.oDb.DbOpen();
             s.oDb.exec(QStringLiteral("Delete From tbFold"));
             s.nCnt = 1000;
+            s.caps2 = ProbeVolume(cmp::openRoot(s, 2).get());
             ScnFld1(s);
         }))
         return *end;

@@ -6,6 +6,7 @@
 #include "compare/FsList.h"
 #include "env/FsDir.h"
 
+
 #include <cerrno>
 #include <condition_variable>
 #include <fcntl.h>
@@ -14,6 +15,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <tuple>
+#include <unordered_map>
 
 namespace velmor {
 
@@ -154,14 +156,15 @@ private:
 class FileRows {
 public:
     static constexpr int kBatch = 32;
-    static constexpr int kCols = 13;
+    static constexpr int kCols = 14;
 
     explicit FileRows(SqlConn& db) : m_db(db) {}
 
     // One row; side 1 or side 2 may be missing (size 0, empty date text, no
     // time). at is the folder-2 attribute text.
     void add(long long no, const QByteArray& folder, const QString& name, const FsEntry* one, const QString& u1,
-             const FsEntry* two, const QString& u2, const QString& status, const QString& at)
+             const FsEntry* two, const QString& u2, const QString& status, const QString& at,
+             const QString& ng = QString())
     {
         Row& r = m_rows[m_used++];
         r.no = no;
@@ -177,6 +180,7 @@ public:
         r.u2 = m_dates.of(u2);  // an unchanged file's second date is its first
         r.status = m_status.of(status);
         r.at = m_at.of(at);
+        r.ng = ng.isEmpty() ? QByteArray() : nameBytes(ng);
         if (m_used == kBatch)
             flush();
     }
@@ -197,7 +201,7 @@ private:
 
     struct Row {
         long long no = 0, s1 = 0, s2 = 0, t1 = 0, t2 = 0, n1 = 0, n2 = 0;
-        QByteArray folder, name, u1, u2, status, at;
+        QByteArray folder, name, u1, u2, status, at, ng;
     };
 
     // The UTF-8 bytes of the last text converted.
@@ -219,9 +223,9 @@ private:
 
     static QByteArray statement(int rows)
     {
-        QByteArray sql = "INSERT INTO tbFile (nNo, sPh, sFL, nS1, sU1, nS2, sU2, sED, sAt, nT1, nT2, nN1, nN2) VALUES ";
+        QByteArray sql = "INSERT INTO tbFile (nNo, sPh, sFL, nS1, sU1, nS2, sU2, sED, sAt, nT1, nT2, nN1, nN2, sNg) VALUES ";
         for (int i = 0; i < rows; ++i)
-            sql += i ? ",(?,?,?,?,?,?,?,?,?,?,?,?,?)" : "(?,?,?,?,?,?,?,?,?,?,?,?,?)";
+            sql += i ? ",(?,?,?,?,?,?,?,?,?,?,?,?,?,?)" : "(?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
         return sql;
     }
 
@@ -233,6 +237,10 @@ private:
             st.bind(c + 1, r.no).bindBytes(c + 2, r.folder).bindBytes(c + 3, r.name).bind(c + 4, r.s1);
             st.bindBytes(c + 5, r.u1).bind(c + 6, r.s2).bindBytes(c + 7, r.u2).bindBytes(c + 8, r.status);
             st.bindBytes(c + 9, r.at);
+            if (r.ng.isEmpty())
+                st.bindNull(c + 14);
+            else
+                st.bindBytes(c + 14, r.ng);
             // A missing side has no time: seconds and nanoseconds are NULL.
             for (const auto& [col, t, n] : {std::tuple{c + 10, r.t1, r.n1}, std::tuple{c + 11, r.t2, r.n2}}) {
                 if (t == kNoTime) {
@@ -253,6 +261,58 @@ private:
     Row m_rows[kBatch];
     int m_used = 0;
     Bytes m_dates, m_status, m_at;
+};
+
+// Names of one folder matched by the key folder 2's volume files them under,
+// where it ignores letter case. Of folder-1 files that share a key, the one
+// whose exact name folder 2 has (else the first) is that name's; each other
+// one clashes with it and is left out, so two files never overwrite each
+// other on the volume. (Where the volume lists every name in a case of its
+// own, the first one in name order has the key.)
+class Folding {
+public:
+    struct Match {
+        long long index = -1;  // folder 2's file of the same key (-1: none)
+        QString clash;         // the folder-1 name that has the key instead
+    };
+
+    Folding(const VolumeCaps& caps, const std::vector<FsEntry>& f1, const std::vector<FsEntry>& f2)
+        : m_caps(caps), m_f2(f2)
+    {
+        if (!caps.foldsCase)
+            return;
+        m_active = true;
+        for (size_t k = 0; k < f2.size(); ++k)
+            m_two.try_emplace(caps.key(f2[k].name), (long long)k);
+        for (const FsEntry& e : f1) {
+            const QString key = caps.key(e.name);
+            const auto [at, isNew] = m_owner.try_emplace(key, &e);
+            const auto two = m_two.find(key);
+            // Where the volume lists names in a case of its own, the first
+            // name keeps the key on every run.
+            if (!isNew && caps.preservesCase && two != m_two.end() && m_f2[size_t(two->second)].name == e.name)
+                at->second = &e;
+        }
+    }
+
+    bool active() const { return m_active; }
+
+    Match match(const FsEntry& e) const
+    {
+        const QString key = m_caps.key(e.name);
+        const FsEntry* owner = m_owner.at(key);
+        if (owner != &e)
+            return {-1, owner->name};
+        const auto two = m_two.find(key);
+        return {two == m_two.end() ? -1 : two->second, QString()};
+    }
+
+private:
+    const VolumeCaps& m_caps;
+    const std::vector<FsEntry>& m_f2;
+    bool m_active = false;
+    std::unordered_map<QString, long long> m_two;
+    std::unordered_map<QString, const FsEntry*> m_owner;
 };
 
 // Pipes, sockets and devices cannot be copied: each is named as left out.
@@ -295,6 +355,7 @@ void ScnFile(Session& s)
     // below them nothing is reached through a link.
     const UniqueFd root1 = cmp::openRoot(s, 1);
     const UniqueFd root2 = cmp::openRoot(s, 2);
+    const VolumeCaps& caps = s.caps2;
     // Permissions are compared where folder 2 keeps them.
     const unsigned modeMask = FsKeepsModes(root2.get()) ? ~0u : 0u;
     ListingPrefetch ahead(s, root1.get(), root2.get(), folders);
@@ -356,21 +417,45 @@ void ScnFile(Session& s)
             };
             // Both listings are in name order, and equal names are equal in
             // that order: the folder-2 file of each folder-1 file is found by
-            // walking both lists once (names match exactly).
+            // walking both lists once (names match exactly). Where folder 2's
+            // volume ignores letter case, names match by their key instead.
+            Folding fold(caps, f1, f2);
             size_t k2 = 0;
             for (const FsEntry& e : f1) {
                 while (k2 < f2.size() && nameLess(f2[k2].name, e.name))
                     ++k2;
                 const FileSide one{dates.text(e.mtime), e.size, {e.mtime, e.mtimeNsec}, e.mode & modeMask};
-                if (k2 < f2.size() && f2[k2].name == e.name) {
-                    const FsEntry& e2 = f2[k2];
-                    matched[k2] = true;
+                QString ng = caps.refusal(e.name);
+                if (ng.isEmpty() && S_ISLNK(e.mode) && !caps.holdsLinks)
+                    ng = QStringLiteral("a symbolic link, which folder 2's volume cannot hold");
+                long long k = k2 < f2.size() && f2[k2].name == e.name ? static_cast<long long>(k2) : -1;
+                if (fold.active()) {
+                    const Folding::Match m = fold.match(e);
+                    if (!m.clash.isEmpty()) {
+                        ng = QStringLiteral("folder 2's volume does not tell this name from \"%1\" (letter case)").arg(m.clash);
+                        k = -1;  // folder 2's file of that name is the other one's
+                    } else if (k < 0) {
+                        k = m.index;
+                    }
+                }
+                if (k >= 0 && matched[size_t(k)])
+                    k = -1;
+                if (!ng.isEmpty())
+                    s.vUnread.append(cmp::joinPath(cmp::joinPath(s.sFld1, f.sPh), e.name) + QStringLiteral(": ") + ng);
+                if (k >= 0) {
+                    const FsEntry& e2 = f2[size_t(k)];
+                    matched[size_t(k)] = true;
                     const FileSide two{dates.text(e2.mtime), e2.size, {e2.mtime, e2.mtimeNsec}, e2.mode & modeMask};
                     const QString at = AttrText(e2.name, e2.mode);
-                    out.add(++s.nCnt, folder, e.name, &e, one.u, &e2, two.u, cls.status(e.name, one, two, at), at);
+                    QString status = ng.isEmpty() ? cls.status(e.name, one, two, at) : St::Excl;
+                    // Only the letter case of the name differs: the copy
+                    // brings the new spelling over, where the volume keeps it.
+                    if (status == St::Same && e2.name != e.name && caps.preservesCase)
+                        status = St::Over;
+                    out.add(++s.nCnt, folder, e.name, &e, one.u, &e2, two.u, status, at, ng);
                 } else {
                     out.add(++s.nCnt, folder, e.name, &e, one.u, nullptr, QString(),
-                            cls.status(e.name, one, FileSide(), QString()), QString());
+                            ng.isEmpty() ? cls.status(e.name, one, FileSide(), QString()) : St::Excl, QString(), ng);
                 }
                 written();
                 if (!pg.yield())

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unordered_map>
 
 namespace velmor {
 
@@ -120,6 +121,38 @@ QStringView firstName(const QString& rel)
     return slash < 0 ? QStringView(rel) : QStringView(rel).first(slash);
 }
 
+// Folder-1 folders that folder 2's volume cannot take: a name it refuses,
+// or a second name it files under the key of an earlier one ("Sub" and
+// "sub" where it ignores case; the later row is left out, so the two never
+// merge). Each is "除外" with everything below it, with the reason.
+void markUnholdable(Session& s, SqlConn& db)
+{
+    const VolumeCaps& caps = s.caps2;
+    struct Row {
+        QString rel, why;
+    };
+    std::vector<Row> refused;
+    std::unordered_map<QString, QString> keys;  // key of a path -> the path that took it
+    s.oDb.forEachRow(QStringLiteral("Select sPh From tbFold Order By nNo"), {}, [&](const SqlStmt& q) {
+        const QString rel = q.text(0);
+        QString why = caps.refusal(QStringView(rel).sliced(rel.lastIndexOf(QLatin1Char('/')) + 1));
+        if (why.isEmpty() && caps.foldsCase) {
+            const auto [at, isNew] = keys.try_emplace(caps.key(rel), rel);
+            if (!isNew)
+                why = QStringLiteral("folder 2's volume does not tell this name from \"%1\" (letter case)").arg(at->second);
+        }
+        if (!why.isEmpty())
+            refused.push_back({rel, why});
+        return true;
+    });
+    SqlStmt ng(db, "UPDATE tbFold SET sNg = ?2 WHERE sPh = ?1");
+    for (const Row& r : refused) {
+        cmp::excludeSubtree(db, r.rel);
+        ng.bind(1, r.rel).bind(2, r.why).exec();
+        s.vUnread.append(cmp::joinPath(s.sFld1, r.rel) + QStringLiteral(": ") + r.why);
+    }
+}
+
 } // namespace
 
 QStringList ScnFld1(Session& s)
@@ -173,6 +206,7 @@ QStringList ScnFld1(Session& s)
         if (!pg.yield())
             return chkd;
     }
+    markUnholdable(s, db);
     txn.commit();
     return chkd;
 }
@@ -198,6 +232,26 @@ public:
           m_upd(db, "UPDATE tbFold SET sU2 = ?, sAt = ? WHERE sPh = ?"),
           m_ins(db, "INSERT INTO tbFold (nNo, sPh, sU1, sU2, sED, sAt) VALUES (?, ?, '', ?, '', ?)")
     {
+        // Where folder 2's volume ignores letter case, a folder there is the
+        // folder-1 folder of the same key, whatever case each is spelt in
+        // ("Photos" renamed "photos" in folder 1 is still the one folder).
+        if (s.caps2.foldsCase)
+            s.oDb.forEachRow(QStringLiteral("Select sPh From tbFold Where sNg Is Null Order By nNo"), {},
+                             [this](const SqlStmt& q) {
+                                 const QString rel = q.text(0);
+                                 m_spelt.try_emplace(m_s.caps2.key(rel), rel);
+                                 return true;
+                             });
+    }
+
+    // The row of a folder-2 folder: the folder-1 spelling of its path where
+    // the volume files both under one key.
+    QString rowPath(const QString& rel) const
+    {
+        if (m_spelt.empty())
+            return rel;
+        const auto at = m_spelt.find(m_s.caps2.key(rel));
+        return at == m_spelt.end() ? rel : at->second;
     }
 
     // Completes the folder-1 row of rel, or adds a row of its own.
@@ -226,7 +280,7 @@ public:
         for (const FsEntry& e : subs) {
             if (leftOut(rel, e))
                 continue;
-            const QString childRel = rel.isEmpty() ? e.name : rel + QLatin1Char('/') + e.name;
+            const QString childRel = rowPath(rel.isEmpty() ? e.name : rel + QLatin1Char('/') + e.name);
             record(childRel, m_dates.text(e.mtime), AttrText(e.name, e.mode));
             const UniqueFd child(
                 ::openat(fd, nameBytes(e.name).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -276,6 +330,7 @@ private:
     SqlStmt m_upd;
     SqlStmt m_ins;
     DateTexts m_dates;
+    std::unordered_map<QString, QString> m_spelt;  // key of a folder-1 path -> that path
 };
 
 } // namespace

@@ -120,6 +120,18 @@ private:
     size_t m_last = 0;
 };
 
+// A row that folder 2's volume cannot take says so before anything happens:
+// its result column reads kUnholdable, in red, with the reason beside it.
+void markUnholdable(ResultRow& row, const SqlStmt& q, int c)
+{
+    const QByteArrayView ng = q.utf8(c);
+    if (ng.isEmpty())
+        return;
+    row.result = kUnholdable;
+    row.red = true;
+    row.setWhy(nameText(ng));
+}
+
 } // namespace
 
 void SplitName(const QString& fileName, QString& base, QString& ext)
@@ -178,7 +190,7 @@ bool LstFill(Session& s)
     RepeatedText<CellText> dates;
     TextPool exts;
     KnownText statuses, attrs;
-    s.oDb.forEachRow(QStringLiteral("Select sPh, sU1, sEd, sU2, sAt From tbFold") + folderCondition(mode)
+    s.oDb.forEachRow(QStringLiteral("Select sPh, sU1, sEd, sU2, sAt, sNg From tbFold") + folderCondition(mode)
                          + QStringLiteral(" Order By nNo"),
                      {}, [&](const SqlStmt& q) {
                          ResultRow& row = rows.emplace_back();
@@ -189,13 +201,14 @@ bool LstFill(Session& s)
                          row.flag = ActionFlag(row.status, false);
                          row.u2 = dates.read(q, 3);
                          row.at = attrs.read(q, 4);
+                         markUnholdable(row, q, 5);
                          stopped = !pg.yield();
                          return !stopped;
                      });
     if (stopped)
         return false;  // a partial folder list; the result commands stay as they were
 
-    s.oDb.forEachRow(QStringLiteral("Select sPh, sFL, nS1, sU1, sED, nS2, sU2, sAt From tbFile")
+    s.oDb.forEachRow(QStringLiteral("Select sPh, sFL, nS1, sU1, sED, nS2, sU2, sAt, sNg From tbFile")
                          + fileCondition(mode) + QStringLiteral(" Order By nNo"),
                      {}, [&](const SqlStmt& q) {
                          ResultRow& row = rows.emplace_back();
@@ -226,6 +239,7 @@ bool LstFill(Session& s)
                          row.s2 = q.int64(5);
                          row.u2 = dates.read(q, 6);
                          row.at = attrs.read(q, 7);
+                         markUnholdable(row, q, 8);
                          stopped = !pg.yield();
                          return !stopped;
                      });

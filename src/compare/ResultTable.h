@@ -46,6 +46,10 @@ private:
 inline const CellText kFlagDo{QStringLiteral("1")};
 inline const CellText kFlagOff{QStringLiteral("0")};
 inline const CellText kFlagDone{QStringLiteral("2")};
+// The result of a row whose item folder 2's volume cannot take (a name it
+// refuses or cannot tell from another, a link where it holds none), shown
+// by the comparison; the row is "除外" and the reason is its why().
+inline const CellText kUnholdable{QStringLiteral("同期不可")};
 
 struct ResultRow {
     // Columns 1..12 of the grid.

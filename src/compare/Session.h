@@ -9,6 +9,7 @@
 #include "env/FsDir.h"
 #include "env/FsList.h"
 #include "env/StopSignal.h"
+#include "env/VolumeCaps.h"
 #include "tasks/Options.h"
 
 #include <QSet>
@@ -56,6 +57,9 @@ struct Session {
     // The history/backup folder's path below folder 2 when it lies there
     // ("" otherwise), as the last comparison found it: it takes no part.
     QString sHistRel;
+    // What folder 2's volume can hold, as the last comparison found it: the
+    // comparison names what it cannot take, and matches names as it does.
+    VolumeCaps caps2;
 
     // Enabled state of the result commands (synchronise, copy list) and of
     // the "FTP" button; the window refreshes its controls on commandsChanged.

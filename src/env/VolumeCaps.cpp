@@ -1,6 +1,7 @@
 #include "env/VolumeCaps.h"
 
 #include "env/FsDir.h"
+#include "env/FsList.h"
 
 #include <QByteArray>
 #include <QRandomGenerator>
@@ -58,6 +59,9 @@ struct ProbeNames {
 
 QString VolumeCaps::refusal(QStringView name) const
 {
+    // A UTF-16 unit is at most three bytes of UTF-8: most names need no look.
+    if (!windowsNames && name.size() * 3 <= nameMax)
+        return QString();
     const QByteArray bytes = name.toUtf8();
     if (windowsNames) {
         for (const QChar ch : name) {
@@ -98,6 +102,18 @@ VolumeCaps ProbeVolume(int dirFd)
     // do not always give it the same inode number).
     struct stat other {};
     c.foldsCase = ::fstatat(dirFd, n.file.toUpper().constData(), &other, AT_SYMLINK_NOFOLLOW) == 0;
+    // Such a volume may also list every name in one case of its own.
+    if (c.foldsCase) {
+        bool listed = false;
+        try {
+            const QString made = QString::fromUtf8(n.file);
+            for (const FsEntry& e : FsListAt(dirFd, QString(), FsKind::Files))
+                listed = listed || e.name == made;
+        } catch (const FsError&) {
+            listed = true;  // unknown: take the case as kept
+        }
+        c.preservesCase = listed;
+    }
 
     // A mode is kept when it reads back as set (some volumes accept the
     // call and keep nothing).

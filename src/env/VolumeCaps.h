@@ -14,6 +14,7 @@ namespace velmor {
 
 struct VolumeCaps {
     bool foldsCase = false;      // "a.txt" and "A.txt" are one entry
+    bool preservesCase = true;   // a name is listed in the case it was made in
     bool windowsNames = false;   // \ : * ? " < > | and control characters are refused
     bool holdsLinks = true;      // symbolic links can be made
     bool keepsModes = true;      // permission bits stay as they are set

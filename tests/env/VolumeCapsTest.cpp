@@ -20,16 +20,17 @@ struct Expected {
     const char* what;
     bool local;
     VolumeImage::Type type;
-    bool foldsCase, windowsNames, holdsLinks, keepsModes, twoSecondTimes;
+    bool foldsCase, preservesCase, windowsNames, holdsLinks, keepsModes, twoSecondTimes;
 };
 
 TEST(VolumeCapsTest, EachVolumeIsTriedForWhatItHolds)
 {
     const Expected cases[] = {
-        {"local folder", true, VolumeImage::Type::Fat, false, false, true, true, false},
-        {"FAT", false, VolumeImage::Type::Fat, true, true, false, false, true},
-        {"exFAT", false, VolumeImage::Type::Exfat, true, true, false, false, false},
-        {"NTFS", false, VolumeImage::Type::Ntfs, true, true, true, false, false},
+        {"local folder", true, VolumeImage::Type::Fat, false, true, false, true, true, false},
+        {"FAT", false, VolumeImage::Type::Fat, true, true, true, false, false, true},
+        {"exFAT", false, VolumeImage::Type::Exfat, true, true, true, false, false, false},
+        // ntfs-3g's ignore_case lists every name in lower case
+        {"NTFS", false, VolumeImage::Type::Ntfs, true, false, true, true, false, false},
     };
     for (const Expected& c : cases) {
         SCOPED_TRACE(c.what);
@@ -52,6 +53,7 @@ TEST(VolumeCapsTest, EachVolumeIsTriedForWhatItHolds)
 
         const VolumeCaps caps = ProbeVolume(fd.get());
         EXPECT_EQ(caps.foldsCase, c.foldsCase);
+        EXPECT_EQ(caps.preservesCase, c.preservesCase);
         EXPECT_EQ(caps.windowsNames, c.windowsNames);
         EXPECT_EQ(caps.holdsLinks, c.holdsLinks);
         EXPECT_EQ(caps.keepsModes, c.keepsModes);
