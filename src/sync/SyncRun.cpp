@@ -254,7 +254,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
                     break;
                 // Rows of a folder with temporaries of an earlier run wait
                 // until their own turn has cleaned it.
-                if (row.flag != kFlagDo || row.s1 < 0 || row.s1 > CopyAhead::kMaxBytes
+                if (row.flag != kFlagDo || row.s1 < 0 || row.s1 > CopyAhead::kMaxBytes || row.result == kUnholdable
                     || !CopiesSource(ctx, EffectiveStatus(row.status)) || ctx.tmpLeft.contains(row.path))
                     continue;
                 staged.emplace_back(looked, ahead.queue([&ctx, rel = fileRel(row)](fsops::StagedCopy& out) {
@@ -280,7 +280,15 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
             const bool folder = in.isFolderRow();
             const QString rel = folder ? in.path : fileRel(in);
             QString why;
-            QString result = folder ? SyncFld(ctx, rel, status, &why) : SyncFile(ctx, rel, status, &why, copy);
+            QString result;
+            if (in.result == kUnholdable) {
+                // Folder 2's volume cannot take it (a refused name, one it
+                // files under another's key): a flag set by hand does not try.
+                why = in.why();
+                result = status + kErrSuffix;
+            } else {
+                result = folder ? SyncFld(ctx, rel, status, &why) : SyncFile(ctx, rel, status, &why, copy);
+            }
             if (result.endsWith(kErrSuffix) && SaysNoSpace(why) && !staged.empty()) {
                 // The copies written ahead for later rows hold space this row
                 // needs first: they go, and the row is tried once more.

@@ -73,6 +73,7 @@ TEST(VolumeSyncTest, OneRunSettlesTheVolumeAndNamesWhatItCannotHold)
         test::writeFile(src + "/Sub/x.txt", "x");
         test::writeFile(src + "/sub/y.txt", "y");
         test::writeFile(src + "/r/IMG.JPG", "photo");
+        test::writeFile(src + "/Pics/p.txt", "in a folder renamed later");
         ASSERT_EQ(::symlink("plain.txt", QFile::encodeName(src + "/d/lnk").constData()), 0);
         const auto cli = [&](const char* verb, QStringList more = {}) {
             return test::runVelmorCli(QStringList{verb, src, dst, "--delete", "--data", data} + more);
@@ -100,6 +101,7 @@ TEST(VolumeSyncTest, OneRunSettlesTheVolumeAndNamesWhatItCannotHold)
         // Renamed in its case only, then synchronised with the delete switch:
         // the file is there under its new name, with its content.
         ASSERT_TRUE(QFile::rename(src + "/r/IMG.JPG", src + "/r/img.jpg"));
+        ASSERT_TRUE(QDir().rename(src + "/Pics", src + "/pics"));
         const test::CliResult renamed = cli("sync");
         EXPECT_EQ(renamed.code, 1) << qPrintable(renamed.err);
         const QStringList r = namesIn(dst + "/r");
@@ -107,6 +109,7 @@ TEST(VolumeSyncTest, OneRunSettlesTheVolumeAndNamesWhatItCannotHold)
         EXPECT_EQ(test::readFile(dst + "/r/" + r[0]), "photo");
         if (c.type != VolumeImage::Type::Ntfs)  // ntfs-3g may keep an entry's old spelling
             EXPECT_EQ(r[0], "img.jpg");
+        EXPECT_EQ(test::readFile(dst + "/pics/p.txt"), "in a folder renamed later");
         EXPECT_EQ(toDo(rowsOf(cli("compare").out)), QStringList());
     }
 }
