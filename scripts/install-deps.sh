@@ -7,9 +7,12 @@ set -euo pipefail
 # qt6-translations-l10n: Qt's own texts (file pickers, standard buttons) in Japanese.
 # dpkg-dev, desktop-file-utils, appstream: making and checking the Debian package.
 # bindfs: the safety tests mirror a folder through FUSE.
+# exfatprogs exfat-fuse dosfstools fusefat ntfs-3g: the tests make the volumes
+# users synchronise to (exFAT, FAT, NTFS) in image files and mount them.
 pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev libgtest-dev
       xvfb xauth imagemagick rsync time bc fonts-ipafont-gothic qt6-translations-l10n
-      dpkg-dev desktop-file-utils appstream bindfs)
+      dpkg-dev desktop-file-utils appstream bindfs
+      exfatprogs exfat-fuse dosfstools fusefat ntfs-3g)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

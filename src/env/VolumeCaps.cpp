@@ -1,0 +1,128 @@
+#include "env/VolumeCaps.h"
+
+#include "env/FsDir.h"
+
+#include <QByteArray>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+
+namespace velmor {
+
+namespace {
+
+constexpr long kMsdosMagic = 0x4d44;       // FAT
+constexpr long kExfatMagic = 0x2011BAB0;   // exFAT (kernel driver)
+constexpr long kNtfsMagic = 0x5346544e;    // NTFS (ntfs3, old ntfs)
+
+// Answers from the file system's type, where nothing could be tried.
+VolumeCaps byType(int dirFd)
+{
+    VolumeCaps c;
+    struct statfs sf {};
+    if (::fstatfs(dirFd, &sf) != 0)
+        return c;
+    const long type = long(sf.f_type);
+    if (type == kMsdosMagic || type == kExfatMagic) {
+        c.foldsCase = c.windowsNames = true;
+        c.holdsLinks = c.keepsModes = false;
+        c.twoSecondTimes = type == kMsdosMagic;
+    } else if (type == kNtfsMagic) {
+        c.windowsNames = true;
+        c.keepsModes = false;
+    }
+    return c;
+}
+
+// The probe's entries, removed and the folder's times put back at the end
+// whatever happened: probing is not a change of folder 2.
+struct ProbeNames {
+    int dir;
+    struct timespec times[2];
+    QByteArray file, link, odd;
+    ~ProbeNames()
+    {
+        for (const QByteArray* n : {&file, &link, &odd})
+            if (!n->isEmpty())
+                ::unlinkat(dir, n->constData(), 0);  // best effort: a leftover is named as the probe's
+        if (!file.isEmpty())
+            ::futimens(dir, times);  // best effort: only the folder's time would differ
+    }
+};
+
+} // namespace
+
+QString VolumeCaps::refusal(QStringView name) const
+{
+    const QByteArray bytes = name.toUtf8();
+    if (windowsNames) {
+        for (const QChar ch : name) {
+            if (ch.unicode() < 0x20 || QStringView(u"\\:*?\"<>|").contains(ch))
+                return QStringLiteral("the name holds \"%1\", which folder 2's volume does not allow in names")
+                    .arg(ch.unicode() < 0x20 ? QStringLiteral("\\x%1").arg(ch.unicode(), 2, 16, QLatin1Char('0')) : QString(ch));
+        }
+        if (name.endsWith(QLatin1Char(' ')) || name.endsWith(QLatin1Char('.')))
+            return QStringLiteral("the name ends in a blank or a dot, which folder 2's volume does not keep");
+        if (name.size() > nameMax)
+            return QStringLiteral("the name is longer than folder 2's volume allows (%1 characters)").arg(nameMax);
+    } else if (bytes.size() > nameMax) {
+        return QStringLiteral("the name is longer than folder 2's volume allows (%1 bytes)").arg(nameMax);
+    }
+    return QString();
+}
+
+VolumeCaps ProbeVolume(int dirFd)
+{
+    VolumeCaps c = byType(dirFd);
+    const long max = ::fpathconf(dirFd, _PC_NAME_MAX);
+    if (max > 0)
+        c.nameMax = max;
+    struct stat dirSt {};
+    if (::fstat(dirFd, &dirSt) != 0)
+        return c;
+
+    const QByteArray tag = QByteArray::number(QRandomGenerator::global()->generate64(), 36);
+    ProbeNames n{dirFd, {dirSt.st_atim, dirSt.st_mtim}, ".velmor-probe~Ab" + tag, {}, {}};
+    const UniqueFd fd(::openat(dirFd, n.file.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!fd.valid()) {
+        n.file.clear();
+        return c;  // nothing can be made here: the type has to do
+    }
+
+    // The name with its letters' case changed reaches an entry: the name is
+    // a random one of ours, so it can only be the same entry (FUSE volumes
+    // do not always give it the same inode number).
+    struct stat other {};
+    c.foldsCase = ::fstatat(dirFd, n.file.toUpper().constData(), &other, AT_SYMLINK_NOFOLLOW) == 0;
+
+    // A mode is kept when it reads back as set (some volumes accept the
+    // call and keep nothing).
+    struct stat after {};
+    c.keepsModes = ::fchmod(fd.get(), 0604) == 0 && ::fstat(fd.get(), &after) == 0 && (after.st_mode & 07777) == 0604;
+
+    // An odd second reads back even where times are kept to two seconds.
+    const struct timespec odd[2] = {{315619201, 0}, {315619201, 0}};
+    c.twoSecondTimes = ::futimens(fd.get(), odd) == 0 && ::fstatat(dirFd, n.file.constData(), &after, AT_SYMLINK_NOFOLLOW) == 0
+                       && after.st_mtim.tv_sec != 315619201;
+
+    n.link = n.file + "-l";
+    c.holdsLinks = ::symlinkat("x", dirFd, n.link.constData()) == 0;
+    if (!c.holdsLinks)
+        n.link.clear();
+
+    // A question mark is the one character every such volume refuses.
+    n.odd = n.file + "?";
+    c.windowsNames = !UniqueFd(::openat(dirFd, n.odd.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600)).valid();
+    if (c.windowsNames) {
+        n.odd.clear();
+        c.nameMax = 255;  // UTF-16 units on every volume that refuses those names
+    }
+
+    return c;
+}
+
+} // namespace velmor

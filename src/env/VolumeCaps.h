@@ -1,0 +1,37 @@
+#pragma once
+// What the volume of a destination folder can hold, found by trying it once
+// per comparison: whether names that differ only in letter case name one
+// entry (FAT, exFAT, NTFS as Windows uses it, folders with the casefold
+// flag), whether the characters Windows refuses are refused, whether modes
+// and symbolic links are kept, and whether times are kept to two seconds
+// only (FAT). The comparison marks what the volume cannot take before
+// anything happens, instead of every run failing on it or, worse, two
+// source items overwriting each other on the destination.
+#include <QString>
+#include <QStringView>
+
+namespace velmor {
+
+struct VolumeCaps {
+    bool foldsCase = false;      // "a.txt" and "A.txt" are one entry
+    bool windowsNames = false;   // \ : * ? " < > | and control characters are refused
+    bool holdsLinks = true;      // symbolic links can be made
+    bool keepsModes = true;      // permission bits stay as they are set
+    bool twoSecondTimes = false; // modification times are rounded to two seconds
+    long nameMax = 255;          // longest name in bytes (in UTF-16 units where windowsNames)
+
+    // The key under which the volume files a name: the name itself, or its
+    // case-folded form where the volume folds case.
+    QString key(const QString& name) const { return foldsCase ? name.toCaseFolded() : name; }
+    // Why the volume cannot hold an entry of this name ("" when it can).
+    QString refusal(QStringView name) const;
+};
+
+// Tries what the folder dirFd's volume can hold by making and removing a few
+// entries of its own in it (names beginning ".velmor-probe~"); the folder's
+// times are put back afterwards. Where nothing can be made there (a volume
+// mounted read-only, no permission) the answers come from the file system's
+// type alone.
+VolumeCaps ProbeVolume(int dirFd);
+
+} // namespace velmor

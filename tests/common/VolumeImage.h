@@ -1,0 +1,38 @@
+#pragma once
+// A small file system made in an image file and mounted through its FUSE
+// driver for the lifetime of the object: the volumes users synchronise to
+// (a FAT or exFAT stick, an NTFS drive as Windows uses it). Needs root and
+// the drivers from scripts/install-deps.sh; where either is missing, or
+// mounting fails, ok() is false and reason() says why, for GTEST_SKIP.
+#include <QString>
+#include <QTemporaryDir>
+
+namespace velmor::test {
+
+class VolumeImage {
+public:
+    enum class Type {
+        Fat,    // FAT32 through fusefat: no modes, no links, two-second local times
+        Exfat,  // exFAT through exfat-fuse (on a loop device)
+        Ntfs,   // NTFS through lowntfs-3g with Windows' rules: case-insensitive names
+    };
+    explicit VolumeImage(Type type, int megabytes = 64);
+    ~VolumeImage();
+    VolumeImage(const VolumeImage&) = delete;
+    VolumeImage& operator=(const VolumeImage&) = delete;
+
+    bool ok() const { return m_mounted; }
+    QString reason() const { return m_reason; }
+    // The mount point ("" unless ok()).
+    QString path() const { return m_mounted ? m_mnt : QString(); }
+    static const char* name(Type type);
+
+private:
+    QTemporaryDir m_dir;
+    QString m_mnt;
+    QString m_loop;  // the loop device holding the image, when one was set up
+    bool m_mounted = false;
+    QString m_reason;
+};
+
+} // namespace velmor::test
