@@ -17,11 +17,12 @@ namespace velmor::fsops {
 
 using namespace detail;
 
-// The folder held open for a staged copy (when the stager opened it) and the
-// temporary; the temporary goes first.
+// The folder held open for a staged copy (when the stager opened it), the
+// temporary (it goes first) and the source as it was read.
 struct StagedCopy::Data {
     UniqueFd hold;
     TmpGuard tmp;
+    struct stat source {};
 };
 
 namespace {
@@ -170,11 +171,14 @@ FsResult writeRegular(const At& src, const At& dst, int in, const struct stat& f
     fsHook("copy:data-written");
     if (!setExactMode(o.get(), mode))
         return FsResult::fail("set permissions of", dst.path, errno);
-    const struct timespec times[2] = {fs.st_atim, fs.st_mtim};
-    if (::futimens(o.get(), times) != 0)
-        return FsResult::fail("set times of", dst.path, errno);
     if (o.close() != 0)
         return FsResult::fail("write", dst.path, errno);
+    // Writing the data took the mark away; the source's times come when the
+    // copy is settled.
+    if (::futimens(tmp.lock.get(), kTmpMarkTimes) != 0)
+        return FsResult::fail("mark the temporary file for", dst.path, errno);
+    tmp.times[0] = fs.st_atim;
+    tmp.times[1] = fs.st_mtim;
     struct stat now {};
     if (::fstat(in, &now) != 0)
         return FsResult::fail("read", src.path, errno);
@@ -232,9 +236,10 @@ FsResult writeLink(const At& src, const At& dst, const struct stat& ss, TmpGuard
             return FsResult::fail("create a temporary link for", dst.path, errno);
         }
     }
-    const struct timespec times[2] = {ss.st_atim, ss.st_mtim};
-    if (::utimensat(dst.dir, tmp.name.constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
-        return FsResult::fail("set times of", dst.path, errno);
+    if (::utimensat(dst.dir, tmp.name.constData(), kTmpMarkTimes, AT_SYMLINK_NOFOLLOW) != 0)
+        return FsResult::fail("mark the temporary link for", dst.path, errno);
+    tmp.times[0] = ss.st_atim;
+    tmp.times[1] = ss.st_mtim;
     return {};
 }
 
@@ -264,14 +269,40 @@ FsResult writeTemp(const At& src, const At& dst, unsigned char type, TmpGuard& t
     return isLink ? sourceChanged(src) : r;
 }
 
+// Puts the complete temporary in dst's place: it gets its real times (which
+// take its mark away) just before it is renamed over dst.
+FsResult putInPlace(TmpGuard& tmp, const At& dst)
+{
+    if (::utimensat(tmp.dir, tmp.name.constData(), tmp.times, AT_SYMLINK_NOFOLLOW) != 0)
+        return FsResult::fail("set times of", dst.path, errno);
+    if (::renameat(tmp.dir, tmp.name.constData(), dst.dir, dst.name.constData()) != 0)
+        return FsResult::fail("replace", dst.path, errno);
+    tmp.release();
+    return {};
+}
+
+// True when src is still the very file of version was (the same device
+// and inode, size, modification and change time).
+bool isSameFile(const At& src, const struct stat& was)
+{
+    struct stat now {};
+    return ::fstatat(src.dir, src.name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(now.st_mode)
+           && now.st_dev == was.st_dev && now.st_ino == was.st_ino && sameVersion(was, now);
+}
+
 // The temporary that goes to dst's place: the copy written ahead when there
 // is one, else a copy of src written now into own.
 FsResult newTemp(const At& src, const At& dst, unsigned char type, StagedCopy* staged, TmpGuard& own,
                  TmpGuard*& tmp)
 {
     if (staged && staged->valid()) {
-        tmp = &staged->d->tmp;
-        return {};
+        if (isSameFile(src, staged->d->source)) {
+            tmp = &staged->d->tmp;
+            return {};
+        }
+        // The source was removed, replaced or written to since: the copy
+        // ahead is dropped and the copy made as if there had been none.
+        *staged = StagedCopy();
     }
     tmp = &own;
     return writeTemp(src, dst, type, own);
@@ -296,10 +327,7 @@ FsResult copyEntry(const At& src, const At& dst, unsigned char type, bool dstMis
     TmpGuard own, *tmp = nullptr;
     if (const FsResult r = newTemp(src, dst, type, staged, own, tmp); !r.ok())
         return r;
-    if (::renameat(tmp->dir, tmp->name.constData(), dst.dir, dst.name.constData()) != 0)
-        return FsResult::fail("replace", dst.path, errno);
-    tmp->release();
-    return {};
+    return putInPlace(*tmp, dst);
 }
 
 } // namespace detail
@@ -321,6 +349,7 @@ bool StageCopy(const At& src, const At& dst, long long maxBytes, UniqueFd hold, 
     bool changed = false;
     if (!writeRegular(src, dst, in.get(), fs, d->tmp, changed).ok() || changed)
         return false;  // d's temporary goes with it
+    d->source = fs;
     out.d = std::move(d);
     return true;
 }
@@ -366,12 +395,10 @@ FsResult ReplaceKeepingOld(const At& src, const At& dst, const At& keep, StagedC
     }
     fsHook("replace:old-kept");
 
-    if (::renameat(tmp->dir, tmp->name.constData(), dst.dir, dst.name.constData()) != 0) {
-        const int err = errno;
+    if (r = putInPlace(*tmp, dst); !r.ok()) {
         ::unlinkat(keep.dir, keep.name.constData(), 0);  // dst is unchanged: no backup of it is due
-        return FsResult::fail("replace", dst.path, err);
+        return r;
     }
-    tmp->release();
     fsHook("replace:done");
     return {};
 }

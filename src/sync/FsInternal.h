@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace velmor::fsops::detail {
@@ -23,6 +24,7 @@ struct TmpGuard {
     int dir = -1;
     NPath name;
     UniqueFd lock;
+    struct timespec times[2] {};  // access and modification time it gets when settled
     ~TmpGuard() { discard(); }
     // Removes the entry now. Its name goes before its lock, so no cleaner
     // ever finds it unlocked.
@@ -54,8 +56,12 @@ UniqueFd openSubdir(const At& e);
 // characters, the name part shortened so the whole stays within NAME_MAX.
 NPath tmpNameFor(const NPath& name);
 
+// The times a temporary carries from its creation until it is settled: its
+// access time as it is, the program's mark as modification time.
+inline constexpr struct timespec kTmpMarkTimes[2] = {{0, UTIME_OMIT}, {kTmpMark, 0}};
+
 // Creates a new temporary file beside dst with mode and takes its lock
-// (tmp names and holds it). Returns the descriptor to write through.
+// (tmp names and holds it), marked. Returns the descriptor to write through.
 FsResult createTemp(const At& dst, mode_t mode, TmpGuard& tmp, UniqueFd& out);
 
 // Copies one non-folder entry; dstMissing skips the look at the destination

@@ -68,6 +68,8 @@ FsResult createTemp(const At& dst, mode_t mode, TmpGuard& tmp, UniqueFd& out)
         tmp.lock = UniqueFd(::fcntl(fd.get(), F_DUPFD_CLOEXEC, 0));
         if (!tmp.lock.valid())
             return FsResult::fail("lock the temporary file for", dst.path, errno);
+        if (::futimens(fd.get(), kTmpMarkTimes) != 0)
+            return FsResult::fail("mark the temporary file for", dst.path, errno);
         out = std::move(fd);
     }
     return {};
@@ -90,7 +92,7 @@ int RemoveTempsIn(int dirFd)
             left += errno != ENOENT;
             continue;
         }
-        if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
+        if (!isOwnTemp(e.name, st))
             continue;  // not one of ours, whatever its name
         UniqueFd held;
         if (S_ISREG(st.st_mode)) {

@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <mutex>
 #include <vector>
 
 #include <fcntl.h>
@@ -88,70 +87,107 @@ struct Filling {
     }
 };
 
-FsResult copyTreeAt(int sfd, const QString& srcPath, int dfd, const QString& dstPath, bool created,
-                    const CopyOptions& opt, QStringList* skipped, const Filling& filling);
+// A temporary of an earlier run in the open folder dfd: not data. (Where it
+// cannot be looked at, the copy of it tells why.)
+bool isLeftTemp(int dfd, const NPath& name)
+{
+    struct stat st {};
+    return isTempName(name) && ::fstatat(dfd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && isOwnTemp(name, st);
+}
+
+// One tree copy's settings and what it gathers on its way: the special
+// files it leaves out (when asked) and every item it could not copy.
+struct TreeRun {
+    const CopyOptions& opt;
+    QStringList* skipped;
+    std::vector<FsResult>& failed;
+};
+
+void copyTreeAt(int sfd, const QString& srcPath, int dfd, const QString& dstPath, bool created, const TreeRun& run,
+                const Filling& filling);
 
 // Copies the content of the open source folder sfd (stat ss) into the open
 // destination folder dfd (created: by this copy, so empty), then finishes
 // dfd (see FolderFinish). up: the folders being filled above dfd.
-FsResult copyFolder(int sfd, const struct stat& ss, const QString& srcPath, int dfd, const QString& dstPath,
-                    bool created, bool widened, const CopyOptions& opt, QStringList* skipped,
-                    const Filling* up = nullptr)
+void copyFolder(int sfd, const struct stat& ss, const QString& srcPath, int dfd, const QString& dstPath,
+                bool created, bool widened, const TreeRun& run, const Filling* up = nullptr)
 {
     const FolderFinish fin{dfd, ss, widened};
     const Filling here{FsIdOf(dfd), up};
-    const FsResult r = copyTreeAt(sfd, srcPath, dfd, dstPath, created, opt, skipped, here);
-    const FsResult f = fin.finish(dstPath);
-    return r.ok() ? f : r;
+    copyTreeAt(sfd, srcPath, dfd, dstPath, created, run, here);
+    if (FsResult f = fin.finish(dstPath); !f.ok())
+        run.failed.push_back(std::move(f));
 }
 
 // Copies the files and links of a folder (files: their entries, typed) from
 // sfd into dfd. With a helper, its thread and this one take them in turns,
-// so two are written at a time. Stops at the first failure; the failure of
-// the earliest entry is returned.
-FsResult copyFiles(int sfd, const QString& srcPath, int dfd, const QString& dstPath, bool created,
-                   const CopyOptions& opt, const std::vector<const Entry*>& files)
+// so two are written at a time. Every one is tried; the failures go to
+// run.failed in the order of files.
+void copyFiles(int sfd, const QString& srcPath, int dfd, const QString& dstPath, bool created, const TreeRun& run,
+               const std::vector<const Entry*>& files)
 {
     std::atomic<size_t> next{0};
-    std::atomic<bool> failed{false};
-    std::mutex lock;
-    size_t firstFailed = files.size();
-    FsResult first;
+    std::vector<FsResult> results(files.size());  // each slot written by the thread that copied its file
     const auto work = [&] {
-        for (size_t k = 0; !failed.load() && (k = next.fetch_add(1)) < files.size();) {
+        for (size_t k; (k = next.fetch_add(1)) < files.size();) {
             const Entry& e = *files[k];
-            const FsResult r = copyEntry(At{sfd, e.name, child(srcPath, e.name)},
-                                         At{dfd, e.name, child(dstPath, e.name)}, e.type, created, opt);
-            if (!r.ok()) {
-                const std::lock_guard g(lock);
-                if (k < firstFailed) {
-                    firstFailed = k;
-                    first = r;
-                }
-                failed = true;
-            }
+            results[k] = copyEntry(At{sfd, e.name, child(srcPath, e.name)}, At{dfd, e.name, child(dstPath, e.name)},
+                                   e.type, created, run.opt);
         }
     };
     constexpr size_t kShareFrom = 4;  // fewer files are not worth the hand-over
-    if (opt.ahead && files.size() >= kShareFrom) {
-        const long long key = opt.ahead->queue([&work](StagedCopy&) {
+    if (run.opt.ahead && files.size() >= kShareFrom) {
+        const long long key = run.opt.ahead->queue([&work](StagedCopy&) {
             work();
             return false;
         });
         work();
-        opt.ahead->take(key);  // waits for the helper's share
+        run.opt.ahead->take(key);  // waits for the helper's share
     } else {
         work();
     }
-    return first;
+    for (FsResult& r : results)
+        if (!r.ok())
+            run.failed.push_back(std::move(r));
 }
 
-FsResult copyTreeAt(int sfd, const QString& srcPath, int dfd, const QString& dstPath, bool created,
-                    const CopyOptions& opt, QStringList* skipped, const Filling& filling)
+// Copies one subfolder (source entry s, stat es) to d below a folder being
+// filled. Returns the failure that kept it from being copied at all (its
+// content's failures go to run.failed).
+FsResult copySubfolder(const At& s, const struct stat& es, const At& d, bool created, const TreeRun& run,
+                   const Filling& filling)
+{
+    if (filling.holds({es.st_dev, es.st_ino}))
+        return FsResult::fail(
+            QStringLiteral("%1 is the copy's own destination: the destination lies inside the folder copied")
+                .arg(s.path));
+    bool isNew = created;
+    if (!created) {
+        struct stat ds {};
+        if (::fstatat(d.dir, d.name.constData(), &ds, AT_SYMLINK_NOFOLLOW) != 0)
+            isNew = true;
+        else if (!S_ISDIR(ds.st_mode))
+            return FsResult::fail("create folder", d.path, EEXIST);
+    }
+    UniqueFd cs = openSubdir(s);
+    if (!cs.valid())
+        return FsResult::fail("open folder", s.path, errno);
+    UniqueFd cd;
+    bool widened = false;
+    const FsResult r = openFillTarget(d, isNew, es, cd, widened);
+    if (r.ok())
+        copyFolder(cs.get(), es, s.path, cd.get(), d.path, isNew, widened, run, &filling);
+    return r;
+}
+
+void copyTreeAt(int sfd, const QString& srcPath, int dfd, const QString& dstPath, bool created, const TreeRun& run,
+                const Filling& filling)
 {
     std::vector<Entry> entries;
-    if (!listDirAt(sfd, entries))
-        return FsResult::fail("list", srcPath, errno);
+    if (!listDirAt(sfd, entries)) {
+        run.failed.push_back(FsResult::fail("list", srcPath, errno));
+        return;
+    }
     // The files and links first, then the folders, each in name order.
     std::vector<const Entry*> files;
     std::vector<std::pair<const Entry*, struct stat>> folders;
@@ -159,9 +195,9 @@ FsResult copyTreeAt(int sfd, const QString& srcPath, int dfd, const QString& dst
         struct stat es {};
         if (e.type == DT_UNKNOWN || e.type == DT_DIR) {
             if (::fstatat(sfd, e.name.constData(), &es, AT_SYMLINK_NOFOLLOW) != 0) {
-                if (errno == ENOENT)
-                    continue;  // gone since the listing: nothing to copy
-                return FsResult::fail("read", child(srcPath, e.name), errno);
+                if (errno != ENOENT)  // else gone since the listing: nothing to copy
+                    run.failed.push_back(FsResult::fail("read", child(srcPath, e.name), errno));
+                continue;
             }
             e.type = S_ISDIR(es.st_mode)   ? DT_DIR
                      : S_ISREG(es.st_mode) ? DT_REG
@@ -171,49 +207,27 @@ FsResult copyTreeAt(int sfd, const QString& srcPath, int dfd, const QString& dst
         if (e.type != DT_DIR && e.type != DT_REG && e.type != DT_LNK) {
             // A pipe, socket or device: no copy can take it, and opening a
             // pipe would wait for a writer. It is named, not copied.
-            if (skipped)
-                skipped->append(child(srcPath, e.name));
+            if (run.skipped)
+                run.skipped->append(child(srcPath, e.name));
         } else if (e.type == DT_DIR) {
             folders.emplace_back(&e, es);
-        } else if (!isTempName(e.name)  // a temporary file of an earlier run is not data
-                   && !(opt.leaveOut && opt.leaveOut(e.name))) {
+        } else if (!isLeftTemp(sfd, e.name) && !(run.opt.leaveOut && run.opt.leaveOut(e.name))) {
             files.push_back(&e);
         }
     }
-    if (const FsResult r = copyFiles(sfd, srcPath, dfd, dstPath, created, opt, files); !r.ok())
-        return r;
+    copyFiles(sfd, srcPath, dfd, dstPath, created, run, files);
     for (const auto& [e, es] : folders) {
-        const At s{sfd, e->name, child(srcPath, e->name)};
-        const At d{dfd, e->name, child(dstPath, e->name)};
-        if (filling.holds({es.st_dev, es.st_ino}))
-            return FsResult::fail(
-                QStringLiteral("%1 is the copy's own destination: the destination lies inside the folder copied")
-                    .arg(s.path));
-        bool childNew = created;
-        if (!created) {
-            struct stat ds {};
-            if (::fstatat(dfd, e->name.constData(), &ds, AT_SYMLINK_NOFOLLOW) != 0)
-                childNew = true;
-            else if (!S_ISDIR(ds.st_mode))
-                return FsResult::fail("create folder", d.path, EEXIST);
-        }
-        UniqueFd cs = openSubdir(s);
-        if (!cs.valid())
-            return FsResult::fail("open folder", s.path, errno);
-        UniqueFd cd;
-        bool widened = false;
-        FsResult r = openFillTarget(d, childNew, es, cd, widened);
-        if (r.ok())
-            r = copyFolder(cs.get(), es, s.path, cd.get(), d.path, childNew, widened, opt, skipped, &filling);
+        FsResult r = copySubfolder(At{sfd, e->name, child(srcPath, e->name)}, es,
+                                   At{dfd, e->name, child(dstPath, e->name)}, created, run, filling);
         if (!r.ok())
-            return r;
+            run.failed.push_back(std::move(r));
     }
-    return {};
 }
 
 } // namespace
 
-FsResult CopyTree(const At& src, const At& dst, const CopyOptions& opt, QStringList* skipped)
+FsResult CopyTree(const At& src, const At& dst, const CopyOptions& opt, QStringList* skipped,
+                  std::vector<FsResult>* failed)
 {
     struct stat ss {};
     const Kind sk = kindOf(src, &ss);
@@ -230,14 +244,17 @@ FsResult CopyTree(const At& src, const At& dst, const CopyOptions& opt, QStringL
         return FsResult::fail("create folder", dst.path, EEXIST);
     UniqueFd dfd;
     bool widened = false;
-    const FsResult r = openFillTarget(dst, created, ss, dfd, widened);
-    if (!r.ok())
+    if (const FsResult r = openFillTarget(dst, created, ss, dfd, widened); !r.ok())
         return r;
     // Leftovers that stay do not spoil this copy; the run names them when it
     // cleans the folders the comparison saw them in.
     if (!created)
         RemoveTempsIn(dfd.get());
-    return copyFolder(sfd.get(), ss, src.path, dfd.get(), dst.path, created, widened, opt, skipped);
+    std::vector<FsResult> own;
+    std::vector<FsResult>& out = failed ? *failed : own;
+    const size_t before = out.size();
+    copyFolder(sfd.get(), ss, src.path, dfd.get(), dst.path, created, widened, TreeRun{opt, skipped, out});
+    return out.size() > before ? out[before] : FsResult{};
 }
 
 FsResult MakeDir(const At& e, const struct stat* like)
