@@ -174,10 +174,10 @@ FsResult MakeDir(const At& e, const struct stat* like = nullptr);
 FsResult MoveItem(const At& src, const At& dst);
 
 // Removes the program's temporary files directly inside the open folder
-// (left there by a run that ended early): files and links whose names are
-// temporary names, never a folder or anything else, and never a file that a
-// live run holds locked (it is skipped, not counted). Returns how many could
-// not be removed.
+// (left there by a run that ended early): marked files and links of
+// temporary names (isOwnTemp), never a folder, anything else or a user's
+// file of such a name, and never a file that a live run holds locked (it is
+// skipped, not counted). Returns how many could not be removed.
 int RemoveTempsIn(int dirFd);
 
 } // namespace velmor::fsops
