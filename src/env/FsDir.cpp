@@ -1,5 +1,7 @@
 #include "env/FsDir.h"
 
+#include "env/FsList.h"
+
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -183,6 +185,12 @@ bool isTempName(QByteArrayView raw)
     return true;
 }
 
+bool isOwnTemp(QByteArrayView raw, const struct stat& st)
+{
+    return (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) && st.st_mtim.tv_sec == kTmpMark && st.st_mtim.tv_nsec == 0
+           && isTempName(raw);
+}
+
 void UniqueFd::reset(int fd)
 {
     if (m_fd >= 0)
@@ -230,9 +238,13 @@ bool setExactMode(int fd, mode_t mode)
         return true;
     if (::fchmod(fd, mode & 07777) == 0)
         return true;
-    // The maker of an item may always change its mode: a refusal comes from
-    // the volume.
-    return errno == EPERM || errno == EOPNOTSUPP;
+    // The maker of an item may always change its mode, so a refusal comes
+    // from the volume; only one that holds no modes may refuse.
+    const int err = errno;
+    if ((err == EPERM || err == ENOSYS || err == EOPNOTSUPP) && !FsKeepsModes(fd))
+        return true;
+    errno = err;
+    return false;
 }
 
 namespace {

@@ -20,6 +20,7 @@
 #include <QStringView>
 
 #include <functional>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <utility>
 
@@ -31,12 +32,21 @@ QByteArray nameBytes(QStringView text);
 // The same into out, reusing its storage: for texts written in a loop.
 void nameBytesInto(QStringView text, QByteArray& out);
 
-// The program's temporary files: "." + name + ".velmor~" + six letters or
-// digits. Never listed by a scan; stale ones (no live run holds them locked)
-// are removed by the next run that writes into their folder, and by the next
-// synchronisation of a comparison that saw them.
+// The program's temporary files and links: "." + name + ".velmor~" + six
+// letters or digits, and marked: from its creation until its real times are
+// set just before it is renamed into place, a temporary's modification time
+// is kTmpMark (1980-01-02 00:00:00 UTC, which FAT's two-second local times,
+// exFAT and NTFS hold exactly). A user's file of such a name lacks the mark
+// and is an ordinary file. Temporaries are never listed by a scan; stale
+// ones (no live run holds them locked) are removed by the next run that
+// writes into their folder, and by the next synchronisation of a comparison
+// that saw them.
 inline constexpr char kTmpTag[] = ".velmor~";
+inline constexpr time_t kTmpMark = 315619200;
 bool isTempName(QByteArrayView raw);
+// A temporary of this program: a temporary name on a regular file or link
+// (stat st, links not followed) that carries the mark.
+bool isOwnTemp(QByteArrayView raw, const struct stat& st);
 
 // --- descriptors -----------------------------------------------------------------
 // Owns one file descriptor; closes it on destruction.
@@ -82,9 +92,10 @@ UniqueFd makeBeneath(int base, QByteArrayView rel, int like = -1);
 
 // Gives the item this process has just made (open as fd) exactly the
 // permission bits of mode, whatever the umask took at its creation. A
-// volume that keeps no permissions (FAT, exFAT) refuses every change; there
-// no mode can be held and that is not a failure. False with errno set
-// otherwise.
+// volume that holds no modes (not one FsKeepsModes knows: FAT through
+// fusefat answers ENOSYS, others EPERM or EOPNOTSUPP) may refuse the change;
+// there no mode can be held and that is not a failure. Every other failure,
+// and any refusal where modes exist, is: false with errno set.
 bool setExactMode(int fd, mode_t mode);
 
 // Opens an absolute folder path as path lookup would (links followed on the

@@ -135,16 +135,16 @@ std::vector<FsEntry> FsListAt(int dirFd, const QString& folder, FsKind kind, FsL
                 continue;
             if (!mayWant(kind, e->d_type, left != nullptr))
                 continue;
-            if (kind == FsKind::Files && isTempName(n)) {
-                if (left)
-                    left->temps = true;
-                continue;
-            }
             struct stat st;
             if (fstatat(dirFd, n, &st, AT_SYMLINK_NOFOLLOW) != 0) {
                 if (errno == ENOENT)
                     continue;  // vanished since the listing: it is not there
                 raise(folder + QLatin1Char('/') + nameText(n), errno);
+            }
+            if (kind == FsKind::Files && isOwnTemp(n, st)) {
+                if (left)
+                    left->temps = true;
+                continue;
             }
             if (!wanted(kind, st.st_mode)) {
                 if (left && kind == FsKind::Files && !S_ISDIR(st.st_mode))

@@ -10,7 +10,12 @@
 // beside the target and renames it into place only when complete, so the
 // target is always either the old item or the complete new one. A temporary
 // file is held flocked (LOCK_EX) while it is written, until it is renamed or
-// removed: one that can be locked belongs to no live run.
+// removed: one that can be locked belongs to no live run. Every temporary
+// (file or link) is marked the moment it is made, and again once its data
+// is written: its modification time is kTmpMark (see env/FsDir.h) until its
+// real times are set just before the rename. Only a marked entry of a
+// temporary name is taken for one (isOwnTemp): a user's file that merely has
+// such a name is listed, copied and never cleaned up.
 //
 // A copy is never a mixture of two versions of its source: the open source
 // is looked at (fstat: size, modification and change time in nanoseconds)
@@ -23,7 +28,13 @@
 // before anything goes in), so a run killed at any point leaves nothing at
 // a mode of its own. A folder whose source mode denies the owner writing or
 // searching it gets those two bits while it is filled and its exact mode
-// after. A folder that was there before keeps its permissions.
+// after. A folder that was there before keeps its permissions. A volume
+// that holds no modes (FAT, exFAT and others FsKeepsModes does not know)
+// may refuse setting them (EPERM, ENOSYS, EOPNOTSUPP) or ignore it: there
+// the copy stays as made, whatever mode the volume shows.
+//
+// A tree copy (CopyTree) goes on past every item it cannot copy and names
+// each failure to its caller; what was copied stays.
 #include "env/FsDir.h"
 
 #include <QByteArray>
@@ -32,6 +43,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -85,9 +97,12 @@ struct CopyOptions {
 };
 
 // A copy of a file written ahead of its turn: complete, still under its
-// temporary name beside the destination and flocked. CopyItem,
-// ReplaceKeepingOld and CopyTree put it in place instead of writing one (the
-// destination is looked at then, as always); dropped unused, it is removed.
+// temporary name beside the destination and flocked. CopyItem and
+// ReplaceKeepingOld put it in place instead of writing one (the destination
+// is looked at then, as always) when the source is still the file it was
+// read from (same device and inode, size, modification and change time);
+// otherwise, and when dropped unused, it is removed and the copy is made as
+// if none had been written ahead.
 class StagedCopy {
 public:
     StagedCopy();
@@ -128,11 +143,18 @@ FsResult ReplaceKeepingOld(const At& src, const At& dst, const At& keep, StagedC
 // when missing (its folder must exist) and merged into when it is a folder
 // already; files and links go through CopyItem; new folders get the source
 // folder's permissions as they are made, and every folder's times are taken
-// from the source, also when the copy ends early. A folder's files and links
-// are copied before its subfolders. Special files are skipped, never opened:
-// their paths are added to *skipped. Stops at the first failure; what was
-// copied stays.
-FsResult CopyTree(const At& src, const At& dst, const CopyOptions& opt = {}, QStringList* skipped = nullptr);
+// from the source, also when the copy of its content failed in part. A
+// folder's files and links are copied before its subfolders. Special files
+// are skipped, never opened: their paths are added to *skipped.
+// The copy goes on past every item it cannot copy (a name the volume
+// refuses, a link on a volume without links, a file that cannot be read, a
+// subfolder that cannot be made or listed): each such failure is appended
+// to *failed (its error names the item and why), in the order of the tree,
+// and the rest is still copied; what was copied stays. Returns the first of
+// them, or, with *failed untouched, the failure that kept the copy from
+// starting (src no folder, dst not made); success when all was copied.
+FsResult CopyTree(const At& src, const At& dst, const CopyOptions& opt = {}, QStringList* skipped = nullptr,
+                  std::vector<FsResult>* failed = nullptr);
 
 // Removes the entry: a file, a link (never its target) or a folder with
 // everything in it, read-only content included (permissions are widened on
@@ -152,10 +174,10 @@ FsResult MakeDir(const At& e, const struct stat* like = nullptr);
 FsResult MoveItem(const At& src, const At& dst);
 
 // Removes the program's temporary files directly inside the open folder
-// (left there by a run that ended early): files and links whose names are
-// temporary names, never a folder or anything else, and never a file that a
-// live run holds locked (it is skipped, not counted). Returns how many could
-// not be removed.
+// (left there by a run that ended early): marked files and links of
+// temporary names (isOwnTemp), never a folder, anything else or a user's
+// file of such a name, and never a file that a live run holds locked (it is
+// skipped, not counted). Returns how many could not be removed.
 int RemoveTempsIn(int dirFd);
 
 } // namespace velmor::fsops

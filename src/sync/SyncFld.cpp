@@ -217,14 +217,20 @@ QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, Q
             if (copiedWithAncestor(ctx, rel) && fsops::kindOf(dst) == Kind::Dir)
                 break;
             QStringList skipped;
+            std::vector<fsops::FsResult> notCopied;
             fsops::CopyOptions opt;
             opt.ahead = ctx.ahead;
             // As the file rows: the program's own files take no part.
             opt.leaveOut = [](const fsops::NPath& name) { return IsOwnFile(nameText(name)); };
-            r = fsops::CopyTree(src, dst, opt, &skipped);
+            r = fsops::CopyTree(src, dst, opt, &skipped, &notCopied);
             for (const QString& p : std::as_const(skipped))
                 ctx.leftOut.append(p + QStringLiteral(": special file (pipe, socket or device), not copied"));
-            if (r.ok())
+            // Each item that could not be copied is named; the row fails,
+            // and what was copied stays.
+            for (const fsops::FsResult& f : notCopied)
+                ctx.leftOut.append(f.error);
+            // Gone through (in part): the folders below need no copy again.
+            if (r.ok() || !notCopied.empty())
                 ctx.copiedFolders.insert(rel);
             break;
         }

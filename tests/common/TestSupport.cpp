@@ -103,6 +103,12 @@ void makeDir(const QString& path)
         throw std::runtime_error("cannot create " + path.toStdString());
 }
 
+void markAsTemp(const QString& path)
+{
+    const struct timespec mark[2] = {{0, UTIME_OMIT}, {kTmpMark, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), mark, AT_SYMLINK_NOFOLLOW), 0) << path.toStdString();
+}
+
 void setMTime(const QString& path, const QDateTime& t)
 {
     QFile f(path);

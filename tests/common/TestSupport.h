@@ -88,6 +88,9 @@ void rawClearAt(int dirFd);
 void rawClear(const QString& path);
 // Sets a file's or folder's last-modified time.
 void setMTime(const QString& path, const QDateTime& t);
+// Gives the entry at path (a link itself) the mark of the program's
+// temporaries, as a run that ended early leaves them.
+void markAsTemp(const QString& path);
 
 // A tree that takes a run a while: `folders` folders "d00", "d01" ... with
 // `files` files each, every file with its own size and content.

@@ -240,6 +240,7 @@ TEST_F(ScanSafetyTest, TemporaryAndSpecialFilesAreNotCompared)
     file(src + QStringLiteral("/d/a.txt"));
     file(dst + QStringLiteral("/d/a.txt"));
     file(dst + QStringLiteral("/d/.a.txt.velmor~Ab12Cd"), "partial copy");
+    markAsTemp(dst + QStringLiteral("/d/.a.txt.velmor~Ab12Cd"));
     file(src + QStringLiteral("/e/b.txt"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(src + QStringLiteral("/d/pipe1")).constData(), 0644), 0);
     ASSERT_EQ(::mkfifo(QFile::encodeName(dst + QStringLiteral("/e/pipe2")).constData(), 0644), 0);

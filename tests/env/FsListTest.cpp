@@ -128,6 +128,7 @@ TEST(FsListTest, AnOpenFolderListsWholeEveryTimeInNameOrder)
     std::sort(want.begin(), want.end(), nameLess);
     makeDir(r + "/sub");
     writeFile(r + "/.x" + QLatin1String(kTmpTag) + "abc123", "t");
+    test::markAsTemp(r + "/.x" + QLatin1String(kTmpTag) + "abc123");
     const int fd = ::open(QFile::encodeName(r).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     for (int pass = 0; pass < 2; ++pass) {

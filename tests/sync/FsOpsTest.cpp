@@ -308,7 +308,7 @@ TEST_F(FsOpsTest, ACopyNeverGoesIntoItsOwnDestination)
 
 TEST_F(FsOpsTest, TemporariesGoUnlessALiveRunHoldsThem)
 {
-    enum What { File, Link, Folder, Pipe, Held };
+    enum What { File, Link, Folder, Pipe, Held, Unmarked };
     const struct {
         const char* name;
         What what;
@@ -322,6 +322,7 @@ TEST_F(FsOpsTest, TemporariesGoUnlessALiveRunHoldsThem)
         {".f.txt.velmor~abc12", File, false},   // names that merely look alike
         {"g.txt.velmor~abc123", File, false},
         {".h.txt.velmor~abc123.txt", File, false},
+        {".i.txt.velmor~ABCDEF", Unmarked, false},  // a user's file of such a name
     };
     UniqueFd holder;
     for (const auto& c : cases) {
@@ -336,8 +337,11 @@ TEST_F(FsOpsTest, TemporariesGoUnlessALiveRunHoldsThem)
             holder = UniqueFd(::open(raw.constData(), O_RDONLY | O_CLOEXEC));
             ASSERT_EQ(::flock(holder.get(), LOCK_EX), 0);
             break;
-        case File: writeFile(path, "left"); break;
+        case File:
+        case Unmarked: writeFile(path, "left"); break;
         }
+        if (c.what == File || c.what == Link || c.what == Held)
+            markAsTemp(path);
     }
     const UniqueFd dir(::open(QFile::encodeName(f2).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     EXPECT_EQ(RemoveTempsIn(dir.get()), 0);
@@ -357,6 +361,65 @@ TEST_F(FsOpsTest, TemporariesGoUnlessALiveRunHoldsThem)
     });
     EXPECT_TRUE(CopyItem(PathAt(p1(QStringLiteral("x.txt"))), PathAt(p2(QStringLiteral("x.txt")))).ok());
     EXPECT_EQ(readFile(p2(QStringLiteral("x.txt"))), QByteArray("copied whole"));
+}
+
+// Only a marked entry of a temporary name is the program's: a user's file of
+// such a name is listed and copied with its folder like any other, while a
+// temporary left by a run is neither.
+TEST_F(FsOpsTest, AUsersFileNamedLikeATemporaryIsData)
+{
+    const struct {
+        const char* name;
+        bool marked;
+    } cases[] = {{".x.velmor~ABCDEF", false}, {".y.velmor~abc123", true}};
+    for (const auto& c : cases) {
+        src(QStringLiteral("t/") + QLatin1String(c.name), "data");
+        if (c.marked)
+            markAsTemp(p1(QStringLiteral("t/") + QLatin1String(c.name)));
+    }
+    FsLeftOut left;
+    QStringList listed;
+    for (const FsEntry& e : FsList(p1(QStringLiteral("t")), FsKind::Files, &left))
+        listed << e.name;
+    EXPECT_TRUE(left.temps);
+    EXPECT_TRUE(CopyTree(PathAt(p1(QStringLiteral("t"))), PathAt(p2(QStringLiteral("t")))).ok());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(listed.contains(QLatin1String(c.name)), !c.marked);
+        const QString copy = p2(QStringLiteral("t/") + QLatin1String(c.name));
+        EXPECT_EQ(Exists(copy) ? readFile(copy) : QByteArray("(none)"), c.marked ? "(none)" : "data");
+    }
+}
+
+// A copy written ahead is put in place only while its source is still the
+// file it was read from; otherwise it goes and the copy ends as one made
+// without it would.
+TEST_F(FsOpsTest, ACopyWrittenAheadOfASourceChangedSinceIsNotUsed)
+{
+    enum Change { Deleted, Folder, Rewritten };
+    const struct {
+        const char* name;
+        Change change;
+    } cases[] = {{"deleted", Deleted}, {"folder", Folder}, {"rewritten", Rewritten}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString from = p1(QLatin1String(c.name)), to = p2(QLatin1String(c.name));
+        src(QLatin1String(c.name), "ahead");
+        StagedCopy staged;
+        PathAt dst(to);
+        ASSERT_TRUE(StageCopy(PathAt(from), dst.at, 1000, std::move(dst.dir), staged));
+        ASSERT_TRUE(QFile::remove(from));
+        if (c.change == Folder)
+            makeDir(from);
+        else if (c.change == Rewritten)
+            writeFile(from, "later");  // the same size
+        const FsResult withStaged = CopyItem(PathAt(from), PathAt(to), {}, &staged);
+        const FsResult plain = CopyItem(PathAt(from), PathAt(to + QStringLiteral(".plain")));
+        EXPECT_EQ(withStaged.ok(), plain.ok()) << withStaged.error.toStdString();
+        EXPECT_EQ(Exists(to) ? readFile(to) : QByteArray("(none)"),
+                  Exists(to + QStringLiteral(".plain")) ? readFile(to + QStringLiteral(".plain")) : QByteArray("(none)"));
+        EXPECT_TRUE(leftovers(f2).isEmpty());
+    }
 }
 
 // Copies written ahead: held against a clean-up, put in place by CopyItem

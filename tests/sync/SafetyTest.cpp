@@ -780,6 +780,8 @@ TEST_F(SafetyTest, TemporariesOfADeadRunGoWithTheNextRunEvenWhereNothingIsWritte
     const QString live = p2(QStringLiteral("h/.b.txt.velmor~Xy7pQ2"));
     writeFile(dead, QByteArray(1 << 16, 'd'));
     writeFile(live, "in progress");
+    markAsTemp(dead);
+    markAsTemp(live);
     const UniqueFd holder(::open(nameBytes(live).constData(), O_RDONLY | O_CLOEXEC));
     ASSERT_EQ(::flock(holder.get(), LOCK_EX), 0);
     tick({QString()});

@@ -338,6 +338,7 @@ TEST_F(SyncRunTest, EachCopyIsWrittenOnceAndNeverBesideADeadRunsTemporaries)
     }
     const QString dead = p2(QStringLiteral("d/.f1.txt.velmor~Ab3dE6"));
     writeFile(dead, "half a copy");
+    markAsTemp(dead);
     session.vTmpLeft = {QStringLiteral("d")};
     options(false, false, false);
     std::atomic<int> written{0}, besideDead{0};  // the copies written ahead call the hook on their thread

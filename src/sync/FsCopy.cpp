@@ -1,0 +1,406 @@
+// Copies of single files and links: the data, the temporary written beside
+// the target, copies written ahead, and replacement keeping the old item.
+#include "sync/FsInternal.h"
+
+#include "env/SysReason.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <span>
+#include <vector>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+
+namespace velmor::fsops {
+
+using namespace detail;
+
+// The folder held open for a staged copy (when the stager opened it), the
+// temporary (it goes first) and the source as it was read.
+struct StagedCopy::Data {
+    UniqueFd hold;
+    TmpGuard tmp;
+    struct stat source {};
+};
+
+namespace {
+
+// Copies [from, to) of in to the same place in out: in-kernel where the
+// file systems allow, read/write otherwise. A source that shrank meanwhile
+// ends the range early.
+bool copyRange(int in, int out, off_t from, off_t to)
+{
+    off_t inOff = from, outOff = from;
+    // A small range is cheaper through a buffer than through the kernel's
+    // copy machinery (sharing of data is asked for before, by FICLONE).
+    constexpr off_t kSmall = 64 * 1024;
+    bool kernel = to - from > kSmall;
+    while (inOff < to && kernel) {
+        const size_t want = size_t(std::min<off_t>(to - inOff, off_t(1) << 30));
+        const ssize_t n = ::copy_file_range(in, &inOff, out, &outOff, want, 0);
+        if (n > 0)
+            continue;
+        if (n == 0)
+            return true;
+        if (errno == EINTR)
+            continue;
+        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP && errno != EBADF)
+            return false;
+        kernel = false;
+    }
+    char small[kSmall];
+    std::vector<char> big;
+    std::span<char> buf(small);
+    if (to - inOff > kSmall) {
+        big.resize(size_t(1) << 20);
+        buf = big;
+    }
+    while (inOff < to) {
+        const ssize_t n = ::pread(in, buf.data(), size_t(std::min<off_t>(to - inOff, off_t(buf.size()))), inOff);
+        if (n == 0)
+            return true;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        for (ssize_t w = 0; w < n;) {
+            const ssize_t k = ::pwrite(out, buf.data() + w, size_t(n - w), outOff + w);
+            if (k < 0) {
+                if (errno == EINTR)
+                    continue;
+                return false;
+            }
+            w += k;
+        }
+        inOff += n;
+        outOff += n;
+    }
+    return true;
+}
+
+// Source devices whose files could not be shared (FICLONE) with the
+// destination: after the first refusal the process stops asking for them. A
+// run writes below one destination root, so the source device decides.
+std::vector<dev_t>& cloneRefused()
+{
+    static thread_local std::vector<dev_t> devices;
+    return devices;
+}
+
+// Copies the data of in (described by fs) into the empty file out: a
+// reflink where the file systems share data, otherwise the data ranges only,
+// so the holes of a sparse file stay holes.
+bool copyData(int in, int out, const struct stat& fs)
+{
+    const off_t size = fs.st_size;
+    if (size == 0)
+        return true;
+    std::vector<dev_t>& refused = cloneRefused();
+    if (std::find(refused.begin(), refused.end(), fs.st_dev) == refused.end()) {
+        if (::ioctl(out, FICLONE, in) == 0)
+            return true;
+        if (errno == EOPNOTSUPP || errno == EXDEV || errno == EINVAL || errno == ENOTTY || errno == ENOSYS)
+            refused.push_back(fs.st_dev);
+    }
+    // A file whose blocks cover its size has no holes to look for.
+    if (off_t(fs.st_blocks) * 512 >= size)
+        return copyRange(in, out, 0, size);
+    off_t at = 0;
+    while (at < size) {
+        const off_t data = ::lseek(in, at, SEEK_DATA);
+        if (data < 0) {
+            if (errno == ENXIO)
+                break;  // only a hole is left
+            // No hole information here: everything counts as data.
+            if (!copyRange(in, out, at, size))
+                return false;
+            at = size;
+            break;
+        }
+        if (data >= size)
+            break;
+        off_t hole = ::lseek(in, data, SEEK_HOLE);
+        if (hole < 0 || hole > size)
+            hole = size;
+        if (!copyRange(in, out, data, hole))
+            return false;
+        at = hole;
+    }
+    return ::ftruncate(out, size) == 0;
+}
+
+FsResult notCopyable(const At& src)
+{
+    return FsResult::fail(QStringLiteral("cannot copy %1: not a regular file or link").arg(src.path));
+}
+
+FsResult sourceChanged(const At& src)
+{
+    return FsResult::fail(QStringLiteral("%1: the source changed while it was copied").arg(src.path));
+}
+
+// True when fstat shows the same version of a file twice: same size,
+// modification and change time (nanoseconds).
+bool sameVersion(const struct stat& a, const struct stat& b)
+{
+    return a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec
+           && a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+// Writes the regular file (already open as in, described by fs) to a
+// temporary entry of dst's folder, with exactly the source's permission bits
+// (the umask does not apply). *changed: the source was written to meanwhile,
+// so the temporary may hold parts of two versions and must not be used.
+FsResult writeRegular(const At& src, const At& dst, int in, const struct stat& fs, TmpGuard& tmp, bool& changed)
+{
+    const mode_t mode = fs.st_mode & 07777;
+    UniqueFd o;
+    // Set-user-ID and set-group-ID come only once the content is complete:
+    // a half-written copy is never a privileged program.
+    FsResult r = createTemp(dst, mode & 0777, tmp, o);
+    if (!r.ok())
+        return r;
+    if (!copyData(in, o.get(), fs)) {
+        // A full volume is the destination's: the reason names it.
+        const int err = errno;
+        return IsNoSpace(err) ? FsResult::fail("write", dst.path, err) : FsResult::fail("copy", src.path, err);
+    }
+    fsHook("copy:data-written");
+    if (!setExactMode(o.get(), mode))
+        return FsResult::fail("set permissions of", dst.path, errno);
+    if (o.close() != 0)
+        return FsResult::fail("write", dst.path, errno);
+    // Writing the data took the mark away; the source's times come when the
+    // copy is settled.
+    if (::futimens(tmp.lock.get(), kTmpMarkTimes) != 0)
+        return FsResult::fail("mark the temporary file for", dst.path, errno);
+    tmp.times[0] = fs.st_atim;
+    tmp.times[1] = fs.st_mtim;
+    struct stat now {};
+    if (::fstat(in, &now) != 0)
+        return FsResult::fail("read", src.path, errno);
+    changed = !sameVersion(fs, now);
+    return {};
+}
+
+// Copies the regular file src to a temporary entry beside dst: opened first,
+// then size and times are taken from the open file (a link or a pipe swapped
+// in meanwhile is never read). A source that changed while it was copied is
+// copied once more; when it changed again the copy fails, so a copy never
+// mixes two versions. *isLink: a link is at src now; nothing was done.
+FsResult writeFile(const At& src, const At& dst, TmpGuard& tmp, bool& isLink)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        UniqueFd in(::openat(src.dir, src.name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (!in.valid()) {
+            isLink = errno == ELOOP;
+            return isLink ? FsResult{} : FsResult::fail("open", src.path, errno);
+        }
+        struct stat fs {};
+        if (::fstat(in.get(), &fs) != 0)
+            return FsResult::fail("read", src.path, errno);
+        if (!S_ISREG(fs.st_mode))
+            return notCopyable(src);
+        bool changed = false;
+        const FsResult r = writeRegular(src, dst, in.get(), fs, tmp, changed);
+        if (!r.ok() || !changed)
+            return r;
+        tmp.discard();
+    }
+    return sourceChanged(src);
+}
+
+// Creates the link (a copy of the source link ss) as a temporary entry.
+FsResult writeLink(const At& src, const At& dst, const struct stat& ss, TmpGuard& tmp)
+{
+    std::vector<char> target(size_t(ss.st_size > 0 ? ss.st_size : 255) + 1);
+    ssize_t n;
+    for (;;) {
+        n = ::readlinkat(src.dir, src.name.constData(), target.data(), target.size());
+        if (n < 0)
+            return FsResult::fail("read link", src.path, errno);
+        if (size_t(n) < target.size())
+            break;
+        target.resize(target.size() * 2);  // the link grew meanwhile
+    }
+    target[size_t(n)] = 0;
+    for (int tries = 0; tmp.name.isEmpty(); ++tries) {
+        const NPath name = tmpNameFor(dst.name);
+        if (::symlinkat(target.data(), dst.dir, name.constData()) == 0) {
+            tmp.dir = dst.dir;
+            tmp.name = name;
+        } else if (errno != EEXIST || tries >= 100) {
+            return FsResult::fail("create a temporary link for", dst.path, errno);
+        }
+    }
+    if (::utimensat(dst.dir, tmp.name.constData(), kTmpMarkTimes, AT_SYMLINK_NOFOLLOW) != 0)
+        return FsResult::fail("mark the temporary link for", dst.path, errno);
+    tmp.times[0] = ss.st_atim;
+    tmp.times[1] = ss.st_mtim;
+    return {};
+}
+
+// Writes a copy of src (type: the listing's DT_*, DT_UNKNOWN for "look") as
+// a temporary entry beside dst; tmp names it. Every copy of the program
+// goes through here.
+FsResult writeTemp(const At& src, const At& dst, unsigned char type, TmpGuard& tmp)
+{
+    bool isLink = false;
+    if (type == DT_REG) {
+        const FsResult r = writeFile(src, dst, tmp, isLink);
+        if (!isLink)
+            return r;
+    }
+    struct stat ss {};
+    if (::fstatat(src.dir, src.name.constData(), &ss, AT_SYMLINK_NOFOLLOW) != 0)
+        return FsResult::fail("read", src.path, errno);
+    if (S_ISLNK(ss.st_mode))
+        return writeLink(src, dst, ss, tmp);
+    if (S_ISDIR(ss.st_mode))
+        return FsResult::fail("copy", src.path, EISDIR);
+    if (!S_ISREG(ss.st_mode))
+        return notCopyable(src);
+    if (isLink)  // a file again: swapped back and forth while it was looked at
+        return sourceChanged(src);
+    const FsResult r = writeFile(src, dst, tmp, isLink);
+    return isLink ? sourceChanged(src) : r;
+}
+
+// Puts the complete temporary in dst's place: it gets its real times (which
+// take its mark away) just before it is renamed over dst.
+FsResult putInPlace(TmpGuard& tmp, const At& dst)
+{
+    if (::utimensat(tmp.dir, tmp.name.constData(), tmp.times, AT_SYMLINK_NOFOLLOW) != 0)
+        return FsResult::fail("set times of", dst.path, errno);
+    if (::renameat(tmp.dir, tmp.name.constData(), dst.dir, dst.name.constData()) != 0)
+        return FsResult::fail("replace", dst.path, errno);
+    tmp.release();
+    return {};
+}
+
+// True when src is still the very file of version was (the same device
+// and inode, size, modification and change time).
+bool isSameFile(const At& src, const struct stat& was)
+{
+    struct stat now {};
+    return ::fstatat(src.dir, src.name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(now.st_mode)
+           && now.st_dev == was.st_dev && now.st_ino == was.st_ino && sameVersion(was, now);
+}
+
+// The temporary that goes to dst's place: the copy written ahead when there
+// is one, else a copy of src written now into own.
+FsResult newTemp(const At& src, const At& dst, unsigned char type, StagedCopy* staged, TmpGuard& own,
+                 TmpGuard*& tmp)
+{
+    if (staged && staged->valid()) {
+        if (isSameFile(src, staged->d->source)) {
+            tmp = &staged->d->tmp;
+            return {};
+        }
+        // The source was removed, replaced or written to since: the copy
+        // ahead is dropped and the copy made as if there had been none.
+        *staged = StagedCopy();
+    }
+    tmp = &own;
+    return writeTemp(src, dst, type, own);
+}
+
+} // namespace
+
+namespace detail {
+
+FsResult copyEntry(const At& src, const At& dst, unsigned char type, bool dstMissing, const CopyOptions& opt,
+                   StagedCopy* staged)
+{
+    if (!dstMissing) {
+        struct stat ds {};
+        if (::fstatat(dst.dir, dst.name.constData(), &ds, AT_SYMLINK_NOFOLLOW) == 0) {
+            if (S_ISDIR(ds.st_mode))
+                return FsResult::fail("replace", dst.path, EISDIR);
+            if (S_ISREG(ds.st_mode) && opt.refuseReadOnlyTarget && isReadOnly(ds))
+                return FsResult::fail(QStringLiteral("cannot replace %1: it is read-only").arg(dst.path));
+        }
+    }
+    TmpGuard own, *tmp = nullptr;
+    if (const FsResult r = newTemp(src, dst, type, staged, own, tmp); !r.ok())
+        return r;
+    return putInPlace(*tmp, dst);
+}
+
+} // namespace detail
+
+StagedCopy::StagedCopy() = default;
+StagedCopy::~StagedCopy() = default;
+StagedCopy::StagedCopy(StagedCopy&&) noexcept = default;
+StagedCopy& StagedCopy::operator=(StagedCopy&&) noexcept = default;
+
+bool StageCopy(const At& src, const At& dst, long long maxBytes, UniqueFd hold, StagedCopy& out)
+{
+    out = StagedCopy();
+    auto d = std::make_unique<StagedCopy::Data>();
+    d->hold = std::move(hold);
+    UniqueFd in(::openat(src.dir, src.name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat fs {};
+    if (!in.valid() || ::fstat(in.get(), &fs) != 0 || !S_ISREG(fs.st_mode) || fs.st_size > maxBytes)
+        return false;
+    bool changed = false;
+    if (!writeRegular(src, dst, in.get(), fs, d->tmp, changed).ok() || changed)
+        return false;  // d's temporary goes with it
+    d->source = fs;
+    out.d = std::move(d);
+    return true;
+}
+
+FsResult CopyItem(const At& src, const At& dst, const CopyOptions& opt, StagedCopy* staged)
+{
+    if (src.name.isEmpty() || dst.name.isEmpty())
+        return FsResult::fail("copy", src.path, EINVAL);
+    return copyEntry(src, dst, DT_UNKNOWN, false, opt, staged);
+}
+
+FsResult ReplaceKeepingOld(const At& src, const At& dst, const At& keep, StagedCopy* staged)
+{
+    struct stat ds {};
+    const Kind dk = kindOf(dst, &ds);
+    if (dk == Kind::None)
+        return FsResult::fail(QStringLiteral("%1 does not exist; there is nothing to back up").arg(dst.path));
+    if (dk == Kind::Dir)
+        return FsResult::fail(QStringLiteral("%1 is a folder, not a file").arg(dst.path));
+
+    TmpGuard own, *tmp = nullptr;
+    FsResult r = newTemp(src, dst, DT_UNKNOWN, staged, own, tmp);
+    if (!r.ok())
+        return r;
+    fsHook("replace:new-written");
+
+    switch (kindOf(keep)) {
+    case Kind::None: break;
+    case Kind::Dir: return FsResult::fail(QStringLiteral("backup target %1 is a folder").arg(keep.path));
+    default:
+        r = RemoveItem(keep);
+        if (!r.ok())
+            return r;
+    }
+    // The old item stays in place while it gets its second name; across file
+    // systems it is copied there whole first.
+    if (::linkat(dst.dir, dst.name.constData(), keep.dir, keep.name.constData(), 0) != 0) {
+        CopyOptions own;
+        own.refuseReadOnlyTarget = false;
+        r = copyEntry(dst, keep, DT_UNKNOWN, true, own);
+        if (!r.ok())
+            return r;
+    }
+    fsHook("replace:old-kept");
+
+    if (r = putInPlace(*tmp, dst); !r.ok()) {
+        ::unlinkat(keep.dir, keep.name.constData(), 0);  // dst is unchanged: no backup of it is due
+        return r;
+    }
+    fsHook("replace:done");
+    return {};
+}
+
+} // namespace velmor::fsops

@@ -1,0 +1,72 @@
+#pragma once
+// Helpers that the file-system operations share (internal to src/sync): the
+// listing of an open folder, the temporary entry a copy writes, and the copy
+// of one non-folder entry.
+#include "sync/FsOps.h"
+
+#include <vector>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velmor::fsops::detail {
+
+inline QString child(const QString& dir, const NPath& name)
+{
+    return dir.endsWith(QLatin1Char('/')) ? dir + nameText(name) : dir + QLatin1Char('/') + nameText(name);
+}
+
+// The temporary entry being written: removed on scope exit unless it was
+// renamed into place. A temporary file stays flocked (LOCK_EX, held through
+// lock) until then, which tells a cleaner that a live run still writes it.
+struct TmpGuard {
+    int dir = -1;
+    NPath name;
+    UniqueFd lock;
+    struct timespec times[2] {};  // access and modification time it gets when settled
+    ~TmpGuard() { discard(); }
+    // Removes the entry now. Its name goes before its lock, so no cleaner
+    // ever finds it unlocked.
+    void discard()
+    {
+        if (!name.isEmpty())
+            ::unlinkat(dir, name.constData(), 0);
+        release();
+    }
+    void release()
+    {
+        name.clear();
+        lock.reset();
+    }
+};
+
+struct Entry {
+    NPath name;
+    unsigned char type;  // DT_* of the listing (DT_UNKNOWN when the file system does not say)
+};
+
+// Entries of the open folder dfd (without "." and ".."), bytewise sorted so
+// that work and failures happen in a stable order. Returns false with errno set.
+bool listDirAt(int dfd, std::vector<Entry>& out);
+
+UniqueFd openSubdir(const At& e);
+
+// A temporary name beside an entry: "." + name + ".velmor~" + 6 random
+// characters, the name part shortened so the whole stays within NAME_MAX.
+NPath tmpNameFor(const NPath& name);
+
+// The times a temporary carries from its creation until it is settled: its
+// access time as it is, the program's mark as modification time.
+inline constexpr struct timespec kTmpMarkTimes[2] = {{0, UTIME_OMIT}, {kTmpMark, 0}};
+
+// Creates a new temporary file beside dst with mode and takes its lock
+// (tmp names and holds it), marked. Returns the descriptor to write through.
+FsResult createTemp(const At& dst, mode_t mode, TmpGuard& tmp, UniqueFd& out);
+
+// Copies one non-folder entry; dstMissing skips the look at the destination
+// (a folder just made). staged: the copy written ahead, used when valid.
+FsResult copyEntry(const At& src, const At& dst, unsigned char type, bool dstMissing, const CopyOptions& opt,
+                   StagedCopy* staged = nullptr);
+
+} // namespace velmor::fsops::detail

@@ -1,0 +1,136 @@
+// Removal and moves: removing an entry with everything in it, and moving or
+// merging one entry into another's place.
+#include "sync/FsInternal.h"
+
+#include <cerrno>
+
+#include <fcntl.h>
+
+namespace velmor::fsops {
+
+using namespace detail;
+
+namespace {
+
+// Lets the owner read, write and enter the open folder so that its entries
+// can be removed or moved out (a no-op when it already may). Failure is left
+// to the following operation to report.
+void widenFolder(int fd, const struct stat& st)
+{
+    const mode_t need = S_IRUSR | S_IWUSR | S_IXUSR;
+    if ((st.st_mode & need) != need)
+        ::fchmod(fd, (st.st_mode & 07777) | need);
+}
+
+FsResult removeAt(const At& e)
+{
+    struct stat st {};
+    if (::fstatat(e.dir, e.name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? FsResult{} : FsResult::fail("read", e.path, errno);
+    if (!S_ISDIR(st.st_mode)) {
+        if (::unlinkat(e.dir, e.name.constData(), 0) != 0 && errno != ENOENT)
+            return FsResult::fail("delete", e.path, errno);
+        return {};
+    }
+    {
+        UniqueFd fd = openSubdir(e);
+        if (!fd.valid())
+            return FsResult::fail("open folder", e.path, errno);
+        widenFolder(fd.get(), st);
+        std::vector<Entry> entries;
+        if (!listDirAt(fd.get(), entries))
+            return FsResult::fail("list", e.path, errno);
+        for (const Entry& c : entries) {
+            const FsResult r = removeAt({fd.get(), c.name, child(e.path, c.name)});
+            if (!r.ok())
+                return r;
+        }
+    }
+    if (::unlinkat(e.dir, e.name.constData(), AT_REMOVEDIR) != 0 && errno != ENOENT)
+        return FsResult::fail("remove folder", e.path, errno);
+    return {};
+}
+
+FsResult mergeInto(const At& src, const At& dst);
+
+FsResult moveOne(const At& src, Kind sk, const At& dst)
+{
+    if (::renameat(src.dir, src.name.constData(), dst.dir, dst.name.constData()) == 0)
+        return {};
+    const int err = errno;
+    // Across file systems (or out of a folder we may not rename) fall back
+    // to copy-then-remove: the source is removed only after a complete copy.
+    if (err != EXDEV && !(sk == Kind::Dir && (err == EACCES || err == EPERM)))
+        return FsResult::fail("move", src.path, err);
+    CopyOptions own;
+    own.refuseReadOnlyTarget = false;
+    QStringList skipped;
+    FsResult r = sk == Kind::Dir ? CopyTree(src, dst, own, &skipped) : CopyItem(src, dst, own);
+    if (!r.ok())
+        return r;
+    if (!skipped.isEmpty())  // what could not be copied must not be removed
+        return FsResult::fail(QStringLiteral("cannot move %1: it holds special files").arg(src.path));
+    return RemoveItem(src);
+}
+
+FsResult mergeInto(const At& src, const At& dst)
+{
+    struct stat st {};
+    if (kindOf(src, &st) != Kind::Dir)
+        return FsResult::fail("merge", src.path, ENOTDIR);
+    {
+        UniqueFd sfd = openSubdir(src);
+        if (!sfd.valid())
+            return FsResult::fail("open folder", src.path, errno);
+        UniqueFd dfd = openSubdir(dst);
+        if (!dfd.valid())
+            return FsResult::fail("open folder", dst.path, errno);
+        widenFolder(sfd.get(), st);
+        std::vector<Entry> entries;
+        if (!listDirAt(sfd.get(), entries))
+            return FsResult::fail("list", src.path, errno);
+        for (const Entry& e : entries) {
+            const At s{sfd.get(), e.name, child(src.path, e.name)};
+            const At d{dfd.get(), e.name, child(dst.path, e.name)};
+            const Kind sk = kindOf(s);
+            const Kind dk = kindOf(d);
+            FsResult r;
+            if (sk == Kind::Dir && dk == Kind::Dir) {
+                r = mergeInto(s, d);
+            } else {
+                // A folder never silently becomes a file or the reverse: the
+                // entry of dst is cleared first, then src's entry takes its place.
+                if (dk != Kind::None && (sk == Kind::Dir || dk == Kind::Dir))
+                    r = removeAt(d);
+                if (r.ok())
+                    r = moveOne(s, sk, d);
+            }
+            if (!r.ok())
+                return r;
+        }
+    }
+    if (::unlinkat(src.dir, src.name.constData(), AT_REMOVEDIR) != 0)
+        return FsResult::fail("remove folder", src.path, errno);
+    return {};
+}
+
+} // namespace
+
+FsResult RemoveItem(const At& e) { return removeAt(e); }
+
+FsResult MoveItem(const At& src, const At& dst)
+{
+    const Kind sk = kindOf(src);
+    if (sk == Kind::None)
+        return FsResult::fail("move", src.path, ENOENT);
+    const Kind dk = kindOf(dst);
+    if (sk == Kind::Dir && dk == Kind::Dir)
+        return mergeInto(src, dst);
+    if (sk == Kind::Dir && dk != Kind::None)
+        return FsResult::fail("move folder onto", dst.path, EEXIST);
+    if (sk != Kind::Dir && dk == Kind::Dir)
+        return FsResult::fail("move onto", dst.path, EISDIR);
+    return moveOne(src, sk, dst);
+}
+
+} // namespace velmor::fsops

@@ -1,0 +1,271 @@
+// Copies of whole folders: new folders made with their exact modes, their
+// content copied, their times and modes finished.
+#include "sync/FsInternal.h"
+
+#include "sync/CopyAhead.h"
+
+#include "env/FsList.h"
+
+#include <atomic>
+#include <cerrno>
+#include <vector>
+
+#include <fcntl.h>
+
+namespace velmor::fsops {
+
+using namespace detail;
+
+namespace {
+
+// Creates the folder e with exactly mode (the umask does not apply) and
+// opens it. The mode is set on the open folder right after its creation, so
+// the folder never holds a mode of another item.
+FsResult makeFolder(const At& e, mode_t mode, UniqueFd& fd)
+{
+    if (::mkdirat(e.dir, e.name.constData(), mode & 07777) != 0)
+        return FsResult::fail("create folder", e.path, errno);
+    fd = openSubdir(e);
+    if (!fd.valid())
+        return FsResult::fail("open folder", e.path, errno);
+    if (!setExactMode(fd.get(), mode))
+        return FsResult::fail("set permissions of", e.path, errno);
+    return {};
+}
+
+// The mode a copy creates the folder of source mode ss with: the source's
+// own, plus the owner's write and search permission while the content goes
+// in when the source lacks them (*widened: FolderFinish takes them away).
+mode_t fillMode(const struct stat& ss, bool& widened)
+{
+    const mode_t need = S_IWUSR | S_IXUSR;
+    widened = (ss.st_mode & need) != need;
+    return (ss.st_mode & 07777) | need;
+}
+
+// Opens the folder d that a copy of the source folder ss fills: made anew
+// (isNew) with the mode of fillMode, else the folder that is there.
+FsResult openFillTarget(const At& d, bool isNew, const struct stat& ss, UniqueFd& fd, bool& widened)
+{
+    widened = false;
+    if (isNew)
+        return makeFolder(d, fillMode(ss, widened), fd);
+    fd = openSubdir(d);
+    return fd.valid() ? FsResult{} : FsResult::fail("open folder", d.path, errno);
+}
+
+// Gives a copied folder the source's times, and the source's exact mode
+// when it was widened for the copy, when the copy of its content ends,
+// however it ends. A folder that was there before keeps its permissions.
+struct FolderFinish {
+    int fd;
+    const struct stat& ss;
+    bool widened;
+    FsResult finish(const QString& path) const
+    {
+        if (widened && !setExactMode(fd, ss.st_mode))
+            return FsResult::fail("set permissions of", path, errno);
+        const struct timespec times[2] = {ss.st_atim, ss.st_mtim};
+        if (::futimens(fd, times) != 0)
+            return FsResult::fail("set times of", path, errno);
+        return {};
+    }
+};
+
+// The destination folders a copy is filling, innermost first. A source
+// folder that is one of them is the copy itself: the destination lies inside
+// the folder copied (seen through a mount), and going into it would never end.
+struct Filling {
+    FsId id;
+    const Filling* up = nullptr;
+    bool holds(const FsId& x) const
+    {
+        for (const Filling* f = this; f; f = f->up)
+            if (f->id == x)
+                return true;
+        return false;
+    }
+};
+
+// A temporary of an earlier run in the open folder dfd: not data. (Where it
+// cannot be looked at, the copy of it tells why.)
+bool isLeftTemp(int dfd, const NPath& name)
+{
+    struct stat st {};
+    return isTempName(name) && ::fstatat(dfd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && isOwnTemp(name, st);
+}
+
+// One tree copy's settings and what it gathers on its way: the special
+// files it leaves out (when asked) and every item it could not copy.
+struct TreeRun {
+    const CopyOptions& opt;
+    QStringList* skipped;
+    std::vector<FsResult>& failed;
+};
+
+void copyTreeAt(int sfd, const QString& srcPath, int dfd, const QString& dstPath, bool created, const TreeRun& run,
+                const Filling& filling);
+
+// Copies the content of the open source folder sfd (stat ss) into the open
+// destination folder dfd (created: by this copy, so empty), then finishes
+// dfd (see FolderFinish). up: the folders being filled above dfd.
+void copyFolder(int sfd, const struct stat& ss, const QString& srcPath, int dfd, const QString& dstPath,
+                bool created, bool widened, const TreeRun& run, const Filling* up = nullptr)
+{
+    const FolderFinish fin{dfd, ss, widened};
+    const Filling here{FsIdOf(dfd), up};
+    copyTreeAt(sfd, srcPath, dfd, dstPath, created, run, here);
+    if (FsResult f = fin.finish(dstPath); !f.ok())
+        run.failed.push_back(std::move(f));
+}
+
+// Copies the files and links of a folder (files: their entries, typed) from
+// sfd into dfd. With a helper, its thread and this one take them in turns,
+// so two are written at a time. Every one is tried; the failures go to
+// run.failed in the order of files.
+void copyFiles(int sfd, const QString& srcPath, int dfd, const QString& dstPath, bool created, const TreeRun& run,
+               const std::vector<const Entry*>& files)
+{
+    std::atomic<size_t> next{0};
+    std::vector<FsResult> results(files.size());  // each slot written by the thread that copied its file
+    const auto work = [&] {
+        for (size_t k; (k = next.fetch_add(1)) < files.size();) {
+            const Entry& e = *files[k];
+            results[k] = copyEntry(At{sfd, e.name, child(srcPath, e.name)}, At{dfd, e.name, child(dstPath, e.name)},
+                                   e.type, created, run.opt);
+        }
+    };
+    constexpr size_t kShareFrom = 4;  // fewer files are not worth the hand-over
+    if (run.opt.ahead && files.size() >= kShareFrom) {
+        const long long key = run.opt.ahead->queue([&work](StagedCopy&) {
+            work();
+            return false;
+        });
+        work();
+        run.opt.ahead->take(key);  // waits for the helper's share
+    } else {
+        work();
+    }
+    for (FsResult& r : results)
+        if (!r.ok())
+            run.failed.push_back(std::move(r));
+}
+
+// Copies one subfolder (source entry s, stat es) to d below a folder being
+// filled. Returns the failure that kept it from being copied at all (its
+// content's failures go to run.failed).
+FsResult copySubfolder(const At& s, const struct stat& es, const At& d, bool created, const TreeRun& run,
+                   const Filling& filling)
+{
+    if (filling.holds({es.st_dev, es.st_ino}))
+        return FsResult::fail(
+            QStringLiteral("%1 is the copy's own destination: the destination lies inside the folder copied")
+                .arg(s.path));
+    bool isNew = created;
+    if (!created) {
+        struct stat ds {};
+        if (::fstatat(d.dir, d.name.constData(), &ds, AT_SYMLINK_NOFOLLOW) != 0)
+            isNew = true;
+        else if (!S_ISDIR(ds.st_mode))
+            return FsResult::fail("create folder", d.path, EEXIST);
+    }
+    UniqueFd cs = openSubdir(s);
+    if (!cs.valid())
+        return FsResult::fail("open folder", s.path, errno);
+    UniqueFd cd;
+    bool widened = false;
+    const FsResult r = openFillTarget(d, isNew, es, cd, widened);
+    if (r.ok())
+        copyFolder(cs.get(), es, s.path, cd.get(), d.path, isNew, widened, run, &filling);
+    return r;
+}
+
+void copyTreeAt(int sfd, const QString& srcPath, int dfd, const QString& dstPath, bool created, const TreeRun& run,
+                const Filling& filling)
+{
+    std::vector<Entry> entries;
+    if (!listDirAt(sfd, entries)) {
+        run.failed.push_back(FsResult::fail("list", srcPath, errno));
+        return;
+    }
+    // The files and links first, then the folders, each in name order.
+    std::vector<const Entry*> files;
+    std::vector<std::pair<const Entry*, struct stat>> folders;
+    for (Entry& e : entries) {
+        struct stat es {};
+        if (e.type == DT_UNKNOWN || e.type == DT_DIR) {
+            if (::fstatat(sfd, e.name.constData(), &es, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (errno != ENOENT)  // else gone since the listing: nothing to copy
+                    run.failed.push_back(FsResult::fail("read", child(srcPath, e.name), errno));
+                continue;
+            }
+            e.type = S_ISDIR(es.st_mode)   ? DT_DIR
+                     : S_ISREG(es.st_mode) ? DT_REG
+                     : S_ISLNK(es.st_mode) ? DT_LNK
+                                           : DT_FIFO;
+        }
+        if (e.type != DT_DIR && e.type != DT_REG && e.type != DT_LNK) {
+            // A pipe, socket or device: no copy can take it, and opening a
+            // pipe would wait for a writer. It is named, not copied.
+            if (run.skipped)
+                run.skipped->append(child(srcPath, e.name));
+        } else if (e.type == DT_DIR) {
+            folders.emplace_back(&e, es);
+        } else if (!isLeftTemp(sfd, e.name) && !(run.opt.leaveOut && run.opt.leaveOut(e.name))) {
+            files.push_back(&e);
+        }
+    }
+    copyFiles(sfd, srcPath, dfd, dstPath, created, run, files);
+    for (const auto& [e, es] : folders) {
+        FsResult r = copySubfolder(At{sfd, e->name, child(srcPath, e->name)}, es,
+                                   At{dfd, e->name, child(dstPath, e->name)}, created, run, filling);
+        if (!r.ok())
+            run.failed.push_back(std::move(r));
+    }
+}
+
+} // namespace
+
+FsResult CopyTree(const At& src, const At& dst, const CopyOptions& opt, QStringList* skipped,
+                  std::vector<FsResult>* failed)
+{
+    struct stat ss {};
+    const Kind sk = kindOf(src, &ss);
+    if (sk == Kind::None)
+        return FsResult::fail("read", src.path, errno);
+    if (sk != Kind::Dir)
+        return FsResult::fail("copy folder", src.path, ENOTDIR);
+    UniqueFd sfd = openSubdir(src);
+    if (!sfd.valid())
+        return FsResult::fail("open folder", src.path, errno);
+    const Kind dk = kindOf(dst);
+    const bool created = dk == Kind::None;
+    if (!created && dk != Kind::Dir)
+        return FsResult::fail("create folder", dst.path, EEXIST);
+    UniqueFd dfd;
+    bool widened = false;
+    if (const FsResult r = openFillTarget(dst, created, ss, dfd, widened); !r.ok())
+        return r;
+    // Leftovers that stay do not spoil this copy; the run names them when it
+    // cleans the folders the comparison saw them in.
+    if (!created)
+        RemoveTempsIn(dfd.get());
+    std::vector<FsResult> own;
+    std::vector<FsResult>& out = failed ? *failed : own;
+    const size_t before = out.size();
+    copyFolder(sfd.get(), ss, src.path, dfd.get(), dst.path, created, widened, TreeRun{opt, skipped, out});
+    return out.size() > before ? out[before] : FsResult{};
+}
+
+FsResult MakeDir(const At& e, const struct stat* like)
+{
+    if (!like) {
+        if (::mkdirat(e.dir, e.name.constData(), 0777) != 0)
+            return FsResult::fail("create folder", e.path, errno);
+        return {};
+    }
+    UniqueFd fd;
+    return makeFolder(e, like->st_mode, fd);
+}
+
+} // namespace velmor::fsops
