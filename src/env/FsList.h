@@ -99,6 +99,11 @@ QString FsBelowAt(int inner, const FsId& outer, bool withNames = true);
 // other, whose modes may be made up or mapped.
 bool FsKeepsModes(int fd);
 
+// True when the volume of the open item fd keeps modification times in
+// steps of two seconds: a FAT volume (vfat, msdos, or FAT through FUSE), by
+// its magic number or by its type in the mount table.
+bool FsKeepsTwoSecondTimes(int fd);
+
 // The other views of the open folder fd that the mount table tells of, each
 // open: the same folder through the mount a bind mount of a subfolder was
 // made from, and the source folder of a FUSE mirror (bindfs) and of any
