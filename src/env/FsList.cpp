@@ -185,6 +185,17 @@ FsEntry FsStatAt(int dirFd, const QString& name, const QString& path)
             long(st.st_mtim.tv_nsec), st.st_mode, st.st_dev, st.st_ino};
 }
 
+void FollowFileLinks(int dirFd, std::vector<FsEntry>& files)
+{
+    for (FsEntry& e : files) {
+        struct stat st;
+        if (!S_ISLNK(e.mode) || fstatat(dirFd, nameBytes(e.name).constData(), &st, 0) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        e = {e.name, static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec), nsOf(st),
+             long(st.st_mtim.tv_nsec), st.st_mode, st.st_dev, st.st_ino};
+    }
+}
+
 FsEntry FsStat(const QString& path)
 {
     QByteArray last;
