@@ -166,9 +166,8 @@ TEST_F(TaskStoreTest, TimeShiftAndLinkTargetsAreSavedAndOldRowsReadAsDefaults)
     {
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open(QFile::encodeName(WorkDb::dbPath()).constData(), &db), SQLITE_OK);
-        const QByteArray sql = "CREATE TABLE tbTask (sTask TEXT NOT NULL, sRt1 TEXT, sRt2 TEXT, sPh1 TEXT,"
-                               " sPh2 TEXT, iFlt INTEGER, sFlt TEXT, yRt0 INTEGER, yRt1 INTEGER, yRt2 INTEGER,"
-                               " yRt3 INTEGER, yRt4 INTEGER, yRt5 INTEGER, yRt6 INTEGER, yRt7 INTEGER, mChk TEXT,"
+        const QByteArray sql = "CREATE TABLE tbTask (sTask TEXT NOT NULL, sRt1 TEXT, sRt2 TEXT, sPh1 TEXT, sPh2 TEXT,"
+                               " iFlt INTEGER, sFlt TEXT, yRt0, yRt1, yRt2, yRt3, yRt4, yRt5, yRt6, yRt7, mChk TEXT,"
                                " mExp TEXT, sPhB TEXT, sHogo TEXT, sJogai TEXT, dUdt DATETIME);"
                                "INSERT INTO tbTask (sTask, sRt1, sRt2, yRt1) VALUES ('old', '"
                                + QFile::encodeName(src) + "', '" + QFile::encodeName(dst) + "', 1);";
@@ -185,13 +184,12 @@ TEST_F(TaskStoreTest, TimeShiftAndLinkTargetsAreSavedAndOldRowsReadAsDefaults)
     EXPECT_FALSE(w->s.panel.chLinkTgt);
     EXPECT_TRUE(w->s.panel.chRet[1]);
 
-    struct Case {
+    const struct {
         const char* name;
         int shift;
         bool link;
-    };
-    const Case cases[] = {{"fat", 60, false}, {"links", 0, true}, {"both", kMaxShift, true}, {"old", 30, false}};
-    for (const Case& c : cases) {
+    } cases[] = {{"fat", 60, false}, {"both", kMaxShift, true}, {"old", 30, false}};
+    for (const auto& c : cases) {
         w->s.panel.nShift = c.shift;
         w->s.panel.chLinkTgt = c.link;
         saveAs(*w, QString::fromUtf8(c.name));
