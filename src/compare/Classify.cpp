@@ -5,6 +5,7 @@
 #include "tree/WildMatch.h"
 
 #include <sys/stat.h>
+#include <utility>
 
 namespace velmor {
 
@@ -22,6 +23,37 @@ bool sameMinute(const FileTime& a, const FileTime& b)
 {
     const auto minute = [](long long sec) { return sec >= 0 ? sec / 60 : -((59 - sec) / 60); };
     return minute(a.sec) == minute(b.sec);
+}
+
+// |a - b| is at most two seconds.
+bool withinTwoSeconds(FileTime a, FileTime b)
+{
+    if (a < b)
+        std::swap(a, b);
+    const long long sec = a.sec - b.sec - (a.nsec < b.nsec ? 1 : 0);
+    const long long nsec = a.nsec < b.nsec ? a.nsec + 1000000000LL - b.nsec : a.nsec - b.nsec;
+    return sec < 2 || (sec == 2 && nsec == 0);
+}
+
+// The folder-2 time t counts as the folder-1 time one (see TimeMatch).
+bool sameTime(const FileTime& one, const FileTime& t, bool twoSeconds)
+{
+    return sameMinute(one, t) || (twoSeconds && withinTwoSeconds(one, t));
+}
+
+// The two sides have the same date: equal texts of the same minute, or a
+// time that the match's shift and tolerance make the same.
+bool sameDate(const FileSide& one, const FileSide& two, const TimeMatch& match)
+{
+    if (one.u == two.u && sameMinute(one.time, two.time))
+        return true;
+    if (match.twoSecondTimes && withinTwoSeconds(one.time, two.time))
+        return true;
+    if (match.shiftMinutes <= 0)
+        return false;
+    const long long shift = 60LL * match.shiftMinutes;
+    const FileTime earlier{two.time.sec - shift, two.time.nsec}, later{two.time.sec + shift, two.time.nsec};
+    return sameTime(one.time, earlier, match.twoSecondTimes) || sameTime(one.time, later, match.twoSecondTimes);
 }
 
 // Both sides are regular files with their modes known, and their permission
@@ -161,11 +193,11 @@ void ClsFld(Session& s)
     txn.commit();
 }
 
-QString FileStatusByDates(const FileSide& one, const FileSide& two, bool keep, bool del)
+QString FileStatusByDates(const FileSide& one, const FileSide& two, bool keep, bool del, const TimeMatch& match)
 {
     if (one.u.isEmpty() || two.u.isEmpty())
         return !one.u.isEmpty() ? St::Add : del ? St::Del : St::None;
-    if (one.u == two.u && one.size == two.size && sameMinute(one.time, two.time))
+    if (one.size == two.size && sameDate(one, two, match))
         return modesDiffer(one, two) ? St::Over : St::Same;
     return keep && two.time > one.time ? St::None : St::Over;
 }
@@ -199,7 +231,7 @@ FileRefusal ChkFile(const Session& s, const QString& name, const QString& at)
 
 FileClassifier::FileClassifier(const Session& s)
     : m_yRt(s.yRt), m_keep(on(s.yRt[0])), m_del(on(s.yRt[1])), m_mode(s.nFltMd),
-      m_entries(FilterEntries(activeFilter(s)))
+      m_match{s.panel.nShift, s.twoSecondTimes}, m_entries(FilterEntries(activeFilter(s)))
 {
 }
 
@@ -210,7 +242,7 @@ FileRefusal FileClassifier::refusal(const QString& name, const QString& at) cons
 
 QString FileClassifier::status(const QString& name, const FileSide& one, const FileSide& two, const QString& at) const
 {
-    return RefusedStatus(FileStatusByDates(one, two, m_keep, m_del), refusal(name, at), m_del);
+    return RefusedStatus(FileStatusByDates(one, two, m_keep, m_del, m_match), refusal(name, at), m_del);
 }
 
 void ClsFile(Session& s)

@@ -172,6 +172,7 @@ CmpOutcome CmpRun(Session& s)
     if (auto end = phase([&] {
             s.oDb.exec(QStringLiteral("Delete From tbFile"));
             s.nCnt = 1000;
+            s.twoSecondTimes = FsKeepsTwoSecondTimes(cmp::openRoot(s, 2).get());
             ScnFile(s);
         }))
         return *end;

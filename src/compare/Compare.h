@@ -141,7 +141,18 @@ struct FileSide {
 // Two regular files whose dates and sizes agree but whose permission bits
 // (set-user-ID, set-group-ID and sticky included) differ are "上書": the copy
 // carries the source's bits.
-QString FileStatusByDates(const FileSide& one, const FileSide& two, bool keep, bool del);
+// match widens "the same date" (the texts then need not be equal): a
+// folder-2 time exactly shiftMinutes off either way counts as the same
+// minute (a FAT volume keeps local times, which move by an hour when summer
+// time begins or ends), and where folder 2 keeps times in steps of two
+// seconds, times at most two seconds apart are the same also across a
+// minute (the shifted time as well).
+struct TimeMatch {
+    int shiftMinutes = 0;         // 0: no shift is ignored
+    bool twoSecondTimes = false;  // folder 2's volume keeps two-second times (FAT)
+};
+QString FileStatusByDates(const FileSide& one, const FileSide& two, bool keep, bool del,
+                          const TimeMatch& match = {});
 // Status after a refusal (pure). An attribute refusal is always "除外": a
 // protected folder-2 copy is never deleted.
 QString RefusedStatus(const QString& byDates, FileRefusal why, bool del);
@@ -158,6 +169,7 @@ private:
     YRt m_yRt;
     bool m_keep, m_del;
     int m_mode;
+    TimeMatch m_match;
     QStringList m_entries;
 };
 // Classifies every row of tbFile that has no status yet (the file scan

@@ -42,8 +42,10 @@ struct Listing {
 
 // Lists the folder rel below the open root. A missing folder is an error on
 // side 1 and an empty listing on side 2 (folder 2 may lack the folder); a
-// link or a file on the way is always an error.
-SideListing listSide(int root, const QString& rootPath, const QString& rel, bool mustExist)
+// link or a file on the way is always an error. followFileLinks: a link to
+// a file stands for that file (folder 1 with the option to copy link targets).
+SideListing listSide(int root, const QString& rootPath, const QString& rel, bool mustExist,
+                     bool followFileLinks = false)
 {
     SideListing l;
     const QString dir = cmp::joinPath(rootPath, rel);
@@ -55,6 +57,8 @@ SideListing listSide(int root, const QString& rootPath, const QString& rel, bool
     }
     try {
         l.files = FsListAt(fd.get(), dir, FsKind::Files, &l.left);
+        if (followFileLinks)
+            FollowFileLinks(fd.get(), l.files);
     } catch (const FsError& e) {
         l = SideListing();
         l.error = cmp::errorText(e);
@@ -73,7 +77,7 @@ public:
     static constexpr size_t kAhead = 256;  // folders listed ahead at most
 
     ListingPrefetch(const Session& s, int root1, int root2, const std::vector<CmpFolder>& folders)
-        : m_folders(folders)
+        : m_folders(folders), m_followFileLinks(s.panel.chLinkTgt)
     {
         m_side[0].root = root1;
         m_side[0].rootPath = s.sFld1;
@@ -131,7 +135,8 @@ private:
             // created the folder.
             const CmpFolder& f = m_folders[i];
             SideListing l = side == 1 && f.sED == St::CmpF ? SideListing()
-                                                            : listSide(sd.root, sd.rootPath, f.sPh, side == 0);
+                                                            : listSide(sd.root, sd.rootPath, f.sPh, side == 0,
+                                                                       side == 0 && m_followFileLinks);
             {
                 std::lock_guard lock(m_mutex);
                 sd.ready[i] = std::move(l);
@@ -142,6 +147,7 @@ private:
     }
 
     const std::vector<CmpFolder>& m_folders;
+    const bool m_followFileLinks;  // folder 1's links to files stand for the files
     Side m_side[2];
     std::mutex m_mutex;
     std::condition_variable m_cv;

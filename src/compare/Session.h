@@ -39,6 +39,9 @@ struct Session {
     YRt yRt{};                      // switches of the current run
     int nFltMd = 0;                 // 0 none, 1 exclude, 2 only
     QStringList vFltEx, vFltIn;     // filter patterns
+    // Folder 2's volume keeps modification times in steps of two seconds
+    // (FAT): times that close are the same. Set for each comparison.
+    bool twoSecondTimes = false;
 
     bool bRunning = false;          // a comparison or synchronisation is under way
     // An automatic run is under way: nobody is there to click a message of

@@ -59,6 +59,45 @@ const char* const kTaskSchema =
     " mChk TEXT, mExp TEXT, sPhB TEXT, sHogo TEXT, sJogai TEXT, dUdt DATETIME);"
     "CREATE UNIQUE INDEX IF NOT EXISTS shared.\"PrimaryKey\" ON tbTask(sTask);";
 
+// Columns tbTask gained after its first layout, added to a work database
+// that lacks them. The rows written before have them NULL, which reads as
+// the option's default: nShift 0 (no time shift ignored), yLnkTgt 0 (links
+// copied as links).
+const char* const kTaskAdded[] = {"nShift INTEGER", "yLnkTgt INTEGER"};
+
+// The added columns tbTask lacks, as their definitions.
+QList<QByteArray> missingTaskColumns(const SqlConn& c)
+{
+    QList<QByteArray> have;
+    SqlStmt q(c, "PRAGMA shared.table_info(tbTask)");
+    while (q.step())
+        have.append(q.utf8(1).toByteArray());
+    QList<QByteArray> out;
+    for (const char* def : kTaskAdded) {
+        const QByteArray d(def);
+        if (!have.contains(d.left(d.indexOf(' '))))
+            out.append(d);
+    }
+    return out;
+}
+
+// Adds the missing columns in one write transaction, looked for again in it:
+// another program may have added them meanwhile.
+void addTaskColumns(SqlConn& c)
+{
+    if (missingTaskColumns(c).isEmpty())
+        return;
+    c.execScript("BEGIN IMMEDIATE");
+    try {
+        for (const QByteArray& def : missingTaskColumns(c))
+            c.execScript(("ALTER TABLE shared.tbTask ADD COLUMN " + def).constData());
+        c.execScript("COMMIT");
+    } catch (...) {
+        sqlite3_exec(c.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
 void bindAll(SqlStmt& st, const QVariantList& binds)
 {
     for (int i = 0; i < binds.size(); ++i)
@@ -104,6 +143,7 @@ void WorkDb::attachShared()
     }
     try {
         m_conn.execScript(kTaskSchema);
+        addTaskColumns(m_conn);
     } catch (...) {
         // Not a usable work database (or locked beyond the wait): detach, so
         // the next DbOpen tries again from the start; the error goes up.

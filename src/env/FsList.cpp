@@ -70,6 +70,13 @@ bool linksCountSubfolders(int fd, dev_t* dev)
     }
 }
 
+// The entry name as st describes it.
+FsEntry entryOf(const QString& name, const struct stat& st)
+{
+    return {name, static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec), nsOf(st),
+            long(st.st_mtim.tv_nsec), st.st_mode, st.st_dev, st.st_ino};
+}
+
 } // namespace
 
 bool FsEntry::isDir() const { return S_ISDIR(mode); }
@@ -181,8 +188,17 @@ FsEntry FsStatAt(int dirFd, const QString& name, const QString& path)
     struct stat st;
     if (fstatat(dirFd, nameBytes(name).constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         raise(path, errno);
-    return {name, static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec), nsOf(st),
-            long(st.st_mtim.tv_nsec), st.st_mode, st.st_dev, st.st_ino};
+    return entryOf(name, st);
+}
+
+void FollowFileLinks(int dirFd, std::vector<FsEntry>& files)
+{
+    for (FsEntry& e : files) {
+        struct stat st;
+        if (!S_ISLNK(e.mode) || fstatat(dirFd, nameBytes(e.name).constData(), &st, 0) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        e = entryOf(e.name, st);
+    }
 }
 
 FsEntry FsStat(const QString& path)

@@ -59,6 +59,12 @@ std::vector<FsEntry> FsList(const QString& folder, FsKind kind, FsLeftOut* left 
 // The same for an open folder; folder names it in messages.
 std::vector<FsEntry> FsListAt(int dirFd, const QString& folder, FsKind kind, FsLeftOut* left = nullptr);
 
+// Replaces every link of a Files listing of the open folder dirFd whose
+// target is a regular file by that file (size, times, mode, identity; the
+// link's name stays): for a folder 1 whose file links are copied as the
+// files they point to. A link to a folder or to nothing stays a link.
+void FollowFileLinks(int dirFd, std::vector<FsEntry>& files);
+
 // Reads one item without following a link. Throws FsError when it is
 // missing or unreadable.
 FsEntry FsStat(const QString& path);
@@ -98,6 +104,11 @@ QString FsBelowAt(int inner, const FsId& outer, bool withNames = true);
 // file systems); false for FAT, exFAT, NTFS, FUSE, network volumes and any
 // other, whose modes may be made up or mapped.
 bool FsKeepsModes(int fd);
+
+// True when the volume of the open item fd keeps modification times in
+// steps of two seconds: a FAT volume (vfat, msdos, or FAT through FUSE), by
+// its magic number or by its type in the mount table.
+bool FsKeepsTwoSecondTimes(int fd);
 
 // The other views of the open folder fd that the mount table tells of, each
 // open: the same folder through the mount a bind mount of a subfolder was

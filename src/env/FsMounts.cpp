@@ -182,6 +182,21 @@ bool FsKeepsModes(int fd)
     }
 }
 
+bool FsKeepsTwoSecondTimes(int fd)
+{
+    struct statfs sf {};
+    if (::fstatfs(fd, &sf) == 0 && static_cast<unsigned long>(sf.f_type) == MSDOS_SUPER_MAGIC)
+        return true;
+    // A FUSE driver says only "FUSE" to statfs; the mount table names it.
+    const QByteArray id = mountIdOf(fd);
+    if (id.isEmpty())
+        return false;
+    for (const MountLine& m : mountTable())
+        if (m.id == id)
+            return m.type == "vfat" || m.type == "msdos" || m.type == "fat" || m.type == "fuse.fusefat";
+    return false;
+}
+
 std::vector<UniqueFd> FsViewsOf(int fd)
 {
     std::vector<UniqueFd> out;

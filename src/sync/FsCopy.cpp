@@ -191,12 +191,14 @@ FsResult writeRegular(const At& src, const At& dst, int in, const struct stat& f
 // in meanwhile is never read). A source that changed while it was copied is
 // copied once more; when it changed again the copy fails, so a copy never
 // mixes two versions. *isLink: a link is at src now; nothing was done.
-FsResult writeFile(const At& src, const At& dst, TmpGuard& tmp, bool& isLink)
+// follow: src is a link to the file, which is opened through it.
+FsResult writeFile(const At& src, const At& dst, TmpGuard& tmp, bool& isLink, bool follow = false)
 {
     for (int attempt = 0; attempt < 2; ++attempt) {
-        UniqueFd in(::openat(src.dir, src.name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        UniqueFd in(::openat(src.dir, src.name.constData(),
+                             O_RDONLY | (follow ? 0 : O_NOFOLLOW) | O_NONBLOCK | O_CLOEXEC));
         if (!in.valid()) {
-            isLink = errno == ELOOP;
+            isLink = errno == ELOOP && !follow;
             return isLink ? FsResult{} : FsResult::fail("open", src.path, errno);
         }
         struct stat fs {};
@@ -245,8 +247,9 @@ FsResult writeLink(const At& src, const At& dst, const struct stat& ss, TmpGuard
 
 // Writes a copy of src (type: the listing's DT_*, DT_UNKNOWN for "look") as
 // a temporary entry beside dst; tmp names it. Every copy of the program
-// goes through here.
-FsResult writeTemp(const At& src, const At& dst, unsigned char type, TmpGuard& tmp)
+// goes through here. followFileLinks: a link to a regular file is copied as
+// that file (only src is followed; dst is written as a new entry).
+FsResult writeTemp(const At& src, const At& dst, unsigned char type, TmpGuard& tmp, bool followFileLinks = false)
 {
     bool isLink = false;
     if (type == DT_REG) {
@@ -257,6 +260,10 @@ FsResult writeTemp(const At& src, const At& dst, unsigned char type, TmpGuard& t
     struct stat ss {};
     if (::fstatat(src.dir, src.name.constData(), &ss, AT_SYMLINK_NOFOLLOW) != 0)
         return FsResult::fail("read", src.path, errno);
+    struct stat ts {};
+    if (S_ISLNK(ss.st_mode) && followFileLinks && ::fstatat(src.dir, src.name.constData(), &ts, 0) == 0
+        && S_ISREG(ts.st_mode))
+        return writeFile(src, dst, tmp, isLink, true);
     if (S_ISLNK(ss.st_mode))
         return writeLink(src, dst, ss, tmp);
     if (S_ISDIR(ss.st_mode))
@@ -293,7 +300,7 @@ bool isSameFile(const At& src, const struct stat& was)
 // The temporary that goes to dst's place: the copy written ahead when there
 // is one, else a copy of src written now into own.
 FsResult newTemp(const At& src, const At& dst, unsigned char type, StagedCopy* staged, TmpGuard& own,
-                 TmpGuard*& tmp)
+                 TmpGuard*& tmp, bool followFileLinks = false)
 {
     if (staged && staged->valid()) {
         if (isSameFile(src, staged->d->source)) {
@@ -305,7 +312,7 @@ FsResult newTemp(const At& src, const At& dst, unsigned char type, StagedCopy* s
         *staged = StagedCopy();
     }
     tmp = &own;
-    return writeTemp(src, dst, type, own);
+    return writeTemp(src, dst, type, own, followFileLinks);
 }
 
 } // namespace
@@ -325,7 +332,7 @@ FsResult copyEntry(const At& src, const At& dst, unsigned char type, bool dstMis
         }
     }
     TmpGuard own, *tmp = nullptr;
-    if (const FsResult r = newTemp(src, dst, type, staged, own, tmp); !r.ok())
+    if (const FsResult r = newTemp(src, dst, type, staged, own, tmp, opt.followFileLinks); !r.ok())
         return r;
     return putInPlace(*tmp, dst);
 }
@@ -361,7 +368,8 @@ FsResult CopyItem(const At& src, const At& dst, const CopyOptions& opt, StagedCo
     return copyEntry(src, dst, DT_UNKNOWN, false, opt, staged);
 }
 
-FsResult ReplaceKeepingOld(const At& src, const At& dst, const At& keep, StagedCopy* staged)
+FsResult ReplaceKeepingOld(const At& src, const At& dst, const At& keep, StagedCopy* staged,
+                           const CopyOptions& opt)
 {
     struct stat ds {};
     const Kind dk = kindOf(dst, &ds);
@@ -371,7 +379,7 @@ FsResult ReplaceKeepingOld(const At& src, const At& dst, const At& keep, StagedC
         return FsResult::fail(QStringLiteral("%1 is a folder, not a file").arg(dst.path));
 
     TmpGuard own, *tmp = nullptr;
-    FsResult r = newTemp(src, dst, DT_UNKNOWN, staged, own, tmp);
+    FsResult r = newTemp(src, dst, DT_UNKNOWN, staged, own, tmp, opt.followFileLinks);
     if (!r.ok())
         return r;
     fsHook("replace:new-written");

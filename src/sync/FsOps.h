@@ -94,6 +94,11 @@ struct CopyOptions {
     // CopyTree leaves out the files and links whose names this says no to
     // (none: every one is copied).
     std::function<bool(const NPath& name)> leaveOut;
+    // A source link whose target is a regular file is copied as that file
+    // (the target's content, permission bits and times; the copy is a
+    // regular file). A link to anything else is still copied as a link, and
+    // nothing on the destination side is ever followed.
+    bool followFileLinks = false;
 };
 
 // A copy of a file written ahead of its turn: complete, still under its
@@ -137,7 +142,9 @@ FsResult CopyItem(const At& src, const At& dst, const CopyOptions& opt = {}, Sta
 // then the old one is linked (or copied) to keep, then the new one is
 // renamed over dst. dst is the old or the new item at every moment; on a
 // failure dst is unchanged and keep holds no partial copy. dst must exist.
-FsResult ReplaceKeepingOld(const At& src, const At& dst, const At& keep, StagedCopy* staged = nullptr);
+// opt.followFileLinks applies to src as in CopyItem.
+FsResult ReplaceKeepingOld(const At& src, const At& dst, const At& keep, StagedCopy* staged = nullptr,
+                           const CopyOptions& opt = {});
 
 // Copies the folder src with everything below it into dst: dst is created
 // when missing (its folder must exist) and merged into when it is a folder

@@ -42,6 +42,13 @@ QString notBackable(const At& dst)
     }
 }
 
+fsops::CopyOptions copyOptions(const SyncCtx& ctx)
+{
+    fsops::CopyOptions opt;
+    opt.followFileLinks = ctx.followFileLinks;
+    return opt;
+}
+
 } // namespace
 
 bool CopiesSource(const SyncCtx& ctx, const QString& status)
@@ -98,7 +105,7 @@ QString SyncFile(const SyncCtx& ctx, const QString& rel, const QString& status, 
     fsHook("file:resolved");
 
     if (plan.backup) {
-        const fsops::FsResult r = plan.op == FileOp::Copy ? fsops::ReplaceKeepingOld(src, dst, keep, staged)
+        const fsops::FsResult r = plan.op == FileOp::Copy ? fsops::ReplaceKeepingOld(src, dst, keep, staged, copyOptions(ctx))
                                                                : fsops::MoveItem(dst, keep);
         if (!r.ok())
             return backupFailed(ctx, status, r, why);
@@ -112,7 +119,7 @@ QString SyncFile(const SyncCtx& ctx, const QString& rel, const QString& status, 
     QString line;
     switch (plan.op) {
     case FileOp::Copy:
-        r = fsops::CopyItem(src, dst, {}, staged);
+        r = fsops::CopyItem(src, dst, copyOptions(ctx), staged);
         line = status == St::Over ? logtx::overwritten(src.path, dst.path) : logtx::copied(src.path, dst.path);
         break;
     case FileOp::Trash:

@@ -29,6 +29,8 @@ struct SyncCtx {
     QString sFld2;   // folder 2 root, same form
     QString sBkFld;  // the run's dated backup folder, ending in "/"; "" without backup
     YRt yRt{};       // switches 2 (log), 3 (backup), 4 (recycle bin), 5-7 (attributes) are read here
+    // A folder-1 link to a file is copied as that file (fsops::CopyOptions).
+    bool followFileLinks = false;
     zLog* log = nullptr;  // the open log; required when yRt[2] is 1
     PtnLists ptn;         // protection patterns: files of an emptied container they match stay
     // The history/backup folder's path below folder 2 ("" when it is not

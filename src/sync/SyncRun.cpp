@@ -201,6 +201,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         ctx.sFld2 = s.sFld2;
         ctx.sBkFld = sBkFld;
         ctx.yRt = s.yRt;
+        ctx.followFileLinks = s.panel.chLinkTgt;
         ctx.log = wantLog ? &log : nullptr;
         ctx.ptn = LstPtn(s.panel);
         ctx.tmpLeft = s.vTmpLeft;

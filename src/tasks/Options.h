@@ -15,6 +15,9 @@ namespace velmor {
 //  3 back up before overwrite/delete   7 protect system destinations
 using YRt = std::array<uint8_t, 8>;
 
+// The largest time shift that can be ignored, in minutes (a day).
+inline constexpr int kMaxShift = 1440;
+
 struct TaskPanel {
     std::array<bool, 8> chRet{};  // the eight option check boxes
     QString txFold;               // history/backup folder
@@ -22,6 +25,8 @@ struct TaskPanel {
     QString txFlt;                // filter patterns, comma-separated
     QString txJogai;              // exclusion patterns (source files)
     QString txHogo;               // protection patterns (destination files)
+    int nShift = 0;               // modification times this many minutes apart are equal (0: none)
+    bool chLinkTgt = false;       // a link to a file in folder 1 is copied as that file
 };
 
 // Snapshot of the check boxes.

@@ -160,6 +160,48 @@ TEST_F(TaskStoreTest, SavedTaskLoadsIntoAFreshWindowAsItWas)
     EXPECT_TRUE(w2->mnSaveEnabled && w2->mnDeleteEnabled);
 }
 
+TEST_F(TaskStoreTest, TimeShiftAndLinkTargetsAreSavedAndOldRowsReadAsDefaults)
+{
+    // A work database of the layout before these options, with a task in it.
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(QFile::encodeName(WorkDb::dbPath()).constData(), &db), SQLITE_OK);
+        const QByteArray sql = "CREATE TABLE tbTask (sTask TEXT NOT NULL, sRt1 TEXT, sRt2 TEXT, sPh1 TEXT, sPh2 TEXT,"
+                               " iFlt INTEGER, sFlt TEXT, yRt0, yRt1, yRt2, yRt3, yRt4, yRt5, yRt6, yRt7, mChk TEXT,"
+                               " mExp TEXT, sPhB TEXT, sHogo TEXT, sJogai TEXT, dUdt DATETIME);"
+                               "INSERT INTO tbTask (sTask, sRt1, sRt2, yRt1) VALUES ('old', '"
+                               + QFile::encodeName(src) + "', '" + QFile::encodeName(dst) + "', 1);";
+        EXPECT_EQ(sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+        sqlite3_close(db);
+    }
+    auto w = window();
+    w->s.panel.nShift = 5;
+    w->s.panel.chLinkTgt = true;
+    bool ok = false;
+    w->TskLoad(ok, u"old"_s);
+    ASSERT_TRUE(ok) << prompt.messages.join(u'|').toStdString();
+    EXPECT_EQ(w->s.panel.nShift, 0);
+    EXPECT_FALSE(w->s.panel.chLinkTgt);
+    EXPECT_TRUE(w->s.panel.chRet[1]);
+
+    const struct {
+        const char* name;
+        int shift;
+        bool link;
+    } cases[] = {{"fat", 60, false}, {"both", kMaxShift, true}, {"old", 30, false}};
+    for (const auto& c : cases) {
+        w->s.panel.nShift = c.shift;
+        w->s.panel.chLinkTgt = c.link;
+        saveAs(*w, QString::fromUtf8(c.name));
+        ASSERT_EQ(w->tskResult, TskResult::Done) << c.name;
+        auto w2 = window();
+        w2->TskLoad(ok, QString::fromUtf8(c.name));
+        ASSERT_TRUE(ok) << c.name;
+        EXPECT_EQ(w2->s.panel.nShift, c.shift) << c.name;
+        EXPECT_EQ(w2->s.panel.chLinkTgt, c.link) << c.name;
+    }
+}
+
 TEST_F(TaskStoreTest, FolderListsOnLoad)
 {
     // Only the first level loaded, "ab" ticked, nothing open: the empty list
@@ -551,7 +593,8 @@ TEST_F(TaskStoreTest, CommandLineSavesListsShowsAndDeletes)
     const QStringList save = {u"task"_s,   u"save"_s,    u"Bob's"_s,     src,      dst,
                               u"--uncheck"_s, u"e"_s,    u"--expand"_s,  u"a/b"_s, u"--select1"_s,
                               u"a/d"_s,    u"--select2"_s, u"x"_s,       u"--backup"_s, u"--trash"_s,
-                              u"--history"_s, tmp.path() + u"/h"_s, u"--filter-only"_s, u"*.txt"_s};
+                              u"--history"_s, tmp.path() + u"/h"_s, u"--filter-only"_s, u"*.txt"_s,
+                              u"--ignore-shift"_s, u"60"_s, u"--copy-link-targets"_s};
     CliResult r = cli(save);
     EXPECT_EQ(r.code, 2) << "the backup-and-trash question is cancelled without --yes";
     EXPECT_TRUE(r.err.contains(u"ごみ箱を使用して削除する指定で良いですね"_s)) << r.err.toStdString();
@@ -571,9 +614,10 @@ TEST_F(TaskStoreTest, CommandLineSavesListsShowsAndDeletes)
                          // every folder but e and below it; a/b opened, and a above it
                          "mChk\t,/a,/ab,/a/b,/a/d,/a/b/c,|mExp\t,/a,/a/b,|sPhB\t%3/h|sHogo\t|sJogai\t"_s
                              .arg(src, dst, tmp.path());
-    ASSERT_EQ(lines.size(), 21) << r.out.toStdString();
+    ASSERT_EQ(lines.size(), 23) << r.out.toStdString();
     EXPECT_EQ(lines.mid(0, 20).join(u'|'), want);
     EXPECT_TRUE(lines[20].startsWith(u"dUdt\t2"_s)) << lines[20].toStdString();
+    EXPECT_EQ(lines.mid(21).join(u'|'), u"nShift\t60|yLnkTgt\t1"_s) << "the columns added later come last";
 
     r = cli({u"task"_s, u"show"_s, u"BOB'S"_s});
     EXPECT_EQ(r.code, 2);

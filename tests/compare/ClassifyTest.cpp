@@ -1,5 +1,6 @@
 // Decision tables and patterns, as pure functions.
 #include "compare/Compare.h"
+#include "compare/FsList.h"
 #include "compare/Session.h"
 #include "tree/WildMatch.h"
 
@@ -235,4 +236,34 @@ TEST(ResultListTest, SizeColumnsAreNumbersShownAsText)
     EXPECT_EQ(r.text(9), QStringLiteral("5368709120")) << "sizes beyond 4 GiB";
     r.setText(9, QStringLiteral("12 KB"));
     EXPECT_EQ(r.text(9), QString());
+}
+
+TEST(FileStatusTest, IgnoredShiftAndTwoSecondTimes)
+{
+    const long long t0 = 1261415100;  // 17:05:00 UTC
+    struct Case {
+        const char* what;
+        long long secs1, nsec1, secs2, nsec2;  // the two exact times
+        long long size2;                       // folder 1 has 5 bytes
+        TimeMatch match;
+        QString want;
+    };
+    const Case cases[] = {
+        {"60 minutes later, shift 60", t0 + 10, 0, t0 + 3610, 0, 5, {60, false}, St::Same},
+        {"60 minutes earlier, shift 60", t0 + 10, 0, t0 - 3590, 0, 5, {60, false}, St::Same},
+        {"60 minutes later, other size", t0 + 10, 0, t0 + 3610, 0, 4, {60, false}, St::Over},
+        {"59 minutes later, shift 60", t0 + 10, 0, t0 + 3550, 0, 5, {60, false}, St::Over},
+        {"60 minutes later, shift 0", t0 + 10, 0, t0 + 3610, 0, 5, {0, false}, St::Over},
+        {"across a minute by half a second, two-second times", t0 - 1, 500000000, t0, 0, 5, {0, true}, St::Same},
+        {"across a minute by half a second", t0 - 1, 500000000, t0, 0, 5, {0, false}, St::Over},
+        {"across a minute by 2 s and a nanosecond, two-second times", t0 - 1, 0, t0 + 1, 1, 5, {0, true}, St::Over},
+        {"60 minutes and a second across a minute, both", t0 - 1, 0, t0 + 3600, 0, 5, {60, true}, St::Same},
+        {"60 minutes and a second across a minute, shift only", t0 - 1, 0, t0 + 3600, 0, 5, {60, false}, St::Over},
+    };
+    DateTexts dates;
+    for (const Case& c : cases) {
+        const FileSide one{dates.text(c.secs1), 5, {c.secs1, c.nsec1}};
+        const FileSide two{dates.text(c.secs2), c.size2, {c.secs2, c.nsec2}};
+        EXPECT_EQ(FileStatusByDates(one, two, false, false, c.match), c.want) << c.what;
+    }
 }

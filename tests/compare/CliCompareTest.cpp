@@ -107,6 +107,9 @@ TEST_F(CliCompareTest, BadArgumentsAndRefusedRunsExitWithTwo)
     EXPECT_EQ(r.code, 2);
     r = runCli({src, dst, QStringLiteral("--bogus")});
     EXPECT_EQ(r.code, 2);
+    for (const char* shift : {"1441", "-60", "hour"})
+        EXPECT_EQ(runCli({src, dst, QStringLiteral("--ignore-shift"), QLatin1String(shift)}).code, 2) << shift;
+    EXPECT_EQ(runCli({src, dst, QStringLiteral("--copy-link-targets=yes")}).code, 2);
     r = runCli({src, dst, QStringLiteral("--check"), QStringLiteral("nope")});
     EXPECT_EQ(r.code, 2);
     EXPECT_TRUE(r.lines.isEmpty());

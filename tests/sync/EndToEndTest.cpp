@@ -14,9 +14,12 @@
 #include <algorithm>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace velmor::test {
 namespace {
+
+using namespace Qt::Literals::StringLiterals;
 
 TEST_F(EndToEndTest, SyncThenCompareFindsOnlyIdenticalFiles)
 {
@@ -294,6 +297,56 @@ TEST_F(EndToEndTest, NamesLikeTheProgramsOwnTextsAreSynchronised)
         EXPECT_EQ(readFile(p2(f)), f.toUtf8()) << f.toStdString();
     for (const QString& n : names)
         EXPECT_FALSE(QFileInfo::exists(p2(n + "/gone.txt"))) << n.toStdString();
+}
+
+// With the option a folder-1 link to a file reaches folder 2 as a copy of
+// that file (its content, mode and time), as a row of its own, replacing a
+// file (also with backups on), and inside a folder copied whole; a link to a
+// folder or to nothing stays a link. Without it every link stays a link.
+TEST_F(EndToEndTest, LinksToFilesAreCopiedAsTheirTargetsWhenAsked)
+{
+    const struct Case {
+        const char* dir;
+        bool follow, backup;
+    } cases[] = {{"links", false, false}, {"targets", true, false}, {"kept", true, true}};
+    const auto link = [this](const char* target, const QString& rel) {
+        ASSERT_EQ(::symlink(target, QFile::encodeName(p1(rel)).constData()), 0) << rel.toStdString();
+    };
+    for (const Case& c : cases) {
+        const QString d = QLatin1String(c.dir);
+        src(d + u"/data.txt"_s, "target data", At(3));
+        ASSERT_EQ(::chmod(QFile::encodeName(p1(d + u"/data.txt"_s)).constData(), 0640), 0);
+        src(d + u"/sub/x.txt"_s, "x");
+        makeDir(p1(d + u"/new"_s));
+        link("data.txt", d + u"/file.lnk"_s);
+        link("sub", d + u"/dir.lnk"_s);
+        link("missing", d + u"/gone.lnk"_s);
+        link("../data.txt", d + u"/new/in.lnk"_s);
+        dst(d + u"/file.lnk"_s, "old");
+    }
+    const auto isLink = [this](const QString& rel) { return QFileInfo(p2(rel)).isSymLink(); };
+    for (const Case& c : cases) {
+        const QString d = QLatin1String(c.dir);
+        session.panel.chLinkTgt = c.follow;
+        options(false, c.backup, false);
+        tick({d});
+        compare();
+        const SyncReport rep = SyncRun(session);
+        ASSERT_EQ(rep.failed, 0) << c.dir;
+        for (const QString& rel : {d + u"/file.lnk"_s, d + u"/new/in.lnk"_s}) {
+            EXPECT_EQ(isLink(rel), !c.follow) << rel.toStdString();
+            if (!c.follow)
+                continue;
+            const QFileInfo copy(p2(rel));
+            EXPECT_EQ(readFile(p2(rel)), QByteArray("target data")) << rel.toStdString();
+            EXPECT_EQ(copy.permissions(), QFileInfo(p1(d + u"/data.txt"_s)).permissions()) << rel.toStdString();
+            EXPECT_EQ(copy.lastModified(), At(3)) << rel.toStdString();
+        }
+        EXPECT_TRUE(isLink(d + u"/dir.lnk"_s)) << c.dir;
+        EXPECT_TRUE(isLink(d + u"/gone.lnk"_s)) << c.dir;
+        for (const QString& row : compare())
+            EXPECT_FALSE(row.contains(St::Over) || row.contains(St::Add)) << row.toStdString();
+    }
 }
 
 } // namespace

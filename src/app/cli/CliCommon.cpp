@@ -41,6 +41,9 @@ const char* const kOptionHelp =
     "  --filter-only TEXT     take only files matching TEXT\n"
     "  --exclude TEXT         source files matching TEXT are not copied\n"
     "  --protect TEXT         destination files matching TEXT are not overwritten or deleted\n"
+    "  --ignore-shift MINUTES modification times exactly MINUTES apart (either way) are the\n"
+    "                         same (0 to 1440, 0 none; 60 for FAT across a summer-time change)\n"
+    "  --copy-link-targets    a source link to a file is compared and copied as that file\n"
     "  --mode 0|1|2           rows listed: 0 all, 1 overwrite/add/delete, 2 all but identical\n"
     "  --data DIR             the user data folder (default: as the desktop program)\n"
     "  --help                 this text\n"
@@ -155,6 +158,14 @@ bool parseOptions(const QStringList& args, Options& o, QString& err, const Synta
             o.panel.chRet[size_t(sw)] = true;
             continue;
         }
+        if (a == QLatin1String("--copy-link-targets")) {
+            if (hasInline) {
+                err = a + QStringLiteral(" takes no value");
+                return false;
+            }
+            o.panel.chLinkTgt = true;
+            continue;
+        }
         QString v;
         if (a == QLatin1String("--check") || a == QLatin1String("--uncheck")) {
             if (!value(v))
@@ -175,6 +186,16 @@ bool parseOptions(const QStringList& args, Options& o, QString& err, const Synta
         } else if (a == QLatin1String("--protect")) {
             if (!value(o.panel.txHogo))
                 return false;
+        } else if (a == QLatin1String("--ignore-shift")) {
+            if (!value(v))
+                return false;
+            bool ok = false;
+            const int minutes = v.toInt(&ok);
+            if (!ok || minutes < 0 || minutes > kMaxShift) {
+                err = QStringLiteral("--ignore-shift takes minutes from 0 to %1, not ").arg(kMaxShift) + v;
+                return false;
+            }
+            o.panel.nShift = minutes;
         } else if (a == QLatin1String("--mode") && syntax.display) {
             if (!value(v))
                 return false;

@@ -20,6 +20,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QSpinBox>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -361,6 +362,23 @@ QWidget* fmSync::buildOptionsFrame()
     reigai->addWidget(txHogo);
     grid->addWidget(frReigai, 9, 0, 1, 2);
 
+    chLinkTgt = new QCheckBox(QStringLiteral("リンク先のファイルをコピーする"));
+    chLinkTgt->setObjectName(QStringLiteral("chLinkTgt"));
+    chLinkTgt->setToolTip(QStringLiteral("同期元のﾌｧｲﾙへのﾘﾝｸはﾘﾝｸ先のﾌｧｲﾙとして比較･ｺﾋﾟｰします"));
+    auto* shiftCaption = new QLabel(QStringLiteral("時刻のずれを無視(分)"));
+    spShift = new QSpinBox;
+    spShift->setObjectName(QStringLiteral("spShift"));
+    spShift->setRange(0, kMaxShift);
+    spShift->setSpecialValueText(QStringLiteral("なし"));
+    spShift->setToolTip(QStringLiteral("更新日時がちょうどこの分数ずれたﾌｧｲﾙは同じ日時とみなします (FATの夏時間は60)"));
+    shiftCaption->setBuddy(spShift);
+    auto* more = new QHBoxLayout;
+    more->addWidget(chLinkTgt);
+    more->addStretch(1);
+    more->addWidget(shiftCaption);
+    more->addWidget(spShift);
+    grid->addLayout(more, 10, 0, 1, 2);
+
     auto* buttons = new QHBoxLayout;
     for (int i = 0; i < 5; ++i) {
         cmRet[size_t(i)] = new QPushButton(text(kButtons[i]));
@@ -368,8 +386,8 @@ QWidget* fmSync::buildOptionsFrame()
         cmRet[size_t(i)]->setAutoDefault(false);
         buttons->addWidget(cmRet[size_t(i)]);
     }
-    grid->addLayout(buttons, 10, 0, 1, 2);
-    grid->setRowStretch(11, 1);
+    grid->addLayout(buttons, 11, 0, 1, 2);
+    grid->setRowStretch(12, 1);
     grid->setColumnStretch(0, 1);
 
     // On a small screen the frame scrolls rather than pushing the window
@@ -546,6 +564,16 @@ void fmSync::connectControls()
     connect(txFold, &QLineEdit::textEdited, this, [this](const QString& t) { m_st.s.panel.txFold = t; });
     connect(txJogai, &QLineEdit::textEdited, this, [this](const QString& t) { m_st.s.panel.txJogai = t; });
     connect(txHogo, &QLineEdit::textEdited, this, [this](const QString& t) { m_st.s.panel.txHogo = t; });
+    connect(chLinkTgt, &QCheckBox::clicked, this, [this](bool checked) {
+        m_st.s.panel.chLinkTgt = checked;
+        m_st.TskChg(true);
+    });
+    connect(spShift, &QSpinBox::valueChanged, this, [this](int minutes) {
+        if (m_st.s.panel.nShift == minutes)
+            return;
+        m_st.s.panel.nShift = minutes;
+        m_st.TskChg(true);
+    });
     connect(cmFold, &QPushButton::clicked, this, [this] { m_st.PickHist(); });
     txFold->installEventFilter(this);
 }
@@ -670,6 +698,14 @@ void fmSync::showState()
     setUsable(txFlt, st.txFltEnabled);
     setTextQuietly(txJogai, s.panel.txJogai);
     setTextQuietly(txHogo, s.panel.txHogo);
+    if (chLinkTgt->isChecked() != s.panel.chLinkTgt) {
+        const QSignalBlocker block(chLinkTgt);
+        chLinkTgt->setChecked(s.panel.chLinkTgt);
+    }
+    if (spShift->value() != s.panel.nShift) {
+        const QSignalBlocker block(spShift);
+        spShift->setValue(s.panel.nShift);
+    }
 
     // The grid: rows added or removed since the view last counted them.
     if (vSpr->model()->rowCount() != vSpr->verticalHeader()->count())

@@ -13,6 +13,7 @@
 
 class QAction;
 class QCheckBox;
+class QSpinBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -69,6 +70,8 @@ public:
     QGroupBox* frReigai = nullptr;
     QLineEdit* txJogai = nullptr;
     QLineEdit* txHogo = nullptr;
+    QCheckBox* chLinkTgt = nullptr;  // copy what a file link points to
+    QSpinBox* spShift = nullptr;     // minutes of time shift to ignore (0: none)
     std::array<QPushButton*, 5> cmRet{};
     ResultGrid* vSpr = nullptr;
 
