@@ -231,7 +231,7 @@ FileRefusal ChkFile(const Session& s, const QString& name, const QString& at)
 
 FileClassifier::FileClassifier(const Session& s)
     : m_yRt(s.yRt), m_keep(on(s.yRt[0])), m_del(on(s.yRt[1])), m_mode(s.nFltMd),
-      m_match{s.panel.nShift, s.twoSecondTimes}, m_entries(FilterEntries(activeFilter(s)))
+      m_match{s.panel.nShift, s.caps2.twoSecondTimes}, m_entries(FilterEntries(activeFilter(s)))
 {
 }
 

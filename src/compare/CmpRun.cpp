@@ -118,6 +118,7 @@ CmpOutcome CmpRun(Session& s)
     else if (s.panel.cbFlt == 2)
         s.vFltIn = flt.list;
     s.vUnread.clear();
+    s.vNg.clear();
 
     pg.cMsg(CmpMsg::FolderPhase, true);
     s.vSpr.clear();
@@ -139,6 +140,7 @@ CmpOutcome CmpRun(Session& s)
     const auto stopped = [&]() {
         pg.cEnd();
         ShowListMessage(s, CmpMsg::Unread, s.vUnread);
+        ShowListMessage(s, CmpMsg::Unholdable, s.vNg);
         return CmpOutcome::Stopped;
     };
 
@@ -172,7 +174,6 @@ CmpOutcome CmpRun(Session& s)
     if (auto end = phase([&] {
             s.oDb.exec(QStringLiteral("Delete From tbFile"));
             s.nCnt = 1000;
-            s.twoSecondTimes = FsKeepsTwoSecondTimes(cmp::openRoot(s, 2).get());
             ScnFile(s);
         }))
         return *end;
@@ -196,6 +197,7 @@ CmpOutcome CmpRun(Session& s)
     }
     pg.cEnd();
     ShowListMessage(s, CmpMsg::Unread, s.vUnread);
+    ShowListMessage(s, CmpMsg::Unholdable, s.vNg);
     return complete ? CmpOutcome::Done : CmpOutcome::Stopped;
 }
 

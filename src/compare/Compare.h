@@ -55,6 +55,8 @@ inline const QString Error = QStringLiteral("比較中にｴﾗｰが発生し�
 inline const QString Failed = QStringLiteral("比較中にｴﾗｰが発生したため中止しました\r");
 // + one line per folder
 inline const QString Unread = QStringLiteral("読み取れないﾌｫﾙﾀﾞ･ﾌｧｲﾙは除外しました");
+// + one line per item: what folder 2's volume cannot take, left out
+inline const QString Unholdable = QStringLiteral("ﾌｫﾙﾀﾞ2のﾄﾞﾗｲﾌﾞに保存できないﾌｫﾙﾀﾞ･ﾌｧｲﾙは除外しました");
 } // namespace CmpMsg
 
 // --- folder scan (tbFold) ---------------------------------------------------

@@ -447,7 +447,7 @@ void ScnFile(Session& s)
                 if (k >= 0 && matched[size_t(k)])
                     k = -1;
                 if (!ng.isEmpty())
-                    s.vUnread.append(cmp::joinPath(cmp::joinPath(s.sFld1, f.sPh), e.name) + QStringLiteral(": ") + ng);
+                    s.vNg.append(cmp::joinPath(cmp::joinPath(s.sFld1, f.sPh), e.name) + QStringLiteral(": ") + ng);
                 if (k >= 0) {
                     const FsEntry& e2 = f2[size_t(k)];
                     matched[size_t(k)] = true;

@@ -149,7 +149,7 @@ void markUnholdable(Session& s, SqlConn& db)
     for (const Row& r : refused) {
         cmp::excludeSubtree(db, r.rel);
         ng.bind(1, r.rel).bind(2, r.why).exec();
-        s.vUnread.append(cmp::joinPath(s.sFld1, r.rel) + QStringLiteral(": ") + r.why);
+        s.vNg.append(cmp::joinPath(s.sFld1, r.rel) + QStringLiteral(": ") + r.why);
     }
 }
 

@@ -39,10 +39,6 @@ struct Session {
     YRt yRt{};                      // switches of the current run
     int nFltMd = 0;                 // 0 none, 1 exclude, 2 only
     QStringList vFltEx, vFltIn;     // filter patterns
-    // Folder 2's volume keeps modification times in steps of two seconds
-    // (FAT): times that close are the same. Set for each comparison.
-    bool twoSecondTimes = false;
-
     bool bRunning = false;          // a comparison or synchronisation is under way
     // An automatic run is under way: nobody is there to click a message of
     // the program's own (see Notice).
@@ -53,6 +49,9 @@ struct Session {
     // Folders left out ("除外") of the last comparison because they could not
     // be read, each with the system's reason; shown once at its end.
     QStringList vUnread;
+    // Folder-1 items that folder 2's volume cannot take, each with its
+    // reason ("除外" rows with a reason of their own); shown once at the end.
+    QStringList vNg;
     // Folder-2 folders (relative paths) in which the file scan saw temporary
     // files left by an earlier run that ended early; the synchronisation
     // removes them before it first writes into such a folder.

@@ -16,7 +16,6 @@ namespace velmor {
 
 namespace {
 
-constexpr long kMsdosMagic = 0x4d44;       // FAT
 constexpr long kExfatMagic = 0x2011BAB0;   // exFAT (kernel driver)
 constexpr long kNtfsMagic = 0x5346544e;    // NTFS (ntfs3, old ntfs)
 
@@ -28,10 +27,11 @@ VolumeCaps byType(int dirFd)
     if (::fstatfs(dirFd, &sf) != 0)
         return c;
     const long type = long(sf.f_type);
-    if (type == kMsdosMagic || type == kExfatMagic) {
+    const bool fat = FsKeepsTwoSecondTimes(dirFd);
+    if (fat || type == kExfatMagic) {
         c.foldsCase = c.windowsNames = true;
         c.holdsLinks = c.keepsModes = false;
-        c.twoSecondTimes = type == kMsdosMagic;
+        c.twoSecondTimes = fat;
     } else if (type == kNtfsMagic) {
         c.windowsNames = true;
         c.keepsModes = false;

@@ -36,6 +36,7 @@
 // A tree copy (CopyTree) goes on past every item it cannot copy and names
 // each failure to its caller; what was copied stays.
 #include "env/FsDir.h"
+#include "env/VolumeCaps.h"
 
 #include <QByteArray>
 #include <QString>
@@ -99,6 +100,11 @@ struct CopyOptions {
     // regular file). A link to anything else is still copied as a link, and
     // nothing on the destination side is ever followed.
     bool followFileLinks = false;
+    // What the destination's volume holds (none: anything). CopyTree then
+    // does not try what it cannot take: a name it refuses, a link where it
+    // holds none, and a second name of one folder that it files under the
+    // key of an earlier one (the first keeps it); each fails on its own.
+    const VolumeCaps* volume = nullptr;
 };
 
 // A copy of a file written ahead of its turn: complete, still under its

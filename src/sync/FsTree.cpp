@@ -4,6 +4,8 @@
 
 #include "sync/CopyAhead.h"
 
+#include <unordered_map>
+
 #include "env/FsList.h"
 
 #include <atomic>
@@ -123,6 +125,26 @@ void copyFolder(int sfd, const struct stat& ss, const QString& srcPath, int dfd,
 // sfd into dfd. With a helper, its thread and this one take them in turns,
 // so two are written at a time. Every one is tried; the failures go to
 // run.failed in the order of files.
+// Why the destination's volume cannot take the entry e of a folder whose
+// names so far took keys ("" when it can, or nothing is known of it).
+QString unholdable(const CopyOptions& opt, const Entry& e, std::unordered_map<QString, QString>& keys)
+{
+    if (!opt.volume)
+        return QString();
+    const VolumeCaps& v = *opt.volume;
+    const QString name = nameText(e.name);
+    if (QString why = v.refusal(name); !why.isEmpty())
+        return why;
+    if (e.type == DT_LNK && !v.holdsLinks && !opt.followFileLinks)
+        return QStringLiteral("a symbolic link, which folder 2's volume cannot hold");
+    if (v.foldsCase) {
+        const auto [at, isNew] = keys.try_emplace(v.key(name), name);
+        if (!isNew)
+            return QStringLiteral("folder 2's volume does not tell this name from \"%1\" (letter case)").arg(at->second);
+    }
+    return QString();
+}
+
 void copyFiles(int sfd, const QString& srcPath, int dfd, const QString& dstPath, bool created, const TreeRun& run,
                const std::vector<const Entry*>& files)
 {
@@ -189,6 +211,7 @@ void copyTreeAt(int sfd, const QString& srcPath, int dfd, const QString& dstPath
         return;
     }
     // The files and links first, then the folders, each in name order.
+    std::unordered_map<QString, QString> keys;  // the volume's key of each name taken -> that name
     std::vector<const Entry*> files;
     std::vector<std::pair<const Entry*, struct stat>> folders;
     for (Entry& e : entries) {
@@ -203,6 +226,10 @@ void copyTreeAt(int sfd, const QString& srcPath, int dfd, const QString& dstPath
                      : S_ISREG(es.st_mode) ? DT_REG
                      : S_ISLNK(es.st_mode) ? DT_LNK
                                            : DT_FIFO;
+        }
+        if (const QString why = unholdable(run.opt, e, keys); !why.isEmpty()) {
+            run.failed.push_back(FsResult::fail(child(dstPath, e.name) + QStringLiteral(": ") + why));
+            continue;
         }
         if (e.type != DT_DIR && e.type != DT_REG && e.type != DT_LNK) {
             // A pipe, socket or device: no copy can take it, and opening a

@@ -221,6 +221,7 @@ QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, Q
             fsops::CopyOptions opt;
             opt.ahead = ctx.ahead;
             opt.followFileLinks = ctx.followFileLinks;
+            opt.volume = ctx.volume;
             // As the file rows: the program's own files take no part.
             opt.leaveOut = [](const fsops::NPath& name) { return IsOwnFile(nameText(name)); };
             r = fsops::CopyTree(src, dst, opt, &skipped, &notCopied);

@@ -9,6 +9,7 @@
 // a time, never through a symbolic link, and acted on with the *at calls.
 #include "compare/Compare.h"
 #include "env/FsDir.h"
+#include "env/VolumeCaps.h"
 #include "tasks/Options.h"
 
 #include <QSet>
@@ -31,6 +32,7 @@ struct SyncCtx {
     YRt yRt{};       // switches 2 (log), 3 (backup), 4 (recycle bin), 5-7 (attributes) are read here
     // A folder-1 link to a file is copied as that file (fsops::CopyOptions).
     bool followFileLinks = false;
+    const VolumeCaps* volume = nullptr;  // what folder 2's volume holds (none: anything)
     zLog* log = nullptr;  // the open log; required when yRt[2] is 1
     PtnLists ptn;         // protection patterns: files of an emptied container they match stay
     // The history/backup folder's path below folder 2 ("" when it is not

@@ -202,6 +202,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         ctx.sBkFld = sBkFld;
         ctx.yRt = s.yRt;
         ctx.followFileLinks = s.panel.chLinkTgt;
+        ctx.volume = &s.caps2;
         ctx.log = wantLog ? &log : nullptr;
         ctx.ptn = LstPtn(s.panel);
         ctx.tmpLeft = s.vTmpLeft;
@@ -373,7 +374,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         CleanLeftTemps(ctx);
         if (hooks.showRow && grid.rowCount() > 0)
             hooks.showRow(0);
-        rep.leftOut = s.vUnread + ctx.leftOut;
+        rep.leftOut = s.vUnread + s.vNg + ctx.leftOut;
         rep.leftOut.removeDuplicates();  // a folder copied again inside a copied one meets the same items
     }
 

@@ -75,6 +75,10 @@ TEST(VolumeSyncTest, OneRunSettlesTheVolumeAndNamesWhatItCannotHold)
         test::writeFile(src + "/r/IMG.JPG", "photo");
         test::writeFile(src + "/Pics/p.txt", "in a folder renamed later");
         ASSERT_EQ(::symlink("plain.txt", QFile::encodeName(src + "/d/lnk").constData()), 0);
+        // The same in a new folder, copied whole.
+        for (const char* n : {"A.txt", "a.txt", "b?.txt", "c.txt"})
+            test::writeFile(src + "/w/" + n, n);
+        ASSERT_EQ(::symlink("c.txt", QFile::encodeName(src + "/w/lnk").constData()), 0);
         const auto cli = [&](const char* verb, QStringList more = {}) {
             return test::runVelmorCli(QStringList{verb, src, dst, "--delete", "--data", data} + more);
         };
@@ -93,6 +97,12 @@ TEST(VolumeSyncTest, OneRunSettlesTheVolumeAndNamesWhatItCannotHold)
         EXPECT_TRUE(first.err.contains("/d/a.txt")) << qPrintable(first.err);
         EXPECT_EQ(c.holdsLinks, QFileInfo(dst + "/d/lnk").isSymLink());
         EXPECT_EQ(namesIn(dst).filter("sub", Qt::CaseInsensitive).size(), 1);
+        EXPECT_EQ(test::readFile(dst + "/w/c.txt"), "c.txt");
+        const QStringList w = namesIn(dst + "/w").filter("a.txt", Qt::CaseInsensitive);
+        ASSERT_EQ(w.size(), 1);
+        EXPECT_EQ(test::readFile(dst + "/w/" + w[0]), "A.txt");
+        EXPECT_TRUE(first.err.contains("w/b?.txt")) << qPrintable(first.err);
+        EXPECT_EQ(c.holdsLinks, QFileInfo(dst + "/w/lnk").isSymLink());
 
         // The second comparison has nothing to do.
         const test::CliResult again = cli("compare");
