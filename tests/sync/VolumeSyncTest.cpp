@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace velmor {
@@ -121,6 +123,17 @@ TEST(VolumeSyncTest, OneRunSettlesTheVolumeAndNamesWhatItCannotHold)
             EXPECT_EQ(r[0], "img.jpg");
         EXPECT_EQ(test::readFile(dst + "/pics/p.txt"), "in a folder renamed later");
         EXPECT_EQ(toDo(rowsOf(cli("compare").out)), QStringList());
+
+        // The volume's times an hour off, as FAT's local times are after a
+        // change of summer time: the same files with the shift ignored.
+        const QByteArray plain = QFile::encodeName(dst + "/d/plain.txt");
+        struct stat st {};
+        ASSERT_EQ(::stat(plain.constData(), &st), 0);
+        st.st_mtim.tv_sec += 3600;
+        const struct timespec later[2] = {st.st_atim, st.st_mtim};
+        ASSERT_EQ(::utimensat(AT_FDCWD, plain.constData(), later, 0), 0);
+        EXPECT_EQ(toDo(rowsOf(cli("compare").out)), QStringList{"d/plain.txt"});
+        EXPECT_EQ(toDo(rowsOf(cli("compare", {"--ignore-shift", "60"}).out)), QStringList());
     }
 }
 
