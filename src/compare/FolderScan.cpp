@@ -128,6 +128,8 @@ QStringView firstName(const QString& rel)
 void markUnholdable(Session& s, SqlConn& db)
 {
     const VolumeCaps& caps = s.caps2;
+    if (!caps.foldsCase && !caps.windowsNames && caps.nameMax >= 255)
+        return;  // every name folder 1 can hold fits
     struct Row {
         QString rel, why;
     };

@@ -19,6 +19,9 @@ struct VolumeCaps {
     bool holdsLinks = true;      // symbolic links can be made
     bool keepsModes = true;      // permission bits stay as they are set
     bool twoSecondTimes = false; // modification times are rounded to two seconds
+    // A renamed entry gets the time of the rename (FAT through fusefat): a
+    // copy's times are set again once it is in place.
+    bool timesAgainAfterRename = false;
     long nameMax = 255;          // longest name in bytes (in UTF-16 units where windowsNames)
 
     // The key under which the volume files a name: the name itself, or its

@@ -277,14 +277,19 @@ FsResult writeTemp(const At& src, const At& dst, unsigned char type, TmpGuard& t
 }
 
 // Puts the complete temporary in dst's place: it gets its real times (which
-// take its mark away) just before it is renamed over dst.
-FsResult putInPlace(TmpGuard& tmp, const At& dst)
+// take its mark away) just before it is renamed over dst, and once more
+// after where the volume gives a renamed entry the time of the rename.
+FsResult putInPlace(TmpGuard& tmp, const At& dst, const CopyOptions& opt)
 {
     if (::utimensat(tmp.dir, tmp.name.constData(), tmp.times, AT_SYMLINK_NOFOLLOW) != 0)
         return FsResult::fail("set times of", dst.path, errno);
     if (::renameat(tmp.dir, tmp.name.constData(), dst.dir, dst.name.constData()) != 0)
         return FsResult::fail("replace", dst.path, errno);
+    const struct timespec times[2] = {tmp.times[0], tmp.times[1]};
     tmp.release();
+    if (opt.volume && opt.volume->timesAgainAfterRename
+        && ::utimensat(dst.dir, dst.name.constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
+        return FsResult::fail("set times of", dst.path, errno);
     return {};
 }
 
@@ -334,7 +339,7 @@ FsResult copyEntry(const At& src, const At& dst, unsigned char type, bool dstMis
     TmpGuard own, *tmp = nullptr;
     if (const FsResult r = newTemp(src, dst, type, staged, own, tmp, opt.followFileLinks); !r.ok())
         return r;
-    return putInPlace(*tmp, dst);
+    return putInPlace(*tmp, dst, opt);
 }
 
 } // namespace detail
@@ -403,7 +408,7 @@ FsResult ReplaceKeepingOld(const At& src, const At& dst, const At& keep, StagedC
     }
     fsHook("replace:old-kept");
 
-    if (r = putInPlace(*tmp, dst); !r.ok()) {
+    if (r = putInPlace(*tmp, dst, opt); !r.ok()) {
         ::unlinkat(keep.dir, keep.name.constData(), 0);  // dst is unchanged: no backup of it is due
         return r;
     }

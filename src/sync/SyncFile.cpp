@@ -46,6 +46,7 @@ fsops::CopyOptions copyOptions(const SyncCtx& ctx)
 {
     fsops::CopyOptions opt;
     opt.followFileLinks = ctx.followFileLinks;
+    opt.volume = ctx.volume;
     return opt;
 }
 

@@ -55,31 +55,50 @@ VolumeImage::VolumeImage(Type type, int megabytes)
         why = run(QStringLiteral("truncate"), {QStringLiteral("-s"), QString::number(megabytes) + QLatin1Char('M'), img});
     if (why.isEmpty()) {
         switch (type) {
-        case Type::Fat:
-            why = run(QStringLiteral("mkfs.vfat"), {QStringLiteral("-F"), QStringLiteral("32"), img});
-            if (why.isEmpty())
-                why = run(QStringLiteral("fusefat"), {QStringLiteral("-o"), QStringLiteral("rw+"), img, m_mnt});
-            break;
+        case Type::Fat: why = run(QStringLiteral("mkfs.vfat"), {QStringLiteral("-F"), QStringLiteral("32"), img}); break;
         case Type::Exfat:
             why = run(QStringLiteral("mkfs.exfat"), {img});
             if (why.isEmpty())
                 why = run(QStringLiteral("losetup"), {QStringLiteral("-f"), QStringLiteral("--show"), img}, &m_loop);
-            if (why.isEmpty())
-                why = run(QStringLiteral("mount.exfat-fuse"), {m_loop, m_mnt});
             break;
-        case Type::Ntfs:
-            why = run(QStringLiteral("mkfs.ntfs"), {QStringLiteral("-F"), QStringLiteral("-Q"), img});
-            if (why.isEmpty())
-                why = run(QStringLiteral("lowntfs-3g"), {QStringLiteral("-o"), QStringLiteral("ignore_case,windows_names"), img, m_mnt});
-            break;
+        case Type::Ntfs: why = run(QStringLiteral("mkfs.ntfs"), {QStringLiteral("-F"), QStringLiteral("-Q"), img}); break;
         }
     }
+    m_type = type;
+    m_img = img;
+    if (why.isEmpty())
+        why = mountNow();
     m_mounted = why.isEmpty();
     if (!m_mounted)
         m_reason = QStringLiteral("cannot mount a %1 volume here (%2)").arg(QLatin1String(name(type)), why);
 }
 
+QString VolumeImage::mountNow()
+{
+    switch (m_type) {
+    case Type::Fat: return run(QStringLiteral("fusefat"), {QStringLiteral("-o"), QStringLiteral("rw+"), m_img, m_mnt});
+    case Type::Exfat: return run(QStringLiteral("mount.exfat-fuse"), {m_loop, m_mnt});
+    case Type::Ntfs:
+        return run(QStringLiteral("lowntfs-3g"), {QStringLiteral("-o"), QStringLiteral("ignore_case,windows_names"), m_img, m_mnt});
+    }
+    return QStringLiteral("unknown volume type");
+}
+
+bool VolumeImage::remount()
+{
+    unmount();
+    m_mounted = mountNow().isEmpty();
+    return m_mounted;
+}
+
 VolumeImage::~VolumeImage()
+{
+    unmount();
+    if (!m_loop.isEmpty())
+        run(QStringLiteral("losetup"), {QStringLiteral("-d"), m_loop});
+}
+
+void VolumeImage::unmount()
 {
     if (m_mounted) {
         // A FUSE driver may still be busy for a moment after the last file closed.
@@ -91,9 +110,8 @@ VolumeImage::~VolumeImage()
         }
         if (!gone)
             run(QStringLiteral("umount"), {QStringLiteral("-l"), m_mnt});
+        m_mounted = false;
     }
-    if (!m_loop.isEmpty())
-        run(QStringLiteral("losetup"), {QStringLiteral("-d"), m_loop});
 }
 
 } // namespace velmor::test

@@ -26,8 +26,15 @@ public:
     // The mount point ("" unless ok()).
     QString path() const { return m_mounted ? m_mnt : QString(); }
     static const char* name(Type type);
+    // Unmounts and mounts the volume again: what is read next comes from
+    // the volume, not from what the kernel kept of it. False when it failed.
+    bool remount();
 
 private:
+    QString mountNow();
+    void unmount();
+    Type m_type = Type::Fat;
+    QString m_img;
     QTemporaryDir m_dir;
     QString m_mnt;
     QString m_loop;  // the loop device holding the image, when one was set up

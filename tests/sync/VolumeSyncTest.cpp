@@ -5,6 +5,7 @@
 #include "common/TestSupport.h"
 #include "common/VolumeImage.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -81,6 +82,10 @@ TEST(VolumeSyncTest, OneRunSettlesTheVolumeAndNamesWhatItCannotHold)
         for (const char* n : {"A.txt", "a.txt", "b?.txt", "c.txt"})
             test::writeFile(src + "/w/" + n, n);
         ASSERT_EQ(::symlink("c.txt", QFile::encodeName(src + "/w/lnk").constData()), 0);
+        // Made a while ago: a copy that does not keep its source's time shows.
+        for (const QString& f : test::filesBelow(src))
+            if (!QFileInfo(src + "/" + f).isSymLink())
+                test::setMTime(src + "/" + f, QDateTime(QDate(2020, 5, 5), QTime(10, 0, 1), Qt::UTC));
         const auto cli = [&](const char* verb, QStringList more = {}) {
             return test::runVelmorCli(QStringList{verb, src, dst, "--delete", "--data", data} + more);
         };
@@ -94,8 +99,9 @@ TEST(VolumeSyncTest, OneRunSettlesTheVolumeAndNamesWhatItCannotHold)
         const QStringList d = namesIn(dst + "/d").filter("a.txt", Qt::CaseInsensitive);
         ASSERT_EQ(d.size(), 1) << qPrintable(d.join(','));
         EXPECT_EQ(test::readFile(dst + "/d/" + d[0]), "UPPER");
-        if (c.type != VolumeImage::Type::Ntfs)  // ntfs-3g's ignore_case lists names in lower case
+        if (c.type != VolumeImage::Type::Ntfs) {  // ntfs-3g's ignore_case lists names in lower case
             EXPECT_EQ(d[0], "A.txt");
+        }
         EXPECT_TRUE(first.err.contains("/d/a.txt")) << qPrintable(first.err);
         EXPECT_EQ(c.holdsLinks, QFileInfo(dst + "/d/lnk").isSymLink());
         EXPECT_EQ(namesIn(dst).filter("sub", Qt::CaseInsensitive).size(), 1);
@@ -106,7 +112,8 @@ TEST(VolumeSyncTest, OneRunSettlesTheVolumeAndNamesWhatItCannotHold)
         EXPECT_TRUE(first.err.contains("w/b?.txt")) << qPrintable(first.err);
         EXPECT_EQ(c.holdsLinks, QFileInfo(dst + "/w/lnk").isSymLink());
 
-        // The second comparison has nothing to do.
+        // The second comparison, of what the volume holds, has nothing to do.
+        ASSERT_TRUE(vol.remount());
         const test::CliResult again = cli("compare");
         EXPECT_EQ(toDo(rowsOf(again.out)), QStringList()) << qPrintable(again.out);
 
@@ -119,8 +126,9 @@ TEST(VolumeSyncTest, OneRunSettlesTheVolumeAndNamesWhatItCannotHold)
         const QStringList r = namesIn(dst + "/r");
         ASSERT_EQ(r.size(), 1) << qPrintable(renamed.out);
         EXPECT_EQ(test::readFile(dst + "/r/" + r[0]), "photo");
-        if (c.type != VolumeImage::Type::Ntfs)  // ntfs-3g may keep an entry's old spelling
+        if (c.type != VolumeImage::Type::Ntfs) {  // ntfs-3g lists names in lower case
             EXPECT_EQ(r[0], "img.jpg");
+        }
         EXPECT_EQ(test::readFile(dst + "/pics/p.txt"), "in a folder renamed later");
         EXPECT_EQ(toDo(rowsOf(cli("compare").out)), QStringList());
 
