@@ -78,14 +78,17 @@ void ShowListMessage(const Session& s, const QString& head, const QStringList& l
 {
     if (lines.isEmpty())
         return;
+    // One item a line, also where a message's own breaks are written as
+    // blanks (standard error of velmor-cli): a path may hold a blank.
     constexpr int kShown = 20;
+    const QChar nl = QLatin1Char('\n');
     QString msg = head;
     for (int i = 0; i < lines.size() && i < kShown; ++i)
-        msg += CR + lines[i];
+        msg += nl + lines[i];
     if (lines.size() > kShown)
-        msg += CR + QStringLiteral("… (%1)").arg(lines.size() - kShown);
+        msg += nl + QStringLiteral("… (%1)").arg(lines.size() - kShown);
     if (s.bUnattended || lines.size() <= kShown)
-        Notice(s, s.bUnattended ? head + CR + lines.join(CR) : msg);
+        Notice(s, s.bUnattended ? head + nl + lines.join(nl) : msg);
     else  // every item can still be read, in the box's scrollable details
         Usr::prompt().messageWithDetails(msg, lines.join(QLatin1Char('\n')));
 }
