@@ -110,6 +110,11 @@ bool FsKeepsModes(int fd);
 // its magic number or by its type in the mount table.
 bool FsKeepsTwoSecondTimes(int fd);
 
+// True when the volume of the open item fd loses what a folder holds when
+// the folder is renamed (FAT through fusefat): folders there are moved by
+// copying them.
+bool FsLosesRenamedFolders(int fd);
+
 // The other views of the open folder fd that the mount table tells of, each
 // open: the same folder through the mount a bind mount of a subfolder was
 // made from, and the source folder of a FUSE mirror (bindfs) and of any

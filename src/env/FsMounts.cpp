@@ -182,19 +182,30 @@ bool FsKeepsModes(int fd)
     }
 }
 
+// The mount table's type of the volume of fd ("" when unknown). A FUSE
+// driver says only "FUSE" to statfs; the mount table names it.
+QByteArray mountTypeOf(int fd)
+{
+    const QByteArray id = mountIdOf(fd);
+    if (!id.isEmpty())
+        for (const MountLine& m : mountTable())
+            if (m.id == id)
+                return m.type;
+    return QByteArray();
+}
+
 bool FsKeepsTwoSecondTimes(int fd)
 {
     struct statfs sf {};
     if (::fstatfs(fd, &sf) == 0 && static_cast<unsigned long>(sf.f_type) == MSDOS_SUPER_MAGIC)
         return true;
-    // A FUSE driver says only "FUSE" to statfs; the mount table names it.
-    const QByteArray id = mountIdOf(fd);
-    if (id.isEmpty())
-        return false;
-    for (const MountLine& m : mountTable())
-        if (m.id == id)
-            return m.type == "vfat" || m.type == "msdos" || m.type == "fat" || m.type == "fuse.fusefat";
-    return false;
+    const QByteArray type = mountTypeOf(fd);
+    return type == "vfat" || type == "msdos" || type == "fat" || type == "fuse.fusefat";
+}
+
+bool FsLosesRenamedFolders(int fd)
+{
+    return mountTypeOf(fd) == "fuse.fusefat";
 }
 
 std::vector<UniqueFd> FsViewsOf(int fd)

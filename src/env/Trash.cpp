@@ -1,5 +1,7 @@
 #include "env/Trash.h"
 
+#include "env/FsList.h"
+
 #include "env/FsDir.h"
 
 #include <QDateTime>
@@ -90,6 +92,9 @@ QString TrashAt(int dirFd, const QByteArray& name, const QString& absPath)
     struct stat st {};
     if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return sysError(absPath, errno);
+    // A folder moved into the trash there would arrive empty: it stays.
+    if (S_ISDIR(st.st_mode) && FsLosesRenamedFolders(dirFd))
+        return absPath + QStringLiteral(": not moved to the trash: this volume (FAT through fusefat) loses what a renamed folder holds");
 
     // Items on the home trash's file system go there and nowhere else;
     // items on other volumes go to their volume's trash.

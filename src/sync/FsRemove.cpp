@@ -1,6 +1,7 @@
 // Removal and moves: removing an entry with everything in it, and moving or
 // merging one entry into another's place.
 #include "sync/FsInternal.h"
+#include "env/FsList.h"
 
 #include <cerrno>
 
@@ -55,9 +56,10 @@ FsResult mergeInto(const At& src, const At& dst);
 
 FsResult moveOne(const At& src, Kind sk, const At& dst)
 {
-    if (::renameat(src.dir, src.name.constData(), dst.dir, dst.name.constData()) == 0)
+    const bool copyFolder = sk == Kind::Dir && FsLosesRenamedFolders(src.dir);
+    if (!copyFolder && ::renameat(src.dir, src.name.constData(), dst.dir, dst.name.constData()) == 0)
         return {};
-    const int err = errno;
+    const int err = copyFolder ? EXDEV : errno;
     // Across file systems (or out of a folder we may not rename) fall back
     // to copy-then-remove: the source is removed only after a complete copy.
     if (err != EXDEV && !(sk == Kind::Dir && (err == EACCES || err == EPERM)))

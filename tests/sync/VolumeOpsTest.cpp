@@ -4,9 +4,11 @@
 
 #include "common/VolumeImage.h"
 #include "compare/Compare.h"
+#include "env/Trash.h"
 
 #include <QFileInfo>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace velmor::test {
@@ -67,6 +69,29 @@ TEST_F(VolumeOpsTest, AFolderCopyGoesOnPastItemsTheVolumeRefuses)
     ASSERT_EQ(rep.leftOut.size(), 1) << rep.leftOut.join(u'\n').toStdString();
     EXPECT_TRUE(rep.leftOut[0].contains(QStringLiteral("b?.txt"))) << rep.leftOut[0].toStdString();
     EXPECT_TRUE(rep.leftOut[0].contains(QLatin1String(std::strerror(EPERM)))) << rep.leftOut[0].toStdString();
+}
+
+// fusefat writes a renamed folder without its entries: a folder moved within
+// such a volume (a backup kept on folder 2's stick) is copied, then removed.
+TEST_F(VolumeOpsTest, AFolderMovedWithinFatKeepsWhatItHolds)
+{
+    VolumeImage vol(Type::Fat);
+    if (!vol.ok())
+        GTEST_SKIP() << vol.reason().toStdString();
+    const QString v = vol.path();
+    writeFile(v + QStringLiteral("/a/x.txt"), "x");
+    writeFile(v + QStringLiteral("/a/in/y.txt"), "y");
+    makeDir(v + QStringLiteral("/keep"));
+    EXPECT_EQ(MoveItem(PathAt(v + QStringLiteral("/a")), PathAt(v + QStringLiteral("/keep/a"))).error, QString());
+    ASSERT_TRUE(vol.remount());
+    EXPECT_EQ(readFile(v + QStringLiteral("/keep/a/x.txt")), QByteArray("x"));
+    EXPECT_EQ(readFile(v + QStringLiteral("/keep/a/in/y.txt")), QByteArray("y"));
+    EXPECT_FALSE(QFileInfo::exists(v + QStringLiteral("/a")));
+
+    // Nor is a folder put into the volume's trash, where it would arrive empty.
+    const UniqueFd top(::open(QFile::encodeName(v).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    EXPECT_FALSE(TrashAt(top.get(), "keep", v + QStringLiteral("/keep")).isEmpty());
+    EXPECT_EQ(readFile(v + QStringLiteral("/keep/a/x.txt")), QByteArray("x"));
 }
 
 } // namespace
