@@ -5,6 +5,7 @@
 #include "tree/WildMatch.h"
 
 #include <sys/stat.h>
+#include <algorithm>
 #include <utility>
 
 namespace velmor {
@@ -41,19 +42,15 @@ bool sameTime(const FileTime& one, const FileTime& t, bool twoSeconds)
     return sameMinute(one, t) || (twoSeconds && withinTwoSeconds(one, t));
 }
 
-// The two sides have the same date: equal texts of the same minute, or a
-// time that the match's shift and tolerance make the same.
+// The two sides have the same date: the same minute in fact (so the same
+// date text), or a time that the match's shift and tolerance make the same.
 bool sameDate(const FileSide& one, const FileSide& two, const TimeMatch& match)
 {
-    if (one.u == two.u && sameMinute(one.time, two.time))
-        return true;
-    if (match.twoSecondTimes && withinTwoSeconds(one.time, two.time))
-        return true;
-    if (match.shiftMinutes <= 0)
-        return false;
-    const long long shift = 60LL * match.shiftMinutes;
-    const FileTime earlier{two.time.sec - shift, two.time.nsec}, later{two.time.sec + shift, two.time.nsec};
-    return sameTime(one.time, earlier, match.twoSecondTimes) || sameTime(one.time, later, match.twoSecondTimes);
+    const long long shift = 60LL * std::max(match.shiftMinutes, 0);
+    for (const long long by : {0LL, -shift, shift})
+        if (sameTime(one.time, FileTime{two.time.sec + by, two.time.nsec}, match.twoSecondTimes))
+            return true;
+    return false;
 }
 
 // Both sides are regular files with their modes known, and their permission
