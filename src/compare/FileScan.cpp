@@ -283,42 +283,38 @@ public:
     };
 
     Folding(const VolumeCaps& caps, const std::vector<FsEntry>& f1, const std::vector<FsEntry>& f2)
-        : m_caps(caps), m_f2(f2)
     {
         if (!caps.foldsCase)
             return;
-        m_active = true;
+        std::unordered_map<QString, long long> two;  // key -> folder 2's file
         for (size_t k = 0; k < f2.size(); ++k)
-            m_two.try_emplace(caps.key(f2[k].name), (long long)k);
-        for (const FsEntry& e : f1) {
-            const QString key = caps.key(e.name);
-            const auto [at, isNew] = m_owner.try_emplace(key, &e);
-            const auto two = m_two.find(key);
+            two.try_emplace(caps.key(f2[k].name), static_cast<long long>(k));
+        std::vector<QString> keys(f1.size());
+        std::unordered_map<QString, size_t> owner;  // key -> the folder-1 file that has it
+        for (size_t i = 0; i < f1.size(); ++i) {
+            keys[i] = caps.key(f1[i].name);
+            const auto [at, isNew] = owner.try_emplace(keys[i], i);
+            const auto t = two.find(keys[i]);
             // Where the volume lists names in a case of its own, the first
             // name keeps the key on every run.
-            if (!isNew && caps.preservesCase && two != m_two.end() && m_f2[size_t(two->second)].name == e.name)
-                at->second = &e;
+            if (!isNew && caps.preservesCase && t != two.end() && f2[size_t(t->second)].name == f1[i].name)
+                at->second = i;
+        }
+        m_matches.resize(f1.size());
+        for (size_t i = 0; i < f1.size(); ++i) {
+            if (const size_t o = owner.at(keys[i]); o != i)
+                m_matches[i].clash = f1[o].name;
+            else if (const auto t = two.find(keys[i]); t != two.end())
+                m_matches[i].index = t->second;
         }
     }
 
-    bool active() const { return m_active; }
-
-    Match match(const FsEntry& e) const
-    {
-        const QString key = m_caps.key(e.name);
-        const FsEntry* owner = m_owner.at(key);
-        if (owner != &e)
-            return {-1, owner->name};
-        const auto two = m_two.find(key);
-        return {two == m_two.end() ? -1 : two->second, QString()};
-    }
+    bool active() const { return !m_matches.empty(); }
+    // The match of the folder-1 file at index i.
+    const Match& match(size_t i) const { return m_matches[i]; }
 
 private:
-    const VolumeCaps& m_caps;
-    const std::vector<FsEntry>& m_f2;
-    bool m_active = false;
-    std::unordered_map<QString, long long> m_two;
-    std::unordered_map<QString, const FsEntry*> m_owner;
+    std::vector<Match> m_matches;  // by folder-1 file; empty where names match exactly
 };
 
 // Pipes, sockets and devices cannot be copied: each is named as left out.
@@ -431,14 +427,12 @@ void ScnFile(Session& s)
                 while (k2 < f2.size() && nameLess(f2[k2].name, e.name))
                     ++k2;
                 const FileSide one{dates.text(e.mtime), e.size, {e.mtime, e.mtimeNsec}, e.mode & modeMask};
-                QString ng = caps.refusal(e.name);
-                if (ng.isEmpty() && S_ISLNK(e.mode) && !caps.holdsLinks)
-                    ng = QStringLiteral("a symbolic link, which folder 2's volume cannot hold");
+                QString ng = caps.refusal(e.name, S_ISLNK(e.mode));
                 long long k = k2 < f2.size() && f2[k2].name == e.name ? static_cast<long long>(k2) : -1;
                 if (fold.active()) {
-                    const Folding::Match m = fold.match(e);
+                    const Folding::Match& m = fold.match(size_t(&e - f1.data()));
                     if (!m.clash.isEmpty()) {
-                        ng = QStringLiteral("folder 2's volume does not tell this name from \"%1\" (letter case)").arg(m.clash);
+                        ng = VolumeCaps::clashWith(m.clash);
                         k = -1;  // folder 2's file of that name is the other one's
                     } else if (k < 0) {
                         k = m.index;

@@ -141,7 +141,7 @@ void markUnholdable(Session& s, SqlConn& db)
         if (why.isEmpty() && caps.foldsCase) {
             const auto [at, isNew] = keys.try_emplace(caps.key(rel), rel);
             if (!isNew)
-                why = QStringLiteral("folder 2's volume does not tell this name from \"%1\" (letter case)").arg(at->second);
+                why = VolumeCaps::clashWith(at->second);
         }
         if (!why.isEmpty())
             refused.push_back({rel, why});

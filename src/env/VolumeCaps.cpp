@@ -31,7 +31,7 @@ VolumeCaps byType(int dirFd)
     if (fat || type == kExfatMagic) {
         c.foldsCase = c.windowsNames = true;
         c.holdsLinks = c.keepsModes = false;
-        c.twoSecondTimes = c.timesAgainAfterRename = fat;
+        c.twoSecondTimes = fat;
     } else if (type == kNtfsMagic) {
         c.windowsNames = true;
         c.keepsModes = false;
@@ -56,6 +56,19 @@ struct ProbeNames {
 };
 
 } // namespace
+
+QString VolumeCaps::refusal(QStringView name, bool link) const
+{
+    QString why = refusal(name);
+    if (why.isEmpty() && link && !holdsLinks)
+        why = QStringLiteral("a symbolic link, which folder 2's volume cannot hold");
+    return why;
+}
+
+QString VolumeCaps::clashWith(const QString& other)
+{
+    return QStringLiteral("folder 2's volume does not tell this name from \"%1\" (letter case)").arg(other);
+}
 
 QString VolumeCaps::refusal(QStringView name) const
 {
@@ -124,9 +137,6 @@ VolumeCaps ProbeVolume(int dirFd)
     const struct timespec odd[2] = {{315619201, 0}, {315619201, 0}};
     c.twoSecondTimes = ::futimens(fd.get(), odd) == 0 && ::fstatat(dirFd, n.file.constData(), &after, AT_SYMLINK_NOFOLLOW) == 0
                        && after.st_mtim.tv_sec != 315619201;
-    // The kernel shows a renamed entry's time from its cache, so this is not
-    // tried: every volume with FAT's times is taken to need it.
-    c.timesAgainAfterRename = c.twoSecondTimes;
 
     n.link = n.file + "-l";
     c.holdsLinks = ::symlinkat("x", dirFd, n.link.constData()) == 0;

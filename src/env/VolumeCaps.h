@@ -18,10 +18,11 @@ struct VolumeCaps {
     bool windowsNames = false;   // \ : * ? " < > | and control characters are refused
     bool holdsLinks = true;      // symbolic links can be made
     bool keepsModes = true;      // permission bits stay as they are set
-    bool twoSecondTimes = false; // modification times are rounded to two seconds
-    // A renamed entry gets the time of the rename (FAT through fusefat): a
-    // copy's times are set again once it is in place.
-    bool timesAgainAfterRename = false;
+    // Modification times are rounded to two seconds (FAT). Such a volume may
+    // also give a renamed entry the time of the rename (fusefat), which the
+    // kernel's cache hides from a probe: a copy's times are set again once
+    // it is in place.
+    bool twoSecondTimes = false;
     long nameMax = 255;          // longest name in bytes (in UTF-16 units where windowsNames)
 
     // The key under which the volume files a name: the name itself, or its
@@ -29,6 +30,11 @@ struct VolumeCaps {
     QString key(const QString& name) const { return foldsCase ? name.toCaseFolded() : name; }
     // Why the volume cannot hold an entry of this name ("" when it can).
     QString refusal(QStringView name) const;
+    // The same, for an entry that may be a symbolic link.
+    QString refusal(QStringView name, bool link) const;
+    // Why a name cannot go beside other, which the volume files under the
+    // same key.
+    static QString clashWith(const QString& other);
 };
 
 // Tries what the folder dirFd's volume can hold by making and removing a few

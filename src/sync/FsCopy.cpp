@@ -287,7 +287,7 @@ FsResult putInPlace(TmpGuard& tmp, const At& dst, const CopyOptions& opt)
         return FsResult::fail("replace", dst.path, errno);
     const struct timespec times[2] = {tmp.times[0], tmp.times[1]};
     tmp.release();
-    if (opt.volume && opt.volume->timesAgainAfterRename
+    if (opt.volume && opt.volume->twoSecondTimes
         && ::utimensat(dst.dir, dst.name.constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
         return FsResult::fail("set times of", dst.path, errno);
     return {};

@@ -133,14 +133,12 @@ QString unholdable(const CopyOptions& opt, const Entry& e, std::unordered_map<QS
         return QString();
     const VolumeCaps& v = *opt.volume;
     const QString name = nameText(e.name);
-    if (QString why = v.refusal(name); !why.isEmpty())
+    if (QString why = v.refusal(name, e.type == DT_LNK && !opt.followFileLinks); !why.isEmpty())
         return why;
-    if (e.type == DT_LNK && !v.holdsLinks && !opt.followFileLinks)
-        return QStringLiteral("a symbolic link, which folder 2's volume cannot hold");
     if (v.foldsCase) {
         const auto [at, isNew] = keys.try_emplace(v.key(name), name);
         if (!isNew)
-            return QStringLiteral("folder 2's volume does not tell this name from \"%1\" (letter case)").arg(at->second);
+            return VolumeCaps::clashWith(at->second);
     }
     return QString();
 }
