@@ -74,7 +74,7 @@ bool linksCountSubfolders(int fd, dev_t* dev)
 FsEntry entryOf(const QString& name, const struct stat& st)
 {
     return {name, static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec), nsOf(st),
-            long(st.st_mtim.tv_nsec), st.st_mode, st.st_dev, st.st_ino};
+            long(st.st_mtim.tv_nsec), st.st_mode, st.st_dev, st.st_ino, st.st_uid, st.st_gid, st.st_nlink};
 }
 
 } // namespace
@@ -158,8 +158,7 @@ std::vector<FsEntry> FsListAt(int dirFd, const QString& folder, FsKind kind, FsL
                     left->special.append(nameText(n));
                 continue;
             }
-            out.push_back({nameText(n), static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
-                           nsOf(st), long(st.st_mtim.tv_nsec), st.st_mode, st.st_dev, st.st_ino});
+            out.push_back(entryOf(nameText(n), st));
             out.back().noSubfolders = links && S_ISDIR(st.st_mode) && st.st_dev == dirDev && st.st_nlink == 2;
         }
     }

@@ -29,6 +29,9 @@ struct FsEntry {
     mode_t mode = 0;        // st_mode of the entry itself (links not followed)
     dev_t dev = 0;          // device and inode: which item it is
     ino_t ino = 0;
+    uid_t uid = 0;          // owner and group
+    gid_t gid = 0;
+    nlink_t links = 1;      // names of the item (hard links)
     // Set by a Folders listing on a folder known to hold no folders: its link
     // count says so, on a file system whose folder link counts are two plus
     // their subfolders (ext2/3/4, XFS, tmpfs) and not across a mount. False

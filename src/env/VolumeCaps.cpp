@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace velmor {
@@ -31,11 +32,14 @@ VolumeCaps byType(int dirFd)
     if (fat || type == kExfatMagic) {
         c.foldsCase = c.windowsNames = true;
         c.holdsLinks = c.keepsModes = false;
+        c.holdsOwners = c.holdsXattrs = c.holdsAcls = false;
         c.twoSecondTimes = fat;
     } else if (type == kNtfsMagic) {
         c.windowsNames = true;
         c.keepsModes = false;
+        c.holdsOwners = c.holdsAcls = false;
     }
+    c.holdsOwners = c.holdsOwners && ::geteuid() == 0;
     return c;
 }
 
@@ -54,6 +58,25 @@ struct ProbeNames {
             ::futimens(dir, times);  // best effort: only the folder's time would differ
     }
 };
+
+// True when an access ACL with an entry of its own for another user can be
+// set on the open file and reads back.
+bool holdsAcl(int fd)
+{
+    // The kernel's layout: a version, then (tag, permissions, id) entries in
+    // tag order: the owner rw-, user 1 r--, the group r--, the mask r--,
+    // others ---.
+    struct Entry {
+        uint16_t tag, perm;
+        uint32_t id;
+    };
+    struct {
+        uint32_t version = 2;
+        Entry e[5] = {{0x01, 6, ~0u}, {0x02, 4, 1}, {0x04, 4, ~0u}, {0x10, 4, ~0u}, {0x20, 0, ~0u}};
+    } acl;
+    return ::fsetxattr(fd, "system.posix_acl_access", &acl, sizeof acl, 0) == 0
+           && ::fgetxattr(fd, "system.posix_acl_access", nullptr, 0) > 0;
+}
 
 } // namespace
 
@@ -137,6 +160,14 @@ VolumeCaps ProbeVolume(int dirFd)
     const struct timespec odd[2] = {{315619201, 0}, {315619201, 0}};
     c.twoSecondTimes = ::futimens(fd.get(), odd) == 0 && ::fstatat(dirFd, n.file.constData(), &after, AT_SYMLINK_NOFOLLOW) == 0
                        && after.st_mtim.tv_sec != 315619201;
+
+    // Owners: only root gives files away, and the volume must keep what it
+    // is given (FUSE volumes of other systems show one owner for all).
+    c.holdsOwners = ::geteuid() == 0 && ::fchown(fd.get(), 1, 1) == 0 && ::fstat(fd.get(), &after) == 0
+                    && after.st_uid == 1 && after.st_gid == 1;
+    c.holdsXattrs = ::fsetxattr(fd.get(), "user.velmor-probe", "1", 1, 0) == 0
+                    && ::fgetxattr(fd.get(), "user.velmor-probe", nullptr, 0) == 1;
+    c.holdsAcls = holdsAcl(fd.get());
 
     n.link = n.file + "-l";
     c.holdsLinks = ::symlinkat("x", dirFd, n.link.constData()) == 0;

@@ -23,6 +23,9 @@ struct VolumeCaps {
     // kernel's cache hides from a probe: a copy's times are set again once
     // it is in place.
     bool twoSecondTimes = false;
+    bool holdsOwners = true;     // an entry's owner and group can be set to any number (as root)
+    bool holdsXattrs = true;     // extended attributes (user.*) can be set
+    bool holdsAcls = true;       // POSIX ACLs can be set
     long nameMax = 255;          // longest name in bytes (in UTF-16 units where windowsNames)
 
     // The key under which the volume files a name: the name itself, or its

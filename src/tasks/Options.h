@@ -27,6 +27,8 @@ struct TaskPanel {
     QString txHogo;               // protection patterns (destination files)
     int nShift = 0;               // modification times this many minutes apart are equal (0: none)
     bool chLinkTgt = false;       // a link to a file in folder 1 is copied as that file
+    bool chAcls = false;          // POSIX ACLs (access and default) are compared and carried
+    bool chXattrs = false;        // extended attributes (every namespace but system) are compared and carried
 };
 
 // Snapshot of the check boxes.
