@@ -4,6 +4,8 @@
 #include "compare/Compare.h"
 #include "tree/WildMatch.h"
 
+#include <QDateTime>
+
 #include <sys/stat.h>
 #include <algorithm>
 #include <utility>
@@ -17,13 +19,10 @@ const QString kOwnFiles = QStringLiteral(".sync.mdb.velmor.xml.lirad.xml.lirad.m
 
 bool on(uint8_t v) { return v == 1; }
 
-// The two exact times lie in the same minute in fact, not only on the clock
-// face: a date text of two-digit years repeats every century, and its hour
-// repeats when summer time ends.
-bool sameMinute(const FileTime& a, const FileTime& b)
+// The two times fall in the same whole second.
+bool sameSecond(const FileTime& a, const FileTime& b)
 {
-    const auto minute = [](long long sec) { return sec >= 0 ? sec / 60 : -((59 - sec) / 60); };
-    return minute(a.sec) == minute(b.sec);
+    return a.sec == b.sec;
 }
 
 // |a - b| is at most two seconds.
@@ -39,11 +38,11 @@ bool withinTwoSeconds(FileTime a, FileTime b)
 // The folder-2 time t counts as the folder-1 time one (see TimeMatch).
 bool sameTime(const FileTime& one, const FileTime& t, bool twoSeconds)
 {
-    return sameMinute(one, t) || (twoSeconds && withinTwoSeconds(one, t));
+    return sameSecond(one, t) || (twoSeconds && withinTwoSeconds(one, t));
 }
 
-// The two sides have the same date: the same minute in fact (so the same
-// date text), or a time that the match's shift and tolerance make the same.
+// The two sides have the same time, or one that the match's shift and
+// tolerance make the same.
 bool sameDate(const FileSide& one, const FileSide& two, const TimeMatch& match)
 {
     const long long shift = 60LL * std::max(match.shiftMinutes, 0);
@@ -53,11 +52,32 @@ bool sameDate(const FileSide& one, const FileSide& two, const TimeMatch& match)
     return false;
 }
 
-// Both sides are regular files with their modes known, and their permission
-// bits differ.
-bool modesDiffer(const FileSide& one, const FileSide& two)
+} // namespace
+
+bool SameFileTime(const FileTime& one, const FileTime& two, const TimeMatch& match)
 {
-    return S_ISREG(one.mode) && S_ISREG(two.mode) && ((one.mode ^ two.mode) & 07777) != 0;
+    FileSide a, b;
+    a.time = one;
+    b.time = two;
+    return sameDate(a, b, match);
+}
+
+namespace {
+
+bool isLink(const FileSide& f)
+{
+    return S_ISLNK(f.mode);
+}
+
+// A time as the grid's reasons show it: local, to the second.
+QString exactText(const FileTime& t)
+{
+    return QDateTime::fromSecsSinceEpoch(t.sec).toString(QStringLiteral("yyyy/MM/dd hh:mm:ss"));
+}
+
+QString kindText(const FileSide& f)
+{
+    return isLink(f) ? QStringLiteral("ﾘﾝｸ") : QStringLiteral("ﾌｧｲﾙ");
 }
 
 } // namespace
@@ -190,13 +210,46 @@ void ClsFld(Session& s)
     txn.commit();
 }
 
-QString FileStatusByDates(const FileSide& one, const FileSide& two, bool keep, bool del, const TimeMatch& match)
+QString MetaDifference(const FileSide& one, const FileSide& two, const MetaMatch& meta)
+{
+    QStringList parts;
+    if (meta.modes && !isLink(one) && !isLink(two) && ((one.mode ^ two.mode) & 07777) != 0)
+        parts << QStringLiteral("ｱｸｾｽ権 %1→%2")
+                     .arg(two.mode & 07777, 4, 8, QLatin1Char('0'))
+                     .arg(one.mode & 07777, 4, 8, QLatin1Char('0'));
+    if (meta.owners && (one.uid != two.uid || one.gid != two.gid))
+        parts << QStringLiteral("所有者 %1:%2→%3:%4").arg(two.uid).arg(two.gid).arg(one.uid).arg(one.gid);
+    if (one.xattrs && two.xattrs) {
+        const QString x = XattrDifference(*one.xattrs, *two.xattrs);
+        if (!x.isEmpty())
+            parts << x;
+    }
+    return parts.join(QLatin1Char(' '));
+}
+
+FileVerdict FileVerdictOf(const FileSide& one, const FileSide& two, bool keep, bool del, const TimeMatch& match,
+                          const MetaMatch& meta)
 {
     if (one.u.isEmpty() || two.u.isEmpty())
-        return !one.u.isEmpty() ? St::Add : del ? St::Del : St::None;
-    if (one.size == two.size && sameDate(one, two, match))
-        return modesDiffer(one, two) ? St::Over : St::Same;
-    return keep && two.time > one.time ? St::None : St::Over;
+        return {!one.u.isEmpty() ? St::Add : del ? St::Del : St::None, {}, false};
+    if (isLink(one) != isLink(two))
+        return {keep && two.time > one.time ? St::None : St::Over,
+                QStringLiteral("種類が違います: %1 → %2").arg(kindText(two), kindText(one)), false};
+    if (one.size == two.size && sameDate(one, two, match)) {
+        const QString what = MetaDifference(one, two, meta);
+        if (what.isEmpty())
+            return {St::Same, {}, false};
+        return {St::Over, QStringLiteral("属性だけが違います: ") + what, true};
+    }
+    FileVerdict v{keep && two.time > one.time ? St::None : St::Over, {}, false};
+    if (one.u == two.u && !sameDate(one, two, match))
+        v.reason = QStringLiteral("表示の日付は同じでも日時が違います: %1 → %2").arg(exactText(two.time), exactText(one.time));
+    return v;
+}
+
+QString FileStatusByDates(const FileSide& one, const FileSide& two, bool keep, bool del, const TimeMatch& match)
+{
+    return FileVerdictOf(one, two, keep, del, match).status;
 }
 
 QString RefusedStatus(const QString& byDates, FileRefusal why, bool del)
@@ -228,7 +281,7 @@ FileRefusal ChkFile(const Session& s, const QString& name, const QString& at)
 
 FileClassifier::FileClassifier(const Session& s)
     : m_yRt(s.yRt), m_keep(on(s.yRt[0])), m_del(on(s.yRt[1])), m_mode(s.nFltMd),
-      m_match{s.panel.nShift, s.caps2.twoSecondTimes}, m_entries(FilterEntries(activeFilter(s)))
+      m_match{s.panel.nShift, s.caps2.twoSecondTimes}, m_meta{true, s.caps2.holdsOwners}, m_entries(FilterEntries(activeFilter(s)))
 {
 }
 
@@ -239,7 +292,17 @@ FileRefusal FileClassifier::refusal(const QString& name, const QString& at) cons
 
 QString FileClassifier::status(const QString& name, const FileSide& one, const FileSide& two, const QString& at) const
 {
-    return RefusedStatus(FileStatusByDates(one, two, m_keep, m_del, m_match), refusal(name, at), m_del);
+    return verdict(name, one, two, at).status;
+}
+
+FileVerdict FileClassifier::verdict(const QString& name, const FileSide& one, const FileSide& two,
+                                    const QString& at) const
+{
+    FileVerdict v = FileVerdictOf(one, two, m_keep, m_del, m_match, m_meta);
+    const QString status = RefusedStatus(v.status, refusal(name, at), m_del);
+    if (status != v.status)
+        v = {status, {}, false};
+    return v;
 }
 
 void ClsFile(Session& s)

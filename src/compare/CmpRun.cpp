@@ -122,6 +122,7 @@ CmpOutcome CmpRun(Session& s)
         s.vFltIn = flt.list;
     s.vUnread.clear();
     s.vNg.clear();
+    s.vLost.clear();
 
     pg.cMsg(CmpMsg::FolderPhase, true);
     s.vSpr.clear();
@@ -144,6 +145,7 @@ CmpOutcome CmpRun(Session& s)
         pg.cEnd();
         ShowListMessage(s, CmpMsg::Unread, s.vUnread);
         ShowListMessage(s, CmpMsg::Unholdable, s.vNg);
+        ShowListMessage(s, CmpMsg::Lost, s.vLost);
         return CmpOutcome::Stopped;
     };
 
@@ -170,7 +172,10 @@ CmpOutcome CmpRun(Session& s)
         return *end;
     if (auto end = phase([&] { ScnFld2(s, s.sFld2); }))
         return *end;
-    if (auto end = phase([&] { ClsFld(s); }))
+    if (auto end = phase([&] {
+            ClsFld(s);
+            ClsFldMeta(s);
+        }))
         return *end;
 
     pg.cMsg(CmpMsg::FilePhase, true);
@@ -201,6 +206,7 @@ CmpOutcome CmpRun(Session& s)
     pg.cEnd();
     ShowListMessage(s, CmpMsg::Unread, s.vUnread);
     ShowListMessage(s, CmpMsg::Unholdable, s.vNg);
+    ShowListMessage(s, CmpMsg::Lost, s.vLost);
     return complete ? CmpOutcome::Done : CmpOutcome::Stopped;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Small helpers shared by the comparison phases (not part of the engine's
 // public interface).
+#include "compare/Compare.h"
 #include "compare/Session.h"
 #include "env/Progress.h"
 
@@ -55,5 +56,18 @@ UniqueFd openRoot(const Session& s, int side);
 // The volume trash folders ".Trash" and ".Trash-<digits>" (per user) that a
 // desktop keeps at the top of a volume; they take no part at a root.
 bool isVolumeTrash(QStringView name);
+
+// The kinds of attributes (env/FileMeta.h) read on side 1 or 2: those the
+// options ask for, on side 2 only those its volume holds.
+unsigned xattrKinds(const Session& s, int side);
+
+// Notes once per comparison that folder 2's volume cannot hold what, which
+// some folder-1 item has (an item of the kind is lost there otherwise
+// silently).
+void noteLost(Session& s, const QString& what);
+
+// The metadata of a folder-1 item that folder 2's volume cannot hold are
+// noted (noteLost) and dropped from one, so that they are no difference.
+void dropUnholdable(Session& s, FileSide& one, FileXattrs& xattrs);
 
 } // namespace velmor::cmp

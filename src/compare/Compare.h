@@ -6,6 +6,7 @@
 // pressed stop. Failures throw (SqlError, FsError); CmpRun decides what a
 // failure means for the run.
 #include "compare/ResultTable.h"
+#include "env/FileMeta.h"
 #include "tasks/Options.h"
 
 #include <QString>
@@ -57,6 +58,8 @@ inline const QString Failed = QStringLiteral("比較中にｴﾗｰが発生し�
 inline const QString Unread = QStringLiteral("読み取れないﾌｫﾙﾀﾞ･ﾌｧｲﾙは除外しました");
 // + one line per item: what folder 2's volume cannot take, left out
 inline const QString Unholdable = QStringLiteral("ﾌｫﾙﾀﾞ2のﾄﾞﾗｲﾌﾞに保存できないﾌｫﾙﾀﾞ･ﾌｧｲﾙは除外しました");
+// + one line per kind: what folder-1 items have that folder 2's volume cannot hold
+inline const QString Lost = QStringLiteral("ﾌｫﾙﾀﾞ2のﾄﾞﾗｲﾌﾞに保存できない情報はｺﾋﾟｰされません");
 } // namespace CmpMsg
 
 // --- folder scan (tbFold) ---------------------------------------------------
@@ -91,6 +94,11 @@ QString FolderStatus(bool del, bool container, bool in1, bool in2, bool attrOk, 
 // rows at or below it and its folder-2-only ancestors that would be deleted
 // become "除外".
 void ClsFld(Session& s);
+// Folders on both sides ("比較") whose metadata differ (permission bits,
+// owner, time, and ACLs and extended attributes where the options ask for
+// them): the row gets the reason and nMo = 1, so it is listed and the
+// synchronisation corrects them. Run after ClsFld.
+void ClsFldMeta(Session& s);
 
 // --- file scan (tbFile) ---------------------------------------------------------
 // Lists the files of every "比較"/"比較F" folder on both sides into tbFile
@@ -121,40 +129,59 @@ struct FileTime {
     auto operator<=>(const FileTime&) const = default;
 };
 // One side of a file row: its date text ("yy/MM/dd hh:mm", empty when the
-// side has no file), its size in bytes and its exact modification time.
-// mode: its st_mode where the permissions of both sides are compared (0: not
-// compared, as where folder 2's volume keeps none).
+// side has no file), its size in bytes, its exact modification time, its
+// st_mode (type and permission bits; 0: not known, taken as a regular file),
+// owner and group, and its ACLs and extended attributes where they are read.
 struct FileSide {
     QString u;
     long long size = 0;
     FileTime time;
     unsigned mode = 0;
+    unsigned uid = 0, gid = 0;
+    const FileXattrs* xattrs = nullptr;
 };
-// Status from the two sides' dates and sizes (pure; step 3 of the
-// classification). The date texts are only shown and stored; what is
-// decided on them is decided as follows. Equal texts: "同一" when the sizes
-// are equal too, else "上書" (a copy made within the same minute is stale)
-// or, with keep (keep newer destination files), "**" when the destination's
-// exact time is later. Different texts: the exact times say which side is
-// newer (never the two-digit years): folder 1 newer "上書", folder 2 newer
-// "**" with keep, else "上書". A side without a file as the table says.
-// Equal texts whose exact times lie in other minutes (a century apart, or in
-// the hour that repeats when summer time ends) are not the same date.
-// Two regular files whose dates and sizes agree but whose permission bits
-// (set-user-ID, set-group-ID and sticky included) differ are "上書": the copy
-// carries the source's bits.
-// match widens "the same date" (the texts then need not be equal): a
-// folder-2 time exactly shiftMinutes off either way counts as the same
-// minute (a FAT volume keeps local times, which move by an hour when summer
-// time begins or ends), and where folder 2 keeps times in steps of two
-// seconds, times at most two seconds apart are the same also across a
-// minute (the shifted time as well).
+// Status from the two sides' types, sizes and exact times (pure; step 3 of
+// the classification). The date texts are only shown and stored. Two files
+// of one type and size whose times fall in the same whole second are
+// "同一"; otherwise the exact times say which side is newer: folder 1 newer
+// "上書", folder 2 newer "**" with keep (keep newer destination files), else
+// "上書". A link on one side and a file on the other always differ ("上書":
+// the copy brings the source's type). A side without a file as the table
+// says.
+// match widens "the same time": a folder-2 time exactly shiftMinutes off
+// either way counts as the same (a FAT volume keeps local times, which move
+// by an hour when summer time begins or ends), and where folder 2 keeps times
+// in steps of two seconds, times at most two seconds apart are the same (the
+// shifted time as well).
+// meta: what else of a file is compared. Two files whose content is the
+// same by the rule above but whose permission bits (set-ID and sticky
+// included, regular files), owner or group, ACLs or extended attributes
+// differ are "上書" with metaOnly set: only those are corrected, no byte is
+// copied.
 struct TimeMatch {
     int shiftMinutes = 0;         // 0: no shift is ignored
     bool twoSecondTimes = false;  // folder 2's volume keeps two-second times (FAT)
 };
+// Two modification times are the same to the comparison: the same whole
+// second, or the same after the match's shift or tolerance.
+bool SameFileTime(const FileTime& one, const FileTime& two, const TimeMatch& match);
+struct MetaMatch {
+    bool modes = true;    // permission bits (where folder 2's volume keeps them)
+    bool owners = false;  // owner and group (where they can be set: as root)
+};
+struct FileVerdict {
+    QString status;
+    QString reason;         // why the two differ, where the date texts do not show it ("" otherwise)
+    bool metaOnly = false;  // "上書" of metadata alone
+};
+FileVerdict FileVerdictOf(const FileSide& one, const FileSide& two, bool keep, bool del, const TimeMatch& match = {},
+                          const MetaMatch& meta = {});
 QString FileStatusByDates(const FileSide& one, const FileSide& two, bool keep, bool del,
                           const TimeMatch& match = {});
+// What of the metadata of two items on both sides differs, as a Japanese
+// text for the grid ("ｱｸｾｽ権 0644→0755 所有者 … ACL 拡張属性"); "" when
+// nothing does. Modes are compared when modes is set (permission bits only).
+QString MetaDifference(const FileSide& one, const FileSide& two, const MetaMatch& meta);
 // Status after a refusal (pure). An attribute refusal is always "除外": a
 // protected folder-2 copy is never deleted.
 QString RefusedStatus(const QString& byDates, FileRefusal why, bool del);
@@ -164,6 +191,9 @@ class FileClassifier {
 public:
     explicit FileClassifier(const Session& s);
     QString status(const QString& name, const FileSide& one, const FileSide& two, const QString& at) const;
+    // The same with the reason and whether only metadata differ (never
+    // after a refusal).
+    FileVerdict verdict(const QString& name, const FileSide& one, const FileSide& two, const QString& at) const;
     // The admission test alone (ChkFile).
     FileRefusal refusal(const QString& name, const QString& at) const;
 
@@ -172,6 +202,7 @@ private:
     bool m_keep, m_del;
     int m_mode;
     TimeMatch m_match;
+    MetaMatch m_meta;
     QStringList m_entries;
 };
 // Classifies every row of tbFile that has no status yet (the file scan

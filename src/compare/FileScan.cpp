@@ -30,6 +30,7 @@ struct CmpFolder {
 // they could not be listed.
 struct SideListing {
     std::vector<FsEntry> files;
+    std::vector<FileXattrs> xattrs;  // by file, where attributes are compared
     FsLeftOut left;
     QString error;
 };
@@ -45,7 +46,7 @@ struct Listing {
 // link or a file on the way is always an error. followFileLinks: a link to
 // a file stands for that file (folder 1 with the option to copy link targets).
 SideListing listSide(int root, const QString& rootPath, const QString& rel, bool mustExist,
-                     bool followFileLinks = false)
+                     bool followFileLinks = false, unsigned xattrs = 0)
 {
     SideListing l;
     const QString dir = cmp::joinPath(rootPath, rel);
@@ -59,6 +60,12 @@ SideListing listSide(int root, const QString& rootPath, const QString& rel, bool
         l.files = FsListAt(fd.get(), dir, FsKind::Files, &l.left);
         if (followFileLinks)
             FollowFileLinks(fd.get(), l.files);
+        if (xattrs != 0) {
+            l.xattrs.resize(l.files.size());
+            for (size_t i = 0; i < l.files.size(); ++i)
+                if (!ReadXattrs(fd.get(), nameBytes(l.files[i].name), xattrs, l.xattrs[i]))
+                    throw FsError(cmp::sysErrorText(cmp::joinPath(dir, l.files[i].name), errno).toStdString());
+        }
     } catch (const FsError& e) {
         l = SideListing();
         l.error = cmp::errorText(e);
@@ -79,6 +86,8 @@ public:
     ListingPrefetch(const Session& s, int root1, int root2, const std::vector<CmpFolder>& folders)
         : m_folders(folders), m_followFileLinks(s.panel.chLinkTgt)
     {
+        m_side[0].xattrs = cmp::xattrKinds(s, 1);
+        m_side[1].xattrs = cmp::xattrKinds(s, 2);
         m_side[0].root = root1;
         m_side[0].rootPath = s.sFld1;
         m_side[1].root = root2;
@@ -116,6 +125,7 @@ private:
     struct Side {
         int root = -1;
         QString rootPath;
+        unsigned xattrs = 0;  // the kinds of attributes read
         std::vector<SideListing> ready;
         size_t made = 0;
         std::thread worker;
@@ -136,7 +146,7 @@ private:
             const CmpFolder& f = m_folders[i];
             SideListing l = side == 1 && f.sED == St::CmpF ? SideListing()
                                                             : listSide(sd.root, sd.rootPath, f.sPh, side == 0,
-                                                                       side == 0 && m_followFileLinks);
+                                                                       side == 0 && m_followFileLinks, sd.xattrs);
             {
                 std::lock_guard lock(m_mutex);
                 sd.ready[i] = std::move(l);
@@ -162,7 +172,7 @@ private:
 class FileRows {
 public:
     static constexpr int kBatch = 32;
-    static constexpr int kCols = 14;
+    static constexpr int kCols = 16;
 
     explicit FileRows(SqlConn& db) : m_db(db) {}
 
@@ -170,7 +180,7 @@ public:
     // time). at is the folder-2 attribute text.
     void add(long long no, const QByteArray& folder, const QString& name, const FsEntry* one, const QString& u1,
              const FsEntry* two, const QString& u2, const QString& status, const QString& at,
-             const QString& ng = QString())
+             const QString& ng = QString(), const FileVerdict* why = nullptr)
     {
         Row& r = m_rows[m_used++];
         r.no = no;
@@ -187,6 +197,8 @@ public:
         r.status = m_status.of(status);
         r.at = m_at.of(at);
         r.ng = ng.isEmpty() ? QByteArray() : nameBytes(ng);
+        r.reason = why && !why->reason.isEmpty() ? why->reason.toUtf8() : QByteArray();
+        r.metaOnly = why && why->metaOnly;
         if (m_used == kBatch)
             flush();
     }
@@ -207,7 +219,8 @@ private:
 
     struct Row {
         long long no = 0, s1 = 0, s2 = 0, t1 = 0, t2 = 0, n1 = 0, n2 = 0;
-        QByteArray folder, name, u1, u2, status, at, ng;
+        QByteArray folder, name, u1, u2, status, at, ng, reason;
+        bool metaOnly = false;
     };
 
     // The UTF-8 bytes of the last text converted.
@@ -229,9 +242,10 @@ private:
 
     static QByteArray statement(int rows)
     {
-        QByteArray sql = "INSERT INTO tbFile (nNo, sPh, sFL, nS1, sU1, nS2, sU2, sED, sAt, nT1, nT2, nN1, nN2, sNg) VALUES ";
+        QByteArray sql =
+            "INSERT INTO tbFile (nNo, sPh, sFL, nS1, sU1, nS2, sU2, sED, sAt, nT1, nT2, nN1, nN2, sNg, sRs, nMo) VALUES ";
         for (int i = 0; i < rows; ++i)
-            sql += i ? ",(?,?,?,?,?,?,?,?,?,?,?,?,?,?)" : "(?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
+            sql += i ? ",(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)" : "(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)";
         return sql;
     }
 
@@ -243,10 +257,16 @@ private:
             st.bind(c + 1, r.no).bindBytes(c + 2, r.folder).bindBytes(c + 3, r.name).bind(c + 4, r.s1);
             st.bindBytes(c + 5, r.u1).bind(c + 6, r.s2).bindBytes(c + 7, r.u2).bindBytes(c + 8, r.status);
             st.bindBytes(c + 9, r.at);
-            if (r.ng.isEmpty())
-                st.bindNull(c + 14);
+            for (const auto& [col, text] : {std::pair{c + 14, &r.ng}, std::pair{c + 15, &r.reason}}) {
+                if (text->isEmpty())
+                    st.bindNull(col);
+                else
+                    st.bindBytes(col, *text);
+            }
+            if (r.metaOnly)
+                st.bind(c + 16, 1LL);
             else
-                st.bindBytes(c + 14, r.ng);
+                st.bindNull(c + 16);
             // A missing side has no time: seconds and nanoseconds are NULL.
             for (const auto& [col, t, n] : {std::tuple{c + 10, r.t1, r.n1}, std::tuple{c + 11, r.t2, r.n2}}) {
                 if (t == kNoTime) {
@@ -358,8 +378,9 @@ void ScnFile(Session& s)
     const UniqueFd root1 = cmp::openRoot(s, 1);
     const UniqueFd root2 = cmp::openRoot(s, 2);
     const VolumeCaps& caps = s.caps2;
-    // Permissions are compared where folder 2 keeps them.
-    const unsigned modeMask = FsKeepsModes(root2.get()) ? ~0u : 0u;
+    // Permissions are compared where folder 2 keeps them; the type always.
+    const unsigned modeMask = S_IFMT | (FsKeepsModes(root2.get()) ? 07777u : 0u);
+    const bool withXattrs = cmp::xattrKinds(s, 1) != 0;
     ListingPrefetch ahead(s, root1.get(), root2.get(), folders);
     std::vector<bool> matched;
     QStringList excluded;  // folders this scan could not read
@@ -426,11 +447,14 @@ void ScnFile(Session& s)
             for (const FsEntry& e : f1) {
                 while (k2 < f2.size() && nameLess(f2[k2].name, e.name))
                     ++k2;
-                const FileSide one{dates.text(e.mtime), e.size, {e.mtime, e.mtimeNsec}, e.mode & modeMask};
+                const size_t i1 = size_t(&e - f1.data());
+                FileXattrs x1 = withXattrs ? l.one.xattrs[i1] : FileXattrs();
+                FileSide one{dates.text(e.mtime), e.size, {e.mtime, e.mtimeNsec}, e.mode & modeMask, e.uid, e.gid, &x1};
+                cmp::dropUnholdable(s, one, x1);
                 QString ng = caps.refusal(e.name, S_ISLNK(e.mode));
                 long long k = k2 < f2.size() && f2[k2].name == e.name ? static_cast<long long>(k2) : -1;
                 if (fold.active()) {
-                    const Folding::Match& m = fold.match(size_t(&e - f1.data()));
+                    const Folding::Match& m = fold.match(i1);
                     if (!m.clash.isEmpty()) {
                         ng = VolumeCaps::clashWith(m.clash);
                         k = -1;  // folder 2's file of that name is the other one's
@@ -445,14 +469,16 @@ void ScnFile(Session& s)
                 if (k >= 0) {
                     const FsEntry& e2 = f2[size_t(k)];
                     matched[size_t(k)] = true;
-                    const FileSide two{dates.text(e2.mtime), e2.size, {e2.mtime, e2.mtimeNsec}, e2.mode & modeMask};
+                    const FileXattrs* x2 = withXattrs && size_t(k) < l.two.xattrs.size() ? &l.two.xattrs[size_t(k)] : nullptr;
+                    const FileSide two{dates.text(e2.mtime), e2.size, {e2.mtime, e2.mtimeNsec}, e2.mode & modeMask,
+                                       e2.uid, e2.gid, x2};
                     const QString at = AttrText(e2.name, e2.mode);
-                    QString status = ng.isEmpty() ? cls.status(e.name, one, two, at) : St::Excl;
+                    FileVerdict v = ng.isEmpty() ? cls.verdict(e.name, one, two, at) : FileVerdict{St::Excl, {}, false};
                     // Only the letter case of the name differs: the copy
                     // brings the new spelling over, where the volume keeps it.
-                    if (status == St::Same && e2.name != e.name && caps.preservesCase)
-                        status = St::Over;
-                    out.add(++s.nCnt, folder, e.name, &e, one.u, &e2, two.u, status, at, ng);
+                    if ((v.status == St::Same || v.metaOnly) && e2.name != e.name && caps.preservesCase)
+                        v = {St::Over, {}, false};
+                    out.add(++s.nCnt, folder, e.name, &e, one.u, &e2, two.u, v.status, at, ng, &v);
                 } else {
                     out.add(++s.nCnt, folder, e.name, &e, one.u, nullptr, QString(),
                             ng.isEmpty() ? cls.status(e.name, one, FileSide(), QString()) : St::Excl, QString(), ng);

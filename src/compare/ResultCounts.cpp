@@ -52,7 +52,7 @@ QString elapsed(qint64 ms)
 
 long long CopyBytes(const ResultRow& row)
 {
-    if (row.isFolderRow() || row.s1 < 0)
+    if (row.isFolderRow() || row.s1 < 0 || row.result == kMetaOnly)
         return 0;
     const QString status = EffectiveStatus(row.status);
     return status == St::Add || status == St::Over ? row.s1 : 0;

@@ -16,9 +16,10 @@ namespace {
 QString folderCondition(int mode)
 {
     switch (mode) {
-    case 1: return QStringLiteral(" Where sED in ('追加','削除')");
-    case 2: return QStringLiteral(" Where sED in ('追加','削除','除外','**')");
-    default: return QStringLiteral(" Where sED <> '比較'");
+    // A folder on both sides whose metadata differ is listed: it is corrected.
+    case 1: return QStringLiteral(" Where sED in ('追加','削除') Or nMo = 1");
+    case 2: return QStringLiteral(" Where sED in ('追加','削除','除外','**') Or nMo = 1");
+    default: return QStringLiteral(" Where sED <> '比較' Or nMo = 1");
     }
 }
 
@@ -120,16 +121,31 @@ private:
     size_t m_last = 0;
 };
 
-// A row that folder 2's volume cannot take says so before anything happens:
-// its result column reads kUnholdable, in red, with the reason beside it.
-void markUnholdable(ResultRow& row, const SqlStmt& q, int c)
+// A row says before anything happens what the columns do not show (columns
+// c, c + 1 and c + 2 of the query: sNg, sRs, nMo). Folder 2's volume cannot
+// take it: the result reads kUnholdable, in red, with the reason. Only
+// metadata differ and the row still acts (its status is still "上書" or
+// "比較", no pattern turned it): the result reads kMetaOnly. Any other
+// reason is the row's why.
+void markReason(ResultRow& row, const SqlStmt& q, int c)
 {
+    static const CellText over{St::Over}, cmp{St::Cmp};
     const QByteArrayView ng = q.utf8(c);
-    if (ng.isEmpty())
+    if (!ng.isEmpty()) {
+        row.result = kUnholdable;
+        row.red = true;
+        row.setWhy(nameText(ng));
         return;
-    row.result = kUnholdable;
-    row.red = true;
-    row.setWhy(nameText(ng));
+    }
+    const QByteArrayView reason = q.utf8(c + 1);
+    if (reason.isEmpty())
+        return;
+    const bool metaOnly = q.int64(c + 2) == 1;
+    if (metaOnly && row.status != over && row.status != cmp)
+        return;
+    if (metaOnly)
+        row.result = kMetaOnly;
+    row.setWhy(nameText(reason));
 }
 
 } // namespace
@@ -190,7 +206,7 @@ bool LstFill(Session& s)
     RepeatedText<CellText> dates;
     TextPool exts;
     KnownText statuses, attrs;
-    s.oDb.forEachRow(QStringLiteral("Select sPh, sU1, sEd, sU2, sAt, sNg From tbFold") + folderCondition(mode)
+    s.oDb.forEachRow(QStringLiteral("Select sPh, sU1, sEd, sU2, sAt, sNg, sRs, nMo From tbFold") + folderCondition(mode)
                          + QStringLiteral(" Order By nNo"),
                      {}, [&](const SqlStmt& q) {
                          ResultRow& row = rows.emplace_back();
@@ -201,14 +217,14 @@ bool LstFill(Session& s)
                          row.flag = ActionFlag(row.status, false);
                          row.u2 = dates.read(q, 3);
                          row.at = attrs.read(q, 4);
-                         markUnholdable(row, q, 5);
+                         markReason(row, q, 5);
                          stopped = !pg.yield();
                          return !stopped;
                      });
     if (stopped)
         return false;  // a partial folder list; the result commands stay as they were
 
-    s.oDb.forEachRow(QStringLiteral("Select sPh, sFL, nS1, sU1, sED, nS2, sU2, sAt, sNg From tbFile")
+    s.oDb.forEachRow(QStringLiteral("Select sPh, sFL, nS1, sU1, sED, nS2, sU2, sAt, sNg, sRs, nMo From tbFile")
                          + fileCondition(mode) + QStringLiteral(" Order By nNo"),
                      {}, [&](const SqlStmt& q) {
                          ResultRow& row = rows.emplace_back();
@@ -239,7 +255,7 @@ bool LstFill(Session& s)
                          row.s2 = q.int64(5);
                          row.u2 = dates.read(q, 6);
                          row.at = attrs.read(q, 7);
-                         markUnholdable(row, q, 8);
+                         markReason(row, q, 8);
                          stopped = !pg.yield();
                          return !stopped;
                      });

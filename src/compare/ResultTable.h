@@ -50,6 +50,10 @@ inline const CellText kFlagDone{QStringLiteral("2")};
 // refuses or cannot tell from another, a link where it holds none), shown
 // by the comparison; the row is "除外" and the reason is its why().
 inline const CellText kUnholdable{QStringLiteral("同期不可")};
+// The result of a row on which only metadata differ (permissions, owner,
+// ACLs, extended attributes, a folder's time), shown by the comparison and
+// kept once they are corrected: nothing is copied; its why() names them.
+inline const CellText kMetaOnly{QStringLiteral("属性のみ")};
 
 struct ResultRow {
     // Columns 1..12 of the grid.
@@ -67,8 +71,10 @@ struct ResultRow {
     CellText result;      // 12 result of the synchronisation
     bool red = false;     // column 12 shown in red
 
-    // Why the synchronisation failed on this row (diagnostic, English); empty
-    // unless red. Not a column: the window shows it as the result's tooltip.
+    // Why the synchronisation failed on this row (diagnostic, English) when
+    // red; otherwise why the comparison found the two sides different where
+    // the columns do not show it (Japanese), or empty. Not a column: the
+    // window shows it as the tooltip of the status and the result.
     QString why() const { return m_rare ? m_rare->why : QString(); }
     void setWhy(const QString& why);
     // The file's exact name when columns 3 and 4 do not give it back (a name

@@ -52,6 +52,10 @@ struct Session {
     // Folder-1 items that folder 2's volume cannot take, each with its
     // reason ("除外" rows with a reason of their own); shown once at the end.
     QStringList vNg;
+    // What folder-1 items have that folder 2's volume cannot hold (owners,
+    // ACLs, extended attributes), each kind named once with the volume;
+    // shown at the end of the comparison and of the run.
+    QStringList vLost;
     // Folder-2 folders (relative paths) in which the file scan saw temporary
     // files left by an earlier run that ended early; the synchronisation
     // removes them before it first writes into such a folder.

@@ -25,14 +25,19 @@ namespace {
 // none. sNg says why folder 2's volume cannot take a folder-1 item (a name
 // it refuses, a second name it would file under the same key, a link where
 // it holds none); such a row is "除外" and named at the comparison's end.
+// sRs says why two items differ where the date texts do not show it, and
+// nMo = 1 marks a row on which only metadata differ (permissions, owner,
+// ACLs, extended attributes; a folder's time): the synchronisation
+// corrects them and copies nothing.
 const char* const kScratchSchema =
     "CREATE TABLE main.tbFold ("
-    " nNo INTEGER PRIMARY KEY, sPh TEXT NOT NULL, sU1 TEXT, sU2 TEXT, sED TEXT, sAt TEXT, sNg TEXT);"
+    " nNo INTEGER PRIMARY KEY, sPh TEXT NOT NULL, sU1 TEXT, sU2 TEXT, sED TEXT, sAt TEXT, sNg TEXT,"
+    " sRs TEXT, nMo INTEGER);"
     "CREATE UNIQUE INDEX main.tbFold_sPh ON tbFold(sPh);"
     "CREATE TABLE main.tbFile ("
     " nNo INTEGER PRIMARY KEY, sPh TEXT NOT NULL, sFL TEXT NOT NULL, nS1 INTEGER, sU1 TEXT,"
     " nS2 INTEGER, sU2 TEXT, sED TEXT, sAt TEXT, nT1 INTEGER, nT2 INTEGER, nN1 INTEGER, nN2 INTEGER,"
-    " sNg TEXT);"
+    " sNg TEXT, sRs TEXT, nMo INTEGER);"
     "CREATE INDEX main.tbFile_unclassified ON tbFile(nNo) WHERE sED Is Null Or sED = '';";
 
 // The scratch database is private and rebuilt by every comparison: no

@@ -215,9 +215,13 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         const auto byNumber = [](const ResultRow& a, const ResultRow& b) { return a.no < b.no; };
         if (!std::is_sorted(grid.rows().begin(), grid.rows().end(), byNumber))
             grid.sortByNumber();
+        // A failure of an earlier run is forgotten; what the comparison
+        // found stays (the row is tried again).
         for (ResultRow& row : grid.rows()) {
-            row.red = false;
-            row.setWhy(QString());
+            if (row.red && row.result != kUnholdable) {
+                row.red = false;
+                row.setWhy(QString());
+            }
         }
         if (hooks.gridReordered)
             hooks.gridReordered();
@@ -374,7 +378,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         CleanLeftTemps(ctx);
         if (hooks.showRow && grid.rowCount() > 0)
             hooks.showRow(0);
-        rep.leftOut = s.vUnread + s.vNg + ctx.leftOut;
+        rep.leftOut = s.vUnread + s.vNg + s.vLost + ctx.leftOut;
         rep.leftOut.removeDuplicates();  // a folder copied again inside a copied one meets the same items
     }
 

@@ -29,6 +29,7 @@ constexpr std::array<int, ResultGridModel::kColumns> kDesignWidths = {56, 220, 1
 constexpr double kMaxColumnWidth = 10000;
 
 constexpr int kFlagColumn = 6;    // column 7, 0-based
+constexpr int kStatusColumn = 7;  // column 8, 0-based
 constexpr int kResultColumn = 11; // column 12, 0-based
 
 // Where the digits of a date text "yy/MM/dd hh:mm" are.
@@ -228,7 +229,9 @@ QVariant ResultGridModel::data(const QModelIndex& index, int role) const
             return QColor(255, 0, 0);
         return {};
     case Qt::ToolTipRole:
-        if (index.column() == kResultColumn && row.red && !row.why().isEmpty())
+        // A failure's reason is the result's; what the comparison found is
+        // also the status's.
+        if ((index.column() == kResultColumn || (index.column() == kStatusColumn && !row.red)) && !row.why().isEmpty())
             return row.why();
         return {};
     case Qt::TextAlignmentRole:
@@ -418,7 +421,7 @@ QString ResultGrid::clipboardText() const
                 text += QLatin1Char('\t');
             text += row.text(c);
         }
-        if (row.red)
+        if (!row.why().isEmpty())
             text += QLatin1Char('\t') + row.why();
         text += QLatin1String("\r\n");
     }

@@ -77,7 +77,9 @@ TEST(FileStatusTest, DatesSizesExactTimesKeepNewerAndDelete)
         return FileSide{u, size, {secs, ns}};
     };
     const Case cases[] = {
-        {"same text, same size", side(m0, 5, t0), side(m0, 5, t0 + 40), true, false, St::Same},
+        {"same second, same size", side(m0, 5, t0, 1), side(m0, 5, t0, 999999999), true, false, St::Same},
+        // An edit within the same minute that kept the size.
+        {"same text, same size, other second", side(m0, 5, t0 + 45), side(m0, 5, t0 + 5), false, false, St::Over},
         {"same minute, other size", side(m0, 6, t0 + 30), side(m0, 5, t0), false, false, St::Over},
         {"same minute, other size, keep, folder 1 later", side(m0, 6, t0 + 30), side(m0, 5, t0), true, false, St::Over},
         {"same text, keep, folder 2 later by a nanosecond", side(m0, 6, t0, 5), side(m0, 5, t0, 6), true, false, St::None},
@@ -93,7 +95,8 @@ TEST(FileStatusTest, DatesSizesExactTimesKeepNewerAndDelete)
         {"same text a century apart", side(m0, 5, t0), side(m0, 5, t0 - 3155760000), false, false, St::Over},
         {"same text an hour apart", side(m0, 5, t0), side(m0, 5, t0 + 3600), false, false, St::Over},
         {"same text, 1969 and 1869", side(m0, 5, -60), side(m0, 5, -60 - 3155760000), false, false, St::Over},
-        {"same text, same minute before 1970", side(m0, 5, -60), side(m0, 5, -1), false, false, St::Same},
+        {"same text, same second before 1970", side(m0, 5, -60, 3), side(m0, 5, -60, 7), false, false, St::Same},
+        {"same text, other second before 1970", side(m0, 5, -60), side(m0, 5, -1), false, false, St::Over},
         // Before 1970 and past 2262, where nanoseconds since the epoch overflow 64 bits.
         {"2300 destination, keep", side(y26, 1, t26), side(y99, 1, 10413792000), true, false, St::None},
         {"2300 source, keep", side(y26, 1, 10413792000), side(y99, 1, t26), true, false, St::Over},
@@ -105,6 +108,50 @@ TEST(FileStatusTest, DatesSizesExactTimesKeepNewerAndDelete)
     };
     for (const Case& c : cases)
         EXPECT_EQ(FileStatusByDates(c.one, c.two, c.keep, c.del), c.want) << c.what;
+}
+
+TEST(FileStatusTest, TypeMetadataAndReasons)
+{
+    const long long t0 = 1261415105;  // 09/12/21 17:05:05
+    const QString m0 = QStringLiteral("09/12/21 17:05");
+    const FileXattrs none, user{{}, QByteArray("user.a\0\0\0\0\1x", 12)}, acl{QByteArray("acl"), {}};
+    struct Case {
+        const char* what;
+        unsigned mode1, mode2;
+        long long size2, time2;
+        unsigned owner2;
+        const FileXattrs *x1, *x2;
+        bool owners;
+        QString want;
+        bool metaOnly;
+        const char* reason;  // a part of the reason ("" none)
+    };
+    const Case cases[] = {
+        {"all equal", 0100644, 0100644, 5, t0, 0, &none, &none, true, St::Same, false, ""},
+        {"chmod +x", 0100755, 0100644, 5, t0, 0, &none, &none, true, St::Over, true, "ｱｸｾｽ権 0644→0755"},
+        {"set-user-ID", 0104755, 0100755, 5, t0, 0, &none, &none, true, St::Over, true, "ｱｸｾｽ権 0755→4755"},
+        {"modes of links are none", 0120777, 0120755, 5, t0, 0, &none, &none, true, St::Same, false, ""},
+        {"other owner", 0100644, 0100644, 5, t0, 7, &none, &none, true, St::Over, true, "所有者 7:7→0:0"},
+        {"other owner, not compared", 0100644, 0100644, 5, t0, 7, &none, &none, false, St::Same, false, ""},
+        {"an attribute set", 0100644, 0100644, 5, t0, 0, &user, &none, true, St::Over, true, "拡張属性"},
+        {"an ACL set", 0100644, 0100644, 5, t0, 0, &acl, &none, true, St::Over, true, "ACL"},
+        {"attributes not read", 0100644, 0100644, 5, t0, 0, &user, nullptr, true, St::Same, false, ""},
+        {"content and mode", 0100755, 0100644, 6, t0, 0, &none, &none, true, St::Over, false, ""},
+        {"a link for a file", 0120777, 0100644, 5, t0, 0, &none, &none, true, St::Over, false, "種類が違います: ﾌｧｲﾙ → ﾘﾝｸ"},
+        {"a file for a link", 0100644, 0120777, 5, t0, 0, &none, &none, true, St::Over, false, "種類が違います: ﾘﾝｸ → ﾌｧｲﾙ"},
+        {"same text, other second", 0100644, 0100644, 5, t0 + 40, 0, &none, &none, true, St::Over, false,
+         "表示の日付は同じでも日時が違います"},
+        {"other text", 0100644, 0100644, 5, t0 + 60, 0, &none, &none, true, St::Over, false, ""},
+    };
+    for (const Case& c : cases) {
+        const FileSide one{m0, 5, {t0, 0}, c.mode1, 0, 0, c.x1};
+        const FileSide two{DateText(c.time2), c.size2, {c.time2, 0}, c.mode2, c.owner2, c.owner2, c.x2};
+        const FileVerdict v = FileVerdictOf(one, two, false, false, {}, {true, c.owners});
+        EXPECT_EQ(v.status, c.want) << c.what;
+        EXPECT_EQ(v.metaOnly, c.metaOnly) << c.what;
+        EXPECT_TRUE(QString::fromUtf8(c.reason).isEmpty() ? v.reason.isEmpty() : v.reason.contains(QString::fromUtf8(c.reason)))
+            << c.what << ": " << v.reason.toStdString();
+    }
 }
 
 TEST(FileStatusTest, EveryLineOfTheRefusalTable)

@@ -168,13 +168,14 @@ TEST_F(CliCompareTest, ManyRowsArePrintedWholeAndInOrder)
         writeFile(src + QStringLiteral("/many/f%1.dat").arg(i, 5, 10, QLatin1Char('0')), QByteArray());
     const Result r = runCli({src, dst});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
-    ASSERT_EQ(r.lines.size(), kFiles + 4);
+    // The folder itself is listed too: its time differs (files were added).
+    ASSERT_EQ(r.lines.size(), kFiles + 5);
     int files = 0;
     for (int i = 0; i < r.lines.size(); ++i) {
         const QStringList cols = r.lines[i].split(QLatin1Char('\t'));
         ASSERT_EQ(cols.size(), 12) << r.lines[i].toStdString();
         ASSERT_EQ(cols[0], QString::number(i + 1));
-        if (cols[1] == QStringLiteral("many")) {
+        if (cols[1] == QStringLiteral("many") && !cols[2].isEmpty()) {
             EXPECT_EQ(cols[2], QStringLiteral("f%1").arg(files, 5, 10, QLatin1Char('0')));
             ++files;
         }

@@ -162,6 +162,7 @@ TEST(ResultGrid, FailedResultInRedAndClipboardText)
     t.row(2).red = true;
     t.row(2).setWhy(QStringLiteral("a/photo.tar.gz: target is read-only"));
     t.row(0).result = QStringLiteral("追加");
+    t.row(1).setWhy(QStringLiteral("属性だけが違います: 日時"));
     g.gridModel().reset();
 
     const auto role = [&](int r, int col, int role) { return g.model()->data(g.model()->index(r, col - 1), role); };
@@ -172,10 +173,13 @@ TEST(ResultGrid, FailedResultInRedAndClipboardText)
     EXPECT_EQ(role(2, 12, Qt::ToolTipRole).toString(), t.row(2).why());
     EXPECT_FALSE(role(2, 8, Qt::ToolTipRole).isValid());
     EXPECT_FALSE(role(0, 12, Qt::ToolTipRole).isValid());
+    // What the comparison found is the tooltip of the status and the result.
+    EXPECT_EQ(role(1, 8, Qt::ToolTipRole).toString(), t.row(1).why());
+    EXPECT_EQ(role(1, 12, Qt::ToolTipRole).toString(), t.row(1).why());
 
-    // The failed row alone carries its reason as a 13th cell.
+    // A row with a reason carries it as a 13th cell.
     EXPECT_EQ(g.clipboardText(), QStringLiteral("1\ta\t\t\t\t24/03/05 10:20\t1\t追加\t\t\t***\t追加\r\n"
-                                                "2\ta\t\t\t\t24/03/05 10:20\t0\t追加\t\t\t***\t\r\n"
+                                                "2\ta\t\t\t\t24/03/05 10:20\t0\t追加\t\t\t***\t\t属性だけが違います: 日時\r\n"
                                                 "3\ta\tphoto.tar\tgz\t1024\t24/03/05 10:20\t1\t追加\t\t\t***\t追加 Err"
                                                 "\ta/photo.tar.gz: target is read-only\r\n"));
 }

@@ -13,7 +13,7 @@ int cliCompare(const QStringList& args)
     case CmpOutcome::Done:
         printTable(run.session.vSpr, stdout);
         // A list that leaves something out (named on stderr) is not complete.
-        return run.session.vUnread.isEmpty() && run.session.vNg.isEmpty() ? kExitOk : kExitFailed;
+        return run.session.vUnread.isEmpty() && run.session.vNg.isEmpty() && run.session.vLost.isEmpty() ? kExitOk : kExitFailed;
     case CmpOutcome::Refused:
         return kExitUsage;
     case CmpOutcome::Stopped:

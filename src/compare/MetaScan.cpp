@@ -1,0 +1,114 @@
+// What else than the content of an item differs between the two folders:
+// folders' permissions, owners, times and attributes, and what folder 2's
+// volume cannot hold at all.
+#include "compare/CmpSupport.h"
+#include "compare/Compare.h"
+#include "env/FsDir.h"
+#include "env/FsList.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velmor {
+
+namespace cmp {
+
+unsigned xattrKinds(const Session& s, int side)
+{
+    unsigned k = (s.panel.chAcls ? kMetaAcls : 0) | (s.panel.chXattrs ? kMetaXattrs : 0);
+    if (side == 2) {
+        if (!s.caps2.holdsAcls)
+            k &= ~unsigned(kMetaAcls);
+        if (!s.caps2.holdsXattrs)
+            k &= ~unsigned(kMetaXattrs);
+    }
+    return k;
+}
+
+void noteLost(Session& s, const QString& what)
+{
+    const QString line = what + QStringLiteral(": ") + s.sFld2;
+    if (!s.vLost.contains(line))
+        s.vLost.append(line);
+}
+
+void dropUnholdable(Session& s, FileSide& one, FileXattrs& xattrs)
+{
+    // Only root gives items away; another user's copies are its own anyway.
+    if (!s.caps2.holdsOwners && ::geteuid() == 0 && (one.uid != ::geteuid() || one.gid != ::getegid()))
+        noteLost(s, QStringLiteral("所有者とｸﾞﾙｰﾌﾟ"));
+    if (!xattrs.acl.isEmpty() && !s.caps2.holdsAcls) {
+        noteLost(s, QStringLiteral("ACL"));
+        xattrs.acl.clear();
+    }
+    if (!xattrs.other.isEmpty() && !s.caps2.holdsXattrs) {
+        noteLost(s, QStringLiteral("拡張属性"));
+        xattrs.other.clear();
+    }
+}
+
+} // namespace cmp
+
+void ClsFldMeta(Session& s)
+{
+    Progress& pg = cmp::progressOf(s);
+    s.oDb.DbOpen();
+    struct Row {
+        long long no;
+        QString rel;
+    };
+    std::vector<Row> rows;
+    s.oDb.forEachRow(QStringLiteral("Select nNo, sPh From tbFold Where sED = '比較' And sNg Is Null Order By nNo"), {},
+                     [&rows](const SqlStmt& q) {
+                         rows.push_back({q.int64(0), q.text(1)});
+                         return true;
+                     });
+    if (rows.empty())
+        return;
+    const UniqueFd root1 = cmp::openRoot(s, 1);
+    const UniqueFd root2 = cmp::openRoot(s, 2);
+    const unsigned modeMask = FsKeepsModes(root2.get()) ? 07777u : 0u;
+    const unsigned kinds1 = cmp::xattrKinds(s, 1), kinds2 = cmp::xattrKinds(s, 2);
+    const MetaMatch meta{true, s.caps2.holdsOwners};
+    const TimeMatch match{s.panel.nShift, s.caps2.twoSecondTimes};
+    SqlKeepTxn txn(s.oDb.conn());
+    SqlStmt mark(s.oDb.conn(), "UPDATE tbFold SET sRs = ?2, nMo = 1 WHERE nNo = ?1");
+    for (const Row& r : rows) {
+        const QByteArray rel = nameBytes(r.rel);
+        const UniqueFd d1 = openBeneath(root1.get(), rel);
+        const UniqueFd d2 = openBeneath(root2.get(), rel);
+        struct stat st1 {}, st2 {};
+        FileXattrs x1, x2;
+        // A folder that went away since its scan is left to the synchronisation,
+        // which finds it gone; a folder whose attributes cannot be read is
+        // named, like any unreadable item, and not corrected.
+        if (!d1.valid() || !d2.valid() || ::fstat(d1.get(), &st1) != 0 || ::fstat(d2.get(), &st2) != 0)
+            continue;
+        if (!ReadXattrs(d1.get(), {}, kinds1, x1) || !ReadXattrs(d2.get(), {}, kinds2, x2)) {
+            s.vUnread.append(cmp::sysErrorText(cmp::joinPath(s.sFld1, r.rel), errno));
+            continue;
+        }
+        FileSide one, two;
+        one.mode = st1.st_mode & (S_IFMT | modeMask);
+        two.mode = st2.st_mode & (S_IFMT | modeMask);
+        one.uid = st1.st_uid;
+        one.gid = st1.st_gid;
+        two.uid = st2.st_uid;
+        two.gid = st2.st_gid;
+        cmp::dropUnholdable(s, one, x1);
+        one.xattrs = &x1;
+        two.xattrs = &x2;
+        QString what = MetaDifference(one, two, meta);
+        const FileTime t1{st1.st_mtim.tv_sec, st1.st_mtim.tv_nsec}, t2{st2.st_mtim.tv_sec, st2.st_mtim.tv_nsec};
+        if (!SameFileTime(t1, t2, match))
+            what += (what.isEmpty() ? QString() : QStringLiteral(" ")) + QStringLiteral("日時");
+        if (!what.isEmpty())
+            mark.bind(1, r.no).bind(2, QStringLiteral("属性だけが違います: ") + what).exec();
+        if (!pg.yield())
+            break;
+    }
+    txn.commit();
+}
+
+} // namespace velmor
