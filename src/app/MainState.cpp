@@ -557,7 +557,14 @@ QString MainState::CountText() const
     if (s.vSpr.rowCount() == 0)
         return {};
     const ResultCounts c = CountResults(s.vSpr);
-    return lastSync ? SyncStatusText(c, lastSync->ms, lastSync->stoppedAfter) : CompareStatusText(c);
+    QString text = lastSync ? SyncStatusText(c, lastSync->ms, lastSync->stoppedAfter) : CompareStatusText(c);
+    // What folder 2's volume cannot hold is named once, not on every row.
+    QStringList lost;
+    for (const QString& line : s.vLost)
+        lost.append(line.section(QStringLiteral(": "), 0, 0));
+    if (!lost.isEmpty())
+        text += QStringLiteral("　ﾌｫﾙﾀﾞ2に保存できない情報: ") + lost.join(QStringLiteral("･"));
+    return text;
 }
 
 void MainState::CompareSyncCmd()
