@@ -36,7 +36,8 @@ void noteLost(Session& s, const QString& what)
 void dropUnholdable(Session& s, FileSide& one, FileXattrs& xattrs)
 {
     // Only root gives items away; another user's copies are its own anyway.
-    if (!s.caps2.holdsOwners && ::geteuid() == 0 && (one.uid != ::geteuid() || one.gid != ::getegid()))
+    static const bool root = ::geteuid() == 0;
+    if (!s.caps2.holdsOwners && root && (one.uid != 0 || one.gid != ::getegid()))
         noteLost(s, QStringLiteral("所有者とｸﾞﾙｰﾌﾟ"));
     if (!xattrs.acl.isEmpty() && !s.caps2.holdsAcls) {
         noteLost(s, QStringLiteral("ACL"));
