@@ -6,12 +6,16 @@ set -euo pipefail
 # where the system has none (the window loads it by itself when needed).
 # qt6-translations-l10n: Qt's own texts (file pickers, standard buttons) in Japanese.
 # dpkg-dev, desktop-file-utils, appstream: making and checking the Debian package.
-# bindfs: the safety tests mirror a folder through FUSE.
+# bindfs: the safety tests mirror a folder through FUSE (--xattr-none: a
+# volume without extended attributes and ACLs).
+# acl attr: setfacl/getfacl and setfattr/getfattr, to give test and benchmark
+# files ACLs and extended attributes. rsync: the tests' and benchmarks'
+# reference listing. util-linux: setpriv, to run a command as an ordinary user.
 # exfatprogs exfat-fuse dosfstools fusefat ntfs-3g: the tests make the volumes
 # users synchronise to (exFAT, FAT, NTFS) in image files and mount them.
 pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev libgtest-dev
       xvfb xauth imagemagick rsync time bc fonts-ipafont-gothic qt6-translations-l10n
-      dpkg-dev desktop-file-utils appstream bindfs
+      dpkg-dev desktop-file-utils appstream bindfs acl attr util-linux
       exfatprogs exfat-fuse dosfstools fusefat ntfs-3g)
 missing=()
 for p in "${pkgs[@]}"; do

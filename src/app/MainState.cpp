@@ -25,7 +25,7 @@ namespace {
 // The columns a task load reads, in the order TskLoad takes them.
 const QString kTaskColumns = QStringLiteral(
     "sRt1, sRt2, sPh1, sPh2, iFlt, sFlt, yRt0, yRt1, yRt2, yRt3, yRt4, yRt5, yRt6, yRt7,"
-    " mChk, mExp, sPhB, sHogo, sJogai, nShift, yLnkTgt");
+    " mChk, mExp, sPhB, sHogo, sJogai, nShift, yLnkTgt, yAcl, yXat");
 
 // What a task row holds besides its name.
 struct TaskRow {
@@ -36,6 +36,8 @@ struct TaskRow {
     QString mChk, mExp, sPhB, sHogo, sJogai;
     int nShift = 0;
     bool lnkTgt = false;
+    bool acl = false;
+    bool xat = false;
 };
 
 // The folder lists of the folder-1 tree: every node (index order) that is
@@ -74,20 +76,20 @@ bool WriteTask(WorkDb& db, const QString& name, const TaskRow& t)
     QVariantList v = {t.sRt1, t.sRt2, t.sPh1, t.sPh2, t.iFlt, t.sFlt};
     for (uint8_t y : t.yRt)
         v.append(int(y));
-    v << t.mChk << t.mExp << t.sPhB << t.sHogo << t.sJogai << t.nShift << int(t.lnkTgt)
+    v << t.mChk << t.mExp << t.sPhB << t.sHogo << t.sJogai << t.nShift << int(t.lnkTgt) << int(t.acl) << int(t.xat)
       << QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) << name;
     const long long updated = db.exec(
         QStringLiteral("Update tbTask Set sRt1 = ?, sRt2 = ?, sPh1 = ?, sPh2 = ?, iFlt = ?, sFlt = ?,"
                        " yRt0 = ?, yRt1 = ?, yRt2 = ?, yRt3 = ?, yRt4 = ?, yRt5 = ?, yRt6 = ?, yRt7 = ?,"
                        " mChk = ?, mExp = ?, sPhB = ?, sHogo = ?, sJogai = ?, nShift = ?, yLnkTgt = ?,"
-                       " dUdt = ? Where sTask = ?"),
+                       " yAcl = ?, yXat = ?, dUdt = ? Where sTask = ?"),
         v);
     if (updated > 0)
         return false;
     db.exec(QStringLiteral("Insert Into tbTask (sRt1, sRt2, sPh1, sPh2, iFlt, sFlt,"
                            " yRt0, yRt1, yRt2, yRt3, yRt4, yRt5, yRt6, yRt7,"
-                           " mChk, mExp, sPhB, sHogo, sJogai, nShift, yLnkTgt, dUdt, sTask)"
-                           " Values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                           " mChk, mExp, sPhB, sHogo, sJogai, nShift, yLnkTgt, yAcl, yXat, dUdt, sTask)"
+                           " Values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
             v);
     return true;
 }
@@ -266,6 +268,8 @@ void MainState::TskSave(bool overwrite)
     t.sJogai = s.panel.txJogai;
     t.nShift = s.panel.nShift;
     t.lnkTgt = s.panel.chLinkTgt;
+    t.acl = s.panel.chAcls;
+    t.xat = s.panel.chXattrs;
     GetOpt();
     t.yRt = s.yRt;
 
@@ -351,6 +355,8 @@ void MainState::TskLoad(bool& ok, const QString& nameIn)
             // NULL in a row saved before these options: the defaults.
             t.nShift = std::clamp(next().toInt(), 0, kMaxShift);
             t.lnkTgt = next().toInt() != 0;
+            t.acl = next().toInt() != 0;
+            t.xat = next().toInt() != 0;
         } catch (const std::exception& e) {
             ShowDbError(e);
             return;
@@ -367,6 +373,8 @@ void MainState::TskLoad(bool& ok, const QString& nameIn)
         s.panel.txJogai = t.sJogai;
         s.panel.nShift = t.nShift;
         s.panel.chLinkTgt = t.lnkTgt;
+        s.panel.chAcls = t.acl;
+        s.panel.chXattrs = t.xat;
         // An index the list does not have leaves the list and txFlt as they are.
         if (t.iFlt >= -1 && t.iFlt <= 2)
             setFilterIndex(t.iFlt);

@@ -67,8 +67,9 @@ const char* const kTaskSchema =
 // Columns tbTask gained after its first layout, added to a work database
 // that lacks them. The rows written before have them NULL, which reads as
 // the option's default: nShift 0 (no time shift ignored), yLnkTgt 0 (links
-// copied as links).
-const char* const kTaskAdded[] = {"nShift INTEGER", "yLnkTgt INTEGER"};
+// copied as links), yAcl and yXat 0 (ACLs and extended attributes neither
+// compared nor carried).
+const char* const kTaskAdded[] = {"nShift INTEGER", "yLnkTgt INTEGER", "yAcl INTEGER", "yXat INTEGER"};
 
 // The added columns tbTask lacks, as their definitions.
 QList<QByteArray> missingTaskColumns(const SqlConn& c)

@@ -160,7 +160,7 @@ TEST_F(TaskStoreTest, SavedTaskLoadsIntoAFreshWindowAsItWas)
     EXPECT_TRUE(w2->mnSaveEnabled && w2->mnDeleteEnabled);
 }
 
-TEST_F(TaskStoreTest, TimeShiftAndLinkTargetsAreSavedAndOldRowsReadAsDefaults)
+TEST_F(TaskStoreTest, AddedOptionsAreSavedAndOldRowsReadAsDefaults)
 {
     // A work database of the layout before these options, with a task in it.
     {
@@ -177,21 +177,30 @@ TEST_F(TaskStoreTest, TimeShiftAndLinkTargetsAreSavedAndOldRowsReadAsDefaults)
     auto w = window();
     w->s.panel.nShift = 5;
     w->s.panel.chLinkTgt = true;
+    w->s.panel.chAcls = true;
+    w->s.panel.chXattrs = true;
     bool ok = false;
     w->TskLoad(ok, u"old"_s);
     ASSERT_TRUE(ok) << prompt.messages.join(u'|').toStdString();
     EXPECT_EQ(w->s.panel.nShift, 0);
     EXPECT_FALSE(w->s.panel.chLinkTgt);
+    EXPECT_FALSE(w->s.panel.chAcls);
+    EXPECT_FALSE(w->s.panel.chXattrs);
     EXPECT_TRUE(w->s.panel.chRet[1]);
 
     const struct {
         const char* name;
         int shift;
-        bool link;
-    } cases[] = {{"fat", 60, false}, {"both", kMaxShift, true}, {"old", 30, false}};
+        bool link, acl, xat;
+    } cases[] = {{"fat", 60, false, false, false},
+                 {"both", kMaxShift, true, false, true},
+                 {"acl", 0, false, true, false},
+                 {"old", 30, false, true, true}};
     for (const auto& c : cases) {
         w->s.panel.nShift = c.shift;
         w->s.panel.chLinkTgt = c.link;
+        w->s.panel.chAcls = c.acl;
+        w->s.panel.chXattrs = c.xat;
         saveAs(*w, QString::fromUtf8(c.name));
         ASSERT_EQ(w->tskResult, TskResult::Done) << c.name;
         auto w2 = window();
@@ -199,6 +208,8 @@ TEST_F(TaskStoreTest, TimeShiftAndLinkTargetsAreSavedAndOldRowsReadAsDefaults)
         ASSERT_TRUE(ok) << c.name;
         EXPECT_EQ(w2->s.panel.nShift, c.shift) << c.name;
         EXPECT_EQ(w2->s.panel.chLinkTgt, c.link) << c.name;
+        EXPECT_EQ(w2->s.panel.chAcls, c.acl) << c.name;
+        EXPECT_EQ(w2->s.panel.chXattrs, c.xat) << c.name;
     }
 }
 
@@ -594,7 +605,8 @@ TEST_F(TaskStoreTest, CommandLineSavesListsShowsAndDeletes)
                               u"--uncheck"_s, u"e"_s,    u"--expand"_s,  u"a/b"_s, u"--select1"_s,
                               u"a/d"_s,    u"--select2"_s, u"x"_s,       u"--backup"_s, u"--trash"_s,
                               u"--history"_s, tmp.path() + u"/h"_s, u"--filter-only"_s, u"*.txt"_s,
-                              u"--ignore-shift"_s, u"60"_s, u"--copy-link-targets"_s};
+                              u"--ignore-shift"_s, u"60"_s, u"--copy-link-targets"_s,
+                              u"--xattrs"_s};
     CliResult r = cli(save);
     EXPECT_EQ(r.code, 2) << "the backup-and-trash question is cancelled without --yes";
     EXPECT_TRUE(r.err.contains(u"ごみ箱を使用して削除する指定で良いですね"_s)) << r.err.toStdString();
@@ -602,7 +614,7 @@ TEST_F(TaskStoreTest, CommandLineSavesListsShowsAndDeletes)
 
     r = cli(save + QStringList{u"--yes"_s});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
-    r = cli({u"task"_s, u"save"_s, u"bob's"_s, src, dst, u"--check"_s, u"ab"_s});
+    r = cli({u"task"_s, u"save"_s, u"bob's"_s, src, dst, u"--check"_s, u"ab"_s, u"--acls"_s});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(cli({u"task"_s, u"list"_s}).out, QByteArray("Bob's\nbob's\n"));
 
@@ -614,10 +626,10 @@ TEST_F(TaskStoreTest, CommandLineSavesListsShowsAndDeletes)
                          // every folder but e and below it; a/b opened, and a above it
                          "mChk\t,/a,/ab,/a/b,/a/d,/a/b/c,|mExp\t,/a,/a/b,|sPhB\t%3/h|sHogo\t|sJogai\t"_s
                              .arg(src, dst, tmp.path());
-    ASSERT_EQ(lines.size(), 23) << r.out.toStdString();
+    ASSERT_EQ(lines.size(), 25) << r.out.toStdString();
     EXPECT_EQ(lines.mid(0, 20).join(u'|'), want);
     EXPECT_TRUE(lines[20].startsWith(u"dUdt\t2"_s)) << lines[20].toStdString();
-    EXPECT_EQ(lines.mid(21).join(u'|'), u"nShift\t60|yLnkTgt\t1"_s) << "the columns added later come last";
+    EXPECT_EQ(lines.mid(21).join(u'|'), u"nShift\t60|yLnkTgt\t1|yAcl\t0|yXat\t1"_s) << "the columns added later come last";
 
     r = cli({u"task"_s, u"show"_s, u"BOB'S"_s});
     EXPECT_EQ(r.code, 2);
@@ -627,5 +639,6 @@ TEST_F(TaskStoreTest, CommandLineSavesListsShowsAndDeletes)
     EXPECT_EQ(r.err, u"nobody が定義されていません\n"_s);
     EXPECT_EQ(cli({u"task"_s, u"delete"_s, u"Bob's"_s}).code, 0);
     EXPECT_EQ(cli({u"task"_s, u"list"_s}).out, QByteArray("bob's\n"));
+    EXPECT_TRUE(cli({u"task"_s, u"show"_s, u"bob's"_s}).out.endsWith("nShift\t0\nyLnkTgt\t0\nyAcl\t1\nyXat\t0\n"));
     EXPECT_EQ(cli({u"task"_s, u"show"_s, u"bob's"_s, u"--check"_s, u"a"_s}).code, 2) << "no folder options";
 }

@@ -165,20 +165,32 @@ QString velmorCli()
     return QFileInfo(cli).isExecutable() ? cli : QString();
 }
 
-CliResult runVelmorCli(const QStringList& args, const QStringList& prefix)
+CliResult runProgram(const QString& program, const QStringList& args, int timeoutMs)
 {
     QProcess p;
-    if (prefix.isEmpty())
-        p.start(velmorCli(), args);
-    else
-        p.start(prefix.first(), prefix.mid(1) + QStringList{velmorCli()} + args);
+    p.start(program, args);
     CliResult r;
-    if (!p.waitForFinished(120000))
+    if (!p.waitForStarted()) {
+        r.err = program + QStringLiteral(" cannot be run: ") + p.errorString();
         return r;
+    }
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        r.err = program + QStringLiteral(" did not finish within %1 ms").arg(timeoutMs);
+        return r;
+    }
     r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     r.out = p.readAllStandardOutput();
     r.err = QString::fromUtf8(p.readAllStandardError());
     return r;
+}
+
+CliResult runVelmorCli(const QStringList& args, const QStringList& prefix)
+{
+    if (prefix.isEmpty())
+        return runProgram(velmorCli(), args);
+    return runProgram(prefix.first(), prefix.mid(1) + QStringList{velmorCli()} + args);
 }
 
 QString manyFilesFolder(int d) { return QStringLiteral("d%1").arg(d, 2, 10, QLatin1Char('0')); }

@@ -64,12 +64,15 @@ private:
     std::vector<std::pair<const char*, QByteArray>> m_saved;
 };
 
-// One run of the built velmor-cli.
+// One run of a program (of the built velmor-cli, say).
 struct CliResult {
     int code = -1;   // exit status; -1 when it did not end normally
     QByteArray out;  // stdout, as bytes
     QString err;     // stderr
 };
+// Runs program with args to its end (killed after timeoutMs). A program
+// that cannot be started has code -1 and err saying why.
+CliResult runProgram(const QString& program, const QStringList& args, int timeoutMs = 120'000);
 // The velmor-cli of this build tree ("" when it is not built).
 QString velmorCli();
 // Runs velmor-cli with args, through the programs of prefix when given

@@ -15,6 +15,8 @@ QString run(const QString& program, const QStringList& args, QString* out = null
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(program, args);
+    if (!p.waitForStarted())
+        return program + QStringLiteral(" cannot be run: ") + p.errorString();
     if (!p.waitForFinished(60'000) || p.exitStatus() != QProcess::NormalExit) {
         p.kill();
         p.waitForFinished();
@@ -34,6 +36,7 @@ const char* VolumeImage::name(Type type)
     case Type::Fat: return "FAT";
     case Type::Exfat: return "exFAT";
     case Type::Ntfs: return "NTFS";
+    case Type::NoXattrs: return "bindfs --xattr-none";
     }
     return "?";
 }
@@ -48,11 +51,13 @@ VolumeImage::VolumeImage(Type type, int megabytes)
         m_reason = QStringLiteral("no temporary folder");
         return;
     }
-    const QString img = m_dir.filePath(QStringLiteral("volume.img"));
+    const QString img = m_dir.filePath(type == Type::NoXattrs ? QStringLiteral("volume") : QStringLiteral("volume.img"));
     m_mnt = m_dir.filePath(QStringLiteral("mnt"));
     QString why = run(QStringLiteral("mkdir"), {m_mnt});
     if (why.isEmpty())
-        why = run(QStringLiteral("truncate"), {QStringLiteral("-s"), QString::number(megabytes) + QLatin1Char('M'), img});
+        why = type == Type::NoXattrs
+                  ? run(QStringLiteral("mkdir"), {img})
+                  : run(QStringLiteral("truncate"), {QStringLiteral("-s"), QString::number(megabytes) + QLatin1Char('M'), img});
     if (why.isEmpty()) {
         switch (type) {
         case Type::Fat: why = run(QStringLiteral("mkfs.vfat"), {QStringLiteral("-F"), QStringLiteral("32"), img}); break;
@@ -62,6 +67,7 @@ VolumeImage::VolumeImage(Type type, int megabytes)
                 why = run(QStringLiteral("losetup"), {QStringLiteral("-f"), QStringLiteral("--show"), img}, &m_loop);
             break;
         case Type::Ntfs: why = run(QStringLiteral("mkfs.ntfs"), {QStringLiteral("-F"), QStringLiteral("-Q"), img}); break;
+        case Type::NoXattrs: break;
         }
     }
     m_type = type;
@@ -80,6 +86,7 @@ QString VolumeImage::mountNow()
     case Type::Exfat: return run(QStringLiteral("mount.exfat-fuse"), {m_loop, m_mnt});
     case Type::Ntfs:
         return run(QStringLiteral("lowntfs-3g"), {QStringLiteral("-o"), QStringLiteral("ignore_case,windows_names"), m_img, m_mnt});
+    case Type::NoXattrs: return run(QStringLiteral("bindfs"), {QStringLiteral("--xattr-none"), m_img, m_mnt});
     }
     return QStringLiteral("unknown volume type");
 }

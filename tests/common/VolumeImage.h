@@ -1,7 +1,8 @@
 #pragma once
 // A small file system made in an image file and mounted through its FUSE
 // driver for the lifetime of the object: the volumes users synchronise to
-// (a FAT or exFAT stick, an NTFS drive as Windows uses it). Needs root and
+// (a FAT or exFAT stick, an NTFS drive as Windows uses it), or a temporary
+// folder mirrored through bindfs without extended attributes. Needs root and
 // the drivers from scripts/install-deps.sh; where either is missing, or
 // mounting fails, ok() is false and reason() says why, for GTEST_SKIP.
 #include <QString>
@@ -15,6 +16,9 @@ public:
         Fat,    // FAT32 through fusefat: no modes, no links, two-second local times
         Exfat,  // exFAT through exfat-fuse (on a loop device)
         Ntfs,   // NTFS through lowntfs-3g with Windows' rules: case-insensitive names
+        // A folder through bindfs --xattr-none: Linux names, modes and links,
+        // but no extended attributes and so no ACLs (megabytes is not used)
+        NoXattrs,
     };
     explicit VolumeImage(Type type, int megabytes = 64);
     ~VolumeImage();
@@ -25,6 +29,8 @@ public:
     QString reason() const { return m_reason; }
     // The mount point ("" unless ok()).
     QString path() const { return m_mounted ? m_mnt : QString(); }
+    // The image file, or for NoXattrs the folder the mount shows.
+    QString backing() const { return m_img; }
     static const char* name(Type type);
     // Unmounts and mounts the volume again: what is read next comes from
     // the volume, not from what the kernel kept of it. False when it failed.

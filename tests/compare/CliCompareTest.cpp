@@ -109,7 +109,8 @@ TEST_F(CliCompareTest, BadArgumentsAndRefusedRunsExitWithTwo)
     EXPECT_EQ(r.code, 2);
     for (const char* shift : {"1441", "-60", "hour"})
         EXPECT_EQ(runCli({src, dst, QStringLiteral("--ignore-shift"), QLatin1String(shift)}).code, 2) << shift;
-    EXPECT_EQ(runCli({src, dst, QStringLiteral("--copy-link-targets=yes")}).code, 2);
+    for (const char* flag : {"--copy-link-targets=yes", "--acls=on", "--xattrs=1"})
+        EXPECT_EQ(runCli({src, dst, QLatin1String(flag)}).code, 2) << flag;
     r = runCli({src, dst, QStringLiteral("--check"), QStringLiteral("nope")});
     EXPECT_EQ(r.code, 2);
     EXPECT_TRUE(r.lines.isEmpty());

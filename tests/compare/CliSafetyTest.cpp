@@ -2,16 +2,16 @@
 // folder is refused, what a run leaves out makes its exit status 1, and
 // names and paths that are awkward for text tools are synchronised exactly.
 #include "common/TestSupport.h"
+#include "common/ToolRuns.h"
 #include "env/FolderLock.h"
 #include "env/FsDir.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <optional>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -153,16 +153,17 @@ TEST_F(CliSafetyTest, WhatIsLeftOutMakesTheExitStatusOne)
     writeFile(src + QStringLiteral("/locked/c.txt"), "c");
     writeFile(dst + QStringLiteral("/locked/precious.txt"), "keep");
     QStringList prefix;
+    std::optional<OrdinaryUser> nobody;
     if (::geteuid() == 0) {
-        // Root reads everything: run as nobody, who may use these folders.
-        const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
-        if (setpriv.isEmpty())
-            GTEST_SKIP() << "setpriv is missing: root cannot be shown an unreadable folder";
-        prefix = {setpriv, QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                  QStringLiteral("--clear-groups"), QStringLiteral("--")};
-        ASSERT_EQ(QProcess::execute(QStringLiteral("chmod"), {QStringLiteral("-R"), QStringLiteral("a+rwX"), tmp.path()}), 0);
-        if (QProcess::execute(setpriv, prefix.mid(1) + QStringList{cli, QStringLiteral("--help")}) != 0)
-            GTEST_SKIP() << "nobody cannot run " << cli.toStdString() << " here";
+        // Root reads everything: run as nobody, who is given these folders.
+        nobody.emplace();
+        if (!nobody->ok())
+            GTEST_SKIP() << "root cannot be shown an unreadable folder: " << nobody->reason().toStdString();
+        ASSERT_EQ(nobody->handOver(tmp.path()), QString());
+        prefix = nobody->prefix();
+        const CliResult help = runVelmorCli({QStringLiteral("--help")}, prefix);
+        if (help.code != 0)
+            GTEST_SKIP() << "nobody cannot run " << cli.toStdString() << " here: " << help.err.toStdString();
     }
     ASSERT_EQ(::chmod(nameBytes(src + QStringLiteral("/locked")).constData(), 0311), 0);
     const CliResult locked = run(QStringLiteral("sync"), {src, dst, QStringLiteral("--delete")}, prefix);

@@ -20,17 +20,18 @@ struct Expected {
     const char* what;
     bool local;
     VolumeImage::Type type;
-    bool foldsCase, preservesCase, windowsNames, holdsLinks, keepsModes, twoSecondTimes;
+    bool foldsCase, preservesCase, windowsNames, holdsLinks, keepsModes, twoSecondTimes, holdsXattrs, holdsAcls;
 };
 
 TEST(VolumeCapsTest, EachVolumeIsTriedForWhatItHolds)
 {
     const Expected cases[] = {
-        {"local folder", true, VolumeImage::Type::Fat, false, true, false, true, true, false},
-        {"FAT", false, VolumeImage::Type::Fat, true, true, true, false, false, true},
-        {"exFAT", false, VolumeImage::Type::Exfat, true, true, true, false, false, false},
-        // ntfs-3g's ignore_case lists every name in lower case
-        {"NTFS", false, VolumeImage::Type::Ntfs, true, false, true, true, false, false},
+        {"local folder", true, VolumeImage::Type::Fat, false, true, false, true, true, false, true, true},
+        {"FAT", false, VolumeImage::Type::Fat, true, true, true, false, false, true, false, false},
+        {"exFAT", false, VolumeImage::Type::Exfat, true, true, true, false, false, false, false, false},
+        // ntfs-3g's ignore_case lists every name in lower case; user.* attributes are named streams
+        {"NTFS", false, VolumeImage::Type::Ntfs, true, false, true, true, false, false, true, false},
+        {"no attributes", false, VolumeImage::Type::NoXattrs, false, true, false, true, true, false, false, false},
     };
     for (const Expected& c : cases) {
         SCOPED_TRACE(c.what);
@@ -58,6 +59,8 @@ TEST(VolumeCapsTest, EachVolumeIsTriedForWhatItHolds)
         EXPECT_EQ(caps.holdsLinks, c.holdsLinks);
         EXPECT_EQ(caps.keepsModes, c.keepsModes);
         EXPECT_EQ(caps.twoSecondTimes, c.twoSecondTimes);
+        EXPECT_EQ(caps.holdsXattrs, c.holdsXattrs);
+        EXPECT_EQ(caps.holdsAcls, c.holdsAcls);
         EXPECT_EQ(caps.refusal(u"a?b.txt").isEmpty(), !c.windowsNames);
         EXPECT_EQ(caps.refusal(QString(200, QChar(0x3042))).isEmpty(), c.windowsNames);  // 600 bytes, 200 characters
 

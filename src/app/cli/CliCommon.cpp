@@ -22,6 +22,14 @@ const char* const kSwitches[8] = {"--keep-newer",       "--delete",          "--
                                   "--backup",           "--trash",           "--protect-readonly",
                                   "--protect-hidden",   "--protect-system"};
 
+// The panel's other on/off options, each set by its option.
+const struct {
+    const char* option;
+    bool TaskPanel::*field;
+} kPanelFlags[] = {{"--copy-link-targets", &TaskPanel::chLinkTgt},
+                   {"--acls", &TaskPanel::chAcls},
+                   {"--xattrs", &TaskPanel::chXattrs}};
+
 const char* const kOptionHelp =
     "Options:\n"
     "  --check REL            tick folder REL of SRC (\"/\"-separated, \".\" for SRC) and every\n"
@@ -44,6 +52,10 @@ const char* const kOptionHelp =
     "  --ignore-shift MINUTES modification times exactly MINUTES apart (either way) are the\n"
     "                         same (0 to 1440, 0 none; 60 for FAT across a summer-time change)\n"
     "  --copy-link-targets    a source link to a file is compared and copied as that file\n"
+    "  --acls                 POSIX ACLs (access and default) are compared and carried\n"
+    "  --xattrs               extended attributes (all but system.*) are compared and carried\n"
+    "                         (each costs one listing of attributes per file; a destination\n"
+    "                         that cannot hold them is named once per run)\n"
     "  --mode 0|1|2           rows listed: 0 all, 1 overwrite/add/delete, 2 all but identical\n"
     "  --data DIR             the user data folder (default: as the desktop program)\n"
     "  --help                 this text\n"
@@ -158,12 +170,14 @@ bool parseOptions(const QStringList& args, Options& o, QString& err, const Synta
             o.panel.chRet[size_t(sw)] = true;
             continue;
         }
-        if (a == QLatin1String("--copy-link-targets")) {
+        const auto flag = std::find_if(std::begin(kPanelFlags), std::end(kPanelFlags),
+                                       [&](const auto& f) { return a == QLatin1String(f.option); });
+        if (flag != std::end(kPanelFlags)) {
             if (hasInline) {
                 err = a + QStringLiteral(" takes no value");
                 return false;
             }
-            o.panel.chLinkTgt = true;
+            o.panel.*flag->field = true;
             continue;
         }
         QString v;

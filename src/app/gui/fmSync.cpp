@@ -49,6 +49,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <utility>
 
 namespace velmor {
 
@@ -107,6 +108,14 @@ void setTextQuietly(QLineEdit* edit, const QString& value)
         return;
     const QSignalBlocker block(edit);
     edit->setText(value);
+}
+
+void setCheckedQuietly(QCheckBox* box, bool on)
+{
+    if (box->isChecked() == on)
+        return;
+    const QSignalBlocker block(box);
+    box->setChecked(on);
 }
 
 void setFixedPaneSize(QWidget* pane, int width, int height)
@@ -379,6 +388,18 @@ QWidget* fmSync::buildOptionsFrame()
     more->addWidget(spShift);
     grid->addLayout(more, 10, 0, 1, 2);
 
+    chAcls = new QCheckBox(QStringLiteral("ACLを保持する"));
+    chAcls->setObjectName(QStringLiteral("chAcls"));
+    chAcls->setToolTip(QStringLiteral("ｱｸｾｽ制御ﾘｽﾄ(ACL)も比較･ｺﾋﾟｰします (ﾌｧｲﾙごとに属性を一度読みます)"));
+    chXattrs = new QCheckBox(QStringLiteral("拡張属性を保持する"));
+    chXattrs->setObjectName(QStringLiteral("chXattrs"));
+    chXattrs->setToolTip(QStringLiteral("拡張属性(system.*以外)も比較･ｺﾋﾟｰします (ﾌｧｲﾙごとに属性を一度読みます)"));
+    auto* meta = new QHBoxLayout;
+    meta->addWidget(chAcls);
+    meta->addWidget(chXattrs);
+    meta->addStretch(1);
+    grid->addLayout(meta, 11, 0, 1, 2);
+
     auto* buttons = new QHBoxLayout;
     for (int i = 0; i < 5; ++i) {
         cmRet[size_t(i)] = new QPushButton(text(kButtons[i]));
@@ -386,8 +407,8 @@ QWidget* fmSync::buildOptionsFrame()
         cmRet[size_t(i)]->setAutoDefault(false);
         buttons->addWidget(cmRet[size_t(i)]);
     }
-    grid->addLayout(buttons, 11, 0, 1, 2);
-    grid->setRowStretch(12, 1);
+    grid->addLayout(buttons, 12, 0, 1, 2);
+    grid->setRowStretch(13, 1);
     grid->setColumnStretch(0, 1);
 
     // On a small screen the frame scrolls rather than pushing the window
@@ -564,10 +585,12 @@ void fmSync::connectControls()
     connect(txFold, &QLineEdit::textEdited, this, [this](const QString& t) { m_st.s.panel.txFold = t; });
     connect(txJogai, &QLineEdit::textEdited, this, [this](const QString& t) { m_st.s.panel.txJogai = t; });
     connect(txHogo, &QLineEdit::textEdited, this, [this](const QString& t) { m_st.s.panel.txHogo = t; });
-    connect(chLinkTgt, &QCheckBox::clicked, this, [this](bool checked) {
-        m_st.s.panel.chLinkTgt = checked;
-        m_st.TskChg(true);
-    });
+    for (auto [box, field] : {std::pair{chLinkTgt, &TaskPanel::chLinkTgt}, std::pair{chAcls, &TaskPanel::chAcls},
+                              std::pair{chXattrs, &TaskPanel::chXattrs}})
+        connect(box, &QCheckBox::clicked, this, [this, field](bool checked) {
+            m_st.s.panel.*field = checked;
+            m_st.TskChg(true);
+        });
     connect(spShift, &QSpinBox::valueChanged, this, [this](int minutes) {
         if (m_st.s.panel.nShift == minutes)
             return;
@@ -681,12 +704,8 @@ void fmSync::showState()
     item(mnFld1, 13)->setEnabled(st.mnChkOnOffEnabled);
 
     // The options panel.
-    for (int i = 0; i < 8; ++i) {
-        if (chRet[size_t(i)]->isChecked() != s.panel.chRet[size_t(i)]) {
-            const QSignalBlocker block(chRet[size_t(i)]);
-            chRet[size_t(i)]->setChecked(s.panel.chRet[size_t(i)]);
-        }
-    }
+    for (size_t i = 0; i < 8; ++i)
+        setCheckedQuietly(chRet[i], s.panel.chRet[i]);
     setTextQuietly(txFold, s.panel.txFold);
     setUsable(txFold, st.txFoldEnabled);
     cmFold->setEnabled(st.txFoldEnabled);
@@ -698,10 +717,9 @@ void fmSync::showState()
     setUsable(txFlt, st.txFltEnabled);
     setTextQuietly(txJogai, s.panel.txJogai);
     setTextQuietly(txHogo, s.panel.txHogo);
-    if (chLinkTgt->isChecked() != s.panel.chLinkTgt) {
-        const QSignalBlocker block(chLinkTgt);
-        chLinkTgt->setChecked(s.panel.chLinkTgt);
-    }
+    setCheckedQuietly(chLinkTgt, s.panel.chLinkTgt);
+    setCheckedQuietly(chAcls, s.panel.chAcls);
+    setCheckedQuietly(chXattrs, s.panel.chXattrs);
     if (spShift->value() != s.panel.nShift) {
         const QSignalBlocker block(spShift);
         spShift->setValue(s.panel.nShift);

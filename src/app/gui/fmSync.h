@@ -71,6 +71,8 @@ public:
     QLineEdit* txJogai = nullptr;
     QLineEdit* txHogo = nullptr;
     QCheckBox* chLinkTgt = nullptr;  // copy what a file link points to
+    QCheckBox* chAcls = nullptr;     // compare and carry POSIX ACLs
+    QCheckBox* chXattrs = nullptr;   // compare and carry extended attributes
     QSpinBox* spShift = nullptr;     // minutes of time shift to ignore (0: none)
     std::array<QPushButton*, 5> cmRet{};
     ResultGrid* vSpr = nullptr;
