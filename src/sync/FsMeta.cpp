@@ -127,7 +127,12 @@ FsResult giveOwnerAndAttrs(int srcFd, const struct stat& ss, const At& made, con
     const UniqueFd fd = openPath(made);
     if (!fd.valid())
         return FsResult::fail("open", made.path, errno);
-    if (opt.owners && ::fchownat(fd.get(), "", ss.st_uid, ss.st_gid, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) != 0)
+    struct stat ms {};
+    if (opt.owners && ::fstat(fd.get(), &ms) != 0)
+        return FsResult::fail("read", made.path, errno);
+    // An item made with the source's owner already is left as it is made.
+    if (opt.owners && (ms.st_uid != ss.st_uid || ms.st_gid != ss.st_gid)
+        && ::fchownat(fd.get(), "", ss.st_uid, ss.st_gid, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) != 0)
         return FsResult::fail("set the owner of", made.path, errno);
     if (opt.meta == 0)
         return {};
