@@ -322,7 +322,12 @@ TEST_F(MetaCopyTest, MetaRowsAndFolderTimes)
     EXPECT_EQ(lstatOf(p2(QStringLiteral("d/f.txt"))).st_mtim.tv_sec, lstatOf(p1(QStringLiteral("d/f.txt"))).st_mtim.tv_sec);
     EXPECT_EQ(logged(), QStringList{logtx::metaFixed(p2(QStringLiteral("d/f.txt")), QStringLiteral("属性"))});
     EXPECT_FALSE(Exists(bk + QStringLiteral("/BackUp")));
-    EXPECT_EQ(SyncMeta(c, QStringLiteral("d/none"), St::Over, false, &why), St::Over + kErrSuffix);
+    // A twin missing, or its folder: the row fails and nothing is made.
+    sourceChangedByTest();
+    src(QStringLiteral("g/f.txt"), "only in folder 1");
+    for (const char* rel : {"d/none", "g/f.txt"})
+        EXPECT_EQ(SyncMeta(c, QLatin1String(rel), St::Over, false, &why), St::Over + kErrSuffix) << rel;
+    EXPECT_FALSE(Exists(p2(QStringLiteral("g"))));
 
     EXPECT_EQ(SyncFolderTimes(c, QStringLiteral("d")), QString());
     EXPECT_EQ(lstatOf(p2(QStringLiteral("d"))).st_mtim.tv_sec, 1400000000);
