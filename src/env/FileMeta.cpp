@@ -34,15 +34,28 @@ void append(QByteArray& text, const char* name, const QByteArray& value)
     text.append(value);
 }
 
+// The calls on path: those that take a link as it is, or, for the kernel's
+// own link "/proc/self/fd/N" (follow), those that go through it to the item
+// the descriptor is open on (a link there too, never its target).
+ssize_t getOf(const QByteArray& path, bool follow, const char* name, void* value, size_t size)
+{
+    return follow ? ::getxattr(path.constData(), name, value, size) : ::lgetxattr(path.constData(), name, value, size);
+}
+
+ssize_t listOf(const QByteArray& path, bool follow, char* list, size_t size)
+{
+    return follow ? ::listxattr(path.constData(), list, size) : ::llistxattr(path.constData(), list, size);
+}
+
 // The value of one attribute; false with errno set.
-bool valueOf(const QByteArray& path, const char* name, QByteArray& out)
+bool valueOf(const QByteArray& path, bool follow, const char* name, QByteArray& out)
 {
     for (int tries = 0; tries < 4; ++tries) {
-        const ssize_t n = ::lgetxattr(path.constData(), name, nullptr, 0);
+        const ssize_t n = getOf(path, follow, name, nullptr, 0);
         if (n < 0)
             return false;
         out.resize(n);
-        const ssize_t got = ::lgetxattr(path.constData(), name, out.data(), size_t(n));
+        const ssize_t got = getOf(path, follow, name, out.data(), size_t(n));
         if (got >= 0) {
             out.resize(got);
             return true;
@@ -69,15 +82,16 @@ bool ReadXattrs(int dirFd, const QByteArray& name, unsigned kinds, FileXattrs& o
     if (kinds == 0)
         return true;
     const QByteArray path = procPath(dirFd, name);
+    const bool follow = name.isEmpty();
     std::vector<char> names;
     for (int tries = 0;; ++tries) {
-        const ssize_t n = ::llistxattr(path.constData(), nullptr, 0);
+        const ssize_t n = listOf(path, follow, nullptr, 0);
         if (n < 0)
             return holdsNone(errno);
         if (n == 0)
             return true;
         names.resize(size_t(n));
-        const ssize_t got = ::llistxattr(path.constData(), names.data(), names.size());
+        const ssize_t got = listOf(path, follow, names.data(), names.size());
         if (got >= 0) {
             names.resize(size_t(got));
             break;
@@ -95,7 +109,7 @@ bool ReadXattrs(int dirFd, const QByteArray& name, unsigned kinds, FileXattrs& o
     std::sort(wanted.begin(), wanted.end(), [](const char* a, const char* b) { return std::strcmp(a, b) < 0; });
     QByteArray value;
     for (const char* n : wanted) {
-        if (!valueOf(path, n, value)) {
+        if (!valueOf(path, follow, n, value)) {
             if (errno == ENODATA)
                 continue;  // removed since it was listed
             return false;

@@ -29,7 +29,8 @@ struct FileXattrs {
 };
 
 // Reads the attributes of the kinds asked for of the entry name in the open
-// folder dirFd (an empty name: dirFd itself), links not followed. A volume
+// folder dirFd (an empty name: the item dirFd is open on, which may be an
+// O_PATH descriptor of a file or link), links not followed. A volume
 // that holds no attributes has none. False, errno set, when they cannot be
 // read.
 bool ReadXattrs(int dirFd, const QByteArray& name, unsigned kinds, FileXattrs& out);

@@ -11,6 +11,7 @@
 
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 
 namespace velmor::fsops {
@@ -152,15 +153,18 @@ bool sameVersion(const struct stat& a, const struct stat& b)
 
 // Writes the regular file (already open as in, described by fs) to a
 // temporary entry of dst's folder, with exactly the source's permission bits
-// (the umask does not apply). *changed: the source was written to meanwhile,
-// so the temporary may hold parts of two versions and must not be used.
-FsResult writeRegular(const At& src, const At& dst, int in, const struct stat& fs, TmpGuard& tmp, bool& changed)
+// (the umask does not apply), owner and attributes as opt asks. *changed:
+// the source was written to meanwhile, so the temporary may hold parts of
+// two versions and must not be used.
+FsResult writeRegular(const At& src, const At& dst, int in, const struct stat& fs, TmpGuard& tmp, bool& changed,
+                      const CopyOptions& opt)
 {
     const mode_t mode = fs.st_mode & 07777;
     UniqueFd o;
-    // Set-user-ID and set-group-ID come only once the content is complete:
-    // a half-written copy is never a privileged program.
-    FsResult r = createTemp(dst, mode & 0777, tmp, o);
+    // Open to its owner only until the copy is complete: a half-written copy
+    // is never a privileged program, nor readable by anyone the source
+    // keeps out.
+    FsResult r = createTemp(dst, S_IRUSR | S_IWUSR, tmp, o);
     if (!r.ok())
         return r;
     if (!copyData(in, o.get(), fs)) {
@@ -169,6 +173,8 @@ FsResult writeRegular(const At& src, const At& dst, int in, const struct stat& f
         return IsNoSpace(err) ? FsResult::fail("write", dst.path, err) : FsResult::fail("copy", src.path, err);
     }
     fsHook("copy:data-written");
+    if (r = giveOwnerAndAttrs(in, fs, At{dst.dir, tmp.name, dst.path}, opt); !r.ok())
+        return r;
     if (!setExactMode(o.get(), mode))
         return FsResult::fail("set permissions of", dst.path, errno);
     if (o.close() != 0)
@@ -179,6 +185,7 @@ FsResult writeRegular(const At& src, const At& dst, int in, const struct stat& f
         return FsResult::fail("mark the temporary file for", dst.path, errno);
     tmp.times[0] = fs.st_atim;
     tmp.times[1] = fs.st_mtim;
+    tmp.source = fs;
     struct stat now {};
     if (::fstat(in, &now) != 0)
         return FsResult::fail("read", src.path, errno);
@@ -192,7 +199,8 @@ FsResult writeRegular(const At& src, const At& dst, int in, const struct stat& f
 // copied once more; when it changed again the copy fails, so a copy never
 // mixes two versions. *isLink: a link is at src now; nothing was done.
 // follow: src is a link to the file, which is opened through it.
-FsResult writeFile(const At& src, const At& dst, TmpGuard& tmp, bool& isLink, bool follow = false)
+FsResult writeFile(const At& src, const At& dst, TmpGuard& tmp, bool& isLink, const CopyOptions& opt,
+                   bool follow = false)
 {
     for (int attempt = 0; attempt < 2; ++attempt) {
         UniqueFd in(::openat(src.dir, src.name.constData(),
@@ -207,7 +215,7 @@ FsResult writeFile(const At& src, const At& dst, TmpGuard& tmp, bool& isLink, bo
         if (!S_ISREG(fs.st_mode))
             return notCopyable(src);
         bool changed = false;
-        const FsResult r = writeRegular(src, dst, in.get(), fs, tmp, changed);
+        const FsResult r = writeRegular(src, dst, in.get(), fs, tmp, changed, opt);
         if (!r.ok() || !changed)
             return r;
         tmp.discard();
@@ -215,8 +223,9 @@ FsResult writeFile(const At& src, const At& dst, TmpGuard& tmp, bool& isLink, bo
     return sourceChanged(src);
 }
 
-// Creates the link (a copy of the source link ss) as a temporary entry.
-FsResult writeLink(const At& src, const At& dst, const struct stat& ss, TmpGuard& tmp)
+// Creates the link (a copy of the source link ss) as a temporary entry,
+// with the source's owner and attributes as opt asks.
+FsResult writeLink(const At& src, const At& dst, const struct stat& ss, TmpGuard& tmp, const CopyOptions& opt)
 {
     std::vector<char> target(size_t(ss.st_size > 0 ? ss.st_size : 255) + 1);
     ssize_t n;
@@ -242,18 +251,24 @@ FsResult writeLink(const At& src, const At& dst, const struct stat& ss, TmpGuard
         return FsResult::fail("mark the temporary link for", dst.path, errno);
     tmp.times[0] = ss.st_atim;
     tmp.times[1] = ss.st_mtim;
-    return {};
+    UniqueFd from;
+    if (opt.meta) {
+        from = UniqueFd(::openat(src.dir, src.name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        if (!from.valid())
+            return FsResult::fail("read", src.path, errno);
+    }
+    return giveOwnerAndAttrs(from.get(), ss, At{dst.dir, tmp.name, dst.path}, opt);
 }
 
 // Writes a copy of src (type: the listing's DT_*, DT_UNKNOWN for "look") as
 // a temporary entry beside dst; tmp names it. Every copy of the program
-// goes through here. followFileLinks: a link to a regular file is copied as
-// that file (only src is followed; dst is written as a new entry).
-FsResult writeTemp(const At& src, const At& dst, unsigned char type, TmpGuard& tmp, bool followFileLinks = false)
+// goes through here. opt.followFileLinks: a link to a regular file is
+// copied as that file (only src is followed; dst is written as a new entry).
+FsResult writeTemp(const At& src, const At& dst, unsigned char type, TmpGuard& tmp, const CopyOptions& opt)
 {
     bool isLink = false;
     if (type == DT_REG) {
-        const FsResult r = writeFile(src, dst, tmp, isLink);
+        const FsResult r = writeFile(src, dst, tmp, isLink, opt);
         if (!isLink)
             return r;
     }
@@ -261,18 +276,18 @@ FsResult writeTemp(const At& src, const At& dst, unsigned char type, TmpGuard& t
     if (::fstatat(src.dir, src.name.constData(), &ss, AT_SYMLINK_NOFOLLOW) != 0)
         return FsResult::fail("read", src.path, errno);
     struct stat ts {};
-    if (S_ISLNK(ss.st_mode) && followFileLinks && ::fstatat(src.dir, src.name.constData(), &ts, 0) == 0
+    if (S_ISLNK(ss.st_mode) && opt.followFileLinks && ::fstatat(src.dir, src.name.constData(), &ts, 0) == 0
         && S_ISREG(ts.st_mode))
-        return writeFile(src, dst, tmp, isLink, true);
+        return writeFile(src, dst, tmp, isLink, opt, true);
     if (S_ISLNK(ss.st_mode))
-        return writeLink(src, dst, ss, tmp);
+        return writeLink(src, dst, ss, tmp, opt);
     if (S_ISDIR(ss.st_mode))
         return FsResult::fail("copy", src.path, EISDIR);
     if (!S_ISREG(ss.st_mode))
         return notCopyable(src);
     if (isLink)  // a file again: swapped back and forth while it was looked at
         return sourceChanged(src);
-    const FsResult r = writeFile(src, dst, tmp, isLink);
+    const FsResult r = writeFile(src, dst, tmp, isLink, opt);
     return isLink ? sourceChanged(src) : r;
 }
 
@@ -302,11 +317,81 @@ bool isSameFile(const At& src, const struct stat& was)
            && now.st_dev == was.st_dev && now.st_ino == was.st_ino && sameVersion(was, now);
 }
 
-// The temporary that goes to dst's place: the copy written ahead when there
-// is one, else a copy of src written now into own.
-FsResult newTemp(const At& src, const At& dst, unsigned char type, StagedCopy* staged, TmpGuard& own,
-                 TmpGuard*& tmp, bool followFileLinks = false)
+// Makes the temporary tmp beside dst a second name of the copy this run
+// made of src's file earlier, when src is a file of more than one name
+// (opt.links) and that copy is still there. *linked: done so; otherwise
+// nothing was made and the data is copied.
+FsResult linkToCopy(const At& src, const At& dst, const CopyOptions& opt, TmpGuard& tmp, bool& linked)
 {
+    linked = false;
+    if (!opt.links || dst.root < 0)
+        return {};
+    struct stat ss {};
+    // A source that cannot be looked at is copied, and the copy says why.
+    if (::fstatat(src.dir, src.name.constData(), &ss, opt.followFileLinks ? 0 : AT_SYMLINK_NOFOLLOW) != 0
+        || !S_ISREG(ss.st_mode) || ss.st_nlink < 2)
+        return {};
+    HardLinks::Place first;
+    if (!opt.links->find(ss.st_dev, ss.st_ino, first))
+        return {};
+    const qsizetype slash = first.rel.lastIndexOf('/');
+    const UniqueFd dir = openBeneath(first.root, slash < 0 ? QByteArrayView() : QByteArrayView(first.rel).first(slash));
+    const NPath name = first.rel.mid(slash + 1);
+    struct stat cs {}, ds {};
+    if (!dir.valid() || ::fstatat(dir.get(), name.constData(), &cs, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(cs.st_mode))
+        return {};  // the first copy is gone: this one is copied
+    // dst is that copy already: a rename onto it would do nothing.
+    if (::fstatat(dst.dir, dst.name.constData(), &ds, AT_SYMLINK_NOFOLLOW) == 0 && ds.st_dev == cs.st_dev
+        && ds.st_ino == cs.st_ino)
+        return {};
+    for (int tries = 0; tmp.name.isEmpty(); ++tries) {
+        const NPath t = tmpNameFor(dst.name);
+        if (::linkat(dir.get(), name.constData(), dst.dir, t.constData(), 0) == 0) {
+            tmp.dir = dst.dir;
+            tmp.name = t;
+        } else if (errno != EEXIST || tries >= 100) {
+            // Another volume, too many names, no hard links there, the copy
+            // gone meanwhile: a copy of the data does without.
+            return {};
+        }
+    }
+    // Held as a copy's temporary is; a file its owner may not read cannot
+    // be opened to hold it, and its mark alone names it then.
+    tmp.lock = UniqueFd(::openat(dst.dir, tmp.name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (tmp.lock.valid() && ::flock(tmp.lock.get(), LOCK_EX) != 0 && errno != EOPNOTSUPP && errno != ENOLCK)
+        return FsResult::fail("lock the temporary file for", dst.path, errno);
+    if (::utimensat(dst.dir, tmp.name.constData(), kTmpMarkTimes, AT_SYMLINK_NOFOLLOW) != 0)
+        return FsResult::fail("mark the temporary file for", dst.path, errno);
+    tmp.times[0] = ss.st_atim;
+    tmp.times[1] = ss.st_mtim;
+    linked = true;
+    return {};
+}
+
+// Notes where the copy of a multi-named source file went (opt.links), once
+// it is in place at dst.
+void noteCopy(const struct stat& source, const At& dst, const CopyOptions& opt)
+{
+    if (opt.links && dst.root >= 0 && S_ISREG(source.st_mode) && source.st_nlink > 1)
+        opt.links->put(source.st_dev, source.st_ino, {dst.root, dst.rel});
+}
+
+// The temporary that goes to dst's place: a second name of an earlier copy
+// of src's file (linkToCopy), else the copy written ahead when there is
+// one, else a copy of src written now into own. *fresh: data was copied
+// (its source is then in tmp->source).
+FsResult newTemp(const At& src, const At& dst, unsigned char type, StagedCopy* staged, TmpGuard& own,
+                 TmpGuard*& tmp, const CopyOptions& opt, bool& fresh)
+{
+    tmp = &own;
+    fresh = false;
+    bool linked = false;
+    if (FsResult r = linkToCopy(src, dst, opt, own, linked); !r.ok() || linked) {
+        if (staged)
+            *staged = StagedCopy();  // not needed: the data is there already
+        return r;
+    }
+    fresh = true;
     if (staged && staged->valid()) {
         if (isSameFile(src, staged->d->source)) {
             tmp = &staged->d->tmp;
@@ -316,8 +401,7 @@ FsResult newTemp(const At& src, const At& dst, unsigned char type, StagedCopy* s
         // ahead is dropped and the copy made as if there had been none.
         *staged = StagedCopy();
     }
-    tmp = &own;
-    return writeTemp(src, dst, type, own, followFileLinks);
+    return writeTemp(src, dst, type, own, opt);
 }
 
 } // namespace
@@ -337,9 +421,15 @@ FsResult copyEntry(const At& src, const At& dst, unsigned char type, bool dstMis
         }
     }
     TmpGuard own, *tmp = nullptr;
-    if (const FsResult r = newTemp(src, dst, type, staged, own, tmp, opt.followFileLinks); !r.ok())
+    bool fresh = false;
+    if (const FsResult r = newTemp(src, dst, type, staged, own, tmp, opt, fresh); !r.ok())
         return r;
-    return putInPlace(*tmp, dst, opt);
+    const struct stat source = tmp->source;
+    if (const FsResult r = putInPlace(*tmp, dst, opt); !r.ok())
+        return r;
+    if (fresh)
+        noteCopy(source, dst, opt);
+    return {};
 }
 
 } // namespace detail
@@ -349,7 +439,8 @@ StagedCopy::~StagedCopy() = default;
 StagedCopy::StagedCopy(StagedCopy&&) noexcept = default;
 StagedCopy& StagedCopy::operator=(StagedCopy&&) noexcept = default;
 
-bool StageCopy(const At& src, const At& dst, long long maxBytes, UniqueFd hold, StagedCopy& out)
+bool StageCopy(const At& src, const At& dst, long long maxBytes, UniqueFd hold, StagedCopy& out,
+               const CopyOptions& opt)
 {
     out = StagedCopy();
     auto d = std::make_unique<StagedCopy::Data>();
@@ -359,7 +450,7 @@ bool StageCopy(const At& src, const At& dst, long long maxBytes, UniqueFd hold, 
     if (!in.valid() || ::fstat(in.get(), &fs) != 0 || !S_ISREG(fs.st_mode) || fs.st_size > maxBytes)
         return false;
     bool changed = false;
-    if (!writeRegular(src, dst, in.get(), fs, d->tmp, changed).ok() || changed)
+    if (!writeRegular(src, dst, in.get(), fs, d->tmp, changed, opt).ok() || changed)
         return false;  // d's temporary goes with it
     d->source = fs;
     out.d = std::move(d);
@@ -384,9 +475,11 @@ FsResult ReplaceKeepingOld(const At& src, const At& dst, const At& keep, StagedC
         return FsResult::fail(QStringLiteral("%1 is a folder, not a file").arg(dst.path));
 
     TmpGuard own, *tmp = nullptr;
-    FsResult r = newTemp(src, dst, DT_UNKNOWN, staged, own, tmp, opt.followFileLinks);
+    bool fresh = false;
+    FsResult r = newTemp(src, dst, DT_UNKNOWN, staged, own, tmp, opt, fresh);
     if (!r.ok())
         return r;
+    const struct stat source = tmp->source;
     fsHook("replace:new-written");
 
     switch (kindOf(keep)) {
@@ -412,6 +505,8 @@ FsResult ReplaceKeepingOld(const At& src, const At& dst, const At& keep, StagedC
         ::unlinkat(keep.dir, keep.name.constData(), 0);  // dst is unchanged: no backup of it is due
         return r;
     }
+    if (fresh)
+        noteCopy(source, dst, opt);
     fsHook("replace:done");
     return {};
 }

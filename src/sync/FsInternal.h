@@ -25,6 +25,7 @@ struct TmpGuard {
     NPath name;
     UniqueFd lock;
     struct timespec times[2] {};  // access and modification time it gets when settled
+    struct stat source {};        // the source file as it was read (st_mode 0 for anything else)
     ~TmpGuard() { discard(); }
     // Removes the entry now. Its name goes before its lock, so no cleaner
     // ever finds it unlocked.
@@ -63,6 +64,12 @@ inline constexpr struct timespec kTmpMarkTimes[2] = {{0, UTIME_OMIT}, {kTmpMark,
 // Creates a new temporary file beside dst with mode and takes its lock
 // (tmp names and holds it), marked. Returns the descriptor to write through.
 FsResult createTemp(const At& dst, mode_t mode, TmpGuard& tmp, UniqueFd& out);
+
+// Gives the item just made (made: its folder and name; not followed) the
+// owner and group of the source (stat ss) and its attributes, as opt asks;
+// not its mode, which comes after (a new owner clears the set-ID bits).
+// srcFd: the source, open (O_PATH does); read only when attributes are asked for.
+FsResult giveOwnerAndAttrs(int srcFd, const struct stat& ss, const At& made, const CopyOptions& opt);
 
 // Copies one non-folder entry; dstMissing skips the look at the destination
 // (a folder just made). staged: the copy written ahead, used when valid.

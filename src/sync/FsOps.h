@@ -24,9 +24,13 @@
 // again the copy fails, the target untouched.
 //
 // Modes are exact: a file or folder made here gets the source's permission
-// bits whatever the umask, from the moment it is made (set on the open item
-// before anything goes in), so a run killed at any point leaves nothing at
-// a mode of its own. A folder whose source mode denies the owner writing or
+// bits whatever the umask. A temporary file is made open to its owner only
+// (0600) and gets its exact mode as the last step before its times and the
+// rename, after its owner and attributes (a change of owner clears the
+// set-ID bits; a change of owner or data clears a file capability), so no
+// one ever sees it more open than its source. A folder gets its mode when
+// it is made (set on the open folder before anything goes in), so a run
+// killed at any point leaves nothing at a mode of its own. A folder whose source mode denies the owner writing or
 // searching it gets those two bits while it is filled and its exact mode
 // after. A folder that was there before keeps its permissions. A volume
 // that holds no modes (FAT, exFAT and others FsKeepsModes does not know)
@@ -43,7 +47,10 @@
 #include <QStringList>
 
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <utility>
 #include <vector>
 
 #include <sys/stat.h>
@@ -58,11 +65,41 @@ namespace velmor::fsops {
 using NPath = QByteArray;
 
 // An entry: the open folder that holds it and its name there. path is the
-// full path, for messages only (never used to reach the entry).
+// full path, for messages only (never used to reach the entry). An entry
+// below folder 2 may also name its place there: root, the open root, and
+// rel, the path below it (root < 0: not known). Copies of one multi-named
+// file find each other's places through them (HardLinks).
 struct At {
+    At() = default;
+    At(int dir, NPath name, QString path, int root = -1, NPath rel = {})
+        : dir(dir), name(std::move(name)), path(std::move(path)), root(root), rel(std::move(rel))
+    {
+    }
     int dir = -1;
     NPath name;
     QString path;
+    int root = -1;
+    NPath rel;
+};
+
+// Where the copies of the source files that have more than one name went in
+// one run: a later name of such a file becomes a second name of its first
+// copy instead of a copy of its own. Thread-safe: a tree copy writes two
+// files at a time.
+class HardLinks {
+public:
+    struct Place {
+        int root = -1;  // the open folder-2 root
+        NPath rel;      // the copy's path below it
+    };
+    // The copy of the source file (dev, ino) is at place from now on.
+    void put(dev_t dev, ino_t ino, const Place& place);
+    // Where the copy of the source file (dev, ino) went (false: none yet).
+    bool find(dev_t dev, ino_t ino, Place& out) const;
+
+private:
+    mutable std::mutex m_lock;
+    std::map<std::pair<dev_t, ino_t>, Place> m_places;
 };
 
 // Outcome of an operation: empty on success, otherwise a short English
@@ -105,6 +142,20 @@ struct CopyOptions {
     // holds none, and a second name of one folder that it files under the
     // key of an earlier one (the first keeps it); each fails on its own.
     const VolumeCaps* volume = nullptr;
+    // The copy takes the source's owner and group (by number): only where
+    // the process may give them (root) and the volume holds them.
+    bool owners = false;
+    // The kinds of attributes the copy takes (kMetaAcls | kMetaXattrs of
+    // env/FileMeta.h: POSIX ACLs, default ACLs of folders included; extended
+    // attributes of every namespace but system.), only those the volume
+    // holds. An attribute the process may not set fails the copy, naming it.
+    unsigned meta = 0;
+    // Multi-named source files copied so far in this run (none: each name
+    // is copied on its own). A destination that names its place (At::root)
+    // becomes a hard link to the first copy of its source file when there
+    // is one; when that copy is gone or cannot be linked to, the data is
+    // copied as usual.
+    HardLinks* links = nullptr;
 };
 
 // A copy of a file written ahead of its turn: complete, still under its
@@ -131,10 +182,13 @@ public:
 // copy is put in place or dropped). False, with nothing left behind, when
 // src is no such file or anything fails: the copy is then made at its turn
 // as usual, which tells why it fails.
-bool StageCopy(const At& src, const At& dst, long long maxBytes, UniqueFd hold, StagedCopy& out);
+// opt: as CopyItem's (owners and attributes; the rest plays no part here).
+bool StageCopy(const At& src, const At& dst, long long maxBytes, UniqueFd hold, StagedCopy& out,
+               const CopyOptions& opt = {});
 
 // Copies one regular file or symbolic link src to dst, keeping the source's
-// permission bits and access/modification times (nanoseconds); holes of a
+// permission bits and access/modification times (nanoseconds), and, as opt
+// asks, its owner, group, ACLs and extended attributes; holes of a
 // sparse file stay holes, and a file system that can share the data (a
 // reflink) shares it. A folder at dst is never replaced. Folders and special
 // files (pipes, sockets, devices) as src fail; they are never opened. A
@@ -169,6 +223,17 @@ FsResult ReplaceKeepingOld(const At& src, const At& dst, const At& keep, StagedC
 FsResult CopyTree(const At& src, const At& dst, const CopyOptions& opt = {}, QStringList* skipped = nullptr,
                   std::vector<FsResult>* failed = nullptr);
 
+// Makes the metadata of the existing entry dst (a file, link or folder,
+// never followed) that of src without copying any data: permission bits
+// (where opt.volume keeps modes or is not given), owner and group
+// (opt.owners), ACLs and extended attributes (opt.meta: those that differ
+// are set, those src lacks removed) and, with times, the access and
+// modification times. Works on items whose mode denies everyone access. A
+// src of another kind than dst fails, dst unchanged. what (when given)
+// receives what was changed besides the times, blank-separated ("所有者",
+// "ACL・拡張属性", "属性"; "" when nothing was).
+FsResult FixMeta(const At& src, const At& dst, const CopyOptions& opt, bool times, QString* what = nullptr);
+
 // Removes the entry: a file, a link (never its target) or a folder with
 // everything in it, read-only content included (permissions are widened on
 // the way down where needed). A missing entry is success.
@@ -178,6 +243,9 @@ FsResult RemoveItem(const At& e);
 // folder like (the umask does not apply); without one, 0777 less the umask.
 // Fails when anything exists there.
 FsResult MakeDir(const At& e, const struct stat* like = nullptr);
+// The same with the permission bits of the folder src, and its owner and
+// attributes as opt asks (given before anything can go in).
+FsResult MakeDirLike(const At& e, const At& src, const CopyOptions& opt);
 
 // Moves src to dst. A file or link replaces a non-folder dst. A folder src
 // onto a missing dst is renamed (or copied then removed across file systems);

@@ -22,14 +22,19 @@ namespace {
 
 // Creates the folder e with exactly mode (the umask does not apply) and
 // opens it. The mode is set on the open folder right after its creation, so
-// the folder never holds a mode of another item.
-FsResult makeFolder(const At& e, mode_t mode, UniqueFd& fd)
+// the folder never holds a mode of another item; before it, the owner and
+// attributes of the source folder (open as srcFd, stat ss) as opt asks.
+FsResult makeFolder(const At& e, mode_t mode, UniqueFd& fd, int srcFd = -1, const struct stat* ss = nullptr,
+                    const CopyOptions& opt = {})
 {
     if (::mkdirat(e.dir, e.name.constData(), mode & 07777) != 0)
         return FsResult::fail("create folder", e.path, errno);
     fd = openSubdir(e);
     if (!fd.valid())
         return FsResult::fail("open folder", e.path, errno);
+    if (ss)
+        if (FsResult r = giveOwnerAndAttrs(srcFd, *ss, e, opt); !r.ok())
+            return r;
     if (!setExactMode(fd.get(), mode))
         return FsResult::fail("set permissions of", e.path, errno);
     return {};
@@ -45,13 +50,15 @@ mode_t fillMode(const struct stat& ss, bool& widened)
     return (ss.st_mode & 07777) | need;
 }
 
-// Opens the folder d that a copy of the source folder ss fills: made anew
-// (isNew) with the mode of fillMode, else the folder that is there.
-FsResult openFillTarget(const At& d, bool isNew, const struct stat& ss, UniqueFd& fd, bool& widened)
+// Opens the folder d that a copy of the source folder ss (open as sfd)
+// fills: made anew (isNew) with the mode of fillMode, else the folder that
+// is there.
+FsResult openFillTarget(const At& d, bool isNew, int sfd, const struct stat& ss, const CopyOptions& opt, UniqueFd& fd,
+                        bool& widened)
 {
     widened = false;
     if (isNew)
-        return makeFolder(d, fillMode(ss, widened), fd);
+        return makeFolder(d, fillMode(ss, widened), fd, sfd, &ss, opt);
     fd = openSubdir(d);
     return fd.valid() ? FsResult{} : FsResult::fail("open folder", d.path, errno);
 }
@@ -105,19 +112,32 @@ struct TreeRun {
     std::vector<FsResult>& failed;
 };
 
-void copyTreeAt(int sfd, const QString& srcPath, int dfd, const QString& dstPath, bool created, const TreeRun& run,
+// The entry name in the folder dfd, whose own entry is up: its path, and
+// its place below folder 2 when up's is known.
+At childAt(int dfd, const At& up, const NPath& name)
+{
+    At c{dfd, name, child(up.path, name)};
+    if (up.root >= 0) {
+        c.root = up.root;
+        c.rel = up.rel.isEmpty() ? name : up.rel + '/' + name;
+    }
+    return c;
+}
+
+void copyTreeAt(int sfd, const QString& srcPath, int dfd, const At& dstAt, bool created, const TreeRun& run,
                 const Filling& filling);
 
 // Copies the content of the open source folder sfd (stat ss) into the open
-// destination folder dfd (created: by this copy, so empty), then finishes
-// dfd (see FolderFinish). up: the folders being filled above dfd.
-void copyFolder(int sfd, const struct stat& ss, const QString& srcPath, int dfd, const QString& dstPath,
-                bool created, bool widened, const TreeRun& run, const Filling* up = nullptr)
+// destination folder dfd (its entry dstAt; created: by this copy, so
+// empty), then finishes dfd (see FolderFinish). up: the folders being
+// filled above dfd.
+void copyFolder(int sfd, const struct stat& ss, const QString& srcPath, int dfd, const At& dstAt, bool created,
+                bool widened, const TreeRun& run, const Filling* up = nullptr)
 {
     const FolderFinish fin{dfd, ss, widened};
     const Filling here{FsIdOf(dfd), up};
-    copyTreeAt(sfd, srcPath, dfd, dstPath, created, run, here);
-    if (FsResult f = fin.finish(dstPath); !f.ok())
+    copyTreeAt(sfd, srcPath, dfd, dstAt, created, run, here);
+    if (FsResult f = fin.finish(dstAt.path); !f.ok())
         run.failed.push_back(std::move(f));
 }
 
@@ -143,7 +163,7 @@ QString unholdable(const CopyOptions& opt, const Entry& e, std::unordered_map<QS
     return QString();
 }
 
-void copyFiles(int sfd, const QString& srcPath, int dfd, const QString& dstPath, bool created, const TreeRun& run,
+void copyFiles(int sfd, const QString& srcPath, int dfd, const At& dstAt, bool created, const TreeRun& run,
                const std::vector<const Entry*>& files)
 {
     std::atomic<size_t> next{0};
@@ -151,8 +171,8 @@ void copyFiles(int sfd, const QString& srcPath, int dfd, const QString& dstPath,
     const auto work = [&] {
         for (size_t k; (k = next.fetch_add(1)) < files.size();) {
             const Entry& e = *files[k];
-            results[k] = copyEntry(At{sfd, e.name, child(srcPath, e.name)}, At{dfd, e.name, child(dstPath, e.name)},
-                                   e.type, created, run.opt);
+            results[k] = copyEntry(At{sfd, e.name, child(srcPath, e.name)}, childAt(dfd, dstAt, e.name), e.type,
+                                   created, run.opt);
         }
     };
     constexpr size_t kShareFrom = 4;  // fewer files are not worth the hand-over
@@ -194,13 +214,13 @@ FsResult copySubfolder(const At& s, const struct stat& es, const At& d, bool cre
         return FsResult::fail("open folder", s.path, errno);
     UniqueFd cd;
     bool widened = false;
-    const FsResult r = openFillTarget(d, isNew, es, cd, widened);
+    const FsResult r = openFillTarget(d, isNew, cs.get(), es, run.opt, cd, widened);
     if (r.ok())
-        copyFolder(cs.get(), es, s.path, cd.get(), d.path, isNew, widened, run, &filling);
+        copyFolder(cs.get(), es, s.path, cd.get(), d, isNew, widened, run, &filling);
     return r;
 }
 
-void copyTreeAt(int sfd, const QString& srcPath, int dfd, const QString& dstPath, bool created, const TreeRun& run,
+void copyTreeAt(int sfd, const QString& srcPath, int dfd, const At& dstAt, bool created, const TreeRun& run,
                 const Filling& filling)
 {
     std::vector<Entry> entries;
@@ -226,7 +246,7 @@ void copyTreeAt(int sfd, const QString& srcPath, int dfd, const QString& dstPath
                                            : DT_FIFO;
         }
         if (const QString why = unholdable(run.opt, e, keys); !why.isEmpty()) {
-            run.failed.push_back(FsResult::fail(child(dstPath, e.name) + QStringLiteral(": ") + why));
+            run.failed.push_back(FsResult::fail(child(dstAt.path, e.name) + QStringLiteral(": ") + why));
             continue;
         }
         if (e.type != DT_DIR && e.type != DT_REG && e.type != DT_LNK) {
@@ -240,10 +260,10 @@ void copyTreeAt(int sfd, const QString& srcPath, int dfd, const QString& dstPath
             files.push_back(&e);
         }
     }
-    copyFiles(sfd, srcPath, dfd, dstPath, created, run, files);
+    copyFiles(sfd, srcPath, dfd, dstAt, created, run, files);
     for (const auto& [e, es] : folders) {
-        FsResult r = copySubfolder(At{sfd, e->name, child(srcPath, e->name)}, es,
-                                   At{dfd, e->name, child(dstPath, e->name)}, created, run, filling);
+        FsResult r = copySubfolder(At{sfd, e->name, child(srcPath, e->name)}, es, childAt(dfd, dstAt, e->name), created,
+                                   run, filling);
         if (!r.ok())
             run.failed.push_back(std::move(r));
     }
@@ -269,7 +289,7 @@ FsResult CopyTree(const At& src, const At& dst, const CopyOptions& opt, QStringL
         return FsResult::fail("create folder", dst.path, EEXIST);
     UniqueFd dfd;
     bool widened = false;
-    if (const FsResult r = openFillTarget(dst, created, ss, dfd, widened); !r.ok())
+    if (const FsResult r = openFillTarget(dst, created, sfd.get(), ss, opt, dfd, widened); !r.ok())
         return r;
     // Leftovers that stay do not spoil this copy; the run names them when it
     // cleans the folders the comparison saw them in.
@@ -278,7 +298,7 @@ FsResult CopyTree(const At& src, const At& dst, const CopyOptions& opt, QStringL
     std::vector<FsResult> own;
     std::vector<FsResult>& out = failed ? *failed : own;
     const size_t before = out.size();
-    copyFolder(sfd.get(), ss, src.path, dfd.get(), dst.path, created, widened, TreeRun{opt, skipped, out});
+    copyFolder(sfd.get(), ss, src.path, dfd.get(), dst, created, widened, TreeRun{opt, skipped, out});
     return out.size() > before ? out[before] : FsResult{};
 }
 
@@ -291,6 +311,18 @@ FsResult MakeDir(const At& e, const struct stat* like)
     }
     UniqueFd fd;
     return makeFolder(e, like->st_mode, fd);
+}
+
+FsResult MakeDirLike(const At& e, const At& src, const CopyOptions& opt)
+{
+    const UniqueFd from(::openat(src.dir, src.name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    struct stat ss {};
+    if (!from.valid() || ::fstat(from.get(), &ss) != 0)
+        return FsResult::fail("read", src.path, errno);
+    if (!S_ISDIR(ss.st_mode))
+        return FsResult::fail("copy folder", src.path, ENOTDIR);
+    UniqueFd fd;
+    return makeFolder(e, ss.st_mode, fd, from.get(), &ss, opt);
 }
 
 } // namespace velmor::fsops

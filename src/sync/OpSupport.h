@@ -25,6 +25,9 @@ enum class Side { One, Two, Backup };
 bool entryOf(const SyncCtx& ctx, Side side, const QString& rel, bool make, UniqueFd& dir, fsops::At& at,
              QString& err);
 
+// The options of every copy of the run (what ctx asks the copies to carry).
+fsops::CopyOptions copyOptions(const SyncCtx& ctx);
+
 // Before the first write of this run into the folder: removes temporary
 // files an earlier run left there (when the comparison saw any).
 void cleanTemps(const SyncCtx& ctx, const QString& relDir, int dirFd);

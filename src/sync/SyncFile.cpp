@@ -42,14 +42,6 @@ QString notBackable(const At& dst)
     }
 }
 
-fsops::CopyOptions copyOptions(const SyncCtx& ctx)
-{
-    fsops::CopyOptions opt;
-    opt.followFileLinks = ctx.followFileLinks;
-    opt.volume = ctx.volume;
-    return opt;
-}
-
 } // namespace
 
 bool CopiesSource(const SyncCtx& ctx, const QString& status)
@@ -66,7 +58,7 @@ bool StageFile(const SyncCtx& ctx, const QString& rel, long long maxBytes, fsops
     QString err;
     if (!entryOf(ctx, Side::One, rel, false, dir1, src, err) || !entryOf(ctx, Side::Two, rel, false, dir2, dst, err))
         return false;
-    return fsops::StageCopy(src, dst, maxBytes, std::move(dir2), out);
+    return fsops::StageCopy(src, dst, maxBytes, std::move(dir2), out, copyOptions(ctx));
 }
 
 QString SyncFile(const SyncCtx& ctx, const QString& rel, const QString& status, QString* why,

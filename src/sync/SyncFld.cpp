@@ -193,7 +193,7 @@ QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, Q
             if (!err.isEmpty())
                 return failed(status, err, why);
             fsHook("folder:resolved");
-            r = fsops::MakeDir(dst, like ? &ss : nullptr);
+            r = like ? fsops::MakeDirLike(dst, src, copyOptions(ctx)) : fsops::MakeDir(dst);
             line = logtx::created(dstPath);
             break;
         }
@@ -218,10 +218,8 @@ QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, Q
                 break;
             QStringList skipped;
             std::vector<fsops::FsResult> notCopied;
-            fsops::CopyOptions opt;
+            fsops::CopyOptions opt = copyOptions(ctx);
             opt.ahead = ctx.ahead;
-            opt.followFileLinks = ctx.followFileLinks;
-            opt.volume = ctx.volume;
             // As the file rows: the program's own files take no part.
             opt.leaveOut = [](const fsops::NPath& name) { return IsOwnFile(nameText(name)); };
             r = fsops::CopyTree(src, dst, opt, &skipped, &notCopied);

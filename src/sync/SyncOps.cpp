@@ -170,7 +170,22 @@ bool entryOf(const SyncCtx& ctx, Side side, const QString& rel, bool make, Uniqu
         return false;
     }
     at = {dir.get(), nameBytes(rel.mid(rel.lastIndexOf(QLatin1Char('/')) + 1)), full};
+    if (side == Side::Two) {
+        at.root = root;
+        at.rel = nameBytes(rel);
+    }
     return true;
+}
+
+fsops::CopyOptions copyOptions(const SyncCtx& ctx)
+{
+    fsops::CopyOptions opt;
+    opt.followFileLinks = ctx.followFileLinks;
+    opt.volume = ctx.volume;
+    opt.owners = ctx.owners;
+    opt.meta = ctx.meta;
+    opt.links = ctx.links;
+    return opt;
 }
 
 void cleanTemps(const SyncCtx& ctx, const QString& relDir, int dirFd)

@@ -22,6 +22,7 @@ class zLog;
 class CopyAhead;
 namespace fsops {
 class StagedCopy;
+class HardLinks;
 }
 
 // What the operations of one run share.
@@ -59,6 +60,14 @@ struct SyncCtx {
     // The helper thread that copies a folder's files two at a time when the
     // folder is copied whole (none: one at a time).
     CopyAhead* ahead = nullptr;
+    // Copies take the owner and group of their sources (fsops::CopyOptions):
+    // only where the process may give them and folder 2's volume holds them.
+    bool owners = false;
+    // The kinds of attributes copies take (kMetaAcls | kMetaXattrs).
+    unsigned meta = 0;
+    // Where this run put the copies of multi-named files: their later names
+    // become hard links to those copies (none: each name is copied).
+    fsops::HardLinks* links = nullptr;
 
     // sFld2's last component; "root" for the file-system root.
     QString rootName() const;
@@ -101,6 +110,18 @@ QString SyncFile(const SyncCtx& ctx, const QString& rel, const QString& status, 
 // at the row's turn. Reads ctx only (safe on another thread while the run
 // goes on); false when nothing was written.
 bool CopiesSource(const SyncCtx& ctx, const QString& status);
+// Makes the metadata of the folder-2 entry rel (a file or link, or a folder
+// when folder) that of its folder-1 twin without copying any data:
+// permission bits, owner, ACLs and extended attributes as ctx asks, and a
+// file's or link's times (a folder's come at the end of the run, from
+// SyncFolderTimes). Nothing is backed up: no data is lost. Returns status,
+// or status + " Err" with the reason in *why.
+QString SyncMeta(const SyncCtx& ctx, const QString& rel, const QString& status, bool folder, QString* why = nullptr);
+// Gives the folder-2 folder rel the times of its folder-1 twin, and its
+// mode, owner and attributes where they differ (as ctx asks). "" on
+// success, also when either twin is missing; otherwise the reason (also in
+// *why).
+QString SyncFolderTimes(const SyncCtx& ctx, const QString& rel, QString* why = nullptr);
 bool StageFile(const SyncCtx& ctx, const QString& rel, long long maxBytes, fsops::StagedCopy& out);
 
 // Removes the temporary files of an earlier run from every folder still in

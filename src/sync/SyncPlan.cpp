@@ -48,6 +48,11 @@ QString moved(const QString& dst, const QString& target)
 }
 QString trashed(const QString& dst) { return dst + QStringLiteral("をごみ箱に入れました"); }
 QString deleted(const QString& dst) { return dst + QStringLiteral("を削除しました"); }
+QString metaFixed(const QString& dst, const QString& what)
+{
+    const QString line = dst + QStringLiteral("の属性を修正しました");
+    return what.isEmpty() ? line : line + QStringLiteral("（") + what + QStringLiteral("）");
+}
 } // namespace logtx
 
 } // namespace velmor

@@ -45,6 +45,7 @@ QString overwritten(const QString& src, const QString& dst);   // "上書"
 QString moved(const QString& dst, const QString& target);      // backup move
 QString trashed(const QString& dst);                           // recycle bin
 QString deleted(const QString& dst);                           // plain delete
+QString metaFixed(const QString& dst, const QString& what);    // metadata corrected in place
 } // namespace logtx
 
 } // namespace velmor

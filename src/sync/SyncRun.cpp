@@ -5,6 +5,7 @@
 #include "compare/Compare.h"
 #include "compare/ResultCounts.h"
 #include "compare/Session.h"
+#include "env/FileMeta.h"
 #include "env/FsDir.h"
 #include "env/FsList.h"
 #include "env/Progress.h"
@@ -203,6 +204,11 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         ctx.yRt = s.yRt;
         ctx.followFileLinks = s.panel.chLinkTgt;
         ctx.volume = &s.caps2;
+        ctx.owners = s.caps2.holdsOwners;
+        ctx.meta = (s.panel.chAcls && s.caps2.holdsAcls ? unsigned(kMetaAcls) : 0u)
+                   | (s.panel.chXattrs && s.caps2.holdsXattrs ? unsigned(kMetaXattrs) : 0u);
+        fsops::HardLinks links;
+        ctx.links = &links;
         ctx.log = wantLog ? &log : nullptr;
         ctx.ptn = LstPtn(s.panel);
         ctx.tmpLeft = s.vTmpLeft;

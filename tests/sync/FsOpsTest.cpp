@@ -54,13 +54,6 @@ mode_t modeOf(const QString& path)
 
 void chmodOf(const QString& path, mode_t mode) { ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), mode), 0); }
 
-// The process's umask for the lifetime of the object.
-struct ScopedUmask {
-    explicit ScopedUmask(mode_t m) : old(::umask(m)) {}
-    ~ScopedUmask() { ::umask(old); }
-    mode_t old;
-};
-
 class FsOpsTest : public SyncFixture {
 protected:
     void TearDown() override

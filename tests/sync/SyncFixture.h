@@ -20,6 +20,8 @@
 #include <gtest/gtest.h>
 #include <ostream>
 
+#include <sys/stat.h>
+
 // Readable QString values in failure messages.
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
@@ -46,6 +48,13 @@ struct PathAt {
     UniqueFd dir;
     fsops::At at;
     operator const fsops::At&() const { return at; }
+};
+
+// The process's umask for the lifetime of the object.
+struct ScopedUmask {
+    explicit ScopedUmask(mode_t m) : old(::umask(m)) {}
+    ~ScopedUmask() { ::umask(old); }
+    mode_t old;
 };
 
 // True when anything (a dangling link too) is at path.
