@@ -7,6 +7,7 @@
 #include "env/FsList.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,6 +54,12 @@ void dropUnholdable(Session& s, FileSide& one, FileXattrs& xattrs)
 
 void ClsFldMeta(Session& s)
 {
+    // Attributes asked for that the volume cannot hold are lost on every
+    // item that has them, also inside folders copied whole (not scanned).
+    if (s.panel.chAcls && !s.caps2.holdsAcls)
+        cmp::noteLost(s, QStringLiteral("ACL"));
+    if (s.panel.chXattrs && !s.caps2.holdsXattrs)
+        cmp::noteLost(s, QStringLiteral("拡張属性"));
     Progress& pg = cmp::progressOf(s);
     s.oDb.DbOpen();
     struct Row {
@@ -60,14 +67,29 @@ void ClsFldMeta(Session& s)
         QString rel;
     };
     std::vector<Row> rows;
-    s.oDb.forEachRow(QStringLiteral("Select nNo, sPh From tbFold Where sED = '比較' And sNg Is Null Order By nNo"), {},
-                     [&rows](const SqlStmt& q) {
-                         rows.push_back({q.int64(0), q.text(1)});
+    const UniqueFd root1 = cmp::openRoot(s, 1);
+    s.oDb.forEachRow(QStringLiteral("Select nNo, sPh, sED From tbFold Where sED In ('比較', '追加') And sNg Is Null"
+                                    " Order By nNo"),
+                     {}, [&](const SqlStmt& q) {
+                         if (q.text(2) == St::Cmp) {
+                             rows.push_back({q.int64(0), q.text(1)});
+                         } else if (!s.caps2.holdsOwners) {
+                             // A folder copied whole: its owner tells whether
+                             // the volume would lose owners (its content is
+                             // not looked at).
+                             FileSide one;
+                             FileXattrs none;
+                             struct stat st {};
+                             if (::fstatat(root1.get(), nameBytes(q.text(1)).constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+                                 one.uid = st.st_uid;
+                                 one.gid = st.st_gid;
+                                 cmp::dropUnholdable(s, one, none);
+                             }
+                         }
                          return true;
                      });
     if (rows.empty())
         return;
-    const UniqueFd root1 = cmp::openRoot(s, 1);
     const UniqueFd root2 = cmp::openRoot(s, 2);
     const unsigned modeMask = FsKeepsModes(root2.get()) ? 07777u : 0u;
     const unsigned kinds1 = cmp::xattrKinds(s, 1), kinds2 = cmp::xattrKinds(s, 2);

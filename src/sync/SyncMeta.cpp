@@ -9,6 +9,9 @@
 
 #include <cerrno>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 namespace velmor {
 
 using namespace opsupport;
@@ -43,10 +46,14 @@ QString SyncFolderTimes(const SyncCtx& ctx, const QString& rel, QString* why)
                            && entryOf(ctx, Side::Two, rel, false, dir2, dst, err))
         && errno == ENOENT)
         return {};  // a folder on the way is gone on one side: no twin to take times from
-    if (err.isEmpty() && (fsops::kindOf(src) == Kind::None || fsops::kindOf(dst) == Kind::None))
+    struct stat st {};
+    if (err.isEmpty() && (fsops::kindOf(src, &st) != Kind::Dir || fsops::kindOf(dst) != Kind::Dir))
         return {};
-    if (err.isEmpty())
-        err = fsops::FixMeta(src, dst, copyOptions(ctx), true).error;
+    // Times only: a folder's other metadata are corrected by its own row,
+    // which the user may have cleared.
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (err.isEmpty() && ::utimensat(dst.dir, dst.name.constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
+        err = fsops::FsResult::fail("set times of", dst.path, errno).error;
     if (!err.isEmpty() && why)
         *why = err;
     return err;

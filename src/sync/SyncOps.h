@@ -117,10 +117,9 @@ bool CopiesSource(const SyncCtx& ctx, const QString& status);
 // SyncFolderTimes). Nothing is backed up: no data is lost. Returns status,
 // or status + " Err" with the reason in *why.
 QString SyncMeta(const SyncCtx& ctx, const QString& rel, const QString& status, bool folder, QString* why = nullptr);
-// Gives the folder-2 folder rel the times of its folder-1 twin, and its
-// mode, owner and attributes where they differ (as ctx asks). "" on
-// success, also when either twin is missing; otherwise the reason (also in
-// *why).
+// Gives the folder-2 folder rel the times of its folder-1 twin (nothing
+// else: its other metadata are its own row's). "" on success, also when
+// either twin is missing or no folder; otherwise the reason (also in *why).
 QString SyncFolderTimes(const SyncCtx& ctx, const QString& rel, QString* why = nullptr);
 bool StageFile(const SyncCtx& ctx, const QString& rel, long long maxBytes, fsops::StagedCopy& out);
 

@@ -285,12 +285,24 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
             return copy;
         };
 
+        // The folders whose content or metadata the run changed: each gets
+        // its source's times once everything in it is done.
+        QSet<QString> touched;
+        const auto touch = [&touched](const QString& rel) {
+            if (!rel.isEmpty())
+                touched.insert(rel);
+        };
+
         // Carries out row r; copy: its copy written ahead, if any.
         const auto carryOut = [&](int r, fsops::StagedCopy* copy) {
             const ResultRow& in = grid.row(r);
             const QString status = EffectiveStatus(in.status);
             const bool folder = in.isFolderRow();
             const QString rel = folder ? in.path : fileRel(in);
+            const bool metaOnly = in.result == kMetaOnly;
+            touch(in.path);
+            if (folder)
+                touch(in.path.section(QLatin1Char('/'), 0, -2));
             QString why;
             QString result;
             if (in.result == kUnholdable) {
@@ -298,6 +310,8 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
                 // files under another's key): a flag set by hand does not try.
                 why = in.why();
                 result = status + kErrSuffix;
+            } else if (metaOnly) {
+                result = SyncMeta(ctx, rel, status, folder, &why);
             } else {
                 result = folder ? SyncFld(ctx, rel, status, &why) : SyncFile(ctx, rel, status, &why, copy);
             }
@@ -319,10 +333,12 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
                 ++rep.failed;
                 if (hooks.rowFailed)
                     hooks.rowFailed(r, why);
+                out.result = result;
             } else {
                 out.flag = kFlagDone;
+                // A correction of metadata still says what it was.
+                out.result = metaOnly ? kMetaOnly : CellText(result);
             }
-            out.result = result;
             if (hooks.progress && sinceReport.elapsed() >= kProgressIntervalMs)
                 report();
         };
@@ -380,6 +396,17 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
             report();
         ahead.dropAll();
         ctx.ahead = nullptr;
+        // Deepest first: setting a folder's times changes nothing above it.
+        QStringList folders(touched.begin(), touched.end());
+        std::sort(folders.begin(), folders.end(), [](const QString& a, const QString& b) {
+            const qsizetype da = a.count(QLatin1Char('/')), db = b.count(QLatin1Char('/'));
+            return da != db ? da > db : a < b;
+        });
+        for (const QString& rel : std::as_const(folders)) {
+            QString why;
+            if (!SyncFolderTimes(ctx, rel, &why).isEmpty())
+                ctx.leftOut.append(why);
+        }
         // Temporary files of a dead run go also where no row wrote.
         CleanLeftTemps(ctx);
         if (hooks.showRow && grid.rowCount() > 0)

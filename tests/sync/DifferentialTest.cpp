@@ -134,15 +134,6 @@ bool same(const Item* a, const Item* b) { return diff(a, b).empty(); }
 bool isDir(const Item* i) { return i && i->type == 'd'; }
 bool isSpecial(const Item* i) { return i && i->type == 's'; }
 
-// The same local minute, the year in full.
-bool sameMinute(const timespec& a, const timespec& b)
-{
-    struct tm x {}, y {};
-    const time_t ta = a.tv_sec, tb = b.tv_sec;
-    return localtime_r(&ta, &x) && localtime_r(&tb, &y) && x.tm_year == y.tm_year && x.tm_yday == y.tm_yday
-           && x.tm_hour == y.tm_hour && x.tm_min == y.tm_min;
-}
-
 // The work database and the companion programs' files: a name between two
 // dots of this list, in any letter case.
 bool ownName(const QByteArray& rel)
@@ -175,10 +166,10 @@ const Rule kRules[] = {
      }},
     {"a folder already in folder 2 keeps its mode and time", false,
      [](const Seen& s) { return isDir(s.eng) && isDir(s.rs) && isDir(s.before) && s.eng->mode == s.before->mode; }},
-    {"a file of folder 2 with the same size and minute (and permission bits) is the same file", false,
+    {"a file of folder 2 with the same size and second (and permission bits) is the same file", false,
      [](const Seen& s) {
          return s.src && s.before && s.src->type == s.before->type && !isDir(s.src)
-                && s.src->data.size() == s.before->data.size() && sameMinute(s.src->mtime, s.before->mtime)
+                && s.src->data.size() == s.before->data.size() && s.src->mtime.tv_sec == s.before->mtime.tv_sec
                 && (s.src->type != 'f' || s.src->mode == s.before->mode) && same(s.eng, s.before);
      }},
     {"a read-only file of folder 2 is not replaced (its row fails)", true,

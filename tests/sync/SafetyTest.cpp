@@ -795,19 +795,28 @@ TEST_F(SafetyTest, TemporariesOfADeadRunGoWithTheNextRunEvenWhereNothingIsWritte
     EXPECT_EQ(readFile(live), QByteArray("in progress"));
 }
 
-TEST_F(SafetyTest, AFolderThatIsThereKeepsItsPermissions)
+TEST_F(SafetyTest, AFolderThatIsThereGetsItsSourcesPermissionsOnlyThroughItsOwnRow)
 {
-    src(QStringLiteral("e/new.txt"), "new");
-    makeDir(p2(QStringLiteral("e")));
-    ASSERT_EQ(::chmod(nameBytes(p1(QStringLiteral("e"))).constData(), 0755), 0);
-    ASSERT_EQ(::chmod(nameBytes(p2(QStringLiteral("e"))).constData(), 0750), 0);
-    tick({QString()});
-    compare();
-    EXPECT_EQ(SyncRun(session).failed, 0);
-    EXPECT_EQ(readFile(p2(QStringLiteral("e/new.txt"))), QByteArray("new"));
-    EXPECT_EQ(QFileInfo(p2(QStringLiteral("e"))).permissions(),
-              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadUser
-                  | QFileDevice::WriteUser | QFileDevice::ExeUser | QFileDevice::ReadGroup | QFileDevice::ExeGroup);
+    // The row of the folder ("比較", only its metadata differ) corrects its
+    // mode; cleared, the folder keeps its own, also when a file goes in.
+    for (const bool flagged : {true, false}) {
+        SCOPED_TRACE(flagged ? "flagged" : "cleared");
+        src(QStringLiteral("e/new.txt"), "new");
+        makeDir(p2(QStringLiteral("e")));
+        ASSERT_EQ(::chmod(nameBytes(p1(QStringLiteral("e"))).constData(), 0755), 0);
+        ASSERT_EQ(::chmod(nameBytes(p2(QStringLiteral("e"))).constData(), 0750), 0);
+        tick({QString()});
+        compare();
+        for (ResultRow& row : session.vSpr.rows())
+            if (row.isFolderRow() && row.path == QStringLiteral("e") && !flagged)
+                row.flag = kFlagOff;
+        EXPECT_EQ(SyncRun(session).failed, 0);
+        EXPECT_EQ(readFile(p2(QStringLiteral("e/new.txt"))), QByteArray("new"));
+        struct stat st {};
+        ASSERT_EQ(::stat(nameBytes(p2(QStringLiteral("e"))).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, flagged ? 0755u : 0750u);
+        ::unlink(nameBytes(p2(QStringLiteral("e/new.txt"))).constData());
+    }
 }
 
 TEST_F(SafetyTest, ALinkAtAnyLevelOfAPathLongerThanPathMaxIsNeverFollowed)
