@@ -166,17 +166,32 @@ QString unholdable(const CopyOptions& opt, const Entry& e, std::unordered_map<QS
 void copyFiles(int sfd, const QString& srcPath, int dfd, const At& dstAt, bool created, const TreeRun& run,
                const std::vector<const Entry*>& files)
 {
+    constexpr size_t kShareFrom = 4;  // fewer files are not worth the hand-over
+    const bool shared = run.opt.ahead && files.size() >= kShareFrom;
+    // Files of more than one name are copied by this thread alone, after the
+    // others: two names of one file copied at once would both miss the
+    // other's copy and make two files of it.
+    std::vector<size_t> order, alone;
+    order.reserve(files.size());
+    for (size_t k = 0; k < files.size(); ++k) {
+        struct stat st {};
+        const bool multi = shared && run.opt.links && files[k]->type != DT_LNK
+                           && ::fstatat(sfd, files[k]->name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
+                           && S_ISREG(st.st_mode) && st.st_nlink > 1;
+        (multi ? alone : order).push_back(k);
+    }
     std::atomic<size_t> next{0};
     std::vector<FsResult> results(files.size());  // each slot written by the thread that copied its file
-    const auto work = [&] {
-        for (size_t k; (k = next.fetch_add(1)) < files.size();) {
-            const Entry& e = *files[k];
-            results[k] = copyEntry(At{sfd, e.name, child(srcPath, e.name)}, childAt(dfd, dstAt, e.name), e.type,
-                                   created, run.opt);
-        }
+    const auto copyOne = [&](size_t k) {
+        const Entry& e = *files[k];
+        results[k] = copyEntry(At{sfd, e.name, child(srcPath, e.name)}, childAt(dfd, dstAt, e.name), e.type, created,
+                               run.opt);
     };
-    constexpr size_t kShareFrom = 4;  // fewer files are not worth the hand-over
-    if (run.opt.ahead && files.size() >= kShareFrom) {
+    const auto work = [&] {
+        for (size_t i; (i = next.fetch_add(1)) < order.size();)
+            copyOne(order[i]);
+    };
+    if (shared) {
         const long long key = run.opt.ahead->queue([&work](StagedCopy&) {
             work();
             return false;
@@ -186,6 +201,8 @@ void copyFiles(int sfd, const QString& srcPath, int dfd, const At& dstAt, bool c
     } else {
         work();
     }
+    for (const size_t k : alone)
+        copyOne(k);
     for (FsResult& r : results)
         if (!r.ok())
             run.failed.push_back(std::move(r));
