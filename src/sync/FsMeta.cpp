@@ -187,7 +187,7 @@ FsResult FixMeta(const At& src, const At& dst, const CopyOptions& opt, bool time
         if ((ds.st_mode & 07777) != (ss.st_mode & 07777)) {
             if (::chmod(path.constData(), ss.st_mode & 07777) != 0)
                 return FsResult::fail("set permissions of", dst.path, errno);
-            addWord(what, QStringLiteral("属性"));
+            addWord(what, QStringLiteral("ｱｸｾｽ権"));
         }
     }
     if (times) {

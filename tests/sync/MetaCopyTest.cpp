@@ -320,7 +320,7 @@ TEST_F(MetaCopyTest, MetaRowsAndFolderTimes)
     EXPECT_EQ(SyncMeta(c, QStringLiteral("d/f.txt"), St::Over, false, &why), St::Over) << why.toStdString();
     EXPECT_EQ(lstatOf(p2(QStringLiteral("d/f.txt"))).st_mode & 07777, mode_t(0600));
     EXPECT_EQ(lstatOf(p2(QStringLiteral("d/f.txt"))).st_mtim.tv_sec, lstatOf(p1(QStringLiteral("d/f.txt"))).st_mtim.tv_sec);
-    EXPECT_EQ(logged(), QStringList{logtx::metaFixed(p2(QStringLiteral("d/f.txt")), QStringLiteral("属性"))});
+    EXPECT_EQ(logged(), QStringList{logtx::metaFixed(p2(QStringLiteral("d/f.txt")), QStringLiteral("ｱｸｾｽ権"))});
     EXPECT_FALSE(Exists(bk + QStringLiteral("/BackUp")));
     // A twin missing, or its folder: the row fails and nothing is made.
     sourceChangedByTest();
