@@ -212,12 +212,16 @@ void ClsFld(Session& s)
 
 QString MetaDifference(const FileSide& one, const FileSide& two, const MetaMatch& meta)
 {
+    const bool modes = meta.modes && !isLink(one) && !isLink(two) && ((one.mode ^ two.mode) & 07777) != 0;
+    const bool owners = meta.owners && (one.uid != two.uid || one.gid != two.gid);
+    if (!modes && !owners && (!one.xattrs || !two.xattrs || *one.xattrs == *two.xattrs))
+        return QString();  // the common case, without a text made
     QStringList parts;
-    if (meta.modes && !isLink(one) && !isLink(two) && ((one.mode ^ two.mode) & 07777) != 0)
+    if (modes)
         parts << QStringLiteral("ｱｸｾｽ権 %1→%2")
                      .arg(two.mode & 07777, 4, 8, QLatin1Char('0'))
                      .arg(one.mode & 07777, 4, 8, QLatin1Char('0'));
-    if (meta.owners && (one.uid != two.uid || one.gid != two.gid))
+    if (owners)
         parts << QStringLiteral("所有者 %1:%2→%3:%4").arg(two.uid).arg(two.gid).arg(one.uid).arg(one.gid);
     if (one.xattrs && two.xattrs) {
         const QString x = XattrDifference(*one.xattrs, *two.xattrs);

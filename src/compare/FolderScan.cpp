@@ -99,8 +99,10 @@ public:
             // Folder 2 mounted or bound inside folder 1: a copy into folder 2
             // would write into folder 1, and into the folder being copied.
             throw FsError(full.toStdString() + ": this is folder 2 itself (a mount of it inside folder 1)");
-        if (why.isEmpty())
+        if (why.isEmpty()) {
+            m_s.vFld1Stat.insert(rel, {st.st_mode, st.st_uid, st.st_gid, st.st_mtim.tv_sec, st.st_mtim.tv_nsec});
             return DateText(st.st_mtim.tv_sec);
+        }
         m_s.vUnread.append(why);
         status = St::Excl;
         return QString();
@@ -159,6 +161,7 @@ void markUnholdable(Session& s, SqlConn& db)
 
 QStringList ScnFld1(Session& s)
 {
+    s.vFld1Stat.clear();
     Progress& pg = cmp::progressOf(s);
     FolderTree& tree = *s.tree1;
     // No refresh tick may remove nodes while the walk yields.
@@ -257,8 +260,9 @@ public:
     }
 
     // Completes the folder-1 row of rel, or adds a row of its own.
-    void record(const QString& rel, const QString& date, const QString& at)
+    void record(const QString& rel, const QString& date, const QString& at, const FolderStat& st)
     {
+        m_s.vFld2Stat.insert(rel, st);
         m_upd.bind(1, date).bind(2, at).bind(3, rel);
         if (m_upd.exec() == 0)
             m_ins.bind(1, ++m_s.nCnt).bind(2, rel).bind(3, date).bind(4, at).exec();
@@ -283,7 +287,8 @@ public:
             if (leftOut(rel, e))
                 continue;
             const QString childRel = rowPath(rel.isEmpty() ? e.name : rel + QLatin1Char('/') + e.name);
-            record(childRel, m_dates.text(e.mtime), AttrText(e.name, e.mode));
+            record(childRel, m_dates.text(e.mtime), AttrText(e.name, e.mode),
+                   {e.mode, e.uid, e.gid, e.mtime, e.mtimeNsec});
             const UniqueFd child(
                 ::openat(fd, nameBytes(e.name).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             // A folder that holds no folders is opened (so one that cannot be
@@ -340,6 +345,7 @@ private:
 void ScnFld2(Session& s, const QString& folder)
 {
     s.sHistRel.clear();
+    s.vFld2Stat.clear();
     const QString rel = cmp::relPath(s.sFld2, folder);
     const UniqueFd root2 = cmp::openRoot(s, 2);
     const UniqueFd fd = openBeneath(root2.get(), nameBytes(rel));
@@ -354,7 +360,8 @@ void ScnFld2(Session& s, const QString& folder)
         if (fstat(fd.get(), &st) != 0)
             throw FsError(cmp::sysErrorText(folder, errno).toStdString());
         const QString name = rel.mid(rel.lastIndexOf(QLatin1Char('/')) + 1);
-        w.record(rel, DateText(st.st_mtim.tv_sec), AttrText(name, st.st_mode));
+        w.record(rel, DateText(st.st_mtim.tv_sec), AttrText(name, st.st_mode),
+                 {st.st_mode, st.st_uid, st.st_gid, st.st_mtim.tv_sec, st.st_mtim.tv_nsec});
     }
     if (w.walk(fd.get(), rel)) {
         // Folder-2 folders below a folder-1 folder that could not be read

@@ -67,7 +67,6 @@ void ClsFldMeta(Session& s)
         QString rel;
     };
     std::vector<Row> rows;
-    const UniqueFd root1 = cmp::openRoot(s, 1);
     s.oDb.forEachRow(QStringLiteral("Select nNo, sPh, sED From tbFold Where sED In ('比較', '追加') And sNg Is Null"
                                     " Order By nNo"),
                      {}, [&](const SqlStmt& q) {
@@ -77,12 +76,12 @@ void ClsFldMeta(Session& s)
                              // A folder copied whole: its owner tells whether
                              // the volume would lose owners (its content is
                              // not looked at).
-                             FileSide one;
-                             FileXattrs none;
-                             struct stat st {};
-                             if (::fstatat(root1.get(), nameBytes(q.text(1)).constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-                                 one.uid = st.st_uid;
-                                 one.gid = st.st_gid;
+                             const auto st = s.vFld1Stat.constFind(q.text(1));
+                             if (st != s.vFld1Stat.cend()) {
+                                 FileSide one;
+                                 FileXattrs none;
+                                 one.uid = st->uid;
+                                 one.gid = st->gid;
                                  cmp::dropUnholdable(s, one, none);
                              }
                          }
@@ -90,6 +89,7 @@ void ClsFldMeta(Session& s)
                      });
     if (rows.empty())
         return;
+    const UniqueFd root1 = cmp::openRoot(s, 1);
     const UniqueFd root2 = cmp::openRoot(s, 2);
     const unsigned modeMask = FsKeepsModes(root2.get()) ? 07777u : 0u;
     const unsigned kinds1 = cmp::xattrKinds(s, 1), kinds2 = cmp::xattrKinds(s, 2);
@@ -98,32 +98,37 @@ void ClsFldMeta(Session& s)
     SqlKeepTxn txn(s.oDb.conn());
     SqlStmt mark(s.oDb.conn(), "UPDATE tbFold SET sRs = ?2, nMo = 1 WHERE nNo = ?1");
     for (const Row& r : rows) {
-        const QByteArray rel = nameBytes(r.rel);
-        const UniqueFd d1 = openBeneath(root1.get(), rel);
-        const UniqueFd d2 = openBeneath(root2.get(), rel);
-        struct stat st1 {}, st2 {};
+        // The scans saw both folders; their attributes are read now where
+        // they are compared. A folder that went away since is left to the
+        // synchronisation, which finds it gone; one whose attributes cannot
+        // be read is named, like any unreadable item, and not corrected.
+        const auto st1 = s.vFld1Stat.constFind(r.rel), st2 = s.vFld2Stat.constFind(r.rel);
+        if (st1 == s.vFld1Stat.cend() || st2 == s.vFld2Stat.cend())
+            continue;
         FileXattrs x1, x2;
-        // A folder that went away since its scan is left to the synchronisation,
-        // which finds it gone; a folder whose attributes cannot be read is
-        // named, like any unreadable item, and not corrected.
-        if (!d1.valid() || !d2.valid() || ::fstat(d1.get(), &st1) != 0 || ::fstat(d2.get(), &st2) != 0)
-            continue;
-        if (!ReadXattrs(d1.get(), {}, kinds1, x1) || !ReadXattrs(d2.get(), {}, kinds2, x2)) {
-            s.vUnread.append(cmp::sysErrorText(cmp::joinPath(s.sFld1, r.rel), errno));
-            continue;
+        if (kinds1 != 0) {
+            const QByteArray rel = nameBytes(r.rel);
+            const UniqueFd d1 = openBeneath(root1.get(), rel);
+            const UniqueFd d2 = openBeneath(root2.get(), rel);
+            if (!d1.valid() || !d2.valid())
+                continue;
+            if (!ReadXattrs(d1.get(), {}, kinds1, x1) || !ReadXattrs(d2.get(), {}, kinds2, x2)) {
+                s.vUnread.append(cmp::sysErrorText(cmp::joinPath(s.sFld1, r.rel), errno));
+                continue;
+            }
         }
         FileSide one, two;
-        one.mode = st1.st_mode & (S_IFMT | modeMask);
-        two.mode = st2.st_mode & (S_IFMT | modeMask);
-        one.uid = st1.st_uid;
-        one.gid = st1.st_gid;
-        two.uid = st2.st_uid;
-        two.gid = st2.st_gid;
+        one.mode = st1->mode & (S_IFMT | modeMask);
+        two.mode = st2->mode & (S_IFMT | modeMask);
+        one.uid = st1->uid;
+        one.gid = st1->gid;
+        two.uid = st2->uid;
+        two.gid = st2->gid;
         cmp::dropUnholdable(s, one, x1);
         one.xattrs = &x1;
         two.xattrs = &x2;
         QString what = MetaDifference(one, two, meta);
-        const FileTime t1{st1.st_mtim.tv_sec, st1.st_mtim.tv_nsec}, t2{st2.st_mtim.tv_sec, st2.st_mtim.tv_nsec};
+        const FileTime t1{st1->sec, st1->nsec}, t2{st2->sec, st2->nsec};
         if (!SameFileTime(t1, t2, match))
             what += (what.isEmpty() ? QString() : QStringLiteral(" ")) + QStringLiteral("日時");
         if (!what.isEmpty())

@@ -12,6 +12,7 @@
 #include "env/VolumeCaps.h"
 #include "tasks/Options.h"
 
+#include <QHash>
 #include <QSet>
 #include <QStringList>
 #include <functional>
@@ -19,6 +20,13 @@
 namespace velmor {
 class FolderTree;
 class Progress;
+
+// A folder's metadata as a scan saw it (what the comparison of folders on
+// both sides needs).
+struct FolderStat {
+    unsigned mode = 0, uid = 0, gid = 0;
+    long long sec = 0, nsec = 0;
+};
 
 struct Session {
     Progress* progress = nullptr;   // the wait dialog (required for runs)
@@ -56,6 +64,8 @@ struct Session {
     // ACLs, extended attributes), each kind named once with the volume;
     // shown at the end of the comparison and of the run.
     QStringList vLost;
+    // The folders of the last folder scans, by relative path, side 1 and 2.
+    QHash<QString, FolderStat> vFld1Stat, vFld2Stat;
     // Folder-2 folders (relative paths) in which the file scan saw temporary
     // files left by an earlier run that ended early; the synchronisation
     // removes them before it first writes into such a folder.
