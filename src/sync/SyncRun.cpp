@@ -267,6 +267,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
                 // Rows of a folder with temporaries of an earlier run wait
                 // until their own turn has cleaned it.
                 if (row.flag != kFlagDo || row.s1 < 0 || row.s1 > CopyAhead::kMaxBytes || row.result == kUnholdable
+                    || row.result == kMetaOnly
                     || !CopiesSource(ctx, EffectiveStatus(row.status)) || ctx.tmpLeft.contains(row.path))
                     continue;
                 staged.emplace_back(looked, ahead.queue([&ctx, rel = fileRel(row)](fsops::StagedCopy& out) {
