@@ -4,6 +4,9 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -167,6 +170,8 @@ TEST_F(CliCompareTest, ManyRowsArePrintedWholeAndInOrder)
     makeDir(dst + QStringLiteral("/many"));
     for (int i = 0; i < kFiles; ++i)
         writeFile(src + QStringLiteral("/many/f%1.dat").arg(i, 5, 10, QLatin1Char('0')), QByteArray());
+    const struct timespec old[2] = {{0, UTIME_OMIT}, {946684800, 0}};  // folder 2's folder is older
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(dst + QStringLiteral("/many")).constData(), old, 0), 0);
     const Result r = runCli({src, dst});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     // The folder itself is listed too: its time differs (files were added).

@@ -380,6 +380,8 @@ TEST_F(RunTest, MoreThanTenThousandFileRowsAreAllListed)
     makeDir(dst + QStringLiteral("/big"));
     for (int i = 0; i < 10050; ++i)
         writeFile(src + QStringLiteral("/big/f%1.dat").arg(i, 5, 10, QLatin1Char('0')), QByteArray());
+    const struct timespec old[2] = {{0, UTIME_OMIT}, {946684800, 0}};  // folder 2's folder is older
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(dst + QStringLiteral("/big")).constData(), old, 0), 0);
     load();
     ASSERT_EQ(run(), CmpOutcome::Done);
     EXPECT_EQ(count(QStringLiteral("tbFile")), 10050);
