@@ -25,7 +25,7 @@ namespace {
 // The columns a task load reads, in the order TskLoad takes them.
 const QString kTaskColumns = QStringLiteral(
     "sRt1, sRt2, sPh1, sPh2, iFlt, sFlt, yRt0, yRt1, yRt2, yRt3, yRt4, yRt5, yRt6, yRt7,"
-    " mChk, mExp, sPhB, sHogo, sJogai, nShift, yLnkTgt, yAcl, yXat");
+    " mChk, mExp, sPhB, sHogo, sJogai, nShift, yLnkTgt, yAcl, yXat, yVerify, yCont, yContT");
 
 // What a task row holds besides its name.
 struct TaskRow {
@@ -38,6 +38,9 @@ struct TaskRow {
     bool lnkTgt = false;
     bool acl = false;
     bool xat = false;
+    bool verify = false;
+    bool content = false;
+    bool contentTimes = false;
 };
 
 // The folder lists of the folder-1 tree: every node (index order) that is
@@ -77,19 +80,21 @@ bool WriteTask(WorkDb& db, const QString& name, const TaskRow& t)
     for (uint8_t y : t.yRt)
         v.append(int(y));
     v << t.mChk << t.mExp << t.sPhB << t.sHogo << t.sJogai << t.nShift << int(t.lnkTgt) << int(t.acl) << int(t.xat)
+      << int(t.verify) << int(t.content) << int(t.contentTimes)
       << QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) << name;
     const long long updated = db.exec(
         QStringLiteral("Update tbTask Set sRt1 = ?, sRt2 = ?, sPh1 = ?, sPh2 = ?, iFlt = ?, sFlt = ?,"
                        " yRt0 = ?, yRt1 = ?, yRt2 = ?, yRt3 = ?, yRt4 = ?, yRt5 = ?, yRt6 = ?, yRt7 = ?,"
                        " mChk = ?, mExp = ?, sPhB = ?, sHogo = ?, sJogai = ?, nShift = ?, yLnkTgt = ?,"
-                       " yAcl = ?, yXat = ?, dUdt = ? Where sTask = ?"),
+                       " yAcl = ?, yXat = ?, yVerify = ?, yCont = ?, yContT = ?, dUdt = ? Where sTask = ?"),
         v);
     if (updated > 0)
         return false;
     db.exec(QStringLiteral("Insert Into tbTask (sRt1, sRt2, sPh1, sPh2, iFlt, sFlt,"
                            " yRt0, yRt1, yRt2, yRt3, yRt4, yRt5, yRt6, yRt7,"
-                           " mChk, mExp, sPhB, sHogo, sJogai, nShift, yLnkTgt, yAcl, yXat, dUdt, sTask)"
-                           " Values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                           " mChk, mExp, sPhB, sHogo, sJogai, nShift, yLnkTgt, yAcl, yXat, yVerify, yCont, yContT,"
+                           " dUdt, sTask)"
+                           " Values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
             v);
     return true;
 }
@@ -270,6 +275,9 @@ void MainState::TskSave(bool overwrite)
     t.lnkTgt = s.panel.chLinkTgt;
     t.acl = s.panel.chAcls;
     t.xat = s.panel.chXattrs;
+    t.verify = s.panel.chVerify;
+    t.content = s.panel.chContent;
+    t.contentTimes = s.panel.chContentTimes;
     GetOpt();
     t.yRt = s.yRt;
 
@@ -357,6 +365,9 @@ void MainState::TskLoad(bool& ok, const QString& nameIn)
             t.lnkTgt = next().toInt() != 0;
             t.acl = next().toInt() != 0;
             t.xat = next().toInt() != 0;
+            t.verify = next().toInt() != 0;
+            t.content = next().toInt() != 0;
+            t.contentTimes = next().toInt() != 0;
         } catch (const std::exception& e) {
             ShowDbError(e);
             return;
@@ -375,6 +386,9 @@ void MainState::TskLoad(bool& ok, const QString& nameIn)
         s.panel.chLinkTgt = t.lnkTgt;
         s.panel.chAcls = t.acl;
         s.panel.chXattrs = t.xat;
+        s.panel.chVerify = t.verify;
+        s.panel.chContent = t.content;
+        s.panel.chContentTimes = t.contentTimes;
         // An index the list does not have leaves the list and txFlt as they are.
         if (t.iFlt >= -1 && t.iFlt <= 2)
             setFilterIndex(t.iFlt);

@@ -69,7 +69,8 @@ const char* const kTaskSchema =
 // the option's default: nShift 0 (no time shift ignored), yLnkTgt 0 (links
 // copied as links), yAcl and yXat 0 (ACLs and extended attributes neither
 // compared nor carried).
-const char* const kTaskAdded[] = {"nShift INTEGER", "yLnkTgt INTEGER", "yAcl INTEGER", "yXat INTEGER"};
+const char* const kTaskAdded[] = {"nShift INTEGER", "yLnkTgt INTEGER", "yAcl INTEGER", "yXat INTEGER",
+                                  "yVerify INTEGER", "yCont INTEGER", "yContT INTEGER"};
 
 // The added columns tbTask lacks, as their definitions.
 QList<QByteArray> missingTaskColumns(const SqlConn& c)

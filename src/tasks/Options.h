@@ -29,6 +29,9 @@ struct TaskPanel {
     bool chLinkTgt = false;       // a link to a file in folder 1 is copied as that file
     bool chAcls = false;          // POSIX ACLs (access and default) are compared and carried
     bool chXattrs = false;        // extended attributes (every namespace but system) are compared and carried
+    bool chVerify = false;        // a copy is read back from the destination and compared before it is put in place
+    bool chContent = false;       // files of equal size are compared by their bytes, not their times
+    bool chContentTimes = false;  // with chContent: equal content of another time gets the source's time, no copy
 };
 
 // Snapshot of the check boxes.

@@ -179,6 +179,7 @@ TEST_F(TaskStoreTest, AddedOptionsAreSavedAndOldRowsReadAsDefaults)
     w->s.panel.chLinkTgt = true;
     w->s.panel.chAcls = true;
     w->s.panel.chXattrs = true;
+    w->s.panel.chVerify = w->s.panel.chContent = w->s.panel.chContentTimes = true;
     bool ok = false;
     w->TskLoad(ok, u"old"_s);
     ASSERT_TRUE(ok) << prompt.messages.join(u'|').toStdString();
@@ -186,21 +187,25 @@ TEST_F(TaskStoreTest, AddedOptionsAreSavedAndOldRowsReadAsDefaults)
     EXPECT_FALSE(w->s.panel.chLinkTgt);
     EXPECT_FALSE(w->s.panel.chAcls);
     EXPECT_FALSE(w->s.panel.chXattrs);
+    EXPECT_FALSE(w->s.panel.chVerify || w->s.panel.chContent || w->s.panel.chContentTimes);
     EXPECT_TRUE(w->s.panel.chRet[1]);
 
     const struct {
         const char* name;
         int shift;
-        bool link, acl, xat;
-    } cases[] = {{"fat", 60, false, false, false},
-                 {"both", kMaxShift, true, false, true},
-                 {"acl", 0, false, true, false},
-                 {"old", 30, false, true, true}};
+        bool link, acl, xat, verify, content, contentTimes;
+    } cases[] = {{"fat", 60, false, false, false, true, false, false},
+                 {"both", kMaxShift, true, false, true, false, true, false},
+                 {"acl", 0, false, true, false, false, false, true},
+                 {"old", 30, false, true, true, true, true, false}};
     for (const auto& c : cases) {
         w->s.panel.nShift = c.shift;
         w->s.panel.chLinkTgt = c.link;
         w->s.panel.chAcls = c.acl;
         w->s.panel.chXattrs = c.xat;
+        w->s.panel.chVerify = c.verify;
+        w->s.panel.chContent = c.content;
+        w->s.panel.chContentTimes = c.contentTimes;
         saveAs(*w, QString::fromUtf8(c.name));
         ASSERT_EQ(w->tskResult, TskResult::Done) << c.name;
         auto w2 = window();
@@ -210,6 +215,9 @@ TEST_F(TaskStoreTest, AddedOptionsAreSavedAndOldRowsReadAsDefaults)
         EXPECT_EQ(w2->s.panel.chLinkTgt, c.link) << c.name;
         EXPECT_EQ(w2->s.panel.chAcls, c.acl) << c.name;
         EXPECT_EQ(w2->s.panel.chXattrs, c.xat) << c.name;
+        EXPECT_EQ(w2->s.panel.chVerify, c.verify) << c.name;
+        EXPECT_EQ(w2->s.panel.chContent, c.content) << c.name;
+        EXPECT_EQ(w2->s.panel.chContentTimes, c.contentTimes) << c.name;
     }
 }
 
@@ -606,7 +614,7 @@ TEST_F(TaskStoreTest, CommandLineSavesListsShowsAndDeletes)
                               u"a/d"_s,    u"--select2"_s, u"x"_s,       u"--backup"_s, u"--trash"_s,
                               u"--history"_s, tmp.path() + u"/h"_s, u"--filter-only"_s, u"*.txt"_s,
                               u"--ignore-shift"_s, u"60"_s, u"--copy-link-targets"_s,
-                              u"--xattrs"_s};
+                              u"--xattrs"_s, u"--content"_s};
     CliResult r = cli(save);
     EXPECT_EQ(r.code, 2) << "the backup-and-trash question is cancelled without --yes";
     EXPECT_TRUE(r.err.contains(u"ごみ箱を使用して削除する指定で良いですね"_s)) << r.err.toStdString();
@@ -614,7 +622,8 @@ TEST_F(TaskStoreTest, CommandLineSavesListsShowsAndDeletes)
 
     r = cli(save + QStringList{u"--yes"_s});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
-    r = cli({u"task"_s, u"save"_s, u"bob's"_s, src, dst, u"--check"_s, u"ab"_s, u"--acls"_s});
+    r = cli({u"task"_s, u"save"_s, u"bob's"_s, src, dst, u"--check"_s, u"ab"_s, u"--acls"_s, u"--verify"_s,
+             u"--content-times"_s});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(cli({u"task"_s, u"list"_s}).out, QByteArray("Bob's\nbob's\n"));
 
@@ -626,10 +635,10 @@ TEST_F(TaskStoreTest, CommandLineSavesListsShowsAndDeletes)
                          // every folder but e and below it; a/b opened, and a above it
                          "mChk\t,/a,/ab,/a/b,/a/d,/a/b/c,|mExp\t,/a,/a/b,|sPhB\t%3/h|sHogo\t|sJogai\t"_s
                              .arg(src, dst, tmp.path());
-    ASSERT_EQ(lines.size(), 25) << r.out.toStdString();
+    ASSERT_EQ(lines.size(), 28) << r.out.toStdString();
     EXPECT_EQ(lines.mid(0, 20).join(u'|'), want);
     EXPECT_TRUE(lines[20].startsWith(u"dUdt\t2"_s)) << lines[20].toStdString();
-    EXPECT_EQ(lines.mid(21).join(u'|'), u"nShift\t60|yLnkTgt\t1|yAcl\t0|yXat\t1"_s) << "the columns added later come last";
+    EXPECT_EQ(lines.mid(21).join(u'|'), u"nShift\t60|yLnkTgt\t1|yAcl\t0|yXat\t1|yVerify\t0|yCont\t1|yContT\t0"_s) << "the columns added later come last";
 
     r = cli({u"task"_s, u"show"_s, u"BOB'S"_s});
     EXPECT_EQ(r.code, 2);
@@ -639,6 +648,6 @@ TEST_F(TaskStoreTest, CommandLineSavesListsShowsAndDeletes)
     EXPECT_EQ(r.err, u"nobody が定義されていません\n"_s);
     EXPECT_EQ(cli({u"task"_s, u"delete"_s, u"Bob's"_s}).code, 0);
     EXPECT_EQ(cli({u"task"_s, u"list"_s}).out, QByteArray("bob's\n"));
-    EXPECT_TRUE(cli({u"task"_s, u"show"_s, u"bob's"_s}).out.endsWith("nShift\t0\nyLnkTgt\t0\nyAcl\t1\nyXat\t0\n"));
+    EXPECT_TRUE(cli({u"task"_s, u"show"_s, u"bob's"_s}).out.endsWith("nShift\t0\nyLnkTgt\t0\nyAcl\t1\nyXat\t0\nyVerify\t1\nyCont\t0\nyContT\t1\n"));
     EXPECT_EQ(cli({u"task"_s, u"show"_s, u"bob's"_s, u"--check"_s, u"a"_s}).code, 2) << "no folder options";
 }

@@ -28,7 +28,10 @@ const struct {
     bool TaskPanel::*field;
 } kPanelFlags[] = {{"--copy-link-targets", &TaskPanel::chLinkTgt},
                    {"--acls", &TaskPanel::chAcls},
-                   {"--xattrs", &TaskPanel::chXattrs}};
+                   {"--xattrs", &TaskPanel::chXattrs},
+                   {"--verify", &TaskPanel::chVerify},
+                   {"--content", &TaskPanel::chContent},
+                   {"--content-times", &TaskPanel::chContentTimes}};
 
 const char* const kOptionHelp =
     "Options:\n"
@@ -56,6 +59,11 @@ const char* const kOptionHelp =
     "  --xattrs               extended attributes (all but system.*) are compared and carried\n"
     "                         (each costs one listing of attributes per file; a destination\n"
     "                         that cannot hold them is named once per run)\n"
+    "  --verify               every copy is read back from the destination (not from the\n"
+    "                         cache) and compared with the source before it is put in place\n"
+    "  --content              files of equal size are compared by their bytes, not their times\n"
+    "  --content-times        with --content: a file of equal content but another time gets\n"
+    "                         the source's time, without a copy\n"
     "  --mode 0|1|2           rows listed: 0 all, 1 overwrite/add/delete, 2 all but identical\n"
     "  --data DIR             the user data folder (default: as the desktop program)\n"
     "  --help                 this text\n"

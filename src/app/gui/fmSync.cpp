@@ -400,6 +400,22 @@ QWidget* fmSync::buildOptionsFrame()
     meta->addStretch(1);
     grid->addLayout(meta, 11, 0, 1, 2);
 
+    chVerify = new QCheckBox(QStringLiteral("ｺﾋﾟｰ後に照合する"));
+    chVerify->setObjectName(QStringLiteral("chVerify"));
+    chVerify->setToolTip(QStringLiteral("ｺﾋﾟｰしたﾌｧｲﾙを同期先から読み直して同期元と比べてから置き換えます"));
+    chContent = new QCheckBox(QStringLiteral("内容で比較する"));
+    chContent->setObjectName(QStringLiteral("chContent"));
+    chContent->setToolTip(QStringLiteral("ｻｲｽﾞが同じﾌｧｲﾙは日時ではなく内容で比較します"));
+    chContentTimes = new QCheckBox(QStringLiteral("内容が同じなら日時だけ合わせる"));
+    chContentTimes->setObjectName(QStringLiteral("chContentTimes"));
+    chContentTimes->setToolTip(QStringLiteral("内容が同じで日時が違うﾌｧｲﾙはｺﾋﾟｰせずに同期元の日時にします"));
+    auto* trust = new QHBoxLayout;
+    trust->addWidget(chVerify);
+    trust->addWidget(chContent);
+    trust->addWidget(chContentTimes);
+    trust->addStretch(1);
+    grid->addLayout(trust, 12, 0, 1, 2);
+
     auto* buttons = new QHBoxLayout;
     for (int i = 0; i < 5; ++i) {
         cmRet[size_t(i)] = new QPushButton(text(kButtons[i]));
@@ -407,7 +423,7 @@ QWidget* fmSync::buildOptionsFrame()
         cmRet[size_t(i)]->setAutoDefault(false);
         buttons->addWidget(cmRet[size_t(i)]);
     }
-    grid->addLayout(buttons, 12, 0, 1, 2);
+    grid->addLayout(buttons, 13, 0, 1, 2);
     grid->setRowStretch(13, 1);
     grid->setColumnStretch(0, 1);
 
@@ -586,7 +602,9 @@ void fmSync::connectControls()
     connect(txJogai, &QLineEdit::textEdited, this, [this](const QString& t) { m_st.s.panel.txJogai = t; });
     connect(txHogo, &QLineEdit::textEdited, this, [this](const QString& t) { m_st.s.panel.txHogo = t; });
     for (auto [box, field] : {std::pair{chLinkTgt, &TaskPanel::chLinkTgt}, std::pair{chAcls, &TaskPanel::chAcls},
-                              std::pair{chXattrs, &TaskPanel::chXattrs}})
+                              std::pair{chXattrs, &TaskPanel::chXattrs}, std::pair{chVerify, &TaskPanel::chVerify},
+                              std::pair{chContent, &TaskPanel::chContent},
+                              std::pair{chContentTimes, &TaskPanel::chContentTimes}})
         connect(box, &QCheckBox::clicked, this, [this, field](bool checked) {
             m_st.s.panel.*field = checked;
             m_st.TskChg(true);
@@ -720,6 +738,9 @@ void fmSync::showState()
     setCheckedQuietly(chLinkTgt, s.panel.chLinkTgt);
     setCheckedQuietly(chAcls, s.panel.chAcls);
     setCheckedQuietly(chXattrs, s.panel.chXattrs);
+    setCheckedQuietly(chVerify, s.panel.chVerify);
+    setCheckedQuietly(chContent, s.panel.chContent);
+    setCheckedQuietly(chContentTimes, s.panel.chContentTimes);
     if (spShift->value() != s.panel.nShift) {
         const QSignalBlocker block(spShift);
         spShift->setValue(s.panel.nShift);
