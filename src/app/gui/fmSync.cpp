@@ -388,33 +388,30 @@ QWidget* fmSync::buildOptionsFrame()
     more->addWidget(spShift);
     grid->addLayout(more, 10, 0, 1, 2);
 
-    chAcls = new QCheckBox(QStringLiteral("ACLを保持する"));
+    chAcls = new QCheckBox(QStringLiteral("ACLを保持"));
     chAcls->setObjectName(QStringLiteral("chAcls"));
     chAcls->setToolTip(QStringLiteral("ｱｸｾｽ制御ﾘｽﾄ(ACL)も比較･ｺﾋﾟｰします (ﾌｧｲﾙごとに属性を一度読みます)"));
-    chXattrs = new QCheckBox(QStringLiteral("拡張属性を保持する"));
+    chXattrs = new QCheckBox(QStringLiteral("拡張属性を保持"));
     chXattrs->setObjectName(QStringLiteral("chXattrs"));
     chXattrs->setToolTip(QStringLiteral("拡張属性(system.*以外)も比較･ｺﾋﾟｰします (ﾌｧｲﾙごとに属性を一度読みます)"));
     auto* meta = new QHBoxLayout;
     meta->addWidget(chAcls);
-    meta->addWidget(chXattrs);
-    meta->addStretch(1);
-    grid->addLayout(meta, 11, 0, 1, 2);
-
-    chVerify = new QCheckBox(QStringLiteral("ｺﾋﾟｰ後に照合する"));
+    chVerify = new QCheckBox(QStringLiteral("ｺﾋﾟｰを照合"));
     chVerify->setObjectName(QStringLiteral("chVerify"));
     chVerify->setToolTip(QStringLiteral("ｺﾋﾟｰしたﾌｧｲﾙを同期先から読み直して同期元と比べてから置き換えます"));
-    chContent = new QCheckBox(QStringLiteral("内容で比較する"));
-    chContent->setObjectName(QStringLiteral("chContent"));
-    chContent->setToolTip(QStringLiteral("ｻｲｽﾞが同じﾌｧｲﾙは日時ではなく内容で比較します"));
-    chContentTimes = new QCheckBox(QStringLiteral("内容が同じなら日時だけ合わせる"));
-    chContentTimes->setObjectName(QStringLiteral("chContentTimes"));
-    chContentTimes->setToolTip(QStringLiteral("内容が同じで日時が違うﾌｧｲﾙはｺﾋﾟｰせずに同期元の日時にします"));
-    auto* trust = new QHBoxLayout;
-    trust->addWidget(chVerify);
-    trust->addWidget(chContent);
-    trust->addWidget(chContentTimes);
-    trust->addStretch(1);
-    grid->addLayout(trust, 12, 0, 1, 2);
+    // How files of equal size are compared: one box for the two switches,
+    // so the panel keeps its height.
+    cbCmp = new QComboBox;
+    cbCmp->setObjectName(QStringLiteral("cbCmp"));
+    cbCmp->addItems({QStringLiteral("日時で比較"), QStringLiteral("内容で比較"), QStringLiteral("内容で比較(日時を合わせる)")});
+    cbCmp->setToolTip(QStringLiteral("ｻｲｽﾞが同じﾌｧｲﾙを日時で比べるか内容で比べるか (内容が同じで日時が違うﾌｧｲﾙは"
+                                     "ｺﾋﾟｰせずに同期元の日時にもできます)"));
+    cbCmp->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    meta->addWidget(chXattrs);
+    meta->addWidget(chVerify);
+    meta->addStretch(1);
+    meta->addWidget(cbCmp);
+    grid->addLayout(meta, 11, 0, 1, 2);
 
     auto* buttons = new QHBoxLayout;
     for (int i = 0; i < 5; ++i) {
@@ -423,7 +420,7 @@ QWidget* fmSync::buildOptionsFrame()
         cmRet[size_t(i)]->setAutoDefault(false);
         buttons->addWidget(cmRet[size_t(i)]);
     }
-    grid->addLayout(buttons, 13, 0, 1, 2);
+    grid->addLayout(buttons, 12, 0, 1, 2);
     grid->setRowStretch(13, 1);
     grid->setColumnStretch(0, 1);
 
@@ -602,13 +599,16 @@ void fmSync::connectControls()
     connect(txJogai, &QLineEdit::textEdited, this, [this](const QString& t) { m_st.s.panel.txJogai = t; });
     connect(txHogo, &QLineEdit::textEdited, this, [this](const QString& t) { m_st.s.panel.txHogo = t; });
     for (auto [box, field] : {std::pair{chLinkTgt, &TaskPanel::chLinkTgt}, std::pair{chAcls, &TaskPanel::chAcls},
-                              std::pair{chXattrs, &TaskPanel::chXattrs}, std::pair{chVerify, &TaskPanel::chVerify},
-                              std::pair{chContent, &TaskPanel::chContent},
-                              std::pair{chContentTimes, &TaskPanel::chContentTimes}})
+                              std::pair{chXattrs, &TaskPanel::chXattrs}, std::pair{chVerify, &TaskPanel::chVerify}})
         connect(box, &QCheckBox::clicked, this, [this, field](bool checked) {
             m_st.s.panel.*field = checked;
             m_st.TskChg(true);
         });
+    connect(cbCmp, &QComboBox::activated, this, [this](int k) {
+        m_st.s.panel.chContent = k > 0;
+        m_st.s.panel.chContentTimes = k == 2;
+        m_st.TskChg(true);
+    });
     connect(spShift, &QSpinBox::valueChanged, this, [this](int minutes) {
         if (m_st.s.panel.nShift == minutes)
             return;
@@ -739,8 +739,10 @@ void fmSync::showState()
     setCheckedQuietly(chAcls, s.panel.chAcls);
     setCheckedQuietly(chXattrs, s.panel.chXattrs);
     setCheckedQuietly(chVerify, s.panel.chVerify);
-    setCheckedQuietly(chContent, s.panel.chContent);
-    setCheckedQuietly(chContentTimes, s.panel.chContentTimes);
+    if (const int k = !s.panel.chContent ? 0 : s.panel.chContentTimes ? 2 : 1; cbCmp->currentIndex() != k) {
+        const QSignalBlocker block(cbCmp);
+        cbCmp->setCurrentIndex(k);
+    }
     if (spShift->value() != s.panel.nShift) {
         const QSignalBlocker block(spShift);
         spShift->setValue(s.panel.nShift);

@@ -72,9 +72,8 @@ public:
     QLineEdit* txHogo = nullptr;
     QCheckBox* chLinkTgt = nullptr;  // copy what a file link points to
     QCheckBox* chAcls = nullptr;     // compare and carry POSIX ACLs
-    QCheckBox* chVerify = nullptr;        // read every copy back before it is put in place
-    QCheckBox* chContent = nullptr;       // compare files of equal size by their bytes
-    QCheckBox* chContentTimes = nullptr;  // equal content of another time: set the time only
+    QCheckBox* chVerify = nullptr;  // read every copy back before it is put in place
+    QComboBox* cbCmp = nullptr;     // files of equal size: by date, by content, by content setting times
     QCheckBox* chXattrs = nullptr;   // compare and carry extended attributes
     QSpinBox* spShift = nullptr;     // minutes of time shift to ignore (0: none)
     std::array<QPushButton*, 5> cmRet{};
