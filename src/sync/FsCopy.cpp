@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <span>
 #include <vector>
 
@@ -92,17 +93,20 @@ std::vector<dev_t>& cloneRefused()
 }
 
 // Copies the data of in (described by fs) into the empty file out: a
-// reflink where the file systems share data, otherwise the data ranges only,
-// so the holes of a sparse file stay holes.
-bool copyData(int in, int out, const struct stat& fs)
+// reflink where the file systems share data (*shared: so it was), otherwise
+// the data ranges only, so the holes of a sparse file stay holes.
+bool copyData(int in, int out, const struct stat& fs, bool& shared)
 {
+    shared = false;
     const off_t size = fs.st_size;
     if (size == 0)
         return true;
     std::vector<dev_t>& refused = cloneRefused();
     if (std::find(refused.begin(), refused.end(), fs.st_dev) == refused.end()) {
-        if (::ioctl(out, FICLONE, in) == 0)
+        if (::ioctl(out, FICLONE, in) == 0) {
+            shared = true;
             return true;
+        }
         if (errno == EOPNOTSUPP || errno == EXDEV || errno == EINVAL || errno == ENOTTY || errno == ENOSYS)
             refused.push_back(fs.st_dev);
     }
@@ -143,6 +147,83 @@ FsResult sourceChanged(const At& src)
     return FsResult::fail(QStringLiteral("%1: the source changed while it was copied").arg(src.path));
 }
 
+FsResult readBackDiffers(const At& dst)
+{
+    return FsResult::fail(
+        QStringLiteral("%1: the copy read back differently from what was written, twice; the target was left as it was")
+            .arg(dst.path));
+}
+
+// Reads up to n bytes at off; fewer only at the end of the file. -1: failed
+// (errno tells why).
+ssize_t readAt(int fd, char* buf, size_t n, off_t off)
+{
+    size_t got = 0;
+    while (got < n) {
+        const ssize_t k = ::pread(fd, buf + got, n - got, off + off_t(got));
+        if (k == 0)
+            break;
+        if (k < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        got += size_t(k);
+    }
+    return ssize_t(got);
+}
+
+// Reads the temporary (written through out from in, size bytes) back from
+// its volume and compares it with the source, read again, 1 MiB at a time.
+// Its data is flushed to the volume first and its pages dropped from the
+// kernel's cache, so what is read is what the volume holds, not what was
+// handed to it. *same: every byte was equal.
+FsResult readBack(const At& src, const At& dst, const TmpGuard& tmp, int in, int out, off_t size, bool& same)
+{
+    same = false;
+    // The data goes to the volume's blocks and is waited for; no journal
+    // commit or cache flush of the device is asked for (fdatasync would),
+    // which makes no difference to what is read back and costs a multiple.
+    if (::sync_file_range(out, 0, 0,
+                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER)
+        != 0)
+        return FsResult::fail("write", dst.path, errno);
+    // A descriptor of its own to read with: the written one is write-only.
+    const UniqueFd back(::openat(tmp.dir, tmp.name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!back.valid())
+        return FsResult::fail("read back the copy of", dst.path, errno);
+    struct stat ws {}, rs {};
+    if (::fstat(out, &ws) != 0 || ::fstat(back.get(), &rs) != 0)
+        return FsResult::fail("read back the copy of", dst.path, errno);
+    if (ws.st_dev != rs.st_dev || ws.st_ino != rs.st_ino)
+        return FsResult::fail(QStringLiteral("cannot read back the copy of %1: its temporary file was replaced").arg(dst.path));
+    // The pages are clean after the flush, so they can all be dropped.
+    if (const int err = ::posix_fadvise(back.get(), 0, 0, POSIX_FADV_DONTNEED); err != 0)
+        return FsResult::fail("drop the cached data of the copy of", dst.path, err);
+    fsHook("copy:verify");
+    constexpr off_t kChunk = off_t(1) << 20;
+    const size_t chunk = size_t(std::min(size, kChunk));
+    std::vector<char> a(chunk), b(chunk);
+    for (off_t at = 0; at < size; at += kChunk) {
+        const size_t want = size_t(std::min(size - at, kChunk));
+        const ssize_t na = readAt(in, a.data(), want, at);
+        if (na < 0)
+            return FsResult::fail("read", src.path, errno);
+        const ssize_t nb = readAt(back.get(), b.data(), want, at);
+        if (nb < 0)
+            return FsResult::fail("read back the copy of", dst.path, errno);
+        if (na != ssize_t(want) || nb != ssize_t(want) || std::memcmp(a.data(), b.data(), want) != 0)
+            return {};
+    }
+    // Nothing may follow what was compared.
+    char extra;
+    const ssize_t more = readAt(back.get(), &extra, 1, size);
+    if (more < 0)
+        return FsResult::fail("read back the copy of", dst.path, errno);
+    same = more == 0;
+    return {};
+}
+
 // True when fstat shows the same version of a file twice: same size,
 // modification and change time (nanoseconds).
 bool sameVersion(const struct stat& a, const struct stat& b)
@@ -155,10 +236,13 @@ bool sameVersion(const struct stat& a, const struct stat& b)
 // temporary entry of dst's folder, with exactly the source's permission bits
 // (the umask does not apply), owner and attributes as opt asks. *changed:
 // the source was written to meanwhile, so the temporary may hold parts of
-// two versions and must not be used.
+// two versions and must not be used. *differs (opt.verify): the temporary
+// read back differently from its source, which had not changed; it must
+// not be used either.
 FsResult writeRegular(const At& src, const At& dst, int in, const struct stat& fs, TmpGuard& tmp, bool& changed,
-                      const CopyOptions& opt)
+                      bool& differs, const CopyOptions& opt)
 {
+    changed = differs = false;
     const mode_t mode = fs.st_mode & 07777;
     UniqueFd o;
     // Open to its owner only until the copy is complete: a half-written copy
@@ -167,12 +251,35 @@ FsResult writeRegular(const At& src, const At& dst, int in, const struct stat& f
     FsResult r = createTemp(dst, S_IRUSR | S_IWUSR, tmp, o);
     if (!r.ok())
         return r;
-    if (!copyData(in, o.get(), fs)) {
+    bool shared = false;
+    if (!copyData(in, o.get(), fs, shared)) {
         // A full volume is the destination's: the reason names it.
         const int err = errno;
         return IsNoSpace(err) ? FsResult::fail("write", dst.path, err) : FsResult::fail("copy", src.path, err);
     }
     fsHook("copy:data-written");
+    // A reflink shares the source's very blocks: nothing was written that
+    // could read back differently.
+    if (opt.verify && shared && opt.verified)
+        ++opt.verified->shared;
+    if (opt.verify && !shared && fs.st_size > 0) {
+        bool same = false;
+        if (r = readBack(src, dst, tmp, in, o.get(), fs.st_size, same); !r.ok())
+            return r;
+        if (opt.verified)
+            ++opt.verified->readBack;
+        if (!same) {
+            // A source written to meanwhile explains the difference.
+            struct stat now {};
+            if (::fstat(in, &now) != 0)
+                return FsResult::fail("read", src.path, errno);
+            changed = !sameVersion(fs, now);
+            differs = !changed;
+            if (differs && opt.verified)
+                ++opt.verified->rewritten;
+            return {};
+        }
+    }
     if (r = giveOwnerAndAttrs(in, fs, At{dst.dir, tmp.name, dst.path}, opt); !r.ok())
         return r;
     if (!setExactMode(o.get(), mode))
@@ -199,10 +306,13 @@ FsResult writeRegular(const At& src, const At& dst, int in, const struct stat& f
 // copied once more; when it changed again the copy fails, so a copy never
 // mixes two versions. *isLink: a link is at src now; nothing was done.
 // follow: src is a link to the file, which is opened through it.
+// A copy that reads back differently (opt.verify) is written once more
+// too; when that one does as well the copy fails.
 FsResult writeFile(const At& src, const At& dst, TmpGuard& tmp, bool& isLink, const CopyOptions& opt,
                    bool follow = false)
 {
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    int changes = 0, differences = 0;
+    for (;;) {
         UniqueFd in(::openat(src.dir, src.name.constData(),
                              O_RDONLY | (follow ? 0 : O_NOFOLLOW) | O_NONBLOCK | O_CLOEXEC));
         if (!in.valid()) {
@@ -214,13 +324,16 @@ FsResult writeFile(const At& src, const At& dst, TmpGuard& tmp, bool& isLink, co
             return FsResult::fail("read", src.path, errno);
         if (!S_ISREG(fs.st_mode))
             return notCopyable(src);
-        bool changed = false;
-        const FsResult r = writeRegular(src, dst, in.get(), fs, tmp, changed, opt);
-        if (!r.ok() || !changed)
+        bool changed = false, differs = false;
+        const FsResult r = writeRegular(src, dst, in.get(), fs, tmp, changed, differs, opt);
+        if (!r.ok() || (!changed && !differs))
             return r;
         tmp.discard();
+        if (changed && ++changes == 2)
+            return sourceChanged(src);
+        if (differs && ++differences == 2)
+            return readBackDiffers(dst);
     }
-    return sourceChanged(src);
 }
 
 // Creates the link (a copy of the source link ss) as a temporary entry,
@@ -449,8 +562,9 @@ bool StageCopy(const At& src, const At& dst, long long maxBytes, UniqueFd hold, 
     struct stat fs {};
     if (!in.valid() || ::fstat(in.get(), &fs) != 0 || !S_ISREG(fs.st_mode) || fs.st_size > maxBytes)
         return false;
-    bool changed = false;
-    if (!writeRegular(src, dst, in.get(), fs, d->tmp, changed, opt).ok() || changed)
+    bool changed = false, differs = false;
+    // A copy that read back differently is made again at its turn.
+    if (!writeRegular(src, dst, in.get(), fs, d->tmp, changed, differs, opt).ok() || changed || differs)
         return false;  // d's temporary goes with it
     d->source = fs;
     out.d = std::move(d);

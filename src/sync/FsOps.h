@@ -46,6 +46,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -119,6 +120,14 @@ enum class Kind { None, File, Dir, Link, Other };
 // None when nothing is there (errno tells whether it is missing).
 Kind kindOf(const At& e, struct stat* st = nullptr);
 
+// What the read-back of copies (CopyOptions::verify) did, counted across
+// threads.
+struct VerifyCounts {
+    std::atomic<long long> readBack{0};   // copies read back and compared with their sources
+    std::atomic<long long> shared{0};     // copies sharing their sources' blocks (reflinks): not read back
+    std::atomic<long long> rewritten{0};  // copies written once more since they read back differently
+};
+
 // The "R" attribute: the owner has no write permission.
 inline bool isReadOnly(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
 
@@ -156,6 +165,17 @@ struct CopyOptions {
     // is one; when that copy is gone or cannot be linked to, the data is
     // copied as usual.
     HardLinks* links = nullptr;
+    // Every copy of a file's data is read back before it is put in place:
+    // flushed to the volume, its pages dropped from the kernel's cache, read
+    // again and compared with the source's bytes. One that reads back
+    // differently is dropped and written once more; when that one does too
+    // the copy fails ("... read back differently from what was written"),
+    // the target untouched. Not read back: a copy sharing the source's
+    // blocks (a reflink: nothing of it was written) and a second name of an
+    // earlier copy (that copy was). verified counts what was done (none:
+    // not counted).
+    bool verify = false;
+    VerifyCounts* verified = nullptr;
 };
 
 // A copy of a file written ahead of its turn: complete, still under its

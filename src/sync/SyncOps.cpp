@@ -185,6 +185,7 @@ fsops::CopyOptions copyOptions(const SyncCtx& ctx)
     opt.owners = ctx.owners;
     opt.meta = ctx.meta;
     opt.links = ctx.links;
+    opt.verify = ctx.verify;
     return opt;
 }
 

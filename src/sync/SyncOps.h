@@ -68,6 +68,9 @@ struct SyncCtx {
     // Where this run put the copies of multi-named files: their later names
     // become hard links to those copies (none: each name is copied).
     fsops::HardLinks* links = nullptr;
+    // Every copy is read back from folder 2 and compared with its source
+    // before it is put in place (fsops::CopyOptions::verify).
+    bool verify = false;
 
     // sFld2's last component; "root" for the file-system root.
     QString rootName() const;

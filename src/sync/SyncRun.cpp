@@ -209,6 +209,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
                    | (s.panel.chXattrs && s.caps2.holdsXattrs ? unsigned(kMetaXattrs) : 0u);
         fsops::HardLinks links;
         ctx.links = &links;
+        ctx.verify = s.panel.chVerify;
         ctx.log = wantLog ? &log : nullptr;
         ctx.ptn = LstPtn(s.panel);
         ctx.tmpLeft = s.vTmpLeft;

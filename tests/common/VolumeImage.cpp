@@ -37,6 +37,7 @@ const char* VolumeImage::name(Type type)
     case Type::Exfat: return "exFAT";
     case Type::Ntfs: return "NTFS";
     case Type::NoXattrs: return "bindfs --xattr-none";
+    case Type::Ext4: return "ext4";
     }
     return "?";
 }
@@ -68,6 +69,11 @@ VolumeImage::VolumeImage(Type type, int megabytes)
             break;
         case Type::Ntfs: why = run(QStringLiteral("mkfs.ntfs"), {QStringLiteral("-F"), QStringLiteral("-Q"), img}); break;
         case Type::NoXattrs: break;
+        case Type::Ext4:
+            why = run(QStringLiteral("mkfs.ext4"), {QStringLiteral("-q"), QStringLiteral("-F"), img});
+            if (why.isEmpty())
+                why = run(QStringLiteral("losetup"), {QStringLiteral("-f"), QStringLiteral("--show"), img}, &m_loop);
+            break;
         }
     }
     m_type = type;
@@ -87,6 +93,7 @@ QString VolumeImage::mountNow()
     case Type::Ntfs:
         return run(QStringLiteral("lowntfs-3g"), {QStringLiteral("-o"), QStringLiteral("ignore_case,windows_names"), m_img, m_mnt});
     case Type::NoXattrs: return run(QStringLiteral("bindfs"), {QStringLiteral("--xattr-none"), m_img, m_mnt});
+    case Type::Ext4: return run(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("ext4"), m_loop, m_mnt});
     }
     return QStringLiteral("unknown volume type");
 }

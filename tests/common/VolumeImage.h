@@ -2,7 +2,9 @@
 // A small file system made in an image file and mounted through its FUSE
 // driver for the lifetime of the object: the volumes users synchronise to
 // (a FAT or exFAT stick, an NTFS drive as Windows uses it), or a temporary
-// folder mirrored through bindfs without extended attributes. Needs root and
+// folder mirrored through bindfs without extended attributes; or an ext4
+// volume the kernel mounts from the image on a loop device, whose blocks a
+// test can reach in the image file below the file system's cache. Needs root and
 // the drivers from scripts/install-deps.sh; where either is missing, or
 // mounting fails, ok() is false and reason() says why, for GTEST_SKIP.
 #include <QString>
@@ -19,6 +21,10 @@ public:
         // A folder through bindfs --xattr-none: Linux names, modes and links,
         // but no extended attributes and so no ACLs (megabytes is not used)
         NoXattrs,
+        // ext4 through the kernel, on a loop device reading the image
+        // through its page cache: bytes written into the image file are what
+        // the volume reads next where it holds nothing cached
+        Ext4,
     };
     explicit VolumeImage(Type type, int megabytes = 64);
     ~VolumeImage();
