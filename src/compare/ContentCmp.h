@@ -1,0 +1,34 @@
+#pragma once
+// Comparing two regular files by their bytes (the option to compare files of
+// equal size by content): both are read once, side by side in chunks, and
+// the reading stops at the first difference.
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+
+namespace velmor {
+
+enum class ContentCheck {
+    NotRead,  // not compared by content
+    Same,     // the bytes are the same
+    Differ,   // the bytes differ
+    Failed,   // one side could not be read (error says why)
+};
+
+struct ContentOutcome {
+    ContentCheck check = ContentCheck::NotRead;
+    QString error;  // "path: reason" where check is Failed
+    long long with = -1;  // the folder-2 file (listing index) it was compared with
+};
+
+// Compares the file name1 of the open folder dir1 with name2 of dir2 (path1
+// and path2 name them in messages). Links are not followed, but on side 1
+// where follow1 (folder 1's links to files stand for the files). Either
+// side not a regular file is a failure; so is a read error. stop, when set,
+// ends a long comparison early (NotRead).
+ContentOutcome CompareContent(int dir1, const QByteArray& name1, const QString& path1, bool follow1, int dir2,
+                              const QByteArray& name2, const QString& path2,
+                              const std::atomic<bool>* stop = nullptr);
+
+} // namespace velmor
