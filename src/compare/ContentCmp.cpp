@@ -2,6 +2,7 @@
 #include "compare/CmpSupport.h"
 #include "env/FsDir.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -39,62 +40,74 @@ ContentOutcome failed(const QString& path, int err)
     return {ContentCheck::Failed, cmp::sysErrorText(path, err)};
 }
 
-// Opens one side for reading; a file that is no longer regular is refused.
-UniqueFd openSide(int dir, const QByteArray& name, bool follow, const QString& path, ContentOutcome& why)
+// Opens one side for reading and tells its size; a file that is no longer
+// regular is refused.
+// Never waits on a pipe swapped in since the listing (O_NONBLOCK).
+UniqueFd openSide(int dir, const QString& folder, const QString& name, bool follow, ContentOutcome& why,
+                  long long& size)
 {
-    UniqueFd fd(::openat(dir, name.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | (follow ? 0 : O_NOFOLLOW)));
+    const auto path = [&] { return cmp::joinPath(folder, name); };  // made only for a message
+    UniqueFd fd(::openat(dir, nameBytes(name).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (follow ? 0 : O_NOFOLLOW)));
     if (!fd.valid()) {
         // A link swapped in since the listing is not followed.
-        why = errno == ELOOP ? ContentOutcome{ContentCheck::Failed, path + QStringLiteral(": a link stands where a file was listed (not followed)")}
-                             : failed(path, errno);
+        why = errno == ELOOP ? ContentOutcome{ContentCheck::Failed, path() + QStringLiteral(": a link stands where a file was listed (not followed)")}
+                             : failed(path(), errno);
         return fd;
     }
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) {
-        why = failed(path, errno);
+        why = failed(path(), errno);
         return UniqueFd();
     }
     if (!S_ISREG(st.st_mode)) {
-        why = {ContentCheck::Failed, path + QStringLiteral(": no longer a regular file")};
+        why = {ContentCheck::Failed, path() + QStringLiteral(": no longer a regular file")};
         return UniqueFd();
     }
-    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);  // a hint only: its failure changes nothing
+    size = st.st_size;
+    if (size > static_cast<long long>(kChunk))
+        ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);  // a hint only: its failure changes nothing
     return fd;
 }
 
 } // namespace
 
-ContentOutcome CompareContent(int dir1, const QByteArray& name1, const QString& path1, bool follow1, int dir2,
-                              const QByteArray& name2, const QString& path2, const std::atomic<bool>* stop)
+ContentOutcome CompareContent(int dir1, const QString& folder1, const QString& name1, bool follow1, int dir2,
+                              const QString& folder2, const QString& name2, const std::atomic<bool>* stop)
 {
     ContentOutcome why;
-    const UniqueFd one = openSide(dir1, name1, follow1, path1, why);
+    long long size1 = 0, size2 = 0;
+    const UniqueFd one = openSide(dir1, folder1, name1, follow1, why, size1);
     if (!one.valid())
         return why;
-    const UniqueFd two = openSide(dir2, name2, false, path2, why);
+    const UniqueFd two = openSide(dir2, folder2, name2, false, why, size2);
     if (!two.valid())
         return why;
+    // A file that grew or shrank since it was listed differs.
+    if (size1 != size2)
+        return {ContentCheck::Differ, {}};
     // One buffer pair per thread, kept for the thread's next files.
     thread_local std::unique_ptr<char[]> buf;
     if (!buf)
         buf = std::make_unique<char[]>(2 * kChunk);
     char* const a = buf.get();
     char* const b = buf.get() + kChunk;
-    for (;;) {
+    // The sizes just read are compared, no read past them is needed.
+    for (long long left = size1; left > 0;) {
         if (stop && stop->load(std::memory_order_relaxed))
             return {};
-        const ssize_t n1 = readFull(one.get(), a, kChunk);
+        const size_t want = size_t(std::min<long long>(left, kChunk));
+        const ssize_t n1 = readFull(one.get(), a, want);
         if (n1 < 0)
-            return failed(path1, errno);
-        const ssize_t n2 = readFull(two.get(), b, kChunk);
+            return failed(cmp::joinPath(folder1, name1), errno);
+        const ssize_t n2 = readFull(two.get(), b, want);
         if (n2 < 0)
-            return failed(path2, errno);
-        // A file that grew or shrank since it was listed differs.
-        if (n1 != n2 || std::memcmp(a, b, size_t(n1)) != 0)
+            return failed(cmp::joinPath(folder2, name2), errno);
+        // A file that shrank meanwhile differs.
+        if (n1 != n2 || size_t(n1) < want || std::memcmp(a, b, want) != 0)
             return {ContentCheck::Differ, {}};
-        if (size_t(n1) < kChunk)
-            return {ContentCheck::Same, {}};
+        left -= n1;
     }
+    return {ContentCheck::Same, {}};
 }
 
 } // namespace velmor

@@ -22,13 +22,13 @@ struct ContentOutcome {
     long long with = -1;  // the folder-2 file (listing index) it was compared with
 };
 
-// Compares the file name1 of the open folder dir1 with name2 of dir2 (path1
-// and path2 name them in messages). Links are not followed, but on side 1
-// where follow1 (folder 1's links to files stand for the files). Either
-// side not a regular file is a failure; so is a read error. stop, when set,
-// ends a long comparison early (NotRead).
-ContentOutcome CompareContent(int dir1, const QByteArray& name1, const QString& path1, bool follow1, int dir2,
-                              const QByteArray& name2, const QString& path2,
+// Compares the file name1 of the open folder dir1 with name2 of dir2 (the
+// folders' paths folder1 and folder2 name them in messages). Links are not
+// followed, but on side 1 where follow1 (folder 1's links to files stand for
+// the files). Either side not a regular file is a failure; so is a read
+// error. stop, when set, ends a long comparison early (NotRead).
+ContentOutcome CompareContent(int dir1, const QString& folder1, const QString& name1, bool follow1, int dir2,
+                              const QString& folder2, const QString& name2,
                               const std::atomic<bool>* stop = nullptr);
 
 } // namespace velmor

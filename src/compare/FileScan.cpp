@@ -215,27 +215,42 @@ private:
             if (m_cancel)
                 return;
             if (m_next < m_pairs.size()) {
-                const Pair p = m_pairs[m_next++];
+                // Small files are taken many at a time (the lock is taken
+                // twice per batch, not per file); a large one alone, so the
+                // workers share the large files of one folder.
+                std::vector<Pair> batch;
+                long long bytes = 0;
+                while (m_next < m_pairs.size() && batch.size() < kBatchPairs && bytes < kBatchBytes) {
+                    batch.push_back(m_pairs[m_next++]);
+                    bytes += m_side[0].ready[batch.back().folder].files[batch.back().i1].size;
+                }
                 if (m_next == m_pairs.size()) {
                     m_pairs.clear();
                     m_next = 0;
                 }
                 lock.unlock();
-                const FsEntry& a = m_side[0].ready[p.folder].files[p.i1];
-                const FsEntry& b = m_side[1].ready[p.folder].files[p.i2];
-                ContentOutcome o;
-                if (!p.dirs->error.isEmpty())
-                    o = {ContentCheck::Failed, p.dirs->error};
-                else if (a.size == 0)
-                    o = {ContentCheck::Same, {}};  // nothing to read
-                else
-                    o = CompareContent(p.dirs->one.get(), nameBytes(a.name), cmp::joinPath(p.dirs->path1, a.name),
-                                       m_followFileLinks, p.dirs->two.get(), nameBytes(b.name),
-                                       cmp::joinPath(p.dirs->path2, b.name), &m_stop);
-                o.with = static_cast<long long>(p.i2);
+                std::vector<ContentOutcome> done(batch.size());
+                for (size_t j = 0; j < batch.size(); ++j) {
+                    const Pair& p = batch[j];
+                    const FsEntry& a = m_side[0].ready[p.folder].files[p.i1];
+                    const FsEntry& b = m_side[1].ready[p.folder].files[p.i2];
+                    ContentOutcome& o = done[j];
+                    if (!p.dirs->error.isEmpty())
+                        o = {ContentCheck::Failed, p.dirs->error};
+                    else if (a.size == 0)
+                        o = {ContentCheck::Same, {}};  // nothing to read
+                    else
+                        o = CompareContent(p.dirs->one.get(), p.dirs->path1, a.name, m_followFileLinks,
+                                           p.dirs->two.get(), p.dirs->path2, b.name, &m_stop);
+                    o.with = static_cast<long long>(p.i2);
+                }
                 lock.lock();
-                m_outcomes[p.folder][p.i1] = std::move(o);
-                if (--m_pending[p.folder] == 0)
+                bool advanced = false;
+                for (size_t j = 0; j < batch.size(); ++j) {
+                    m_outcomes[batch[j].folder][batch[j].i1] = std::move(done[j]);
+                    advanced |= --m_pending[batch[j].folder] == 0;
+                }
+                if (advanced)
                     advance();
                 continue;
             }
@@ -314,6 +329,8 @@ private:
     std::vector<std::thread> m_comparers;
     std::vector<std::vector<ContentOutcome>> m_outcomes;  // by folder, by folder-1 file
     static constexpr size_t kUnlisted = SIZE_MAX;
+    static constexpr size_t kBatchPairs = 64;           // pairs a worker takes at once at most
+    static constexpr long long kBatchBytes = 4 << 20;   // ... and their bytes (the last one may pass it)
     std::vector<size_t> m_pending;                        // by folder: pairs not yet compared (or kUnlisted)
     std::vector<Pair> m_pairs;
     size_t m_next = 0;
@@ -547,8 +564,7 @@ void ScnFile(Session& s)
         const UniqueFd two = openBeneath(root2.get(), nameBytes(rel));
         if (!two.valid())
             return ContentOutcome{ContentCheck::Failed, cmp::sysErrorText(dir2, errno)};
-        return CompareContent(one.get(), nameBytes(name1), cmp::joinPath(dir1, name1), s.panel.chLinkTgt, two.get(),
-                              nameBytes(name2), cmp::joinPath(dir2, name2));
+        return CompareContent(one.get(), dir1, name1, s.panel.chLinkTgt, two.get(), dir2, name2);
     };
     std::vector<bool> matched;
     QStringList excluded;  // folders this scan could not read
