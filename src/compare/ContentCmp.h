@@ -26,9 +26,12 @@ struct ContentOutcome {
 // folders' paths folder1 and folder2 name them in messages). Links are not
 // followed, but on side 1 where follow1 (folder 1's links to files stand for
 // the files). Either side not a regular file is a failure; so is a read
-// error. stop, when set, ends a long comparison early (NotRead).
+// error. listed: the size both were listed with (-1: not known); a small
+// file is then read in one call without a look at its type first (a file
+// of other bytes than listed differs). stop, when set, ends a long
+// comparison early (NotRead).
 ContentOutcome CompareContent(int dir1, const QString& folder1, const QString& name1, bool follow1, int dir2,
-                              const QString& folder2, const QString& name2,
+                              const QString& folder2, const QString& name2, long long listed = -1,
                               const std::atomic<bool>* stop = nullptr);
 
 } // namespace velmor

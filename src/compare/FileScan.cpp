@@ -241,7 +241,7 @@ private:
                         o = {ContentCheck::Same, {}};  // nothing to read
                     else
                         o = CompareContent(p.dirs->one.get(), p.dirs->path1, a.name, m_followFileLinks,
-                                           p.dirs->two.get(), p.dirs->path2, b.name, &m_stop);
+                                           p.dirs->two.get(), p.dirs->path2, b.name, a.size, &m_stop);
                     o.with = static_cast<long long>(p.i2);
                 }
                 lock.lock();

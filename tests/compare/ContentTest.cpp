@@ -95,16 +95,20 @@ TEST_F(ContentTest, FilesThatCannotBeReadFailAndAreNeverTheSame)
     struct Case {
         const char* name1;
         const char* name2;
+        long long listed;  // -1: not known
         ContentCheck want;
         QString error;
     };
     const Case cases[] = {
-        {"a", "a", ContentCheck::Same, ""},
-        {"a", "gone", ContentCheck::Failed, dst + "/gone: No such file or directory"},
-        {"a", "link", ContentCheck::Failed, dst + "/link: a link stands where a file was listed"},
+        {"a", "a", -1, ContentCheck::Same, ""},
+        {"a", "a", 3, ContentCheck::Same, ""},
+        {"a", "a", 2, ContentCheck::Differ, ""},  // changed since it was listed
+        {"a", "gone", -1, ContentCheck::Failed, dst + "/gone: No such file or directory"},
+        {"a", "gone", 3, ContentCheck::Failed, dst + "/gone: No such file or directory"},
+        {"a", "link", -1, ContentCheck::Failed, dst + "/link: a link stands where a file was listed"},
     };
     for (const Case& c : cases) {
-        const ContentOutcome o = CompareContent(one.get(), src, c.name1, false, two.get(), dst, c.name2);
+        const ContentOutcome o = CompareContent(one.get(), src, c.name1, false, two.get(), dst, c.name2, c.listed);
         EXPECT_EQ(o.check, c.want) << c.name2;
         EXPECT_EQ(o.error.left(c.error.size()), c.error);
     }
