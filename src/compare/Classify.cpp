@@ -232,13 +232,28 @@ QString MetaDifference(const FileSide& one, const FileSide& two, const MetaMatch
 }
 
 FileVerdict FileVerdictOf(const FileSide& one, const FileSide& two, bool keep, bool del, const TimeMatch& match,
-                          const MetaMatch& meta)
+                          const MetaMatch& meta, ContentCheck content, bool contentTimes)
 {
     if (one.u.isEmpty() || two.u.isEmpty())
         return {!one.u.isEmpty() ? St::Add : del ? St::Del : St::None, {}, false};
     if (isLink(one) != isLink(two))
         return {keep && two.time > one.time ? St::None : St::Over,
                 QStringLiteral("種類が違います: %1 → %2").arg(kindText(two), kindText(one)), false};
+    const bool byContent = (content == ContentCheck::Same || content == ContentCheck::Differ) && !isLink(one)
+                           && one.size == two.size;
+    if (byContent && content == ContentCheck::Differ)
+        return {keep && two.time > one.time ? St::None : St::Over, QStringLiteral("内容で比較: 違います"), false};
+    if (byContent) {
+        QStringList parts;
+        if (contentTimes && !sameDate(one, two, match))
+            parts << QStringLiteral("日時 %1→%2").arg(exactText(two.time), exactText(one.time));
+        const QString what = MetaDifference(one, two, meta);
+        if (!what.isEmpty())
+            parts << what;
+        if (parts.isEmpty())
+            return {St::Same, QStringLiteral("内容で比較: 同じ"), false};
+        return {St::Over, QStringLiteral("内容で比較: 同じ 属性だけが違います: ") + parts.join(QLatin1Char(' ')), true};
+    }
     if (one.size == two.size && sameDate(one, two, match)) {
         const QString what = MetaDifference(one, two, meta);
         if (what.isEmpty())
@@ -284,8 +299,8 @@ FileRefusal ChkFile(const Session& s, const QString& name, const QString& at)
 }
 
 FileClassifier::FileClassifier(const Session& s)
-    : m_yRt(s.yRt), m_keep(on(s.yRt[0])), m_del(on(s.yRt[1])), m_mode(s.nFltMd),
-      m_match{s.panel.nShift, s.caps2.twoSecondTimes}, m_meta{true, s.caps2.holdsOwners}, m_entries(FilterEntries(activeFilter(s)))
+    : m_yRt(s.yRt), m_keep(on(s.yRt[0])), m_del(on(s.yRt[1])), m_content(s.panel.chContent),
+      m_contentTimes(s.panel.chContentTimes), m_mode(s.nFltMd), m_match{s.panel.nShift, s.caps2.twoSecondTimes}, m_meta{true, s.caps2.holdsOwners}, m_entries(FilterEntries(activeFilter(s)))
 {
 }
 
@@ -299,10 +314,16 @@ QString FileClassifier::status(const QString& name, const FileSide& one, const F
     return verdict(name, one, two, at).status;
 }
 
-FileVerdict FileClassifier::verdict(const QString& name, const FileSide& one, const FileSide& two,
-                                    const QString& at) const
+bool FileClassifier::comparesContent(const FileSide& one, const FileSide& two) const
 {
-    FileVerdict v = FileVerdictOf(one, two, m_keep, m_del, m_match, m_meta);
+    const auto regular = [](const FileSide& f) { return f.mode == 0 || S_ISREG(f.mode); };
+    return m_content && !one.u.isEmpty() && !two.u.isEmpty() && regular(one) && regular(two) && one.size == two.size;
+}
+
+FileVerdict FileClassifier::verdict(const QString& name, const FileSide& one, const FileSide& two,
+                                    const QString& at, ContentCheck content) const
+{
+    FileVerdict v = FileVerdictOf(one, two, m_keep, m_del, m_match, m_meta, content, m_contentTimes);
     const QString status = RefusedStatus(v.status, refusal(name, at), m_del);
     if (status != v.status)
         v = {status, {}, false};

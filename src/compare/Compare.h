@@ -5,6 +5,7 @@
 // to its Progress after every unit of work, returning early once the user
 // pressed stop. Failures throw (SqlError, FsError); CmpRun decides what a
 // failure means for the run.
+#include "compare/ContentCmp.h"
 #include "compare/ResultTable.h"
 #include "env/FileMeta.h"
 #include "tasks/Options.h"
@@ -174,8 +175,15 @@ struct FileVerdict {
     QString reason;         // why the two differ, where the date texts do not show it ("" otherwise)
     bool metaOnly = false;  // "上書" of metadata alone
 };
+// content: the outcome of comparing two regular files of equal size by their
+// bytes (Same or Differ; NotRead and Failed: by the times as above). Other
+// bytes are "上書" (with keep and folder 2 newer "**"), also where the times
+// are the same; the same bytes are "同一" whatever the times, or, with
+// contentTimes and other times, "上書" with metaOnly set, so that only the
+// time is given. The reason of such a row says that the content decided.
 FileVerdict FileVerdictOf(const FileSide& one, const FileSide& two, bool keep, bool del, const TimeMatch& match = {},
-                          const MetaMatch& meta = {});
+                          const MetaMatch& meta = {}, ContentCheck content = ContentCheck::NotRead,
+                          bool contentTimes = false);
 QString FileStatusByDates(const FileSide& one, const FileSide& two, bool keep, bool del,
                           const TimeMatch& match = {});
 // What of the metadata of two items on both sides differs, as a Japanese
@@ -193,13 +201,18 @@ public:
     QString status(const QString& name, const FileSide& one, const FileSide& two, const QString& at) const;
     // The same with the reason and whether only metadata differ (never
     // after a refusal).
-    FileVerdict verdict(const QString& name, const FileSide& one, const FileSide& two, const QString& at) const;
+    FileVerdict verdict(const QString& name, const FileSide& one, const FileSide& two, const QString& at,
+                        ContentCheck content = ContentCheck::NotRead) const;
+    // True when the two sides are to be compared by their bytes: the option
+    // is on and both are regular files of the same size.
+    bool comparesContent(const FileSide& one, const FileSide& two) const;
     // The admission test alone (ChkFile).
     FileRefusal refusal(const QString& name, const QString& at) const;
 
 private:
     YRt m_yRt;
     bool m_keep, m_del;
+    bool m_content, m_contentTimes;
     int m_mode;
     TimeMatch m_match;
     MetaMatch m_meta;

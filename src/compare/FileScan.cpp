@@ -7,7 +7,10 @@
 #include "env/FsDir.h"
 
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <fcntl.h>
 #include <memory>
@@ -35,9 +38,12 @@ struct SideListing {
     QString error;
 };
 
-// Both listings of one folder.
+// Both listings of one folder, and where files are compared by content,
+// the outcome for each folder-1 file of the same name and size as a
+// folder-2 file (by folder-1 index; NotRead for the others).
 struct Listing {
     SideListing one, two;
+    std::vector<ContentOutcome> content;
     QString error() const { return !one.error.isEmpty() ? one.error : two.error; }
 };
 
@@ -73,18 +79,26 @@ SideListing listSide(int root, const QString& rootPath, const QString& rel, bool
     return l;
 }
 
+// Two regular files of the same size, of the same name, on both sides.
+bool contentPair(const FsEntry& a, const FsEntry& b)
+{
+    return S_ISREG(a.mode) && S_ISREG(b.mode) && a.size == b.size;
+}
+
 // Reads the folders' listings ahead of the scan on two worker threads, one
 // per side, so both file systems and the database work at the same time.
-// The workers only read the disk (through the roots' descriptors, which the
-// caller keeps open) and hand listings over in folder order; everything else
-// (folder creation, the database, the stop button) stays on the calling
-// thread.
+// Where files are compared by content, a few more workers compare the pairs
+// of every folder both sides have listed, file by file, before the folder
+// is handed over. The workers only read the disk (through the roots'
+// descriptors, which the caller keeps open) and hand listings over in
+// folder order; everything else (folder creation, the database, the stop
+// button) stays on the calling thread.
 class ListingPrefetch {
 public:
     static constexpr size_t kAhead = 256;  // folders listed ahead at most
 
     ListingPrefetch(const Session& s, int root1, int root2, const std::vector<CmpFolder>& folders)
-        : m_folders(folders), m_followFileLinks(s.panel.chLinkTgt)
+        : m_folders(folders), m_followFileLinks(s.panel.chLinkTgt), m_content(s.panel.chContent)
     {
         m_side[0].xattrs = cmp::xattrKinds(s, 1);
         m_side[1].xattrs = cmp::xattrKinds(s, 2);
@@ -94,6 +108,13 @@ public:
         m_side[1].rootPath = s.sFld2;
         for (Side& sd : m_side)
             sd.ready.resize(folders.size());
+        if (m_content) {
+            m_outcomes.resize(folders.size());
+            m_pending.assign(folders.size(), kUnlisted);
+            const unsigned n = std::clamp(std::thread::hardware_concurrency(), 2u, 4u);
+            for (unsigned w = 0; w < n; ++w)
+                m_comparers.emplace_back([this] { compare(); });
+        }
         for (int side = 0; side < 2; ++side)
             m_side[side].worker = std::thread([this, side] { run(side); });
     }
@@ -103,18 +124,29 @@ public:
         {
             std::lock_guard lock(m_mutex);
             m_cancel = true;
+            m_stop = true;
         }
         m_cv.notify_all();
         for (Side& sd : m_side)
             sd.worker.join();
+        for (std::thread& w : m_comparers)
+            w.join();
+    }
+
+    // Waits at most timeout for folder i; true when take(i) will not wait.
+    bool wait(size_t i, std::chrono::milliseconds timeout)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_cv.wait_for(lock, timeout, [&] { return made(i); });
     }
 
     // The listings of folder i (taken in order, each once).
     Listing take(size_t i)
     {
         std::unique_lock lock(m_mutex);
-        m_cv.wait(lock, [&] { return m_side[0].made > i && m_side[1].made > i; });
-        Listing l{std::move(m_side[0].ready[i]), std::move(m_side[1].ready[i])};
+        m_cv.wait(lock, [&] { return made(i); });
+        Listing l{std::move(m_side[0].ready[i]), std::move(m_side[1].ready[i]),
+                  m_content ? std::move(m_outcomes[i]) : std::vector<ContentOutcome>()};
         m_taken = i + 1;
         lock.unlock();
         m_cv.notify_all();
@@ -122,6 +154,12 @@ public:
     }
 
 private:
+    // Folder i is listed on both sides, and compared (called with the lock held).
+    bool made(size_t i) const
+    {
+        return m_side[0].made > i && m_side[1].made > i && (!m_content || m_compared > i);
+    }
+
     struct Side {
         int root = -1;
         QString rootPath;
@@ -156,13 +194,147 @@ private:
         }
     }
 
+    // The open folders of one folder on both sides, shared by its pairs.
+    struct Folders {
+        UniqueFd one, two;
+        QString path1, path2;
+        QString error;  // a folder could not be opened: every pair fails with it
+    };
+    // One pair of files to compare: folder-1 file i1 and folder-2 file i2 of folder.
+    struct Pair {
+        size_t folder, i1, i2;
+        std::shared_ptr<const Folders> dirs;
+    };
+
+    // A comparing worker: takes the next pair, or lists the pairs of the next
+    // folder both sides have listed; folders are done in order.
+    void compare()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            if (m_cancel)
+                return;
+            if (m_next < m_pairs.size()) {
+                // Small files are taken many at a time (the lock is taken
+                // twice per batch, not per file); a large one alone, so the
+                // workers share the large files of one folder.
+                std::vector<Pair> batch;
+                long long bytes = 0;
+                while (m_next < m_pairs.size() && batch.size() < kBatchPairs && bytes < kBatchBytes) {
+                    batch.push_back(m_pairs[m_next++]);
+                    bytes += m_side[0].ready[batch.back().folder].files[batch.back().i1].size;
+                }
+                if (m_next == m_pairs.size()) {
+                    m_pairs.clear();
+                    m_next = 0;
+                }
+                lock.unlock();
+                std::vector<ContentOutcome> done(batch.size());
+                for (size_t j = 0; j < batch.size(); ++j) {
+                    const Pair& p = batch[j];
+                    const FsEntry& a = m_side[0].ready[p.folder].files[p.i1];
+                    const FsEntry& b = m_side[1].ready[p.folder].files[p.i2];
+                    ContentOutcome& o = done[j];
+                    if (!p.dirs->error.isEmpty())
+                        o = {ContentCheck::Failed, p.dirs->error};
+                    else if (a.size == 0)
+                        o = {ContentCheck::Same, {}};  // nothing to read
+                    else
+                        o = CompareContent(p.dirs->one.get(), p.dirs->path1, a.name, m_followFileLinks,
+                                           p.dirs->two.get(), p.dirs->path2, b.name, a.size, &m_stop);
+                    o.with = static_cast<long long>(p.i2);
+                }
+                lock.lock();
+                bool advanced = false;
+                for (size_t j = 0; j < batch.size(); ++j) {
+                    m_outcomes[batch[j].folder][batch[j].i1] = std::move(done[j]);
+                    advanced |= --m_pending[batch[j].folder] == 0;
+                }
+                if (advanced)
+                    advance();
+                continue;
+            }
+            const size_t f = m_listed;
+            if (f < m_folders.size() && m_side[0].made > f && m_side[1].made > f && f < m_taken + kAhead) {
+                ++m_listed;
+                lock.unlock();
+                std::vector<Pair> pairs = pairsOf(f);
+                lock.lock();
+                m_outcomes[f].resize(m_side[0].ready[f].files.size());
+                m_pending[f] = pairs.size();
+                m_pairs.insert(m_pairs.end(), pairs.begin(), pairs.end());
+                if (pairs.empty())
+                    advance();
+                m_cv.notify_all();
+                continue;
+            }
+            m_cv.wait(lock);
+        }
+    }
+
+    // Folders are handed over in order: m_compared moves past every folder
+    // whose pairs are all compared (called with the lock held).
+    void advance()
+    {
+        while (m_compared < m_listed && m_pending[m_compared] == 0)
+            ++m_compared;
+        m_cv.notify_all();
+    }
+
+    // The pairs of folder f: files of the same name, both regular, of the
+    // same size (the listings are read-only once made).
+    std::vector<Pair> pairsOf(size_t f)
+    {
+        const SideListing& l1 = m_side[0].ready[f];
+        const SideListing& l2 = m_side[1].ready[f];
+        std::vector<Pair> pairs;
+        if (!l1.error.isEmpty() || !l2.error.isEmpty())
+            return pairs;
+        size_t k2 = 0;
+        for (size_t i = 0; i < l1.files.size(); ++i) {
+            const FsEntry& e = l1.files[i];
+            while (k2 < l2.files.size() && nameLess(l2.files[k2].name, e.name))
+                ++k2;
+            if (k2 < l2.files.size() && l2.files[k2].name == e.name && contentPair(e, l2.files[k2]))
+                pairs.push_back({f, i, k2, nullptr});
+        }
+        if (pairs.empty())
+            return pairs;
+        auto dirs = std::make_shared<Folders>();
+        const QByteArray rel = nameBytes(m_folders[f].sPh);
+        dirs->path1 = cmp::joinPath(m_side[0].rootPath, m_folders[f].sPh);
+        dirs->path2 = cmp::joinPath(m_side[1].rootPath, m_folders[f].sPh);
+        dirs->one = openBeneath(m_side[0].root, rel);
+        if (!dirs->one.valid())
+            dirs->error = cmp::sysErrorText(dirs->path1, errno);
+        dirs->two = openBeneath(m_side[1].root, rel);
+        if (!dirs->two.valid() && dirs->error.isEmpty())
+            dirs->error = cmp::sysErrorText(dirs->path2, errno);
+        for (Pair& p : pairs)
+            p.dirs = dirs;
+        return pairs;
+    }
+
     const std::vector<CmpFolder>& m_folders;
     const bool m_followFileLinks;  // folder 1's links to files stand for the files
+    const bool m_content;          // files of the same size are compared by content
     Side m_side[2];
     std::mutex m_mutex;
     std::condition_variable m_cv;
     size_t m_taken = 0;
     bool m_cancel = false;
+    std::atomic<bool> m_stop = false;  // ends a comparison of a long file on cancel
+    // Comparing by content (under m_mutex): the pairs to compare, folders
+    // whose pairs were listed (m_listed) and those all compared (m_compared).
+    std::vector<std::thread> m_comparers;
+    std::vector<std::vector<ContentOutcome>> m_outcomes;  // by folder, by folder-1 file
+    static constexpr size_t kUnlisted = SIZE_MAX;
+    static constexpr size_t kBatchPairs = 64;           // pairs a worker takes at once at most
+    static constexpr long long kBatchBytes = 4 << 20;   // ... and their bytes (the last one may pass it)
+    std::vector<size_t> m_pending;                        // by folder: pairs not yet compared (or kUnlisted)
+    std::vector<Pair> m_pairs;
+    size_t m_next = 0;
+    size_t m_listed = 0, m_compared = 0;
 };
 
 // The rows of tbFile, written up to kBatch at a time: one statement of many
@@ -382,6 +554,18 @@ void ScnFile(Session& s)
     const unsigned modeMask = S_IFMT | (FsKeepsModes(root2.get()) ? 07777u : 0u);
     const bool withXattrs = cmp::xattrKinds(s, 1) != 0;
     ListingPrefetch ahead(s, root1.get(), root2.get(), folders);
+    // A pair the workers did not compare (names matched by their key, a
+    // folder created by the scan) is compared on this thread.
+    const auto compareNow = [&](const QString& rel, const QString& name1, const QString& name2) {
+        const QString dir1 = cmp::joinPath(s.sFld1, rel), dir2 = cmp::joinPath(s.sFld2, rel);
+        const UniqueFd one = openBeneath(root1.get(), nameBytes(rel));
+        if (!one.valid())
+            return ContentOutcome{ContentCheck::Failed, cmp::sysErrorText(dir1, errno)};
+        const UniqueFd two = openBeneath(root2.get(), nameBytes(rel));
+        if (!two.valid())
+            return ContentOutcome{ContentCheck::Failed, cmp::sysErrorText(dir2, errno)};
+        return CompareContent(one.get(), dir1, name1, s.panel.chLinkTgt, two.get(), dir2, name2);
+    };
     std::vector<bool> matched;
     QStringList excluded;  // folders this scan could not read
     const auto insideExcluded = [&excluded](const QString& rel) {
@@ -395,6 +579,11 @@ void ScnFile(Session& s)
     const auto scan = [&] {
         for (size_t i = 0; i < folders.size(); ++i) {
             const CmpFolder& f = folders[i];
+            // Files compared by content may take a while: the stop button
+            // is heard meanwhile.
+            while (s.panel.chContent && !ahead.wait(i, std::chrono::milliseconds(100)))
+                if (!pg.yield())
+                    return false;
             Listing l = ahead.take(i);
             // Below a folder that could not be read nothing is compared, even
             // where a deeper folder could be reached (it is reported once, above).
@@ -473,7 +662,28 @@ void ScnFile(Session& s)
                     const FileSide two{dates.text(e2.mtime), e2.size, {e2.mtime, e2.mtimeNsec}, e2.mode & modeMask,
                                        e2.uid, e2.gid, x2};
                     const QString at = AttrText(e2.name, e2.mode);
-                    FileVerdict v = ng.isEmpty() ? cls.verdict(e.name, one, two, at) : FileVerdict{St::Excl, {}, false};
+                    ContentCheck content = ContentCheck::NotRead;
+                    QString unreadable;
+                    if (ng.isEmpty() && cls.comparesContent(one, two)) {
+                        // Compared ahead where the names match exactly; else now.
+                        const ContentOutcome o = i1 < l.content.size() && l.content[i1].with == k
+                                                     ? l.content[i1]
+                                                     : compareNow(f.sPh, e.name, e2.name);
+                        if (o.check == ContentCheck::Failed) {
+                            if (cls.refusal(e.name, at) == FileRefusal::None)
+                                unreadable = o.error;
+                        } else {
+                            content = o.check;
+                        }
+                    }
+                    FileVerdict v = ng.isEmpty() ? cls.verdict(e.name, one, two, at, content)
+                                                 : FileVerdict{St::Excl, {}, false};
+                    // A file that could not be read for the comparison is left
+                    // out as every unreadable item is, never taken as the same.
+                    if (!unreadable.isEmpty()) {
+                        s.vUnread.append(unreadable);
+                        v = {St::Excl, unreadable, false};
+                    }
                     // Only the letter case of the name differs: the copy
                     // brings the new spelling over, where the volume keeps it.
                     if ((v.status == St::Same || v.metaOnly) && e2.name != e.name && caps.preservesCase)
