@@ -14,17 +14,6 @@ folders=$(( files / 50 ))
 "$gen" "$tmp/t" --files "$files" --folders "$folders" --changed 5 --src-only 2 --dst-only 2 --size 512
 mkdir -p "$tmp/data"
 
-# best_of CMD...: prints the best wall-clock time of $runs runs, in seconds.
-best_of() {
-  local best="" t0 t1 d
-  for _ in $(seq "$runs"); do
-    t0=$(now); "$@" >/dev/null 2>"$tmp/err" || { cat "$tmp/err" >&2; exit 1; }; t1=$(now)
-    d=$(echo "$t1 - $t0" | bc -l)
-    if [ -z "$best" ] || [ "$(echo "$d < $best" | bc -l)" = 1 ]; then best=$d; fi
-  done
-  printf '%.3f' "$best"
-}
-
 velmor=("$cli" compare "$tmp/t/src" "$tmp/t/dst" --delete --data "$tmp/data")
 rsync=(rsync -an --delete "$tmp/t/src/" "$tmp/t/dst/")
 "${velmor[@]}" >"$tmp/rows.txt"

@@ -25,17 +25,6 @@ for i in "${!big[@]}"; do
 done
 touch -r "$tmp/t/src/big" "$tmp/t/dst/big"
 
-# best_of CMD...: prints the best wall-clock time of $runs runs, in seconds.
-best_of() {
-  local best="" t0 t1 d
-  for _ in $(seq "$runs"); do
-    t0=$(now); "$@" >/dev/null 2>"$tmp/err" || { cat "$tmp/err" >&2; exit 1; }; t1=$(now)
-    d=$(echo "$t1 - $t0" | bc -l)
-    if [ -z "$best" ] || [ "$(echo "$d < $best" | bc -l)" = 1 ]; then best=$d; fi
-  done
-  printf '%.3f' "$best"
-}
-
 velmor=("$cli" compare "$tmp/t/src" "$tmp/t/dst" --content --delete --data "$tmp/data")
 plain=("$cli" compare "$tmp/t/src" "$tmp/t/dst" --delete --data "$tmp/data")
 rsync=(rsync -anc --delete "$tmp/t/src/" "$tmp/t/dst/")

@@ -14,9 +14,9 @@ set -euo pipefail
 mkdir -p "$tmp/data"
 
 
-# best_of PRISTINE DST CMD...: restores DST from PRISTINE before every run and
+# best_of_restored PRISTINE DST CMD...: restores DST from PRISTINE before every run and
 # prints the best wall-clock time of CMD in seconds.
-best_of() {
+best_of_restored() {
   local pristine=$1 dst=$2 best="" t0 t1 d rc
   shift 2
   for _ in $(seq "$runs"); do
@@ -40,13 +40,13 @@ bench() {
   shift 2
   mv "$tree/dst" "$tree/pristine"
   local tv tr
-  tv=$(best_of "$tree/pristine" "$tree/dst" "$cli" sync "$tree/src" "$tree/dst" --data "$tmp/data" "$@")
+  tv=$(best_of_restored "$tree/pristine" "$tree/dst" "$cli" sync "$tree/src" "$tree/dst" --data "$tmp/data" "$@")
   local rows done_rows
   rows=$(wc -l <"$tmp/out")
   done_rows=$(awk -F'\t' '$7 == "2"' "$tmp/out" | wc -l)
   # velmor's destination after the run must equal rsync's (same files, bytes, times).
   cp -a "$tree/dst" "$tree/velmor-result"
-  tr=$(best_of "$tree/pristine" "$tree/dst" rsync -a --delete "$tree/src/" "$tree/dst/")
+  tr=$(best_of_restored "$tree/pristine" "$tree/dst" rsync -a --delete "$tree/src/" "$tree/dst/")
   # Same names, types, permissions, bytes, and for files and links the same
   # sizes, modification times and targets (folder times are not compared:
   # velmor, like the desktop program, leaves those of compared folders alone).

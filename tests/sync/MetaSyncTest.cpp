@@ -28,9 +28,9 @@ void setAttr(const QString& path, const char* name, const QByteArray& value)
         << path.toStdString() << " " << name << ": " << std::strerror(errno);
 }
 
-void setAcl(const QString& path, const QString& spec, bool asDefault = false)
+void setAcl(const QString& path, const QString& entry, bool asDefault = false)
 {
-    QStringList args{QStringLiteral("-m"), spec, path};
+    QStringList args{QStringLiteral("-m"), entry, path};
     if (asDefault)
         args.prepend(QStringLiteral("-d"));
     const test::CliResult r = test::runProgram(QStringLiteral("setfacl"), args);
