@@ -57,17 +57,18 @@ UniqueFd openRoot(const Session& s, int side);
 // desktop keeps at the top of a volume; they take no part at a root.
 bool isVolumeTrash(QStringView name);
 
-// The kinds of attributes (env/FileMeta.h) read on side 1 or 2: those the
-// options ask for, on side 2 only those its volume holds.
-unsigned xattrKinds(const Session& s, int side);
+// The kinds of attributes (env/FileMeta.h) read on both sides: those the
+// options ask for that folder 2's volume holds (the others are named once
+// as lost, not read).
+unsigned xattrKinds(const Session& s);
 
 // Notes once per comparison that folder 2's volume cannot hold what, which
 // some folder-1 item has (an item of the kind is lost there otherwise
 // silently).
 void noteLost(Session& s, const QString& what);
 
-// The metadata of a folder-1 item that folder 2's volume cannot hold are
-// noted (noteLost) and dropped from one, so that they are no difference.
-void dropUnholdable(Session& s, FileSide& one, FileXattrs& xattrs);
+// Notes (noteLost) that folder 2's volume cannot hold the owner and group of
+// a folder-1 item: only where root runs and they are not its own.
+void noteLostOwner(Session& s, unsigned uid, unsigned gid);
 
 } // namespace velmor::cmp

@@ -100,8 +100,7 @@ public:
     ListingPrefetch(const Session& s, int root1, int root2, const std::vector<CmpFolder>& folders)
         : m_folders(folders), m_followFileLinks(s.panel.chLinkTgt), m_content(s.panel.chContent)
     {
-        m_side[0].xattrs = cmp::xattrKinds(s, 1);
-        m_side[1].xattrs = cmp::xattrKinds(s, 2);
+        m_side[0].xattrs = m_side[1].xattrs = cmp::xattrKinds(s);
         m_side[0].root = root1;
         m_side[0].rootPath = s.sFld1;
         m_side[1].root = root2;
@@ -552,7 +551,7 @@ void ScnFile(Session& s)
     const VolumeCaps& caps = s.caps2;
     // Permissions are compared where folder 2 keeps them; the type always.
     const unsigned modeMask = S_IFMT | (FsKeepsModes(root2.get()) ? 07777u : 0u);
-    const bool withXattrs = cmp::xattrKinds(s, 1) != 0;
+    const bool withXattrs = cmp::xattrKinds(s) != 0;
     ListingPrefetch ahead(s, root1.get(), root2.get(), folders);
     // A pair the workers did not compare (names matched by their key, a
     // folder created by the scan) is compared on this thread.
@@ -637,9 +636,9 @@ void ScnFile(Session& s)
                 while (k2 < f2.size() && nameLess(f2[k2].name, e.name))
                     ++k2;
                 const size_t i1 = size_t(&e - f1.data());
-                FileXattrs x1 = withXattrs ? l.one.xattrs[i1] : FileXattrs();
-                FileSide one{dates.text(e.mtime), e.size, {e.mtime, e.mtimeNsec}, e.mode & modeMask, e.uid, e.gid, &x1};
-                cmp::dropUnholdable(s, one, x1);
+                const FileXattrs* x1 = withXattrs ? &l.one.xattrs[i1] : nullptr;
+                const FileSide one{dates.text(e.mtime), e.size, {e.mtime, e.mtimeNsec}, e.mode & modeMask, e.uid, e.gid, x1};
+                cmp::noteLostOwner(s, e.uid, e.gid);
                 QString ng = caps.refusal(e.name, S_ISLNK(e.mode));
                 long long k = k2 < f2.size() && f2[k2].name == e.name ? static_cast<long long>(k2) : -1;
                 if (fold.active()) {

@@ -15,16 +15,10 @@ namespace velmor {
 
 namespace cmp {
 
-unsigned xattrKinds(const Session& s, int side)
+unsigned xattrKinds(const Session& s)
 {
-    unsigned k = (s.panel.chAcls ? kMetaAcls : 0) | (s.panel.chXattrs ? kMetaXattrs : 0);
-    if (side == 2) {
-        if (!s.caps2.holdsAcls)
-            k &= ~unsigned(kMetaAcls);
-        if (!s.caps2.holdsXattrs)
-            k &= ~unsigned(kMetaXattrs);
-    }
-    return k;
+    return (s.panel.chAcls && s.caps2.holdsAcls ? kMetaAcls : 0)
+           | (s.panel.chXattrs && s.caps2.holdsXattrs ? kMetaXattrs : 0);
 }
 
 void noteLost(Session& s, const QString& what)
@@ -34,20 +28,13 @@ void noteLost(Session& s, const QString& what)
         s.vLost.append(line);
 }
 
-void dropUnholdable(Session& s, FileSide& one, FileXattrs& xattrs)
+void noteLostOwner(Session& s, unsigned uid, unsigned gid)
 {
     // Only root gives items away; another user's copies are its own anyway.
     static const bool root = ::geteuid() == 0;
-    if (!s.caps2.holdsOwners && root && (one.uid != 0 || one.gid != ::getegid()))
+    static const gid_t group = ::getegid();
+    if (!s.caps2.holdsOwners && root && (uid != 0 || gid != group))
         noteLost(s, QStringLiteral("所有者とｸﾞﾙｰﾌﾟ"));
-    if (!xattrs.acl.isEmpty() && !s.caps2.holdsAcls) {
-        noteLost(s, QStringLiteral("ACL"));
-        xattrs.acl.clear();
-    }
-    if (!xattrs.other.isEmpty() && !s.caps2.holdsXattrs) {
-        noteLost(s, QStringLiteral("拡張属性"));
-        xattrs.other.clear();
-    }
 }
 
 } // namespace cmp
@@ -77,13 +64,8 @@ void ClsFldMeta(Session& s)
                              // the volume would lose owners (its content is
                              // not looked at).
                              const auto st = s.vFld1Stat.constFind(q.text(1));
-                             if (st != s.vFld1Stat.cend()) {
-                                 FileSide one;
-                                 FileXattrs none;
-                                 one.uid = st->uid;
-                                 one.gid = st->gid;
-                                 cmp::dropUnholdable(s, one, none);
-                             }
+                             if (st != s.vFld1Stat.cend())
+                                 cmp::noteLostOwner(s, st->uid, st->gid);
                          }
                          return true;
                      });
@@ -92,7 +74,7 @@ void ClsFldMeta(Session& s)
     const UniqueFd root1 = cmp::openRoot(s, 1);
     const UniqueFd root2 = cmp::openRoot(s, 2);
     const unsigned modeMask = FsKeepsModes(root2.get()) ? 07777u : 0u;
-    const unsigned kinds1 = cmp::xattrKinds(s, 1), kinds2 = cmp::xattrKinds(s, 2);
+    const unsigned kinds = cmp::xattrKinds(s);
     const MetaMatch meta{true, s.caps2.holdsOwners};
     const TimeMatch match{s.panel.nShift, s.caps2.twoSecondTimes};
     SqlKeepTxn txn(s.oDb.conn());
@@ -106,13 +88,13 @@ void ClsFldMeta(Session& s)
         if (st1 == s.vFld1Stat.cend() || st2 == s.vFld2Stat.cend())
             continue;
         FileXattrs x1, x2;
-        if (kinds1 != 0) {
+        if (kinds != 0) {
             const QByteArray rel = nameBytes(r.rel);
             const UniqueFd d1 = openBeneath(root1.get(), rel);
             const UniqueFd d2 = openBeneath(root2.get(), rel);
             if (!d1.valid() || !d2.valid())
                 continue;
-            if (!ReadXattrs(d1.get(), {}, kinds1, x1) || !ReadXattrs(d2.get(), {}, kinds2, x2)) {
+            if (!ReadXattrs(d1.get(), {}, kinds, x1) || !ReadXattrs(d2.get(), {}, kinds, x2)) {
                 s.vUnread.append(cmp::sysErrorText(cmp::joinPath(s.sFld1, r.rel), errno));
                 continue;
             }
@@ -124,7 +106,7 @@ void ClsFldMeta(Session& s)
         one.gid = st1->gid;
         two.uid = st2->uid;
         two.gid = st2->gid;
-        cmp::dropUnholdable(s, one, x1);
+        cmp::noteLostOwner(s, one.uid, one.gid);
         one.xattrs = &x1;
         two.xattrs = &x2;
         QString what = MetaDifference(one, two, meta);
