@@ -41,25 +41,15 @@ bool sameTime(const FileTime& one, const FileTime& t, bool twoSeconds)
     return sameSecond(one, t) || (twoSeconds && withinTwoSeconds(one, t));
 }
 
-// The two sides have the same time, or one that the match's shift and
-// tolerance make the same.
-bool sameDate(const FileSide& one, const FileSide& two, const TimeMatch& match)
-{
-    const long long shift = 60LL * std::max(match.shiftMinutes, 0);
-    for (const long long by : {0LL, -shift, shift})
-        if (sameTime(one.time, FileTime{two.time.sec + by, two.time.nsec}, match.twoSecondTimes))
-            return true;
-    return false;
-}
-
 } // namespace
 
 bool SameFileTime(const FileTime& one, const FileTime& two, const TimeMatch& match)
 {
-    FileSide a, b;
-    a.time = one;
-    b.time = two;
-    return sameDate(a, b, match);
+    const long long shift = 60LL * std::max(match.shiftMinutes, 0);
+    for (const long long by : {0LL, -shift, shift})
+        if (sameTime(one, FileTime{two.sec + by, two.nsec}, match.twoSecondTimes))
+            return true;
+    return false;
 }
 
 namespace {
@@ -245,7 +235,7 @@ FileVerdict FileVerdictOf(const FileSide& one, const FileSide& two, bool keep, b
         return {keep && two.time > one.time ? St::None : St::Over, QStringLiteral("内容で比較: 違います"), false};
     if (byContent) {
         QStringList parts;
-        if (contentTimes && !sameDate(one, two, match))
+        if (contentTimes && !SameFileTime(one.time, two.time, match))
             parts << QStringLiteral("日時 %1→%2").arg(exactText(two.time), exactText(one.time));
         const QString what = MetaDifference(one, two, meta);
         if (!what.isEmpty())
@@ -254,14 +244,14 @@ FileVerdict FileVerdictOf(const FileSide& one, const FileSide& two, bool keep, b
             return {St::Same, QStringLiteral("内容で比較: 同じ"), false};
         return {St::Over, QStringLiteral("内容で比較: 同じ 属性だけが違います: ") + parts.join(QLatin1Char(' ')), true};
     }
-    if (one.size == two.size && sameDate(one, two, match)) {
+    if (one.size == two.size && SameFileTime(one.time, two.time, match)) {
         const QString what = MetaDifference(one, two, meta);
         if (what.isEmpty())
             return {St::Same, {}, false};
         return {St::Over, QStringLiteral("属性だけが違います: ") + what, true};
     }
     FileVerdict v{keep && two.time > one.time ? St::None : St::Over, {}, false};
-    if (one.u == two.u && !sameDate(one, two, match))
+    if (one.u == two.u && !SameFileTime(one.time, two.time, match))
         v.reason = QStringLiteral("表示の日付は同じでも日時が違います: %1 → %2").arg(exactText(two.time), exactText(one.time));
     return v;
 }
