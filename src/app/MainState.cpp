@@ -25,7 +25,7 @@ namespace {
 // The columns a task load reads, in the order TskLoad takes them.
 const QString kTaskColumns = QStringLiteral(
     "sRt1, sRt2, sPh1, sPh2, iFlt, sFlt, yRt0, yRt1, yRt2, yRt3, yRt4, yRt5, yRt6, yRt7,"
-    " mChk, mExp, sPhB, sHogo, sJogai, nShift, yLnkTgt, yAcl, yXat, yVerify, yCont, yContT");
+    " mChk, mExp, sPhB, sHogo, sJogai, nShift, yLnkTgt, yAcl, yXat, yVerify, yCont, yContT, nMove, nKeepD, nKeepN");
 
 // What a task row holds besides its name.
 struct TaskRow {
@@ -41,6 +41,9 @@ struct TaskRow {
     bool verify = false;
     bool content = false;
     bool contentTimes = false;
+    int moves = 0;
+    int keepDays = 0;
+    int keepCount = 0;
 };
 
 // The folder lists of the folder-1 tree: every node (index order) that is
@@ -80,21 +83,22 @@ bool WriteTask(WorkDb& db, const QString& name, const TaskRow& t)
     for (uint8_t y : t.yRt)
         v.append(int(y));
     v << t.mChk << t.mExp << t.sPhB << t.sHogo << t.sJogai << t.nShift << int(t.lnkTgt) << int(t.acl) << int(t.xat)
-      << int(t.verify) << int(t.content) << int(t.contentTimes)
+      << int(t.verify) << int(t.content) << int(t.contentTimes) << t.moves << t.keepDays << t.keepCount
       << QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) << name;
     const long long updated = db.exec(
         QStringLiteral("Update tbTask Set sRt1 = ?, sRt2 = ?, sPh1 = ?, sPh2 = ?, iFlt = ?, sFlt = ?,"
                        " yRt0 = ?, yRt1 = ?, yRt2 = ?, yRt3 = ?, yRt4 = ?, yRt5 = ?, yRt6 = ?, yRt7 = ?,"
                        " mChk = ?, mExp = ?, sPhB = ?, sHogo = ?, sJogai = ?, nShift = ?, yLnkTgt = ?,"
-                       " yAcl = ?, yXat = ?, yVerify = ?, yCont = ?, yContT = ?, dUdt = ? Where sTask = ?"),
+                       " yAcl = ?, yXat = ?, yVerify = ?, yCont = ?, yContT = ?, nMove = ?, nKeepD = ?, nKeepN = ?,"
+                       " dUdt = ? Where sTask = ?"),
         v);
     if (updated > 0)
         return false;
     db.exec(QStringLiteral("Insert Into tbTask (sRt1, sRt2, sPh1, sPh2, iFlt, sFlt,"
                            " yRt0, yRt1, yRt2, yRt3, yRt4, yRt5, yRt6, yRt7,"
                            " mChk, mExp, sPhB, sHogo, sJogai, nShift, yLnkTgt, yAcl, yXat, yVerify, yCont, yContT,"
-                           " dUdt, sTask)"
-                           " Values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                           " nMove, nKeepD, nKeepN, dUdt, sTask)"
+                           " Values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
             v);
     return true;
 }
@@ -278,6 +282,9 @@ void MainState::TskSave(bool overwrite)
     t.verify = s.panel.chVerify;
     t.content = s.panel.chContent;
     t.contentTimes = s.panel.chContentTimes;
+    t.moves = s.panel.nMoves;
+    t.keepDays = s.panel.nKeepDays;
+    t.keepCount = s.panel.nKeepCount;
     GetOpt();
     t.yRt = s.yRt;
 
@@ -368,6 +375,9 @@ void MainState::TskLoad(bool& ok, const QString& nameIn)
             t.verify = next().toInt() != 0;
             t.content = next().toInt() != 0;
             t.contentTimes = next().toInt() != 0;
+            t.moves = std::clamp(next().toInt(), 0, 2);
+            t.keepDays = std::clamp(next().toInt(), 0, kMaxKeep);
+            t.keepCount = std::clamp(next().toInt(), 0, kMaxKeep);
         } catch (const std::exception& e) {
             ShowDbError(e);
             return;
@@ -389,6 +399,9 @@ void MainState::TskLoad(bool& ok, const QString& nameIn)
         s.panel.chVerify = t.verify;
         s.panel.chContent = t.content;
         s.panel.chContentTimes = t.contentTimes;
+        s.panel.nMoves = t.moves;
+        s.panel.nKeepDays = t.keepDays;
+        s.panel.nKeepCount = t.keepCount;
         // An index the list does not have leaves the list and txFlt as they are.
         if (t.iFlt >= -1 && t.iFlt <= 2)
             setFilterIndex(t.iFlt);

@@ -70,7 +70,8 @@ const char* const kTaskSchema =
 // copied as links), yAcl and yXat 0 (ACLs and extended attributes neither
 // compared nor carried).
 const char* const kTaskAdded[] = {"nShift INTEGER", "yLnkTgt INTEGER", "yAcl INTEGER", "yXat INTEGER",
-                                  "yVerify INTEGER", "yCont INTEGER", "yContT INTEGER"};
+                                  "yVerify INTEGER", "yCont INTEGER", "yContT INTEGER", "nMove INTEGER",
+                                  "nKeepD INTEGER", "nKeepN INTEGER"};
 
 // The added columns tbTask lacks, as their definitions.
 QList<QByteArray> missingTaskColumns(const SqlConn& c)

@@ -32,7 +32,13 @@ struct TaskPanel {
     bool chVerify = false;        // a copy is read back from the destination and compared before it is put in place
     bool chContent = false;       // files of equal size are compared by their bytes, not their times
     bool chContentTimes = false;  // with chContent: equal content of another time gets the source's time, no copy
+    int nMoves = 0;               // moved files: 0 not looked for, 1 confirmed by sampled blocks, 2 by every byte
+    int nKeepDays = 0;            // dated backup folders and logs older than this many days go (0: kept by age)
+    int nKeepCount = 0;           // at most this many dated backup folders and logs are kept (0: any number)
 };
+
+// The largest value of nKeepDays and nKeepCount.
+inline constexpr int kMaxKeep = 100000;
 
 // Snapshot of the check boxes.
 YRt GetOpt(const TaskPanel& panel);

@@ -180,6 +180,7 @@ TEST_F(TaskStoreTest, AddedOptionsAreSavedAndOldRowsReadAsDefaults)
     w->s.panel.chAcls = true;
     w->s.panel.chXattrs = true;
     w->s.panel.chVerify = w->s.panel.chContent = w->s.panel.chContentTimes = true;
+    w->s.panel.nMoves = w->s.panel.nKeepDays = w->s.panel.nKeepCount = 2;
     bool ok = false;
     w->TskLoad(ok, u"old"_s);
     ASSERT_TRUE(ok) << prompt.messages.join(u'|').toStdString();
@@ -188,16 +189,18 @@ TEST_F(TaskStoreTest, AddedOptionsAreSavedAndOldRowsReadAsDefaults)
     EXPECT_FALSE(w->s.panel.chAcls);
     EXPECT_FALSE(w->s.panel.chXattrs);
     EXPECT_FALSE(w->s.panel.chVerify || w->s.panel.chContent || w->s.panel.chContentTimes);
+    EXPECT_EQ(w->s.panel.nMoves + w->s.panel.nKeepDays + w->s.panel.nKeepCount, 0);
     EXPECT_TRUE(w->s.panel.chRet[1]);
 
     const struct {
         const char* name;
         int shift;
         bool link, acl, xat, verify, content, contentTimes;
-    } cases[] = {{"fat", 60, false, false, false, true, false, false},
-                 {"both", kMaxShift, true, false, true, false, true, false},
-                 {"acl", 0, false, true, false, false, false, true},
-                 {"old", 30, false, true, true, true, true, false}};
+        int moves, keepDays, keepCount;
+    } cases[] = {{"fat", 60, false, false, false, true, false, false, 1, 30, 0},
+                 {"both", kMaxShift, true, false, true, false, true, false, 2, 0, kMaxKeep},
+                 {"acl", 0, false, true, false, false, false, true, 0, 7, 3},
+                 {"old", 30, false, true, true, true, true, false, 0, 0, 0}};
     for (const auto& c : cases) {
         w->s.panel.nShift = c.shift;
         w->s.panel.chLinkTgt = c.link;
@@ -206,6 +209,9 @@ TEST_F(TaskStoreTest, AddedOptionsAreSavedAndOldRowsReadAsDefaults)
         w->s.panel.chVerify = c.verify;
         w->s.panel.chContent = c.content;
         w->s.panel.chContentTimes = c.contentTimes;
+        w->s.panel.nMoves = c.moves;
+        w->s.panel.nKeepDays = c.keepDays;
+        w->s.panel.nKeepCount = c.keepCount;
         saveAs(*w, QString::fromUtf8(c.name));
         ASSERT_EQ(w->tskResult, TskResult::Done) << c.name;
         auto w2 = window();
@@ -218,6 +224,9 @@ TEST_F(TaskStoreTest, AddedOptionsAreSavedAndOldRowsReadAsDefaults)
         EXPECT_EQ(w2->s.panel.chVerify, c.verify) << c.name;
         EXPECT_EQ(w2->s.panel.chContent, c.content) << c.name;
         EXPECT_EQ(w2->s.panel.chContentTimes, c.contentTimes) << c.name;
+        EXPECT_EQ(w2->s.panel.nMoves, c.moves) << c.name;
+        EXPECT_EQ(w2->s.panel.nKeepDays, c.keepDays) << c.name;
+        EXPECT_EQ(w2->s.panel.nKeepCount, c.keepCount) << c.name;
     }
 }
 
@@ -623,7 +632,7 @@ TEST_F(TaskStoreTest, CommandLineSavesListsShowsAndDeletes)
     r = cli(save + QStringList{u"--yes"_s});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     r = cli({u"task"_s, u"save"_s, u"bob's"_s, src, dst, u"--check"_s, u"ab"_s, u"--acls"_s, u"--verify"_s,
-             u"--content-times"_s});
+             u"--content-times"_s, u"--moves"_s, u"full"_s, u"--keep-count=12"_s});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(cli({u"task"_s, u"list"_s}).out, QByteArray("Bob's\nbob's\n"));
 
@@ -635,10 +644,10 @@ TEST_F(TaskStoreTest, CommandLineSavesListsShowsAndDeletes)
                          // every folder but e and below it; a/b opened, and a above it
                          "mChk\t,/a,/ab,/a/b,/a/d,/a/b/c,|mExp\t,/a,/a/b,|sPhB\t%3/h|sHogo\t|sJogai\t"_s
                              .arg(src, dst, tmp.path());
-    ASSERT_EQ(lines.size(), 28) << r.out.toStdString();
+    ASSERT_EQ(lines.size(), 31) << r.out.toStdString();
     EXPECT_EQ(lines.mid(0, 20).join(u'|'), want);
     EXPECT_TRUE(lines[20].startsWith(u"dUdt\t2"_s)) << lines[20].toStdString();
-    EXPECT_EQ(lines.mid(21).join(u'|'), u"nShift\t60|yLnkTgt\t1|yAcl\t0|yXat\t1|yVerify\t0|yCont\t1|yContT\t0"_s) << "the columns added later come last";
+    EXPECT_EQ(lines.mid(21).join(u'|'), u"nShift\t60|yLnkTgt\t1|yAcl\t0|yXat\t1|yVerify\t0|yCont\t1|yContT\t0|nMove\t0|nKeepD\t0|nKeepN\t0"_s) << "the columns added later come last";
 
     r = cli({u"task"_s, u"show"_s, u"BOB'S"_s});
     EXPECT_EQ(r.code, 2);
@@ -648,6 +657,6 @@ TEST_F(TaskStoreTest, CommandLineSavesListsShowsAndDeletes)
     EXPECT_EQ(r.err, u"nobody が定義されていません\n"_s);
     EXPECT_EQ(cli({u"task"_s, u"delete"_s, u"Bob's"_s}).code, 0);
     EXPECT_EQ(cli({u"task"_s, u"list"_s}).out, QByteArray("bob's\n"));
-    EXPECT_TRUE(cli({u"task"_s, u"show"_s, u"bob's"_s}).out.endsWith("nShift\t0\nyLnkTgt\t0\nyAcl\t1\nyXat\t0\nyVerify\t1\nyCont\t0\nyContT\t1\n"));
+    EXPECT_TRUE(cli({u"task"_s, u"show"_s, u"bob's"_s}).out.endsWith("nShift\t0\nyLnkTgt\t0\nyAcl\t1\nyXat\t0\nyVerify\t1\nyCont\t0\nyContT\t1\nnMove\t2\nnKeepD\t0\nnKeepN\t12\n"));
     EXPECT_EQ(cli({u"task"_s, u"show"_s, u"bob's"_s, u"--check"_s, u"a"_s}).code, 2) << "no folder options";
 }

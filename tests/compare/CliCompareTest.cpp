@@ -110,8 +110,11 @@ TEST_F(CliCompareTest, BadArgumentsAndRefusedRunsExitWithTwo)
     EXPECT_EQ(r.code, 2);
     r = runCli({src, dst, QStringLiteral("--bogus")});
     EXPECT_EQ(r.code, 2);
-    for (const char* shift : {"1441", "-60", "hour"})
-        EXPECT_EQ(runCli({src, dst, QStringLiteral("--ignore-shift"), QLatin1String(shift)}).code, 2) << shift;
+    for (const auto& [option, value] : {std::pair{"--ignore-shift", "1441"}, std::pair{"--ignore-shift", "-60"},
+                                        std::pair{"--ignore-shift", "hour"}, std::pair{"--moves", "on"},
+                                        std::pair{"--moves", "Quick"}, std::pair{"--keep-days", "-1"},
+                                        std::pair{"--keep-count", "100001"}, std::pair{"--keep-count", "2x"}})
+        EXPECT_EQ(runCli({src, dst, QLatin1String(option), QLatin1String(value)}).code, 2) << option << ' ' << value;
     for (const char* flag : {"--copy-link-targets=yes", "--acls=on", "--xattrs=1"})
         EXPECT_EQ(runCli({src, dst, QLatin1String(flag)}).code, 2) << flag;
     r = runCli({src, dst, QStringLiteral("--check"), QStringLiteral("nope")});

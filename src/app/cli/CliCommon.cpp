@@ -64,6 +64,13 @@ const char* const kOptionHelp =
     "  --content              files of equal size are compared by their bytes, not their times\n"
     "  --content-times        with --content: a file of equal content but another time gets\n"
     "                         the source's time, without a copy\n"
+    "  --moves off|quick|full a file or folder that only moved or was renamed in SRC is moved\n"
+    "                         in DST, not copied again (needs --delete); a pair of equal size\n"
+    "                         and time is confirmed by sampled blocks (quick) or every byte\n"
+    "  --keep-days N          after a run, dated backup folders and logs older than N days\n"
+    "                         are removed (0: none by age; the newest is always kept)\n"
+    "  --keep-count N         after a run, at most N dated backup folders and N logs are\n"
+    "                         kept (0: any number)\n"
     "  --mode 0|1|2           rows listed: 0 all, 1 overwrite/add/delete, 2 all but identical\n"
     "  --data DIR             the user data folder (default: as the desktop program)\n"
     "  --help                 this text\n"
@@ -218,6 +225,25 @@ bool parseOptions(const QStringList& args, Options& o, QString& err, const Synta
                 return false;
             }
             o.panel.nShift = minutes;
+        } else if (a == QLatin1String("--moves")) {
+            if (!value(v))
+                return false;
+            static const QStringList kinds{QStringLiteral("off"), QStringLiteral("quick"), QStringLiteral("full")};
+            if (!kinds.contains(v)) {
+                err = QStringLiteral("--moves takes off, quick or full, not ") + v;
+                return false;
+            }
+            o.panel.nMoves = int(kinds.indexOf(v));
+        } else if (a == QLatin1String("--keep-days") || a == QLatin1String("--keep-count")) {
+            if (!value(v))
+                return false;
+            bool ok = false;
+            const int n = v.toInt(&ok);
+            if (!ok || n < 0 || n > kMaxKeep) {
+                err = a + QStringLiteral(" takes a number from 0 to %1, not ").arg(kMaxKeep) + v;
+                return false;
+            }
+            (a == QLatin1String("--keep-days") ? o.panel.nKeepDays : o.panel.nKeepCount) = n;
         } else if (a == QLatin1String("--mode") && syntax.display) {
             if (!value(v))
                 return false;

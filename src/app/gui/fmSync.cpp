@@ -328,9 +328,27 @@ QWidget* fmSync::buildOptionsFrame()
     cmFold = new QPushButton(QStringLiteral("..."));
     cmFold->setObjectName(QStringLiteral("cmFold"));
     cmFold->setFixedWidth(cmFold->fontMetrics().horizontalAdvance(QStringLiteral("....")) + 16);
+    // How much history is kept: days and a count, 0 for no limit.
+    auto* keepCaption = new QLabel(QStringLiteral("保存"));
+    spKeepD = new QSpinBox;
+    spKeepD->setObjectName(QStringLiteral("spKeepD"));
+    spKeepN = new QSpinBox;
+    spKeepN->setObjectName(QStringLiteral("spKeepN"));
+    for (QSpinBox* sp : {spKeepD, spKeepN}) {
+        sp->setRange(0, kMaxKeep);
+        sp->setSpecialValueText(QStringLiteral("無制限"));
+    }
+    spKeepD->setSuffix(QStringLiteral("日"));
+    spKeepN->setSuffix(QStringLiteral("個"));
+    spKeepD->setToolTip(QStringLiteral("同期の後、この日数より古い日付のﾊﾞｯｸｱｯﾌﾟﾌｫﾙﾀﾞとﾛｸﾞを削除します (最新のものは残します)"));
+    spKeepN->setToolTip(QStringLiteral("同期の後、日付のﾊﾞｯｸｱｯﾌﾟﾌｫﾙﾀﾞとﾛｸﾞをそれぞれこの数まで残し、古いものから削除します"));
+    keepCaption->setBuddy(spKeepD);
     auto* fold = new QHBoxLayout;
     fold->addWidget(txFold, 1);
     fold->addWidget(cmFold);
+    fold->addWidget(keepCaption);
+    fold->addWidget(spKeepD);
+    fold->addWidget(spKeepN);
     grid->addWidget(foldCaption, 5, 0, 1, 2);
     grid->addLayout(fold, 6, 0, 1, 2);
 
@@ -381,9 +399,16 @@ QWidget* fmSync::buildOptionsFrame()
     spShift->setSpecialValueText(QStringLiteral("なし"));
     spShift->setToolTip(QStringLiteral("更新日時がちょうどこの分数ずれたﾌｧｲﾙは同じ日時とみなします (FATの夏時間は60)"));
     shiftCaption->setBuddy(spShift);
+    cbMove = new QComboBox;
+    cbMove->setObjectName(QStringLiteral("cbMove"));
+    cbMove->addItems({QStringLiteral("移動を検出しない"), QStringLiteral("移動を検出(一部を照合)"),
+                      QStringLiteral("移動を検出(全体を照合)")});
+    cbMove->setToolTip(QStringLiteral("同期元で移動･名前変更されただけのﾌｧｲﾙは、同期先でも移動します (削除がｵﾝの時)"));
+    cbMove->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     auto* more = new QHBoxLayout;
     more->addWidget(chLinkTgt);
     more->addStretch(1);
+    more->addWidget(cbMove);
     more->addWidget(shiftCaption);
     more->addWidget(spShift);
     grid->addLayout(more, 10, 0, 1, 2);
@@ -609,6 +634,17 @@ void fmSync::connectControls()
         m_st.s.panel.chContentTimes = k == 2;
         m_st.TskChg(true);
     });
+    connect(cbMove, &QComboBox::activated, this, [this](int k) {
+        m_st.s.panel.nMoves = k;
+        m_st.TskChg(true);
+    });
+    for (auto [sp, field] : {std::pair{spKeepD, &TaskPanel::nKeepDays}, std::pair{spKeepN, &TaskPanel::nKeepCount}})
+        connect(sp, &QSpinBox::valueChanged, this, [this, field](int n) {
+            if (m_st.s.panel.*field == n)
+                return;
+            m_st.s.panel.*field = n;
+            m_st.TskChg(true);
+        });
     connect(spShift, &QSpinBox::valueChanged, this, [this](int minutes) {
         if (m_st.s.panel.nShift == minutes)
             return;
@@ -747,6 +783,15 @@ void fmSync::showState()
         const QSignalBlocker block(spShift);
         spShift->setValue(s.panel.nShift);
     }
+    if (cbMove->currentIndex() != s.panel.nMoves) {
+        const QSignalBlocker block(cbMove);
+        cbMove->setCurrentIndex(s.panel.nMoves);
+    }
+    for (auto [sp, n] : {std::pair{spKeepD, s.panel.nKeepDays}, std::pair{spKeepN, s.panel.nKeepCount}})
+        if (sp->value() != n) {
+            const QSignalBlocker block(sp);
+            sp->setValue(n);
+        }
 
     // The grid: rows added or removed since the view last counted them.
     if (vSpr->model()->rowCount() != vSpr->verticalHeader()->count())

@@ -75,6 +75,9 @@ public:
     QCheckBox* chVerify = nullptr;  // read every copy back before it is put in place
     QComboBox* cbCmp = nullptr;     // files of equal size: by date, by content, by content setting times
     QCheckBox* chXattrs = nullptr;   // compare and carry extended attributes
+    QComboBox* cbMove = nullptr;     // moved files: not looked for, confirmed by sampled blocks, by every byte
+    QSpinBox* spKeepD = nullptr;     // days of dated history kept (0: no limit)
+    QSpinBox* spKeepN = nullptr;     // number of dated history folders and logs kept (0: no limit)
     QSpinBox* spShift = nullptr;     // minutes of time shift to ignore (0: none)
     std::array<QPushButton*, 5> cmRet{};
     ResultGrid* vSpr = nullptr;
