@@ -1,6 +1,13 @@
 #include "sync/CopyAhead.h"
 
+#include <algorithm>
+
 namespace velmor {
+
+CopyAhead::CopyAhead(int workers)
+    : m_workers(std::max(1, workers)), m_depth(std::max(kDepth, 2 * m_workers))
+{
+}
 
 CopyAhead::~CopyAhead()
 {
@@ -10,15 +17,15 @@ CopyAhead::~CopyAhead()
         m_jobs.clear();
     }
     m_wake.notify_all();
-    if (m_worker.joinable())
-        m_worker.join();
+    for (std::thread& t : m_threads)
+        t.join();
     // m_staged's copies are removed with it.
 }
 
 bool CopyAhead::full() const
 {
     const std::unique_lock lock(m_lock);
-    return int(m_jobs.size() + m_staged.size()) + (m_running >= 0 ? 1 : 0) >= kDepth;
+    return int(m_jobs.size() + m_staged.size() + m_running.size()) >= m_depth;
 }
 
 long long CopyAhead::queue(Job job)
@@ -28,8 +35,9 @@ long long CopyAhead::queue(Job job)
         const std::unique_lock lock(m_lock);
         key = m_next++;
         m_jobs.emplace_back(key, std::move(job));
-        if (!m_worker.joinable())
-            m_worker = std::thread([this] { run(); });
+        if (m_threads.empty())
+            for (int k = 0; k < m_workers; ++k)
+                m_threads.emplace_back([this] { run(); });
     }
     m_wake.notify_one();
     return key;
@@ -39,7 +47,7 @@ void CopyAhead::dropBelow(long long key, std::unique_lock<std::mutex>& lock)
 {
     while (!m_jobs.empty() && m_jobs.front().first < key)
         m_jobs.pop_front();
-    m_done.wait(lock, [&] { return m_running < 0 || m_running >= key; });
+    m_done.wait(lock, [&] { return m_running.empty() || *m_running.begin() >= key; });
     std::map<long long, fsops::StagedCopy> old;
     auto end = m_staged.lower_bound(key);
     old.insert(std::make_move_iterator(m_staged.begin()), std::make_move_iterator(end));
@@ -55,7 +63,7 @@ fsops::StagedCopy CopyAhead::take(long long key)
     std::unique_lock lock(m_lock);
     dropBelow(key, lock);
     const auto queued = [&] {
-        return m_running == key || (!m_jobs.empty() && m_jobs.front().first == key);
+        return m_running.contains(key) || (!m_jobs.empty() && m_jobs.front().first == key);
     };
     m_done.wait(lock, [&] { return !queued(); });
     fsops::StagedCopy out;
@@ -81,13 +89,13 @@ void CopyAhead::run()
             return;
         auto [key, job] = std::move(m_jobs.front());
         m_jobs.pop_front();
-        m_running = key;
+        m_running.insert(key);
         lock.unlock();
         fsops::StagedCopy copy;
         if (!job(copy))
             copy = fsops::StagedCopy();
         lock.lock();
-        m_running = -1;
+        m_running.erase(key);
         m_staged.emplace(key, std::move(copy));
         m_done.notify_all();
     }

@@ -1,10 +1,10 @@
 #pragma once
-// Writes copies of files ahead of their turn on a thread of its own, so the
+// Writes copies of files ahead of their turn on threads of its own, so the
 // next files' data goes into their temporaries while the current file is put
 // in place. Only temporaries are made ahead (fsops::StageCopy); every change
 // a user can see (a copy renamed into place, a removal, a backup, a log
 // line) stays with the caller, in order, after its usual checks. At most
-// kDepth copies are queued or waiting at a time, each of at most kMaxBytes,
+// depth() copies are queued or waiting at a time, each of at most kMaxBytes,
 // so a stop leaves little written in vain and never waits long. A caller
 // may also hand it a share of its own work (queue a job that makes no copy,
 // do its part, then take the job's key to wait for the helper's part).
@@ -15,7 +15,9 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
+#include <vector>
 
 namespace velmor {
 
@@ -25,8 +27,11 @@ public:
     using Job = std::function<bool(fsops::StagedCopy&)>;
     static constexpr int kDepth = 8;
     static constexpr long long kMaxBytes = 1 << 20;
+    // Threads for copies that are read back: each waits on the device for
+    // its data to be written and read again, so more are kept under way.
+    static constexpr int kVerifyWorkers = 6;
 
-    CopyAhead() = default;
+    explicit CopyAhead(int workers = 1);
     // Waits for the copy under way; every copy not taken is removed.
     ~CopyAhead();
     CopyAhead(const CopyAhead&) = delete;
@@ -34,6 +39,8 @@ public:
 
     // No more room ahead.
     bool full() const;
+    // The threads that take jobs.
+    int workers() const { return m_workers; }
     // Queues job; returns its key (keys rise).
     long long queue(Job job);
     // The staged copy of key, waiting while it is queued or written; an
@@ -47,15 +54,17 @@ private:
     void run();
     void dropBelow(long long key, std::unique_lock<std::mutex>& lock);
 
+    const int m_workers;
+    const int m_depth;  // copies queued, under way or waiting, at most
     mutable std::mutex m_lock;
     std::condition_variable m_wake;  // a job queued, or quitting
     std::condition_variable m_done;  // a job finished
     std::deque<std::pair<long long, Job>> m_jobs;
     std::map<long long, fsops::StagedCopy> m_staged;  // finished jobs' copies (invalid: none)
     long long m_next = 0;
-    long long m_running = -1;  // key of the job under way
+    std::set<long long> m_running;  // keys of the jobs under way
     bool m_quit = false;
-    std::thread m_worker;  // started with the first job
+    std::vector<std::thread> m_threads;  // started with the first job
 };
 
 } // namespace velmor

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -155,8 +157,9 @@ FsResult readBackDiffers(const At& dst)
 }
 
 // Reads up to n bytes at off; fewer only at the end of the file. -1: failed
-// (errno tells why).
-ssize_t readAt(int fd, char* buf, size_t n, off_t off)
+// (errno tells why). direct: fd reads with O_DIRECT, where a short read is
+// the end (reading on from there would not start at a block).
+ssize_t readAt(int fd, char* buf, size_t n, off_t off, bool direct = false)
 {
     size_t got = 0;
     while (got < n) {
@@ -169,15 +172,65 @@ ssize_t readAt(int fd, char* buf, size_t n, off_t off)
             return -1;
         }
         got += size_t(k);
+        if (direct)
+            break;
     }
     return ssize_t(got);
 }
 
+// Compares size bytes of in (from 0) with what back reads; true when every
+// byte is equal and back has nothing after them. direct: back was opened
+// with O_DIRECT, so its reads start at multiples of the block and ask for
+// whole blocks (the last one returns what is left). *err: the errno of a
+// failed read of in (-1 when it was back's).
+bool sameBytes(int in, int back, off_t size, bool direct, int& err)
+{
+    err = 0;
+    constexpr size_t kBlock = 4096;
+    constexpr off_t kChunk = off_t(1) << 20;
+    const size_t chunk = size_t(std::min(size, kChunk));
+    const size_t room = (chunk + kBlock) / kBlock * kBlock;  // also holds what may follow
+    const std::unique_ptr<char, decltype(&std::free)> a(static_cast<char*>(std::aligned_alloc(kBlock, room)), &std::free);
+    const std::unique_ptr<char, decltype(&std::free)> b(static_cast<char*>(std::aligned_alloc(kBlock, room)), &std::free);
+    if (!a || !b) {
+        err = ENOMEM;
+        return false;
+    }
+    for (off_t at = 0; at < size; at += kChunk) {
+        const size_t want = size_t(std::min(size - at, kChunk));
+        // Asking for one block more than is left shows whatever follows.
+        const size_t ask = direct ? (want + kBlock) / kBlock * kBlock : want;
+        const ssize_t na = readAt(in, a.get(), want, at);
+        if (na < 0) {
+            err = errno;
+            return false;
+        }
+        const ssize_t nb = readAt(back, b.get(), ask, at, direct);
+        if (nb < 0) {
+            err = -1;
+            return false;
+        }
+        if (na != ssize_t(want) || nb < ssize_t(want) || std::memcmp(a.get(), b.get(), want) != 0)
+            return false;
+        if (direct && at + kChunk >= size)
+            return nb == ssize_t(want);
+    }
+    // Nothing may follow what was compared.
+    char extra;
+    const ssize_t more = readAt(back, &extra, 1, size);
+    if (more < 0) {
+        err = -1;
+        return false;
+    }
+    return more == 0;
+}
+
 // Reads the temporary (written through out from in, size bytes) back from
 // its volume and compares it with the source, read again, 1 MiB at a time.
-// Its data is flushed to the volume first and its pages dropped from the
-// kernel's cache, so what is read is what the volume holds, not what was
-// handed to it. *same: every byte was equal.
+// Its data is flushed to the volume first; it is read with O_DIRECT where
+// the volume allows, else its pages are dropped from the kernel's cache
+// first, so what is read is what the volume holds, not what was handed to
+// it. *same: every byte was equal.
 FsResult readBack(const At& src, const At& dst, const TmpGuard& tmp, int in, int out, off_t size, bool& same)
 {
     same = false;
@@ -188,40 +241,50 @@ FsResult readBack(const At& src, const At& dst, const TmpGuard& tmp, int in, int
                           SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER)
         != 0)
         return FsResult::fail("write", dst.path, errno);
-    // A descriptor of its own to read with: the written one is write-only.
-    const UniqueFd back(::openat(tmp.dir, tmp.name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (!back.valid())
+    // A descriptor of its own to read with (the written one is write-only),
+    // of the very file written.
+    struct stat ws {};
+    if (::fstat(out, &ws) != 0)
         return FsResult::fail("read back the copy of", dst.path, errno);
-    struct stat ws {}, rs {};
-    if (::fstat(out, &ws) != 0 || ::fstat(back.get(), &rs) != 0)
+    UniqueFd back;
+    const auto open = [&](bool direct) {
+        back = UniqueFd(::openat(tmp.dir, tmp.name.constData(),
+                                 O_RDONLY | O_NOFOLLOW | O_CLOEXEC | (direct ? O_DIRECT : 0)));
+        if (!back.valid())
+            return false;
+        struct stat rs {};
+        if (::fstat(back.get(), &rs) != 0)
+            return false;
+        if (ws.st_dev != rs.st_dev || ws.st_ino != rs.st_ino) {
+            errno = ESTALE;  // its temporary file was replaced
+            return false;
+        }
+        return true;
+    };
+    // A volume without O_DIRECT says EINVAL.
+    bool direct = open(true);
+    if (!direct && (errno != EINVAL || !open(false)))
         return FsResult::fail("read back the copy of", dst.path, errno);
-    if (ws.st_dev != rs.st_dev || ws.st_ino != rs.st_ino)
-        return FsResult::fail(QStringLiteral("cannot read back the copy of %1: its temporary file was replaced").arg(dst.path));
-    // The pages are clean after the flush, so they can all be dropped.
-    if (const int err = ::posix_fadvise(back.get(), 0, 0, POSIX_FADV_DONTNEED); err != 0)
-        return FsResult::fail("drop the cached data of the copy of", dst.path, err);
-    fsHook("copy:verify");
-    constexpr off_t kChunk = off_t(1) << 20;
-    const size_t chunk = size_t(std::min(size, kChunk));
-    std::vector<char> a(chunk), b(chunk);
-    for (off_t at = 0; at < size; at += kChunk) {
-        const size_t want = size_t(std::min(size - at, kChunk));
-        const ssize_t na = readAt(in, a.data(), want, at);
-        if (na < 0)
-            return FsResult::fail("read", src.path, errno);
-        const ssize_t nb = readAt(back.get(), b.data(), want, at);
-        if (nb < 0)
-            return FsResult::fail("read back the copy of", dst.path, errno);
-        if (na != ssize_t(want) || nb != ssize_t(want) || std::memcmp(a.data(), b.data(), want) != 0)
+    for (;;) {
+        // The pages are clean after the flush, so they can all be dropped.
+        if (!direct)
+            if (const int err = ::posix_fadvise(back.get(), 0, 0, POSIX_FADV_DONTNEED); err != 0)
+                return FsResult::fail("drop the cached data of the copy of", dst.path, err);
+        fsHook("copy:verify");
+        int err = 0;
+        same = sameBytes(in, back.get(), size, direct, err);
+        if (err > 0)
+            return FsResult::fail("read", src.path, err);
+        if (err == 0)
             return {};
+        // A volume that opens with O_DIRECT but asks for another alignment
+        // is read through the cache, emptied first.
+        if (!direct || errno != EINVAL)
+            return FsResult::fail("read back the copy of", dst.path, errno);
+        direct = false;
+        if (!open(false))
+            return FsResult::fail("read back the copy of", dst.path, errno);
     }
-    // Nothing may follow what was compared.
-    char extra;
-    const ssize_t more = readAt(back.get(), &extra, 1, size);
-    if (more < 0)
-        return FsResult::fail("read back the copy of", dst.path, errno);
-    same = more == 0;
-    return {};
 }
 
 // True when fstat shows the same version of a file twice: same size,

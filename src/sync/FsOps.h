@@ -135,8 +135,8 @@ struct CopyOptions {
     // Refuse to replace a regular file whose owner has no write permission,
     // even when the process could (root). Backups of our own copies turn it off.
     bool refuseReadOnlyTarget = true;
-    // CopyTree copies the files of a folder two at a time, on this helper's
-    // thread and its own (none: one at a time).
+    // CopyTree copies the files of a folder several at a time, on these helpers'
+    // threads and its own (none: one at a time).
     CopyAhead* ahead = nullptr;
     // CopyTree leaves out the files and links whose names this says no to
     // (none: every one is copied).

@@ -142,8 +142,8 @@ void copyFolder(int sfd, const struct stat& ss, const QString& srcPath, int dfd,
 }
 
 // Copies the files and links of a folder (files: their entries, typed) from
-// sfd into dfd. With a helper, its thread and this one take them in turns,
-// so two are written at a time. Every one is tried; the failures go to
+// sfd into dfd. With helpers, their threads and this one take them in turns,
+// so several are written at a time. Every one is tried; the failures go to
 // run.failed in the order of files.
 // Why the destination's volume cannot take the entry e of a folder whose
 // names so far took keys ("" when it can, or nothing is known of it).
@@ -192,12 +192,15 @@ void copyFiles(int sfd, const QString& srcPath, int dfd, const At& dstAt, bool c
             copyOne(order[i]);
     };
     if (shared) {
-        const long long key = run.opt.ahead->queue([&work](StagedCopy&) {
-            work();
-            return false;
-        });
+        std::vector<long long> keys;
+        for (int k = 0; k < run.opt.ahead->workers(); ++k)
+            keys.push_back(run.opt.ahead->queue([&work](StagedCopy&) {
+                work();
+                return false;
+            }));
         work();
-        run.opt.ahead->take(key);  // waits for the helper's share
+        for (const long long key : keys)
+            run.opt.ahead->take(key);  // waits for the helpers' shares
     } else {
         work();
     }

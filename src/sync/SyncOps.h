@@ -57,7 +57,7 @@ struct SyncCtx {
     // folder's volume ("" while there was room): the run stops before its
     // next operation.
     mutable QString historyFull;
-    // The helper thread that copies a folder's files two at a time when the
+    // The helper threads that copy a folder's files several at a time when the
     // folder is copied whole (none: one at a time).
     CopyAhead* ahead = nullptr;
     // Copies take the owner and group of their sources (fsops::CopyOptions):

@@ -250,8 +250,8 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         // written ahead on a helper thread (up to the next folder row, whose
         // work comes first); each is put in place at its own row's turn, and
         // those not reached are removed. A folder copied whole copies its
-        // files two at a time on the same helper.
-        CopyAhead ahead;
+        // files several at a time on the same helpers.
+        CopyAhead ahead(ctx.verify ? CopyAhead::kVerifyWorkers : 1);
         ctx.ahead = &ahead;
         std::deque<std::pair<int, long long>> staged;  // row, key
         int looked = 0;  // rows before it were looked at for writing ahead

@@ -423,33 +423,39 @@ TEST_F(FsOpsTest, CopiesWrittenAheadAreHeldPutInPlaceOrRemoved)
     for (int i = 0; i < 4; ++i)
         src(QStringLiteral("f%1").arg(i), QByteArray(i == 3 ? 2000 : 10, char('a' + i)));
     freezeSource();
-    const UniqueFd dir(::open(QFile::encodeName(f2).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    StagedCopy placed;
-    {
-        CopyAhead ahead;
-        std::vector<long long> keys;
-        for (int i = 0; i < 4; ++i) {
-            keys.push_back(ahead.queue([this, i](StagedCopy& out) {
-                PathAt to(p2(QStringLiteral("f%1").arg(i)));  // its folder held by the copy
-                return StageCopy(PathAt(p1(QStringLiteral("f%1").arg(i))), to.at, 1000, std::move(to.dir), out);
-            }));
-        }
-        placed = ahead.take(keys[2]);  // f0 and f1 are passed over
-        ASSERT_TRUE(placed.valid());
-        EXPECT_FALSE(ahead.take(keys[3]).valid());  // 2000 bytes: over the limit, nothing written
+    // One helper, and several taking the jobs at once.
+    for (const int workers : {1, 3}) {
+        SCOPED_TRACE(workers);
+        QDir(f2).removeRecursively();
+        makeDir(f2);
+        StagedCopy placed;
+        {
+            CopyAhead ahead(workers);
+            std::vector<long long> keys;
+            for (int i = 0; i < 4; ++i) {
+                keys.push_back(ahead.queue([this, i](StagedCopy& out) {
+                    PathAt to(p2(QStringLiteral("f%1").arg(i)));  // its folder held by the copy
+                    return StageCopy(PathAt(p1(QStringLiteral("f%1").arg(i))), to.at, 1000, std::move(to.dir), out);
+                }));
+            }
+            placed = ahead.take(keys[2]);  // f0 and f1 are passed over
+            ASSERT_TRUE(placed.valid());
+            EXPECT_FALSE(ahead.take(keys[3]).valid());  // 2000 bytes: over the limit, nothing written
+            EXPECT_EQ(leftovers(f2).size(), 1);
+            const UniqueFd now(::open(QFile::encodeName(f2).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            EXPECT_EQ(RemoveTempsIn(now.get()), 0);
+            EXPECT_EQ(leftovers(f2).size(), 1);  // held, not removed
+            ahead.queue([this](StagedCopy& out) {
+                PathAt to(p2(QStringLiteral("f0")));
+                return StageCopy(PathAt(p1(QStringLiteral("f0"))), to.at, 1000, std::move(to.dir), out);
+            });
+        }  // the helpers go with f0's copy not taken
         EXPECT_EQ(leftovers(f2).size(), 1);
-        EXPECT_EQ(RemoveTempsIn(dir.get()), 0);
-        EXPECT_EQ(leftovers(f2).size(), 1);  // held, not removed
-        ahead.queue([this](StagedCopy& out) {
-            PathAt to(p2(QStringLiteral("f0")));
-            return StageCopy(PathAt(p1(QStringLiteral("f0"))), to.at, 1000, std::move(to.dir), out);
-        });
-    }  // the helper goes with f0's copy not taken
-    EXPECT_EQ(leftovers(f2).size(), 1);
-    EXPECT_TRUE(CopyItem(PathAt(p1(QStringLiteral("f2"))), PathAt(p2(QStringLiteral("f2"))), {}, &placed).ok());
-    EXPECT_EQ(readFile(p2(QStringLiteral("f2"))), QByteArray(10, 'c'));
-    EXPECT_TRUE(leftovers(f2).isEmpty());
-    EXPECT_EQ(QDir(f2).entryList(QDir::Files), QStringList{QStringLiteral("f2")});
+        EXPECT_TRUE(CopyItem(PathAt(p1(QStringLiteral("f2"))), PathAt(p2(QStringLiteral("f2"))), {}, &placed).ok());
+        EXPECT_EQ(readFile(p2(QStringLiteral("f2"))), QByteArray(10, 'c'));
+        EXPECT_TRUE(leftovers(f2).isEmpty());
+        EXPECT_EQ(QDir(f2).entryList(QDir::Files), QStringList{QStringLiteral("f2")});
+    }
 }
 
 // A copy is written ahead only when it is whole and of the source as it
