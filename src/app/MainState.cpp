@@ -581,7 +581,8 @@ std::optional<SyncReport> MainState::SyncCmd()
     took.start();
     SyncReport rep = SyncRun(s, syncHooks);
     if (rep.outcome == SyncReport::Outcome::Completed || rep.outcome == SyncReport::Outcome::Stopped)
-        lastSync = SyncSummary{took.elapsed(), rep.outcome == SyncReport::Outcome::Stopped ? rep.processed : -1};
+        lastSync = SyncSummary{took.elapsed(), rep.outcome == SyncReport::Outcome::Stopped ? rep.processed : -1,
+                               rep.verified};
     if (changed)
         changed();
     return rep;
@@ -599,6 +600,8 @@ QString MainState::CountText() const
         lost.append(line.section(QStringLiteral(": "), 0, 0));
     if (!lost.isEmpty())
         text += QStringLiteral("　ﾌｫﾙﾀﾞ2に保存できない情報: ") + lost.join(QStringLiteral("･"));
+    if (lastSync && !lastSync->verified.isEmpty())
+        text += QStringLiteral("　") + lastSync->verified;
     return text;
 }
 

@@ -138,6 +138,7 @@ public:
     struct SyncSummary {
         qint64 ms = 0;
         int stoppedAfter = -1;
+        QString verified;  // what reading the copies back did ("": not asked)
     };
     std::optional<SyncSummary> lastSync;
     // The window is closing: an automatic run does no further step and no

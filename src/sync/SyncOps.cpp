@@ -186,6 +186,7 @@ fsops::CopyOptions copyOptions(const SyncCtx& ctx)
     opt.meta = ctx.meta;
     opt.links = ctx.links;
     opt.verify = ctx.verify;
+    opt.verified = ctx.verified;
     return opt;
 }
 

@@ -23,6 +23,7 @@ class CopyAhead;
 namespace fsops {
 class StagedCopy;
 class HardLinks;
+struct VerifyCounts;
 }
 
 // What the operations of one run share.
@@ -71,6 +72,8 @@ struct SyncCtx {
     // Every copy is read back from folder 2 and compared with its source
     // before it is put in place (fsops::CopyOptions::verify).
     bool verify = false;
+    // What the read-backs did (none: not counted).
+    fsops::VerifyCounts* verified = nullptr;
 
     // sFld2's last component; "root" for the file-system root.
     QString rootName() const;

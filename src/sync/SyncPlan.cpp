@@ -1,5 +1,7 @@
 #include "sync/SyncPlan.h"
 
+#include <QLocale>
+
 namespace velmor {
 
 FldOp DecideFld(const QString& status, const YRt& yRt)
@@ -52,6 +54,16 @@ QString metaFixed(const QString& dst, const QString& what)
 {
     const QString line = dst + QStringLiteral("の属性を修正しました");
     return what.isEmpty() ? line : line + QStringLiteral("（") + what + QStringLiteral("）");
+}
+QString verified(long long readBack, long long rewritten, long long shared)
+{
+    const QLocale c = QLocale::c();
+    QString line = QStringLiteral("照合: 同期先から読み直して比べたｺﾋﾟｰ %1 ﾌｧｲﾙ").arg(c.toString(readBack));
+    if (rewritten > 0)
+        line += QStringLiteral(" (読み直した内容が違ったため書き直し %1 回)").arg(c.toString(rewritten));
+    if (shared > 0)
+        line += QStringLiteral("､同期元とﾃﾞｰﾀを共有するｺﾋﾟｰ(ﾘﾌﾘﾝｸ) %1 ﾌｧｲﾙは読み直し不要").arg(c.toString(shared));
+    return line;
 }
 } // namespace logtx
 

@@ -46,6 +46,9 @@ QString moved(const QString& dst, const QString& target);      // backup move
 QString trashed(const QString& dst);                           // recycle bin
 QString deleted(const QString& dst);                           // plain delete
 QString metaFixed(const QString& dst, const QString& what);    // metadata corrected in place
+// What reading copies back did: read back (of which rewritten differed and
+// were written again), and copies sharing their sources' blocks, not read.
+QString verified(long long readBack, long long rewritten, long long shared);
 } // namespace logtx
 
 } // namespace velmor

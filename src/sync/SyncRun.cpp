@@ -1,6 +1,7 @@
 #include "sync/SyncRun.h"
 
 #include "sync/CopyAhead.h"
+#include "sync/OpSupport.h"
 
 #include "compare/Compare.h"
 #include "compare/ResultCounts.h"
@@ -210,6 +211,8 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         fsops::HardLinks links;
         ctx.links = &links;
         ctx.verify = s.panel.chVerify;
+        fsops::VerifyCounts verified;
+        ctx.verified = &verified;
         ctx.log = wantLog ? &log : nullptr;
         ctx.ptn = LstPtn(s.panel);
         ctx.tmpLeft = s.vTmpLeft;
@@ -413,6 +416,12 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         CleanLeftTemps(ctx);
         if (hooks.showRow && grid.rowCount() > 0)
             hooks.showRow(0);
+        if (ctx.verify) {
+            rep.verified = logtx::verified(verified.readBack, verified.rewritten, verified.shared);
+            opsupport::writeLog(ctx, rep.verified);
+            if (rep.logError.isEmpty())
+                rep.logError = ctx.logError;
+        }
         rep.leftOut = s.vUnread + s.vNg + s.vLost + ctx.leftOut;
         rep.leftOut.removeDuplicates();  // a folder copied again inside a copied one meets the same items
     }

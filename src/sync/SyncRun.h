@@ -83,6 +83,9 @@ struct SyncReport {
     // Why a backup found no room on the history folder's volume ("" when
     // none did); the walk stopped after that row (outcome Stopped).
     QString historyFull;
+    // What reading the copies back did, one line ("" when copies were not
+    // read back); it also ends the log.
+    QString verified;
 };
 
 // Runs the synchronisation on s.vSpr with the switches of s.panel (copied to

@@ -38,6 +38,7 @@ const char* VolumeImage::name(Type type)
     case Type::Ntfs: return "NTFS";
     case Type::NoXattrs: return "bindfs --xattr-none";
     case Type::Ext4: return "ext4";
+    case Type::Btrfs: return "btrfs";
     }
     return "?";
 }
@@ -70,7 +71,9 @@ VolumeImage::VolumeImage(Type type, int megabytes)
         case Type::Ntfs: why = run(QStringLiteral("mkfs.ntfs"), {QStringLiteral("-F"), QStringLiteral("-Q"), img}); break;
         case Type::NoXattrs: break;
         case Type::Ext4:
-            why = run(QStringLiteral("mkfs.ext4"), {QStringLiteral("-q"), QStringLiteral("-F"), img});
+        case Type::Btrfs:
+            why = type == Type::Ext4 ? run(QStringLiteral("mkfs.ext4"), {QStringLiteral("-q"), QStringLiteral("-F"), img})
+                                     : run(QStringLiteral("mkfs.btrfs"), {QStringLiteral("-q"), QStringLiteral("-f"), img});
             if (why.isEmpty())
                 why = run(QStringLiteral("losetup"), {QStringLiteral("-f"), QStringLiteral("--show"), img}, &m_loop);
             break;
@@ -94,6 +97,7 @@ QString VolumeImage::mountNow()
         return run(QStringLiteral("lowntfs-3g"), {QStringLiteral("-o"), QStringLiteral("ignore_case,windows_names"), m_img, m_mnt});
     case Type::NoXattrs: return run(QStringLiteral("bindfs"), {QStringLiteral("--xattr-none"), m_img, m_mnt});
     case Type::Ext4: return run(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("ext4"), m_loop, m_mnt});
+    case Type::Btrfs: return run(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("btrfs"), m_loop, m_mnt});
     }
     return QStringLiteral("unknown volume type");
 }

@@ -25,6 +25,9 @@ public:
         // through its page cache: bytes written into the image file are what
         // the volume reads next where it holds nothing cached
         Ext4,
+        // btrfs through the kernel, on a loop device: a copy can share its
+        // source's blocks (at least 128 megabytes)
+        Btrfs,
     };
     explicit VolumeImage(Type type, int megabytes = 64);
     ~VolumeImage();

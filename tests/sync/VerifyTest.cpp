@@ -173,6 +173,50 @@ TEST_F(VerifyTest, TheRunReadsBackRowsAndFoldersItCopies)
     EXPECT_EQ(readFile(p2(QStringLiteral("a.bin"))), kOld);
     EXPECT_EQ(readFile(p2(QStringLiteral("d/b.bin"))), newBytes(2));
     EXPECT_EQ(readFile(p2(QStringLiteral("d/c.bin"))), newBytes(3));
+    EXPECT_TRUE(rep.verified.contains(QStringLiteral("書き直し"))) << rep.verified.toStdString();
+}
+
+// Copies that share their sources' blocks (both folders on one btrfs
+// volume) are not read back; the run says how many there were, on its
+// summary and as the log's last line.
+class SharedBlocksTest : public SyncFixture {
+protected:
+    void TearDown() override
+    {
+        setFsHook({});
+        SyncFixture::TearDown();  // looks at folder 1 on the volume
+        vol.reset();
+    }
+    std::unique_ptr<VolumeImage> vol;
+};
+
+TEST_F(SharedBlocksTest, CopiesSharingTheirSourcesBlocksAreNamedNotReadBack)
+{
+    vol = std::make_unique<VolumeImage>(VolumeImage::Type::Btrfs, 128);
+    if (!vol->ok())
+        GTEST_SKIP() << vol->reason().toStdString();
+    f1 = vol->path() + QStringLiteral("/one");
+    f2 = vol->path() + QStringLiteral("/two");
+    makeDir(f1);
+    makeDir(f2);
+    ASSERT_TRUE(SetRoots(session, f1, f2));
+    src(QStringLiteral("a.bin"), newBytes(1));
+    dst(QStringLiteral("a.bin"), kOld);
+    src(QStringLiteral("d/b.bin"), newBytes(2));
+    src(QStringLiteral("d/c.bin"), newBytes(3));
+    fileRow(QString(), QStringLiteral("a"), QStringLiteral("bin"), QStringLiteral("上書"));
+    folderRow(QStringLiteral("d"), QStringLiteral("追加"));
+    options(true, false, false);
+    session.panel.chVerify = true;
+    std::atomic<int> reads = 0;
+    setFsHook([&reads](const char* point) { reads += std::strcmp(point, "copy:verify") == 0; });
+    const SyncReport rep = run();
+    setFsHook({});
+    EXPECT_EQ(rep.failed, 0);
+    EXPECT_EQ(reads, 0);
+    EXPECT_EQ(rep.verified, logtx::verified(0, 0, 3));
+    EXPECT_EQ(LogLines(rep.logFile).last(), rep.verified);
+    EXPECT_EQ(readFile(p2(QStringLiteral("d/c.bin"))), newBytes(3));
 }
 
 } // namespace

@@ -43,6 +43,8 @@ int cliSync(const QStringList& args)
         break;
     }
     printTable(run.session.vSpr, stdout);
+    if (!rep.verified.isEmpty())
+        printError(rep.verified);
     // Something left out means the destination is not what the list says.
     if (rep.outcome == SyncReport::Outcome::Stopped || rep.failed > 0 || !rep.leftOut.isEmpty())
         return kExitFailed;
