@@ -101,6 +101,25 @@ TEST_F(CliCompareTest, PrintsTheGridAndHonoursTicksAndSwitches)
     EXPECT_TRUE(r.lines.join(QLatin1Char('\n')).contains(QStringLiteral("\tc\t\t\t\t09/12/21 17:05\t1\t比較F\t")));
 }
 
+// Names that hold the escapes' own characters read back, each its own way.
+TEST_F(CliCompareTest, NamesWithBackslashesAndControlCharactersPrintDistinctly)
+{
+    const QStringList names = {QStringLiteral("new\\nline"), QStringLiteral("new\nline"), QStringLiteral("tab\\t"),
+                               QStringLiteral("tab\t"), QStringLiteral("two\\\\")};
+    for (const QString& n : names)
+        writeFile(src + QStringLiteral("/a/") + n + QStringLiteral(".txt"), "1");
+    const Result r = runCli({src, dst});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    QStringList printed;
+    for (const QString& l : r.lines)
+        if (l.section(QLatin1Char('\t'), 1, 1) == QLatin1String("a") && !l.section(QLatin1Char('\t'), 2, 2).isEmpty())
+            printed << l.section(QLatin1Char('\t'), 2, 2);
+    printed.sort();
+    EXPECT_EQ(printed, (QStringList{QStringLiteral("new\\\\nline"), QStringLiteral("new\\nline"),
+                                    QStringLiteral("one"), QStringLiteral("tab\\\\t"), QStringLiteral("tab\\t"),
+                                    QStringLiteral("two\\\\\\\\")}));
+}
+
 TEST_F(CliCompareTest, BadArgumentsAndRefusedRunsExitWithTwo)
 {
     Result r = runCli({src});

@@ -101,9 +101,12 @@ QString absolute(const QString& path)
 
 QString cell(const QString& t)
 {
-    if (!t.contains(QLatin1Char('\t')) && !t.contains(QLatin1Char('\n')) && !t.contains(QLatin1Char('\r')))
+    if (!t.contains(QLatin1Char('\t')) && !t.contains(QLatin1Char('\n')) && !t.contains(QLatin1Char('\r'))
+        && !t.contains(QLatin1Char('\\')))
         return t;
     QString o = t;
+    // The backslash first, so the escapes below stay single.
+    o.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
     o.replace(QLatin1Char('\t'), QLatin1String("\\t"));
     o.replace(QLatin1Char('\n'), QLatin1String("\\n"));
     o.replace(QLatin1Char('\r'), QLatin1String("\\r"));
@@ -425,7 +428,7 @@ public:
         const char16_t* u = reinterpret_cast<const char16_t*>(t.constData());
         const qsizetype n = t.size();
         for (qsizetype i = 0; i < n; ++i) {
-            if (u[i] >= 0x80 || u[i] == u'\t' || u[i] == u'\n' || u[i] == u'\r') {
+            if (u[i] >= 0x80 || u[i] == u'\t' || u[i] == u'\n' || u[i] == u'\r' || u[i] == u'\\') {
                 m_buf += converted(t);
                 return;
             }

@@ -77,7 +77,8 @@ public:
 // Prints a line of the program's own on stderr.
 void printError(const QString& text);
 
-// A value for a TAB-separated line: TAB, LF and CR written as \t, \n, \r.
+// A value for a TAB-separated line: TAB, LF and CR written as \t, \n, \r,
+// a backslash as \\, so every value reads back.
 QString cell(const QString& text);
 
 // Selects folder rel of the tree ("/"-separated below the root, "" or "."
