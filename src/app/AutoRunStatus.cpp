@@ -1,6 +1,19 @@
 #include "app/AutoRunStatus.h"
 
+#include "env/FsDir.h"
+
+#include <cstdio>
+
 namespace velmor {
+
+void PrintFailedRow(const QString& task, const ResultRow& row, const QString& why)
+{
+    QString t = QStringLiteral("%1: row %2 (%3): %4").arg(task).arg(row.no).arg(row.status, why);
+    t.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    const QByteArray b = nameBytes(t) + '\n';  // names as their bytes on disk
+    std::fwrite(b.constData(), 1, size_t(b.size()), stderr);
+    std::fflush(stderr);
+}
 
 void AutoRunStatus::add(const MainState::AutoRunTask& t)
 {

@@ -22,4 +22,8 @@ public:
     bool failed = false;   // see kFailed
 };
 
+// Names the failed row r of task's run on stderr, as every unattended run
+// does: "TASK: row N (STATUS): why".
+void PrintFailedRow(const QString& task, const ResultRow& row, const QString& why);
+
 } // namespace velmor

@@ -95,8 +95,23 @@ TEST(VelmorProgram, RunsATaskTextAndEndsWithItsStatus)
     EXPECT_EQ(p.exitCode(), 1);
     EXPECT_TRUE(QString::fromUtf8(p.readAllStandardError()).contains(src + u"/a/fifo"_s));
 
-    // The whole command line is the task text; Qt takes none of it.
+    // A failed row: named on standard error as velmor-cli run names it.
     ASSERT_TRUE(QFile::remove(src + u"/a/fifo"_s));
+    writeFile(src + u"/a/one.txt"_s, "newer");
+    setMTime(src + u"/a/one.txt"_s, QDateTime::currentDateTime().addDays(1));
+    ASSERT_TRUE(QFile::setPermissions(dst + u"/a/one.txt"_s, QFile::ReadOwner));
+    p.start(velmor, {task});
+    ASSERT_TRUE(p.waitForFinished(120000)) << "velmor waited for a click";
+    EXPECT_EQ(p.exitCode(), 1);
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    EXPECT_TRUE(err.contains(task + u": row "_s) && err.contains(u"(上書): "_s) && err.contains(dst + u"/a/one.txt"_s))
+        << err.toStdString();
+    EXPECT_EQ(readFile(dst + u"/a/one.txt"_s), "1");
+    ASSERT_TRUE(QFile::setPermissions(dst + u"/a/one.txt"_s, QFile::ReadOwner | QFile::WriteOwner));
+    QFile::remove(src + u"/a/one.txt"_s);
+    writeFile(src + u"/a/one.txt"_s, "1");
+
+    // The whole command line is the task text; Qt takes none of it.
     p.start(velmor, {u"-platform"_s, u"x"_s});
     ASSERT_TRUE(p.waitForFinished(120000)) << "velmor did not end by itself";
     EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);

@@ -24,10 +24,7 @@ int cliRunTasks(const QStringList& args)
 
     AutoRunStatus verdict;
     int item = 0;
-    win.autoRunRowFailed = [&win](int r, const QString& why) {
-        const ResultRow& row = win.s.vSpr.row(r);
-        printError(QStringLiteral("%1: row %2 (%3): %4").arg(win.cbTskText).arg(row.no).arg(row.status, why));
-    };
+    win.autoRunRowFailed = [&win](int r, const QString& why) { PrintFailedRow(win.cbTskText, win.s.vSpr.row(r), why); };
     win.autoRunTaskDone = [&](const MainState::AutoRunTask& t) {
         ++item;
         verdict.add(t);

@@ -1008,8 +1008,13 @@ void fmSync::firstActivation()
             status.add(t);
             resetGrid();
         };
+        // A night job reads its failures where velmor-cli run writes them.
+        m_st.autoRunRowFailed = [this](int r, const QString& why) {
+            PrintFailedRow(m_st.cbTskText, m_st.s.vSpr.row(r), why);
+        };
         ran = m_st.Activate();
         m_st.autoRunTaskDone = nullptr;
+        m_st.autoRunRowFailed = nullptr;
     }
     if (!ran)
         return;
