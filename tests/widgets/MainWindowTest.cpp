@@ -373,6 +373,17 @@ TEST_F(MainWindowTest, TasksFromTheMenuAndTheList)
     EXPECT_EQ(w->txJogai->text(), u"*.tmp"_s);
     EXPECT_EQ(w->lbRoot->text(), src + u" ⇒ "_s + dst);
     EXPECT_FALSE(WaitDlg().isVisible());
+
+    // From the open list by keyboard: the task under the cursor loads on Enter.
+    w->cbTsk->setFocus();
+    w->cbTsk->showPopup();
+    QAbstractItemView* list = w->cbTsk->view();
+    ASSERT_TRUE(list->isVisible());
+    list->setCurrentIndex(list->model()->index(0, 0));
+    QTest::keyClick(list, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_Return);
+    EXPECT_EQ(st.sCurTsk, u"two"_s);
+    EXPECT_EQ(st.tree2.Root(), dst2);
 }
 
 TEST_F(MainWindowTest, GridFlagsAndFailedRows)
