@@ -600,6 +600,8 @@ QString MainState::CountText() const
         lost.append(line.section(QStringLiteral(": "), 0, 0));
     if (!lost.isEmpty())
         text += QStringLiteral("　ﾌｫﾙﾀﾞ2に保存できない情報: ") + lost.join(QStringLiteral("･"));
+    if (const QString root = RootFilesText(s.nRootFiles1, s.nRootFiles2); !root.isEmpty())
+        text += QStringLiteral("　") + root;
     if (lastSync && !lastSync->verified.isEmpty())
         text += QStringLiteral("　") + lastSync->verified;
     return text;

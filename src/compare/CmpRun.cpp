@@ -123,6 +123,7 @@ CmpOutcome CmpRun(Session& s)
     s.vUnread.clear();
     s.vNg.clear();
     s.vLost.clear();
+    s.nRootFiles1 = s.nRootFiles2 = 0;
 
     pg.cMsg(CmpMsg::FolderPhase, true);
     s.vSpr.clear();
@@ -167,6 +168,9 @@ CmpOutcome CmpRun(Session& s)
             s.oDb.exec(QStringLiteral("Delete From tbFold"));
             s.nCnt = 1000;
             s.caps2 = ProbeVolume(cmp::openRoot(s, 2).get());
+            // Files right in a root take no part; how many there are is said.
+            s.nRootFiles1 = static_cast<long long>(FsListAt(cmp::openRoot(s, 1).get(), s.sFld1, FsKind::Files).size());
+            s.nRootFiles2 = static_cast<long long>(FsListAt(cmp::openRoot(s, 2).get(), s.sFld2, FsKind::Files).size());
             ScnFld1(s);
         }))
         return *end;

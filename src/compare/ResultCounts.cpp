@@ -124,6 +124,18 @@ QString SyncStatusText(const ResultCounts& c, qint64 elapsedMs, int stoppedAfter
     return items.join(kGap);
 }
 
+QString RootFilesText(long long inRoot1, long long inRoot2)
+{
+    QStringList sides;
+    if (inRoot1 > 0)
+        sides << QStringLiteral("ﾌｫﾙﾀﾞ1 %1 ﾌｧｲﾙ").arg(japanese().toString(inRoot1));
+    if (inRoot2 > 0)
+        sides << QStringLiteral("ﾌｫﾙﾀﾞ2 %1 ﾌｧｲﾙ").arg(japanese().toString(inRoot2));
+    if (sides.isEmpty())
+        return {};
+    return QStringLiteral("ﾙｰﾄ直下のﾌｧｲﾙは比較･同期しません: ") + sides.join(QStringLiteral("､"));
+}
+
 QString ProgressText(int done, int total, long long bytesDone, long long bytesTotal)
 {
     QString text = count(done) + QStringLiteral(" / ") + count(total);

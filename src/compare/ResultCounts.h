@@ -47,6 +47,10 @@ QString CompareStatusText(const ResultCounts& c);
 QString SyncStatusText(const ResultCounts& c, qint64 elapsedMs, int stoppedAfter = -1);
 // The wait dialog's line under its message during a synchronisation:
 // e.g. "1,234 / 5,000　12.3 MB / 40.0 MB" (bytes left out when none are copied).
+// Says how many files lie right in folder 1's and folder 2's roots, which
+// take no part in a comparison ("" when there are none).
+QString RootFilesText(long long inRoot1, long long inRoot2);
+
 QString ProgressText(int done, int total, long long bytesDone, long long bytesTotal);
 
 } // namespace velmor

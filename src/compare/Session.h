@@ -64,6 +64,9 @@ struct Session {
     // ACLs, extended attributes), each kind named once with the volume;
     // shown at the end of the comparison and of the run.
     QStringList vLost;
+    // Files and links lying right in folder 1's and folder 2's roots, which
+    // take no part in a comparison, as the last one counted them.
+    long long nRootFiles1 = 0, nRootFiles2 = 0;
     // The folders of the last folder scans, by relative path, side 1 and 2.
     QHash<QString, FolderStat> vFld1Stat, vFld2Stat;
     // Folder-2 folders (relative paths) in which the file scan saw temporary

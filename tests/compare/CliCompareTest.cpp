@@ -14,6 +14,8 @@
 
 using namespace velmor::test;
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 struct Result {
@@ -118,6 +120,42 @@ TEST_F(CliCompareTest, NamesWithBackslashesAndControlCharactersPrintDistinctly)
     EXPECT_EQ(printed, (QStringList{QStringLiteral("new\\\\nline"), QStringLiteral("new\\nline"),
                                     QStringLiteral("one"), QStringLiteral("tab\\\\t"), QStringLiteral("tab\\t"),
                                     QStringLiteral("two\\\\\\\\")}));
+}
+
+// Files right in a root take no part, and the summary on stderr says so;
+// pipes and folders are no such files.
+TEST_F(CliCompareTest, FilesRightInARootAreCountedNotCompared)
+{
+    const struct {
+        const char* name;
+        QStringList in1, in2;
+        QString said;
+    } cases[] = {
+        {"none", {}, {}, QString()},
+        {"both", {u"x.txt"_s, u"y.lnk"_s}, {u"z.txt"_s}, u"ﾙｰﾄ直下のﾌｧｲﾙは比較･同期しません: ﾌｫﾙﾀﾞ1 2 ﾌｧｲﾙ､ﾌｫﾙﾀﾞ2 1 ﾌｧｲﾙ"_s},
+        {"folder 2 only", {}, {u"w.txt"_s}, u"ﾙｰﾄ直下のﾌｧｲﾙは比較･同期しません: ﾌｫﾙﾀﾞ2 1 ﾌｧｲﾙ"_s},
+    };
+    ASSERT_EQ(::mkfifo(QFile::encodeName(src + u"/pipe"_s).constData(), 0644), 0);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const auto& [root, names] : {std::pair{src, c.in1}, std::pair{dst, c.in2}})
+            for (const QString& n : names) {
+                if (n.endsWith(u".lnk"_s))
+                    ASSERT_TRUE(QFile::link(u"a"_s, root + u'/' + n));
+                else
+                    writeFile(root + u'/' + n, "1");
+            }
+        for (const char* command : {"compare", "sync"}) {
+            const Result r = runCli({src, dst}, QLatin1String(command));
+            EXPECT_EQ(r.code, 0) << r.err.toStdString();
+            EXPECT_EQ(r.err.contains(u"ﾙｰﾄ直下"_s), !c.said.isEmpty()) << r.err.toStdString();
+            EXPECT_TRUE(c.said.isEmpty() || r.err.split(u'\n').contains(c.said)) << r.err.toStdString();
+            EXPECT_FALSE(QFileInfo::exists(dst + u"/x.txt"_s)) << "never copied";
+        }
+        for (const auto& [root, names] : {std::pair{src, c.in1}, std::pair{dst, c.in2}})
+            for (const QString& n : names)
+                ASSERT_TRUE(QFile::remove(root + u'/' + n));
+    }
 }
 
 TEST_F(CliCompareTest, BadArgumentsAndRefusedRunsExitWithTwo)

@@ -1,5 +1,6 @@
 #include "app/cli/CliCommon.h"
 
+#include "compare/ResultCounts.h"
 #include "env/FsDir.h"
 #include "env/Usr.h"
 #include "env/yIni.h"
@@ -306,6 +307,12 @@ QString usage(const std::vector<Command>& commands)
         u += QStringLiteral("      %1\n").arg(summary);
     }
     return u + QStringLiteral("\n") + QLatin1String(kOptionHelp);
+}
+
+void printRootFiles(const Session& s)
+{
+    if (const QString text = RootFilesText(s.nRootFiles1, s.nRootFiles2); !text.isEmpty())
+        printError(text);
 }
 
 void printError(const QString& text)

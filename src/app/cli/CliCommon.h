@@ -77,6 +77,10 @@ public:
 // Prints a line of the program's own on stderr.
 void printError(const QString& text);
 
+// Says on stderr how many files lie right in the roots the comparison of s
+// saw (they take no part), when there are any.
+void printRootFiles(const Session& s);
+
 // A value for a TAB-separated line: TAB, LF and CR written as \t, \n, \r,
 // a backslash as \\, so every value reads back.
 QString cell(const QString& text);

@@ -43,6 +43,7 @@ int cliSync(const QStringList& args)
         break;
     }
     printTable(run.session.vSpr, stdout);
+    printRootFiles(run.session);
     if (!rep.verified.isEmpty())
         printError(rep.verified);
     // Something left out means the destination is not what the list says.

@@ -318,7 +318,14 @@ QWidget* fmSync::buildOptionsFrame()
     auto* attr = new QVBoxLayout(frAttr);
     for (int i = 5; i < 8; ++i)
         attr->addWidget(chRet[size_t(i)]);
-    grid->addWidget(frAttr, 0, 1, 5, 1, Qt::AlignTop);
+    grid->addWidget(frAttr, 0, 1, 4, 1, Qt::AlignTop);
+    // Moved files go with the deletion switch, beside it.
+    cbMove = new QComboBox;
+    cbMove->setObjectName(QStringLiteral("cbMove"));
+    cbMove->addItems({QStringLiteral("移動を検出しない"), QStringLiteral("移動を検出(一部を照合)"),
+                      QStringLiteral("移動を検出(全体を照合)")});
+    cbMove->setToolTip(QStringLiteral("同期元で移動･名前変更されただけのﾌｧｲﾙは、同期先でも移動します (削除がｵﾝの時)"));
+    grid->addWidget(cbMove, 4, 1);
 
     auto* foldCaption = new QLabel(QStringLiteral("更新履歴･ﾊﾞｯｸｱｯﾌﾟの保存先"));
     txFold = new QLineEdit;
@@ -399,16 +406,9 @@ QWidget* fmSync::buildOptionsFrame()
     spShift->setSpecialValueText(QStringLiteral("なし"));
     spShift->setToolTip(QStringLiteral("更新日時がちょうどこの分数ずれたﾌｧｲﾙは同じ日時とみなします (FATの夏時間は60)"));
     shiftCaption->setBuddy(spShift);
-    cbMove = new QComboBox;
-    cbMove->setObjectName(QStringLiteral("cbMove"));
-    cbMove->addItems({QStringLiteral("移動を検出しない"), QStringLiteral("移動を検出(一部を照合)"),
-                      QStringLiteral("移動を検出(全体を照合)")});
-    cbMove->setToolTip(QStringLiteral("同期元で移動･名前変更されただけのﾌｧｲﾙは、同期先でも移動します (削除がｵﾝの時)"));
-    cbMove->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     auto* more = new QHBoxLayout;
     more->addWidget(chLinkTgt);
     more->addStretch(1);
-    more->addWidget(cbMove);
     more->addWidget(shiftCaption);
     more->addWidget(spShift);
     grid->addLayout(more, 10, 0, 1, 2);
