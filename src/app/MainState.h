@@ -138,6 +138,7 @@ public:
     struct SyncSummary {
         qint64 ms = 0;
         int stoppedAfter = -1;
+        int pruned = 0;  // dated backup folders and logs removed by the task's limits
     };
     std::optional<SyncSummary> lastSync;
     // The window is closing: an automatic run does no further step and no

@@ -53,6 +53,7 @@ QString metaFixed(const QString& dst, const QString& what)
     const QString line = dst + QStringLiteral("の属性を修正しました");
     return what.isEmpty() ? line : line + QStringLiteral("（") + what + QStringLiteral("）");
 }
+QString expired(const QString& path) { return path + QStringLiteral("を保存期間を過ぎた履歴として削除しました"); }
 } // namespace logtx
 
 } // namespace velmor

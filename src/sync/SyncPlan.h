@@ -46,6 +46,7 @@ QString moved(const QString& dst, const QString& target);      // backup move
 QString trashed(const QString& dst);                           // recycle bin
 QString deleted(const QString& dst);                           // plain delete
 QString metaFixed(const QString& dst, const QString& what);    // metadata corrected in place
+QString expired(const QString& path);                         // old history removed by the task's limits
 } // namespace logtx
 
 } // namespace velmor

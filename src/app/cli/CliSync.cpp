@@ -43,8 +43,9 @@ int cliSync(const QStringList& args)
         break;
     }
     printTable(run.session.vSpr, stdout);
+    printPruned(rep.pruned);
     // Something left out means the destination is not what the list says.
-    if (rep.outcome == SyncReport::Outcome::Stopped || rep.failed > 0 || !rep.leftOut.isEmpty())
+    if (rep.outcome == SyncReport::Outcome::Stopped || rep.partial())
         return kExitFailed;
     return kExitOk;
 }
