@@ -318,7 +318,7 @@ QWidget* fmSync::buildOptionsFrame()
     auto* attr = new QVBoxLayout(frAttr);
     for (int i = 5; i < 8; ++i)
         attr->addWidget(chRet[size_t(i)]);
-    grid->addWidget(frAttr, 0, 1, 5, 1, Qt::AlignTop);
+    grid->addWidget(frAttr, 0, 1, 4, 1, Qt::AlignTop);
 
     auto* foldCaption = new QLabel(QStringLiteral("更新履歴･ﾊﾞｯｸｱｯﾌﾟの保存先"));
     txFold = new QLineEdit;
@@ -405,10 +405,12 @@ QWidget* fmSync::buildOptionsFrame()
                       QStringLiteral("移動を検出(全体を照合)")});
     cbMove->setToolTip(QStringLiteral("同期元で移動･名前変更されただけのﾌｧｲﾙは、同期先でも移動します (削除がｵﾝの時)"));
     cbMove->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    // Under the attributes, where the column has room: the window keeps
+    // its minimum width.
+    grid->addWidget(cbMove, 4, 1, Qt::AlignLeft);
     auto* more = new QHBoxLayout;
     more->addWidget(chLinkTgt);
     more->addStretch(1);
-    more->addWidget(cbMove);
     more->addWidget(shiftCaption);
     more->addWidget(spShift);
     grid->addLayout(more, 10, 0, 1, 2);
