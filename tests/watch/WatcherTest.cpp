@@ -49,8 +49,9 @@ protected:
             said.append(line);
         };
         opt.ran = [this](int status) {
-            if (!stopping)  // a run under way at the end is stopped
+            if (!stopping) {  // a run under way at the end is stopped
                 EXPECT_EQ(status, 0);
+            }
             ++runs;
         };
         ASSERT_EQ(::pipe2(stop, O_CLOEXEC), 0);
@@ -155,12 +156,6 @@ TEST_F(WatcherTest, AnOverflowingQueueIsSaidOnceAndRunsAtOnce)
     }
     EXPECT_EQ(saidWith(QStringLiteral("overflowed")), 1) << saidAll().toStdString();
 }
-
-struct LimitCase {
-    const char* what;
-    int allowed;        // watches the kernel grants before it answers ENOSPC
-    const char* said;   // the line said once
-};
 
 TEST_F(WatcherTest, AFullWatchTableFallsBackToPeriodicRunsUntilWatchesFit)
 {
