@@ -160,13 +160,12 @@ int remove(const QString& task)
 int cliSchedule(const QStringList& args)
 {
     CliRun run;
-    Syntax syntax;
-    syntax.names = 1;
-    syntax.maxNames = 2;
-    syntax.folders = false;
-    syntax.display = false;
-    syntax.valued = {QStringLiteral("--daily"), QStringLiteral("--every"), QStringLiteral("--delay")};
-    syntax.flags = {QStringLiteral("--watch")};
+    const Syntax syntax{.names = 1,
+                        .folders = false,
+                        .display = false,
+                        .maxNames = 2,
+                        .valued = {QStringLiteral("--daily"), QStringLiteral("--every"), QStringLiteral("--delay")},
+                        .flags = {QStringLiteral("--watch")}};
     if (const int rc = run.setUp(args, commands(), syntax); rc >= 0)
         return rc;
     const QStringList& names = run.opt.names;

@@ -36,11 +36,8 @@ std::vector<QByteArray> tickedFolders(const FolderTree& tree)
 int cliWatch(const QStringList& args)
 {
     CliRun run;
-    Syntax syntax;
-    syntax.names = 1;
-    syntax.folders = false;
-    syntax.display = false;
-    syntax.valued = {QStringLiteral("--delay"), QStringLiteral("--rescan")};
+    const Syntax syntax{.names = 1, .folders = false, .display = false,
+                        .valued = {QStringLiteral("--delay"), QStringLiteral("--rescan")}};
     if (const int rc = run.setUp(args, commands(), syntax); rc >= 0)
         return rc;
     WatchOptions opt;

@@ -699,7 +699,12 @@ void fmSync::scheduleTask()
     };
     QString said;
     QStringList current;
-    for (const QString& line : runCli({QStringLiteral("list")}, said).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+    const QString listed = runCli({QStringLiteral("list")}, said);
+    if (!said.isEmpty()) {
+        Usr::prompt().message(QStringLiteral("自動実行の設定: ") + said);
+        return;
+    }
+    for (const QString& line : listed.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
         const QStringList cols = line.split(QLatin1Char('\t'));
         if (cols.size() >= 2 && cols[0] == task)
             current.append(cols[1]);

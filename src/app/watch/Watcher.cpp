@@ -1,5 +1,6 @@
 #include "app/watch/Watcher.h"
 
+#include "env/Argv.h"
 #include "env/FsDir.h"
 #include "env/SysReason.h"
 
@@ -206,15 +207,9 @@ bool Watching::startRun(qint64 now)
     if (m_plan.blind())
         watchMissing(now);  // the limit may have been raised, a folder come back
     m_plan.started(now);
-    std::vector<QByteArray> args;
-    for (const QString& a : m_opt.command)
-        args.push_back(nameBytes(a));
-    std::vector<char*> argv;
-    for (QByteArray& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
+    const Argv argv(m_opt.command);
 
-    // The run gets the stopSignals as they were before the watch took them.
+    // The run gets the signals as they were before the watch took them.
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     sigset_t none, defaults;
@@ -226,7 +221,7 @@ bool Watching::startRun(qint64 now)
     posix_spawnattr_setsigdefault(&attr, &defaults);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     pid_t pid = -1;
-    const int err = ::posix_spawnp(&pid, argv.front(), nullptr, &attr, argv.data(), environ);
+    const int err = ::posix_spawnp(&pid, argv.program(), nullptr, &attr, argv.data(), environ);
     posix_spawnattr_destroy(&attr);
     if (err != 0) {
         m_opt.say(QStringLiteral("cannot start %1: %2").arg(m_opt.command.value(0), SysReason(err, QString())));
