@@ -140,6 +140,7 @@ TEST_F(ScheduleCli, WhatIsRefusedWritesNothing)
         {QStringLiteral("--watch"), QStringLiteral("T"), QStringLiteral("--delay"), QStringLiteral("soon")},
         {QStringLiteral("Missing"), QStringLiteral("--daily"), QStringLiteral("02:00")},
         {QStringLiteral("A,B"), QStringLiteral("--daily"), QStringLiteral("02:00")},
+        {QString(60, QChar(u'写')), QStringLiteral("--daily"), QStringLiteral("02:00")},
         {QStringLiteral("T")},
         {QStringLiteral("list"), QStringLiteral("extra")},
     };

@@ -51,6 +51,7 @@ TEST(ScheduleTest, UnitNamesEscapeEveryTaskNameReversibly)
         {QStringLiteral("a b-c"), QStringLiteral("a\\x20b\\x2dc")},
         {QStringLiteral(".hidden.v2"), QStringLiteral("\\x2ehidden.v2")},
         {QStringLiteral("x/y"), QStringLiteral("x-y")},
+        {QStringLiteral("C:\\"), QStringLiteral("C\\x3a\\x5c")},
         {QStringLiteral("写真"), QStringLiteral("\\xe5\\x86\\x99\\xe7\\x9c\\x9f")},
         {QStringLiteral("50%$\\"), QStringLiteral("50\\x25\\x24\\x5c")},
         {nameText(QByteArray("bad\xff")), QStringLiteral("bad\\xff")},
@@ -90,7 +91,7 @@ TEST(ScheduleTest, UnitFilesPassSystemdAnalyzeVerify)
     const QString cli = velmorCli();
     ASSERT_FALSE(cli.isEmpty());
     QTemporaryDir dir;
-    const QString task = QStringLiteral("写真 50% \"backup\"");
+    const QString task = QStringLiteral("写真 50% \"backup\" C:\\");
     const std::optional<Schedule> daily = ParseDaily(QStringLiteral("02:30"));
     const std::optional<Schedule> every = ParseEvery(QStringLiteral("1h30min"));
     Schedule watch;
@@ -116,6 +117,10 @@ TEST(ScheduleTest, UnitFilesPassSystemdAnalyzeVerify)
         EXPECT_EQ(p.exitCode(), 0) << said.toStdString();
         for (const QString& line : said.split(QLatin1Char('\n')))
             EXPECT_FALSE(line.contains(dir.path())) << line.toStdString();
+        // No line runs on into the next.
+        for (const QString& file : {base + QStringLiteral(".timer"), base + QStringLiteral(".service"), watchFile})
+            for (const QString& line : QString::fromUtf8(readFile(file)).split(QLatin1Char('\n')))
+                EXPECT_FALSE(line.endsWith(QLatin1Char('\\'))) << line.toStdString();
         const QString timer = QString::fromUtf8(readFile(base + QStringLiteral(".timer")));
         EXPECT_EQ(UnitUnescape(UnitValue(timer, QStringLiteral("X-VelmorTask"))), task);
         EXPECT_EQ(UnitValue(timer, QStringLiteral("X-VelmorSchedule")), when.text());

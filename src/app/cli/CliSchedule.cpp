@@ -215,6 +215,12 @@ int cliSchedule(const QStringList& args)
     QString err;
     if (!runnableName(task, err))
         return usageError(err);
+    const QString longest = WatchUnitBase(task) + QStringLiteral(".service");
+    if (longest.size() > kMaxUnitName)
+        return usageError(QStringLiteral("the task name is too long for a systemd unit name (%1 characters escaped, "
+                                         "%2 at most)")
+                              .arg(longest.size())
+                              .arg(kMaxUnitName));
     if (!loadTask(run, task))
         return kExitUsage;  // not defined: said on stderr
 

@@ -11,13 +11,14 @@ namespace {
 constexpr qint64 kMinute = 60;
 constexpr qint64 kYear = 365 * 24 * 3600;
 
-// A text for Description=: control characters as "?", "%" doubled (a
-// specifier otherwise).
+// A text for Description=: control characters and "\\" as "?" (a
+// backslash at the end would join the next line to this one), "%" doubled
+// (a specifier otherwise).
 QString describe(const QString& task)
 {
     QString out;
     for (const QChar c : task) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f || c.isSurrogate())
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f || c.isSurrogate() || c == QLatin1Char('\\'))
             out += QLatin1Char('?');
         else if (c == QLatin1Char('%'))
             out += QStringLiteral("%%");
@@ -95,8 +96,7 @@ QString UnitEscape(const QString& name)
     QString out;
     for (qsizetype i = 0; i < raw.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(raw[i]);
-        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ':'
-                           || c == '_' || (c == '.' && i > 0);
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || (c == '.' && i > 0);
         if (c == '/')
             out += QLatin1Char('-');
         else if (plain)

@@ -31,11 +31,15 @@ std::optional<Schedule> ParseDaily(const QString& text);
 std::optional<Schedule> ParseEvery(const QString& text);
 
 // The name as systemd-escape writes it in a unit name: bytes other than
-// ASCII letters, digits, ":", "_" and "." (and a leading ".") as "\xNN";
-// "/" as "-".
+// ASCII letters, digits, "_" and "." (and a leading ".") as "\xNN"; "/" as
+// "-". Unlike systemd-escape, ":" is escaped too: systemd-analyze verify
+// takes a path with ":" for something else.
 QString UnitEscape(const QString& name);
 // The reverse of UnitEscape.
 QString UnitUnescape(const QString& escaped);
+
+// The longest unit name systemd takes.
+inline constexpr qsizetype kMaxUnitName = 255;
 
 // Unit names of a task (".service" / ".timer" appended by the caller).
 QString RunUnitBase(const QString& task);    // "velmor-run-" + escaped
