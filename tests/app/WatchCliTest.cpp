@@ -78,4 +78,26 @@ TEST(WatchCli, AChangeReachesTheDestinationAndSigtermEndsTheWatch)
     EXPECT_TRUE(err.contains(QStringLiteral("W: the watch ended"))) << err.toStdString();
 }
 
+// A task whose folder 1 is gone (an unplugged drive) is not watched: the
+// tree would show the user data folder in its place.
+TEST(WatchCli, AMissingFolder1IsNotWatched)
+{
+    if (test::velmorCli().isEmpty())
+        GTEST_SKIP() << "velmor-cli is not built";
+    test::ScopedTestHome home;
+    QTemporaryDir tmp;
+    const QString src = tmp.path() + QStringLiteral("/src"), data = tmp.path() + QStringLiteral("/data");
+    writeFile(src + QStringLiteral("/in/f.txt"), "1");
+    QDir().mkpath(tmp.path() + QStringLiteral("/dst"));
+    ASSERT_EQ(runVelmorCli({QStringLiteral("task"), QStringLiteral("save"), QStringLiteral("W"), src,
+                            tmp.path() + QStringLiteral("/dst"), QStringLiteral("--data"), data})
+                  .code,
+              0);
+    ASSERT_TRUE(QDir(src).removeRecursively());
+    const test::CliResult r =
+        runVelmorCli({QStringLiteral("watch"), QStringLiteral("W"), QStringLiteral("--data"), data});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("folder 1 of the task W is missing"))) << r.err.toStdString();
+}
+
 } // namespace

@@ -62,6 +62,12 @@ int cliWatch(const QStringList& args)
     }
     if (!loadTask(run, name))
         return kExitUsage;
+    if (run.tree1.rootFellBack()) {
+        // The tree shows the user data folder in its place: nothing of the
+        // task's to watch (an unplugged drive; a service tries again later).
+        printError(QStringLiteral("folder 1 of the task %1 is missing: nothing to watch").arg(name));
+        return kExitFailed;
+    }
     opt.folders = tickedFolders(run.tree1);
     if (opt.folders.empty()) {
         printError(QStringLiteral("the task %1 ticks no folder of folder 1: nothing to watch").arg(name));
