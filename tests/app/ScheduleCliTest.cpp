@@ -2,12 +2,11 @@
 // XDG_CONFIG_HOME, and what it tells the user manager, through a stand-in
 // systemctl first in PATH that records its arguments and answers as a
 // missing or a running user manager would.
-#include "common/TestSupport.h"
+#include "CliTaskFixture.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -17,34 +16,25 @@ using velmor::test::writeFile;
 
 namespace {
 
-class ScheduleCli : public ::testing::Test {
+class ScheduleCli : public test::CliTaskFixture {
 protected:
     void SetUp() override
     {
-        if (test::velmorCli().isEmpty())
-            GTEST_SKIP() << "velmor-cli is not built";
-        ASSERT_TRUE(tmp.isValid());
-        data = tmp.path() + QStringLiteral("/data");
+        CliTaskFixture::SetUp();
+        if (IsSkipped())
+            return;
         units = tmp.path() + QStringLiteral("/config/systemd/user");
         calls = tmp.path() + QStringLiteral("/systemctl-calls");
         m_path = qgetenv("PATH");
-        m_config = qgetenv("XDG_CONFIG_HOME");
         qputenv("PATH", QFile::encodeName(tmp.path() + QStringLiteral("/bin:")) + m_path);
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(tmp.path() + QStringLiteral("/config")));
         manager(false);
-        writeFile(tmp.path() + QStringLiteral("/src/in/f.txt"), "x");
-        QDir().mkpath(tmp.path() + QStringLiteral("/dst"));
-        const test::CliResult r = cli({QStringLiteral("task"), QStringLiteral("save"), QStringLiteral("T"),
-                                       tmp.path() + QStringLiteral("/src"), tmp.path() + QStringLiteral("/dst")});
-        ASSERT_EQ(r.code, 0) << r.err.toStdString();
+        saveTask(QStringLiteral("T"));
     }
     void TearDown() override
     {
-        qputenv("PATH", m_path);
-        if (m_config.isNull())
-            qunsetenv("XDG_CONFIG_HOME");
-        else
-            qputenv("XDG_CONFIG_HOME", m_config);
+        if (!m_path.isNull())
+            qputenv("PATH", m_path);  // XDG_CONFIG_HOME goes back with the test HOME
     }
 
     // The stand-in systemctl: records "ARGS" lines; answers as a running
@@ -72,11 +62,10 @@ protected:
         return QString::fromUtf8(test::readFile(calls)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     }
 
-    QTemporaryDir tmp;
-    QString data, units, calls;
+    QString units, calls;
 
 private:
-    QByteArray m_path, m_config;
+    QByteArray m_path;
 };
 
 TEST_F(ScheduleCli, WithoutAUserManagerTheUnitsAreWrittenEnabledAndThatIsSaid)

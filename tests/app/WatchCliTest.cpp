@@ -1,13 +1,12 @@
 // velmor-cli watch end to end: a saved task is brought into step at the
 // start, a change in folder 1 reaches folder 2 by itself, and SIGTERM ends
-// the watch cleanly.
-#include "common/TestSupport.h"
+// the watch cleanly; a task without its folder 1 is not watched.
+#include "CliTaskFixture.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -21,6 +20,8 @@ using velmor::test::writeFile;
 
 namespace {
 
+using WatchCli = test::CliTaskFixture;
+
 bool waitFor(const std::function<bool()>& cond, int ms = 90'000)
 {
     QElapsedTimer t;
@@ -33,21 +34,9 @@ bool waitFor(const std::function<bool()>& cond, int ms = 90'000)
     return true;
 }
 
-TEST(WatchCli, AChangeReachesTheDestinationAndSigtermEndsTheWatch)
+TEST_F(WatchCli, AChangeReachesTheDestinationAndSigtermEndsTheWatch)
 {
-    if (test::velmorCli().isEmpty())
-        GTEST_SKIP() << "velmor-cli is not built";
-    test::ScopedTestHome home;
-    QTemporaryDir tmp;
-    const QString src = tmp.path() + QStringLiteral("/src"), dst = tmp.path() + QStringLiteral("/dst");
-    const QString data = tmp.path() + QStringLiteral("/data");
-    writeFile(src + QStringLiteral("/in/first.txt"), "1");
-    QDir().mkpath(dst);
-    ASSERT_EQ(runVelmorCli({QStringLiteral("task"), QStringLiteral("save"), QStringLiteral("W"), src, dst,
-                            QStringLiteral("--data"), data})
-                  .code,
-              0);
-
+    saveTask(QStringLiteral("W"));
     QProcess watch;
     watch.start(test::velmorCli(), {QStringLiteral("watch"), QStringLiteral("W"), QStringLiteral("--delay"),
                                     QStringLiteral("0.5"), QStringLiteral("--data"), data});
@@ -60,14 +49,15 @@ TEST(WatchCli, AChangeReachesTheDestinationAndSigtermEndsTheWatch)
     };
     ASSERT_TRUE(waitFor([&] {
         readErr();
-        return QFileInfo::exists(dst + QStringLiteral("/in/first.txt"));
+        return synced(QStringLiteral("W"));
     })) << "the first run did not bring folder 2 into step: " << err.toStdString();
     EXPECT_TRUE(err.contains(QStringLiteral("W: watching 1 folders"))) << err.toStdString();
 
-    writeFile(src + QStringLiteral("/in/second.txt"), "2");
+    const QString second = QStringLiteral("/in/second.txt");
+    writeFile(src(QStringLiteral("W")) + second, "2");
     ASSERT_TRUE(waitFor([&] {
         readErr();
-        return QFileInfo::exists(dst + QStringLiteral("/in/second.txt"));
+        return QFileInfo::exists(dst(QStringLiteral("W")) + second);
     })) << "the change did not reach folder 2: " << err.toStdString();
 
     ::kill(pid_t(watch.processId()), SIGTERM);
@@ -80,22 +70,11 @@ TEST(WatchCli, AChangeReachesTheDestinationAndSigtermEndsTheWatch)
 
 // A task whose folder 1 is gone (an unplugged drive) is not watched: the
 // tree would show the user data folder in its place.
-TEST(WatchCli, AMissingFolder1IsNotWatched)
+TEST_F(WatchCli, AMissingFolder1IsNotWatched)
 {
-    if (test::velmorCli().isEmpty())
-        GTEST_SKIP() << "velmor-cli is not built";
-    test::ScopedTestHome home;
-    QTemporaryDir tmp;
-    const QString src = tmp.path() + QStringLiteral("/src"), data = tmp.path() + QStringLiteral("/data");
-    writeFile(src + QStringLiteral("/in/f.txt"), "1");
-    QDir().mkpath(tmp.path() + QStringLiteral("/dst"));
-    ASSERT_EQ(runVelmorCli({QStringLiteral("task"), QStringLiteral("save"), QStringLiteral("W"), src,
-                            tmp.path() + QStringLiteral("/dst"), QStringLiteral("--data"), data})
-                  .code,
-              0);
-    ASSERT_TRUE(QDir(src).removeRecursively());
-    const test::CliResult r =
-        runVelmorCli({QStringLiteral("watch"), QStringLiteral("W"), QStringLiteral("--data"), data});
+    saveTask(QStringLiteral("W"));
+    ASSERT_TRUE(QDir(src(QStringLiteral("W"))).removeRecursively());
+    const test::CliResult r = runVelmorCli({QStringLiteral("watch"), QStringLiteral("W"), QStringLiteral("--data"), data});
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(r.err.contains(QStringLiteral("folder 1 of the task W is missing"))) << r.err.toStdString();
 }
