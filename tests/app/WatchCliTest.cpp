@@ -15,6 +15,7 @@
 #include <functional>
 
 using namespace velmor;
+using velmor::test::runProgram;
 using velmor::test::runVelmorCli;
 using velmor::test::writeFile;
 
@@ -77,6 +78,52 @@ TEST_F(WatchCli, AMissingFolder1IsNotWatched)
     const test::CliResult r = runVelmorCli({QStringLiteral("watch"), QStringLiteral("W"), QStringLiteral("--data"), data});
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(r.err.contains(QStringLiteral("folder 1 of the task W is missing"))) << r.err.toStdString();
+}
+
+// The real watch limit, lowered to 2 in a user namespace of its own (the
+// machine's limit stays): the watch says so once, and a change in a folder
+// it could not watch still reaches folder 2 through the periodic run.
+TEST_F(WatchCli, AtTheWatchLimitChangesStillArriveByThePeriodicRun)
+{
+    for (const char* d : {"d1", "d2", "d3", "d4"})
+        writeFile(src(QStringLiteral("W")) + QStringLiteral("/%1/f.txt").arg(QLatin1String(d)), "1");
+    saveTask(QStringLiteral("W"));
+    const QString inNs = QStringLiteral("echo 2 > /proc/sys/user/max_inotify_watches && exec \"$0\" \"$@\"");
+    if (runProgram(QStringLiteral("unshare"), {QStringLiteral("-U"), QStringLiteral("-r"), QStringLiteral("sh"),
+                                               QStringLiteral("-c"), inNs, QStringLiteral("true")})
+            .code
+        != 0)
+        GTEST_SKIP() << "no user namespace with a watch limit of its own here";
+    QProcess watch;
+    watch.start(QStringLiteral("unshare"),
+                {QStringLiteral("-U"), QStringLiteral("-r"), QStringLiteral("sh"), QStringLiteral("-c"), inNs,
+                 test::velmorCli(), QStringLiteral("watch"), QStringLiteral("W"), QStringLiteral("--delay"),
+                 QStringLiteral("0.2"), QStringLiteral("--rescan"), QStringLiteral("1"), QStringLiteral("--data"), data});
+    ASSERT_TRUE(watch.waitForStarted());
+    QString err;
+    const auto said = [&](const QString& part) {
+        watch.waitForReadyRead(20);
+        err += QString::fromUtf8(watch.readAllStandardError());
+        watch.readAllStandardOutput();
+        return err.contains(part);
+    };
+    ASSERT_TRUE(waitFor([&] { return said(QStringLiteral("3 of 5 folders are not watched")); })) << err.toStdString();
+    // The first run has compared d4 once its file is in folder 2.
+    ASSERT_TRUE(waitFor([&] {
+        said(QString());
+        return QFileInfo::exists(dst(QStringLiteral("W")) + QStringLiteral("/d4/f.txt"));
+    })) << err.toStdString();
+    const QString late = QStringLiteral("/d4/late.txt");  // after d1, d2: not watched
+    writeFile(src(QStringLiteral("W")) + late, "2");
+    ASSERT_TRUE(waitFor([&] {
+        said(QString());
+        return QFileInfo::exists(dst(QStringLiteral("W")) + late);
+    })) << err.toStdString();
+    ::kill(pid_t(watch.processId()), SIGTERM);
+    ASSERT_TRUE(watch.waitForFinished(90'000));
+    err += QString::fromUtf8(watch.readAllStandardError());
+    EXPECT_EQ(watch.exitCode(), 0) << err.toStdString();
+    EXPECT_EQ(err.count(QStringLiteral("watch limit is reached")), 1) << err.toStdString();
 }
 
 } // namespace
