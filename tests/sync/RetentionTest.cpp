@@ -161,13 +161,6 @@ TEST_F(PruneTest, CountsBackupsAndLogsApartAndKeepsTheRunsOwn)
     EXPECT_TRUE(Exists(l(QStringLiteral("2026-03-03.log"))));
 }
 
-TEST_F(PruneTest, NothingToPruneWithoutHistoryFolders)
-{
-    const PruneReport rep = prune({1, 1});
-    EXPECT_TRUE(rep.removed.isEmpty());
-    EXPECT_TRUE(rep.failed.isEmpty());
-}
-
 // A backup folder that cannot go whole (a volume mounted inside it) is
 // named with its reason; the others still go.
 TEST_F(PruneTest, AnEntryThatCannotGoIsNamedAndTheRestGoes)

@@ -62,9 +62,7 @@ TEST(ScheduleTest, UnitNamesEscapeEveryTaskNameReversibly)
     }
 }
 
-// The words systemd makes of an ExecStart= value: taken from what
-// systemd-analyze prints is too indirect; the quoting rules are checked
-// one character class at a time.
+// ExecStart= quoting, one character class at a time.
 TEST(ScheduleTest, CommandLinesAreQuotedForSystemd)
 {
     const std::pair<QStringList, QString> cases[] = {

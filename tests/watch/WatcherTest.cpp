@@ -188,20 +188,6 @@ TEST_F(WatcherTest, AFullWatchTableFallsBackToPeriodicRunsUntilWatchesFit)
         << "periodic runs go on with every folder watched";
 }
 
-TEST_F(WatcherTest, AFolderThatCannotBeWatchedIsNamedAndCompared)
-{
-    opt.times.fallback = 1500;
-    opt.times.delay = 60'000;
-    const QString gone = tmp.path() + QStringLiteral("/src/gone");
-    opt.folders.push_back(nameBytes(gone));
-    start();
-    ASSERT_TRUE(waitFor([&] { return runs >= 3; })) << saidAll().toStdString();
-    EXPECT_EQ(saidWith(QStringLiteral("cannot watch ") + gone), 1) << saidAll().toStdString();
-    // It appears: watched from the next periodic run on, and its changes run.
-    makeDir(gone);
-    ASSERT_TRUE(waitFor([&] { return saidWith(QStringLiteral("every folder is watched again")) == 1; }));
-}
-
 TEST_F(WatcherTest, ARemovedFolderIsSaidAndComparedPeriodically)
 {
     opt.times.fallback = 1500;
