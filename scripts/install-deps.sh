@@ -15,11 +15,12 @@ set -euo pipefail
 # users synchronise to (exFAT, FAT, NTFS) in image files and mount them.
 # e2fsprogs: mkfs.ext4, for the volume whose blocks the read-back tests alter.
 # btrfs-progs: mkfs.btrfs, for a volume whose copies share their sources' blocks.
+# systemd: systemd-analyze verify reads the unit files velmor-cli schedule writes.
 pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev libgtest-dev
       xvfb xauth imagemagick rsync time bc fonts-ipafont-gothic qt6-translations-l10n
       dpkg-dev desktop-file-utils appstream bindfs acl attr util-linux
       exfatprogs exfat-fuse dosfstools fusefat ntfs-3g e2fsprogs
-      btrfs-progs)
+      btrfs-progs systemd)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

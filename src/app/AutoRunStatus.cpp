@@ -52,7 +52,7 @@ void AutoRunStatus::add(const MainState::AutoRunTask& t)
         }
         // Something left out means the destination is not what the list says.
         if (rep.outcome != SyncReport::Outcome::Refused && rep.outcome != SyncReport::Outcome::Busy
-            && (rep.failed > 0 || !rep.leftOut.isEmpty()))
+            && rep.partial())
             failed = true;
     }
     if (t.up && *t.up != MainState::UpResult::Finished)

@@ -582,7 +582,7 @@ std::optional<SyncReport> MainState::SyncCmd()
     SyncReport rep = SyncRun(s, syncHooks);
     if (rep.outcome == SyncReport::Outcome::Completed || rep.outcome == SyncReport::Outcome::Stopped)
         lastSync = SyncSummary{took.elapsed(), rep.outcome == SyncReport::Outcome::Stopped ? rep.processed : -1,
-                               rep.verified};
+                               rep.verified, int(rep.pruned.size())};
     if (changed)
         changed();
     return rep;
@@ -594,6 +594,8 @@ QString MainState::CountText() const
         return {};
     const ResultCounts c = CountResults(s.vSpr);
     QString text = lastSync ? SyncStatusText(c, lastSync->ms, lastSync->stoppedAfter) : CompareStatusText(c);
+    if (lastSync && lastSync->pruned > 0)
+        text += QStringLiteral("　古い履歴の削除: %1").arg(lastSync->pruned);
     // What folder 2's volume cannot hold is named once, not on every row.
     QStringList lost;
     for (const QString& line : s.vLost)

@@ -139,6 +139,7 @@ public:
         qint64 ms = 0;
         int stoppedAfter = -1;
         QString verified;  // what reading the copies back did ("": not asked)
+        int pruned = 0;  // dated backup folders and logs removed by the task's limits
     };
     std::optional<SyncSummary> lastSync;
     // The window is closing: an automatic run does no further step and no

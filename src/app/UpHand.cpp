@@ -1,5 +1,6 @@
 #include "app/UpHand.h"
 
+#include "env/Argv.h"
 #include "env/Prompt.h"
 #include "env/UserStore.h"
 #include "env/Usr.h"
@@ -70,19 +71,13 @@ WaitEnd RunWait(const QString& program, const QStringList& args, QString* why,
     // A child of our own (not a QProcess, which would kill it when the
     // window closes during the wait): its end is polled, and a closing window
     // simply stops waiting for it.
-    std::vector<QByteArray> bytes{QFile::encodeName(program)};
-    for (const QString& a : args)
-        bytes.push_back(a.toLocal8Bit());
-    std::vector<char*> argv;
-    for (QByteArray& b : bytes)
-        argv.push_back(b.data());
-    argv.push_back(nullptr);
+    const Argv argv(QStringList{program} + args);
     posix_spawn_file_actions_t io;
     posix_spawn_file_actions_init(&io);
     posix_spawn_file_actions_addopen(&io, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&io, 1, "/dev/null", O_WRONLY, 0);
     pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, argv[0], &io, nullptr, argv.data(), environ);
+    const int rc = ::posix_spawn(&pid, argv.program(), &io, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&io);
     if (rc != 0) {
         if (why)

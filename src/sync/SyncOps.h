@@ -94,6 +94,8 @@ struct SyncCtx {
     int root1() const;
     int root2() const;
     int backupRoot() const;
+    // The history folder as adopted (-1 when none was).
+    int history() const { return m_hist.get(); }
 
 private:
     static int adopted(const UniqueFd& fd);

@@ -65,6 +65,7 @@ QString verified(long long readBack, long long rewritten, long long shared)
         line += QStringLiteral("､同期元とﾃﾞｰﾀを共有するｺﾋﾟｰ(ﾘﾌﾘﾝｸ) %1 ﾌｧｲﾙは読み直し不要").arg(c.toString(shared));
     return line;
 }
+QString expired(const QString& path) { return path + QStringLiteral("を保存期間を過ぎた履歴として削除しました"); }
 } // namespace logtx
 
 } // namespace velmor

@@ -49,6 +49,7 @@ QString metaFixed(const QString& dst, const QString& what);    // metadata corre
 // What reading copies back did: read back (of which rewritten differed and
 // were written again), and copies sharing their sources' blocks, not read.
 QString verified(long long readBack, long long rewritten, long long shared);
+QString expired(const QString& path);                         // old history removed by the task's limits
 } // namespace logtx
 
 } // namespace velmor

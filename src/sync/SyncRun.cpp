@@ -15,6 +15,8 @@
 #include "env/Usr.h"
 #include "env/zLog.h"
 #include "sync/FsOps.h"
+#include "sync/OpSupport.h"
+#include "sync/Retention.h"
 #include "sync/SyncOps.h"
 #include "sync/SyncPlan.h"
 
@@ -95,6 +97,26 @@ QHash<QString, int> fileDeletions(const ResultTable& t)
             out.insert(fileRel(row), r);
     }
     return out;
+}
+
+// After the walk: the dated backup folders and logs beyond the task's
+// limits go, each logged once it is gone. Not when the log already failed:
+// what goes must be in it. This run's own folder and log always stay.
+void pruneHistory(const Session& s, const SyncCtx& ctx, const QString& sBkRt, SyncReport& rep)
+{
+    const KeepLimits limits{s.panel.nKeepDays, s.panel.nKeepCount};
+    if (!limits.any() || ctx.history() < 0 || !ctx.logError.isEmpty())
+        return;
+    const auto leaf = [](const QString& path) { return path.section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty); };
+    const PruneReport pr = PruneHistory(ctx.history(), sBkRt, limits, QDate::currentDate(), leaf(ctx.sBkFld),
+                                        leaf(rep.logFile), [&ctx](const QString& path) {
+                                            opsupport::writeLog(ctx, logtx::expired(path));
+                                            return ctx.logError.isEmpty();
+                                        });
+    rep.pruned = pr.removed;
+    rep.pruneFailed = pr.failed;
+    if (rep.logError.isEmpty())
+        rep.logError = ctx.logError;
 }
 
 } // namespace
@@ -414,6 +436,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         }
         // Temporary files of a dead run go also where no row wrote.
         CleanLeftTemps(ctx);
+        pruneHistory(s, ctx, sBkRt, rep);
         if (hooks.showRow && grid.rowCount() > 0)
             hooks.showRow(0);
         if (ctx.verify) {
@@ -439,6 +462,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
     if (!rep.historyFull.isEmpty())
         Notice(s, SyncMsg::HistoryFull + rep.historyFull);
     ShowListMessage(s, SyncMsg::LeftOut, rep.leftOut);
+    ShowListMessage(s, SyncMsg::PruneFailed, rep.pruneFailed);
     return rep;
 }
 

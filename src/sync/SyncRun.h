@@ -38,6 +38,9 @@ inline const QString HistoryInRoot =
     QStringLiteral("更新履歴･ﾊﾞｯｸｱｯﾌﾟの保存先はﾌｫﾙﾀﾞ1の中とﾌｫﾙﾀﾞ2には指定できません\r同期は実行しません");
 // + one line per item
 inline const QString LeftOut = QStringLiteral("同期されなかったﾌｫﾙﾀﾞ･ﾌｧｲﾙがあります");
+// + one line per entry: old history that the task's limits send away
+// could not be removed
+inline const QString PruneFailed = QStringLiteral("保存期間を過ぎた履歴を削除できませんでした");
 // + the history folder
 inline const QString NoBackupName = QStringLiteral("本日のﾊﾞｯｸｱｯﾌﾟ用ﾌｫﾙﾀﾞ名が上限に達しました\r");
 } // namespace SyncMsg
@@ -86,6 +89,16 @@ struct SyncReport {
     // What reading the copies back did, one line ("" when copies were not
     // read back); it also ends the log.
     QString verified;
+    // The dated backup folders and logs that the task's limits sent away
+    // after the walk (paths, oldest first), and those that could not go
+    // (path and reason, one line each).
+    QStringList pruned;
+    QStringList pruneFailed;
+
+    // Something is not as the run should have left it: a row failed, the
+    // destination lacks what was left out, or old history stayed that should
+    // have gone.
+    bool partial() const { return failed > 0 || !leftOut.isEmpty() || !pruneFailed.isEmpty(); }
 };
 
 // Runs the synchronisation on s.vSpr with the switches of s.panel (copied to

@@ -2,6 +2,7 @@
 // from a command-line task text; the printed rows, the exit status, the
 // hand-off to the companion.
 #include "common/TestSupport.h"
+#include "CliTaskFixture.h"
 #include "StandIn.h"
 
 #include <QDir>
@@ -19,30 +20,8 @@ using velmor::test::writeFile;
 
 namespace {
 
-class CliRunCommand : public ::testing::Test {
+class CliRunCommand : public test::CliTaskFixture {
 protected:
-    void SetUp() override
-    {
-        if (test::velmorCli().isEmpty())
-            GTEST_SKIP() << "velmor-cli is not built";
-        ASSERT_TRUE(tmp.isValid());
-        data = tmp.path() + QStringLiteral("/data");
-    }
-
-    QString src(const QString& task) const { return tmp.path() + QStringLiteral("/src ") + task; }
-    QString dst(const QString& task) const { return tmp.path() + QStringLiteral("/dst ") + task; }
-    bool synced(const QString& task) const { return QFileInfo::exists(dst(task) + QStringLiteral("/in/f.txt")); }
-
-    // Saves task name: one folder with one file against an empty destination.
-    void saveTask(const QString& name)
-    {
-        writeFile(src(name) + QStringLiteral("/in/f.txt"), name.toUtf8());
-        QDir().mkpath(dst(name));
-        const test::CliResult r =
-            runVelmorCli({QStringLiteral("task"), QStringLiteral("save"), name, src(name), dst(name), QStringLiteral("--data"), data});
-        ASSERT_EQ(r.code, 0) << r.err.toStdString();
-    }
-
     test::CliResult run(const QString& text)
     {
         return runVelmorCli({QStringLiteral("run"), text, QStringLiteral("--data"), data});
@@ -67,10 +46,6 @@ protected:
         QSettings s(home.path() + QStringLiteral("/.config/QuarnellTools.conf"), QSettings::IniFormat);
         s.setValue(QStringLiteral("Path/Zavro"), program);
     }
-
-    test::ScopedTestHome home;  // the child's HOME: its store and default folders
-    QTemporaryDir tmp;
-    QString data;
 };
 
 } // namespace

@@ -165,7 +165,8 @@ TEST_F(MainWindowTest, CaptionsAndEnabledStatesThroughCompareAndSync)
     EXPECT_EQ(captions(w->mnDisp),
               (QStringList{u"全てのﾌｧｲﾙを表示"_s, u"上書･追加･削除を表示"_s, u"同一以外を表示"_s}));
     EXPECT_EQ(captions(w->mnTask),
-              (QStringList{u"上書き保存"_s, u"名前をつけて保存"_s, u"-"_s, u"現在のﾀｽｸを削除"_s}));
+              (QStringList{u"上書き保存"_s, u"名前をつけて保存"_s, u"-"_s, u"現在のﾀｽｸを削除"_s, u"-"_s,
+                           u"自動実行の設定..."_s}));
     QStringList buttons;
     for (QPushButton* b : w->cmRet)
         buttons << b->text();
@@ -197,6 +198,7 @@ TEST_F(MainWindowTest, CaptionsAndEnabledStatesThroughCompareAndSync)
     EXPECT_TRUE(w->item(w->mnFld1, 11)->isChecked());
     EXPECT_FALSE(w->item(w->mnTask, 0)->isEnabled());
     EXPECT_FALSE(w->item(w->mnTask, 3)->isEnabled());
+    EXPECT_FALSE(w->item(w->mnTask, 5)->isEnabled());
 
     // Roots typed through both tree menus show in the root label.
     prompt->inputAnswers = {src, dst};
@@ -345,6 +347,7 @@ TEST_F(MainWindowTest, TasksFromTheMenuAndTheList)
     EXPECT_EQ(w->cbTsk->currentText(), u"one"_s);
     EXPECT_EQ(w->item(w->mnTask, 1)->text(), u"名前を変えて保存"_s);
     EXPECT_TRUE(w->item(w->mnTask, 0)->isEnabled());
+    EXPECT_TRUE(w->item(w->mnTask, 5)->isEnabled());  // a current task can be scheduled
 
     // A second task on other roots, then the first chosen from the list.
     const QString dst2 = tmp.path() + u"/dst2"_s;

@@ -5,9 +5,11 @@
 #include "env/Usr.h"
 #include "env/yIni.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>
+#include <cmath>
 #include <charconv>
 #include <iterator>
 #include <system_error>
@@ -152,6 +154,17 @@ bool parseOptions(const QStringList& args, Options& o, QString& err, const Synta
             }
             continue;
         }
+        if (syntax.valued.contains(a) || syntax.flags.contains(a)) {
+            QString v;
+            if (syntax.flags.contains(a) && hasInline) {
+                err = a + QStringLiteral(" takes no value");
+                return false;
+            }
+            if (syntax.valued.contains(a) && !value(v))
+                return false;
+            o.own.insert(a, v);
+            continue;
+        }
         if (a.startsWith(QLatin1Char('-')) && a.size() > 1 && !syntax.folders) {
             err = QStringLiteral("unknown option ") + a;
             return false;
@@ -266,6 +279,10 @@ bool parseOptions(const QStringList& args, Options& o, QString& err, const Synta
     if (o.help)
         return true;
     const qsizetype want = syntax.names + (syntax.folders ? 2 : 0);
+    if (!syntax.folders && positional.size() >= syntax.names && positional.size() <= syntax.maxNames) {
+        o.names = positional;
+        return true;
+    }
     if (positional.size() != want) {
         if (syntax.names == 0)
             err = QStringLiteral("expected SRC and DST, got %1 folder argument(s)").arg(positional.size());
@@ -561,6 +578,49 @@ void printTable(const ResultTable& table, std::FILE* out, const QString& task)
         std::fwrite(second.constData(), 1, size_t(second.size()), out);
     }
     std::fflush(out);
+}
+
+void printPruned(const QStringList& pruned, const QString& task)
+{
+    for (const QString& path : pruned)
+        printError((task.isEmpty() ? QString() : task + QStringLiteral(": ")) + QStringLiteral("removed old history: ")
+                   + path);
+}
+
+bool runnableName(const QString& name, QString& err)
+{
+    if (name.contains(QLatin1Char(',')) || name.contains(QLatin1String("/F")) || name.trimmed() != name) {
+        err = QStringLiteral("the task name \"%1\" holds \",\", \"/F\" or blanks at an end; "
+                             "velmor-cli run cannot run it alone")
+                  .arg(name);
+        return false;
+    }
+    return true;
+}
+
+QStringList selfCommand(const QStringList& args, const QString& dataDir)
+{
+    QStringList cmd = QStringList{QCoreApplication::applicationFilePath()} + args;
+    if (!dataDir.isEmpty())
+        cmd << QStringLiteral("--data") << absolute(dataDir);
+    return cmd;
+}
+
+qint64 parseSeconds(const QString& text, double min)
+{
+    bool ok = false;
+    const double v = text.toDouble(&ok);
+    if (!ok || !std::isfinite(v) || v < min || v > 86400)
+        return -1;
+    return qint64(std::llround(v * 1000));
+}
+
+bool loadTask(CliRun& run, const QString& name)
+{
+    run.win.Load();
+    bool ok = false;
+    run.win.TskLoad(ok, name);
+    return ok;
 }
 
 } // namespace velmor::cli

@@ -8,6 +8,7 @@
 #include "env/Prompt.h"
 #include "tree/FolderTree.h"
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <cstdio>
@@ -37,6 +38,9 @@ struct Syntax {
     bool folders = true;    // SRC and DST, --check/--uncheck, switches, patterns
     bool display = true;    // --mode
     bool taskSave = false;  // --expand, --select1, --select2, --yes
+    int maxNames = -1;      // more leading arguments allowed, up to this many (-1: exactly names)
+    QStringList valued{};   // options of the command's own that take a value (into Options::own)
+    QStringList flags{};    // options of the command's own without a value (into Options::own, "")
 };
 
 struct Options {
@@ -54,6 +58,8 @@ struct Options {
     QStringList expand;
     QString select1, select2;
     bool yes = false;
+    // The command's own options given (Syntax::valued and flags): name -> value.
+    QHash<QString, QString> own;
 };
 
 // Parses the arguments that follow the command name. Returns false and an
@@ -121,11 +127,32 @@ private:
 // With a task (not null), its name comes first, as a 13th column.
 void printTable(const ResultTable& table, std::FILE* out, const QString& task = QString());
 
-// The commands (CliCompare.cpp, CliSync.cpp, CliTask.cpp, CliRunTasks.cpp).
+// A task that runs by itself is started as `velmor-cli run NAME`, whose
+// task text splits at "," and takes "/F" as the upload switch: a name
+// holding either cannot be run alone. False with the reason in err.
+bool runnableName(const QString& name, QString& err);
+// A command line of this program: its path, args, and "--data" dataDir
+// (absolute) when given.
+QStringList selfCommand(const QStringList& args, const QString& dataDir);
+// A number of seconds from min up to a day, as milliseconds; -1 when text
+// is none.
+qint64 parseSeconds(const QString& text, double min);
+// Loads the saved task name into run.win (trees, panel) after run.setUp.
+// False when it is not defined or cannot be read (the reason is on stderr).
+bool loadTask(CliRun& run, const QString& name);
+
+// Names on stderr what a synchronisation removed as old history, one line
+// each ("removed old history: PATH", after "TASK: " when task is given).
+void printPruned(const QStringList& pruned, const QString& task = QString());
+
+// The commands (CliCompare.cpp, CliSync.cpp, CliTask.cpp, CliRunTasks.cpp,
+// CliWatch.cpp, CliSchedule.cpp).
 int cliCompare(const QStringList& args);
 int cliSync(const QStringList& args);
 int cliTask(const QStringList& args);
 int cliRunTasks(const QStringList& args);
+int cliWatch(const QStringList& args);
+int cliSchedule(const QStringList& args);
 
 // All commands of the tool, in usage order (main.cpp).
 const std::vector<Command>& commands();

@@ -34,8 +34,10 @@ int cliRunTasks(const QStringList& args)
             return;
         }
         const SyncReport::Outcome o = t.sync->outcome;
-        if (o == SyncReport::Outcome::Completed || o == SyncReport::Outcome::Stopped)
+        if (o == SyncReport::Outcome::Completed || o == SyncReport::Outcome::Stopped) {
             printTable(win.s.vSpr, stdout, t.name);
+            printPruned(t.sync->pruned, t.name);
+        }
     };
     win.AutoRun(run.opt.names.first());
     return verdict.exitCode();

@@ -46,8 +46,9 @@ int cliSync(const QStringList& args)
     printRootFiles(run.session);
     if (!rep.verified.isEmpty())
         printError(rep.verified);
+    printPruned(rep.pruned);
     // Something left out means the destination is not what the list says.
-    if (rep.outcome == SyncReport::Outcome::Stopped || rep.failed > 0 || !rep.leftOut.isEmpty())
+    if (rep.outcome == SyncReport::Outcome::Stopped || rep.partial())
         return kExitFailed;
     return kExitOk;
 }

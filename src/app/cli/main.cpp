@@ -21,6 +21,19 @@ const std::vector<Command>& commands()
          "run the saved tasks of TASKTEXT (\"T1 /F, T2\") as the desktop program's command\n"
          "      line does; /F hands the task to the FTP companion program and waits for it",
          cliRunTasks, "TASKTEXT [--data DIR]"},
+        {"watch",
+         "keep TASK's destination in step by itself: run it whenever its ticked source\n"
+         "      folders have been quiet for SECONDS (3) after a change, until SIGINT or SIGTERM;\n"
+         "      folders that cannot be watched are compared every --rescan SECONDS (300)",
+         cliWatch, "TASK [--delay SECONDS] [--rescan SECONDS] [--data DIR]"},
+        {"schedule",
+         "run TASK by itself through systemd user units: every day at HH:MM, every\n"
+         "      DURATION (30min, 2h, 1d ...), or watched (watch TASK as a service)",
+         cliSchedule,
+         "TASK --daily HH:MM | --every DURATION [--data DIR]\n"
+         "--watch TASK [--delay SECONDS] [--data DIR]\n"
+         "list\n"
+         "remove TASK"},
     };
     return all;
 }

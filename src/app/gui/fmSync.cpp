@@ -13,6 +13,7 @@
 #include "ui/FilterDialog.h"
 #include "ui/Pane.h"
 #include "ui/ResultGrid.h"
+#include "ui/ScheduleDialog.h"
 #include "ui/GuiPrompt.h"
 #include "ui/WaitDialog.h"
 #include "ui/WindowFit.h"
@@ -35,6 +36,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -503,7 +505,7 @@ void fmSync::buildMenus()
     for (QAction* a : mnDisp->actions())
         a->setCheckable(true);
     addItems(mnTask, {QStringLiteral("上書き保存"), TskMsg::SaveAs, QStringLiteral("-"),
-                      QStringLiteral("現在のﾀｽｸを削除")});
+                      QStringLiteral("現在のﾀｽｸを削除"), QStringLiteral("-"), QStringLiteral("自動実行の設定...")});
 }
 
 // --- events -----------------------------------------------------------------------
@@ -592,6 +594,7 @@ void fmSync::connectControls()
     connect(item(mnTask, 0), &QAction::triggered, this, [this] { m_st.TskSave(true); });
     connect(item(mnTask, 1), &QAction::triggered, this, [this] { m_st.TskSave(false); });
     connect(item(mnTask, 3), &QAction::triggered, this, [this] { m_st.TskDel(); });
+    connect(item(mnTask, 5), &QAction::triggered, this, [this] { scheduleTask(); });
 
     // The trees' events.
     connect(uTrD1, &uTrD::eCngRt, this, [this](const QString& sRt) { m_st.RootChanged(true, sRt); });
@@ -677,6 +680,44 @@ void fmSync::filterChecks()
         uTrD1->SetChkFlt(sOff, sOn);
 }
 
+void fmSync::scheduleTask()
+{
+    // velmor-cli beside this program writes the units; its messages are
+    // shown as they are when it fails.
+    const QString cli = QCoreApplication::applicationDirPath() + QStringLiteral("/velmor-cli");
+    const QString task = m_st.sCurTsk;
+    const auto runCli = [&cli](const QStringList& args, QString& said) {
+        QProcess p;
+        p.start(cli, QStringList{QStringLiteral("schedule")} + args);
+        const bool ok = p.waitForFinished(120'000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+        said = QString::fromUtf8(p.readAllStandardError()).trimmed();
+        if (said.isEmpty() && !ok)
+            said = p.errorString();
+        return ok ? QString::fromUtf8(p.readAllStandardOutput()) : QString();
+    };
+    QString said;
+    QStringList current;
+    const QString listed = runCli({QStringLiteral("list")}, said);
+    if (!said.isEmpty()) {
+        Usr::prompt().message(QStringLiteral("自動実行の設定: ") + said);
+        return;
+    }
+    for (const QString& line : listed.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QStringList cols = line.split(QLatin1Char('\t'));
+        if (cols.size() >= 2 && cols[0] == task)
+            current.append(cols[1]);
+    }
+    dlSched dialog(this);
+    const QStringList args = dialog.Act(task, current);
+    if (args.isEmpty())
+        return;
+    if (args.first() == QLatin1String("remove") && current.isEmpty())
+        return;  // nothing to remove
+    runCli(args + QStringList{QStringLiteral("--data"), Usr::sUsrDt}, said);
+    if (!said.isEmpty())
+        Usr::prompt().message(QStringLiteral("自動実行の設定: ") + said);
+}
+
 void fmSync::copyList() { QGuiApplication::clipboard()->setText(vSpr->clipboardText()); }
 
 void fmSync::resetGrid() { vSpr->gridModel().reset(); }
@@ -735,6 +776,7 @@ void fmSync::showState()
     item(mnTask, 0)->setEnabled(st.mnSaveEnabled);
     item(mnTask, 1)->setText(st.mnSaveAsCaption);
     item(mnTask, 3)->setEnabled(st.mnDeleteEnabled);
+    item(mnTask, 5)->setEnabled(st.mnDeleteEnabled);  // both need a current task
     {
         const QSignalBlocker block(cbTsk);
         QStringList shown;

@@ -128,6 +128,9 @@ private:
     void setRunning(bool on);
     void copyList();
     void filterChecks();
+    // "自動実行の設定...": shows and changes how the current task runs by
+    // itself (velmor-cli schedule).
+    void scheduleTask();
     void resetGrid();
     void showRowSoon(int row);
 
