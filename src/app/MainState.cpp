@@ -594,6 +594,8 @@ QString MainState::CountText() const
         return {};
     const ResultCounts c = CountResults(s.vSpr);
     QString text = lastSync ? SyncStatusText(c, lastSync->ms, lastSync->stoppedAfter) : CompareStatusText(c);
+    if (lastSync && c.failed > 0)
+        text += QStringLiteral("　ｴﾗｰ行へ: F8 次 / Shift+F8 前");
     if (lastSync && lastSync->pruned > 0)
         text += QStringLiteral("　古い履歴の削除: %1").arg(lastSync->pruned);
     // What folder 2's volume cannot hold is named once, not on every row.

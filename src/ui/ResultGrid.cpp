@@ -412,6 +412,24 @@ void ResultGrid::showRow(int row)
                                       : verticalHeader()->sectionPosition(view));
 }
 
+bool ResultGrid::goToFailed(bool forward)
+{
+    const int n = m_model.rowCount();
+    const ResultTable& rows = m_model.table();
+    const int from = currentIndex().isValid() ? currentIndex().row() : (forward ? -1 : n);
+    for (int k = 1; k <= n; ++k) {
+        const int view = ((from + (forward ? k : -k)) % n + n) % n;
+        const int row = m_model.tableRow(view);
+        if (row >= 0 && rows.row(row).red) {
+            const int column = currentIndex().isValid() ? currentIndex().column() : ResultGridModel::kColumns - 1;
+            setCurrentIndex(m_model.index(view, column));
+            scrollTo(currentIndex());
+            return true;
+        }
+    }
+    return false;
+}
+
 QString ResultGrid::clipboardText() const
 {
     QString text;

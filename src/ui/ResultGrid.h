@@ -119,6 +119,10 @@ public:
     // Scrolls so that table row `row` (0-based) is the top visible row,
     // wherever the sort shows it.
     void showRow(int row);
+    // Makes the next failed row after the current one (forward), or the one
+    // before it, in the order shown, the current row and scrolls it into
+    // view; past the last it goes on from the first. False when no row failed.
+    bool goToFailed(bool forward);
     // Every cell of the grid as text (no captions), in the comparison's
     // order whatever the view's sort: TAB between cells, CR LF after each
     // row; a failed row carries its reason as a 13th cell. "" for an empty grid.

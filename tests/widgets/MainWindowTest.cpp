@@ -161,7 +161,7 @@ TEST_F(MainWindowTest, CaptionsAndEnabledStatesThroughCompareAndSync)
     EXPECT_EQ(captions(w->mnSync),
               (QStringList{u"ﾌｫﾙﾀﾞ1とﾌｫﾙﾀﾞ2のﾌｧｲﾙを比較する"_s, u"ﾌｫﾙﾀﾞ1からﾌｫﾙﾀﾞ2への同期を実行"_s,
                            u"比較ﾘｽﾄをｸﾘｯﾌﾟﾎﾞｰﾄﾞに貼り付け"_s, u"-"_s, u"ﾌｫﾙﾀﾞの比較+同期の実行(確認無し)"_s, u"-"_s,
-                           u"同期先とFTPの照合"_s}));
+                           u"同期先とFTPの照合"_s, u"-"_s, u"次のｴﾗｰ行へ"_s, u"前のｴﾗｰ行へ"_s}));
     EXPECT_EQ(captions(w->mnDisp),
               (QStringList{u"全てのﾌｧｲﾙを表示"_s, u"上書･追加･削除を表示"_s, u"同一以外を表示"_s}));
     EXPECT_EQ(captions(w->mnTask),
@@ -394,20 +394,25 @@ TEST_F(MainWindowTest, GridFlagsAndFailedRows)
     auto w = window();
     pointAtTrees(*w);
     QFile::setPermissions(dst + u"/b/ro.txt"_s, QFileDevice::ReadOwner);
+    // A second read-only destination, in a folder shown before b.
+    writeFile(src + u"/a/ro2.txt"_s, "new");
+    writeFile(dst + u"/a/ro2.txt"_s, "old");
+    setMTime(dst + u"/a/ro2.txt"_s, QDateTime::currentDateTime().addDays(-10));
+    QFile::setPermissions(dst + u"/a/ro2.txt"_s, QFileDevice::ReadOwner);
     w->cmRet[0]->click();
     const int changed = rowOf(*w, u"changed.txt"_s);
     const int ro = rowOf(*w, u"ro.txt"_s);
     ASSERT_GE(changed, 0);
     ASSERT_GE(ro, 0);
     EXPECT_EQ(w->state().s.vSpr.row(changed).status, u"上書"_s);
-    EXPECT_TRUE(w->lbCount->text().contains(u"上書 2"_s)) << w->lbCount->text().toStdString();
+    EXPECT_TRUE(w->lbCount->text().contains(u"上書 3"_s)) << w->lbCount->text().toStdString();
     // The user clears the flag of "changed.txt" with Space: the counts follow.
     w->show();
     w->vSpr->setFocus();
     w->vSpr->setCurrentIndex(w->vSpr->model()->index(changed, 0));
     QTest::keyClick(w->vSpr, Qt::Key_Space);
     EXPECT_EQ(w->vSpr->model()->index(changed, 6).data().toString(), u"0"_s);
-    EXPECT_TRUE(w->lbCount->text().contains(u"上書 1"_s)) << w->lbCount->text().toStdString();
+    EXPECT_TRUE(w->lbCount->text().contains(u"上書 2"_s)) << w->lbCount->text().toStdString();
     EXPECT_TRUE(w->lbCount->text().contains(u"解除 1"_s)) << w->lbCount->text().toStdString();
     // Only the left button's double click toggles a flag.
     const QModelIndex newFlag = w->vSpr->model()->index(rowOf(*w, u"new.txt"_s), 6);
@@ -431,8 +436,27 @@ TEST_F(MainWindowTest, GridFlagsAndFailedRows)
     EXPECT_TRUE(result.data(Qt::ToolTipRole).toString().contains(u"read-only"_s));
     // The status bar says what the run did.
     EXPECT_TRUE(w->lbCount->text().startsWith(u"完了"_s)) << w->lbCount->text().toStdString();
-    EXPECT_TRUE(w->lbCount->text().contains(u"失敗 1"_s)) << w->lbCount->text().toStdString();
+    EXPECT_TRUE(w->lbCount->text().contains(u"失敗 2"_s)) << w->lbCount->text().toStdString();
+    EXPECT_TRUE(w->lbCount->text().contains(u"F8"_s)) << w->lbCount->text().toStdString();
     EXPECT_EQ(readFile(dst + u"/b/ro.txt"_s), "old");
+    // The first failed row is the current one; F8 and Shift+F8 go on from
+    // the current row to the next and the previous, past the end to the start.
+    const int ro2 = rowOf(*w, u"ro2.txt"_s);
+    ASSERT_LT(ro2, ro);
+    const auto current = [&] { return w->vSpr->gridModel().tableRow(w->vSpr->currentIndex().row()); };
+    EXPECT_EQ(current(), ro2);
+    QAction* next = w->item(w->mnSync, 8);
+    QAction* previous = w->item(w->mnSync, 9);
+    EXPECT_EQ(next->shortcut(), QKeySequence(Qt::Key_F8));
+    EXPECT_EQ(previous->shortcut(), QKeySequence(Qt::SHIFT | Qt::Key_F8));
+    for (const auto& [go, want] : {std::pair{next, ro}, std::pair{next, ro2}, std::pair{previous, ro},
+                                   std::pair{previous, ro2}}) {
+        go->trigger();
+        EXPECT_EQ(current(), want) << go->text().toStdString();
+    }
+    w->vSpr->setCurrentIndex(w->vSpr->model()->index(w->vSpr->gridModel().viewRow(changed), 0));
+    previous->trigger();
+    EXPECT_EQ(current(), ro2) << "the previous from a row between them";
 }
 
 TEST_F(MainWindowTest, CompareAndSyncDoesNotCarryOutAnEarlierList)

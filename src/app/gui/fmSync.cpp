@@ -499,7 +499,10 @@ void fmSync::buildMenus()
     addItems(mnSync, {QStringLiteral("ﾌｫﾙﾀﾞ1とﾌｫﾙﾀﾞ2のﾌｧｲﾙを比較する"), QStringLiteral("ﾌｫﾙﾀﾞ1からﾌｫﾙﾀﾞ2への同期を実行"),
                       QStringLiteral("比較ﾘｽﾄをｸﾘｯﾌﾟﾎﾞｰﾄﾞに貼り付け"), QStringLiteral("-"),
                       QStringLiteral("ﾌｫﾙﾀﾞの比較+同期の実行(確認無し)"), QStringLiteral("-"),
-                      QStringLiteral("同期先とFTPの照合")});
+                      QStringLiteral("同期先とFTPの照合"), QStringLiteral("-"), QStringLiteral("次のｴﾗｰ行へ"),
+                      QStringLiteral("前のｴﾗｰ行へ")});
+    item(mnSync, 8)->setShortcut(QKeySequence(Qt::Key_F8));
+    item(mnSync, 9)->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F8));
     addItems(mnDisp, {QStringLiteral("全てのﾌｧｲﾙを表示"), QStringLiteral("上書･追加･削除を表示"),
                       QStringLiteral("同一以外を表示")});
     for (QAction* a : mnDisp->actions())
@@ -559,14 +562,27 @@ void fmSync::connectControls()
         m_st.CompareCmd();
         resetGrid();
     };
-    const auto sync = [this] {
-        RunBlock run(*this);
-        m_st.SyncCmd();
+    // After a run the first failed row, if any, is the current one.
+    const auto showFirstFailed = [this] {
+        if (m_st.lastSync) {
+            vSpr->setCurrentIndex(QModelIndex());
+            vSpr->goToFailed(true);
+        }
     };
-    const auto compareSync = [this] {
-        RunBlock run(*this);
-        m_st.CompareSyncCmd();
-        resetGrid();
+    const auto sync = [this, showFirstFailed] {
+        {
+            RunBlock run(*this);
+            m_st.SyncCmd();
+        }
+        showFirstFailed();
+    };
+    const auto compareSync = [this, showFirstFailed] {
+        {
+            RunBlock run(*this);
+            m_st.CompareSyncCmd();
+            resetGrid();
+        }
+        showFirstFailed();
     };
     // The window stays usable while it waits for the companion.
     const auto upload = [this](bool wait) { m_st.UpCmd(wait); };
@@ -575,6 +591,8 @@ void fmSync::connectControls()
     connect(item(mnSync, 2), &QAction::triggered, this, [this] { copyList(); });
     connect(item(mnSync, 4), &QAction::triggered, this, compareSync);
     connect(item(mnSync, 6), &QAction::triggered, this, [upload] { upload(false); });
+    connect(item(mnSync, 8), &QAction::triggered, this, [this] { vSpr->goToFailed(true); });
+    connect(item(mnSync, 9), &QAction::triggered, this, [this] { vSpr->goToFailed(false); });
     connect(cmRet[0], &QPushButton::clicked, this, compare);
     connect(cmRet[1], &QPushButton::clicked, this, sync);
     connect(cmRet[2], &QPushButton::clicked, this, [upload] { upload(false); });
