@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QStyleOptionHeader>
 
@@ -364,8 +365,13 @@ ResultGrid::ResultGrid(ResultTable& table, QWidget* parent)
     rows->setDefaultSectionSize(fontMetrics().height() + 6);
 
     m_header->setSectionResizeMode(QHeaderView::Interactive);
-    for (int c = 0; c < ResultGridModel::kColumns; ++c)
-        setColumnWidth(c, kDesignWidths[size_t(c)]);
+    scaleColumns(0, 1.0);
+    // A column the user drags is the user's: the grid no longer sizes them
+    // (the last one, which the header stretches to the edge, is nobody's).
+    connect(m_header, &QHeaderView::sectionResized, this, [this](int logical) {
+        if (!m_sizing && !(logical == ResultGridModel::kColumns - 1 && m_header->stretchLastSection()))
+            m_fitToWidth = false;
+    });
 
     // Header clicks cycle ascending, descending, the comparison's order; the
     // view's sort calls the model's sort. A refill clears the indicator.
@@ -391,13 +397,47 @@ QList<double> ResultGrid::columnWidths() const
     return w;
 }
 
+void ResultGrid::scaleColumns(int from, double scale)
+{
+    const QScopedValueRollback sizing(m_sizing, true);
+    const int least = fontMetrics().horizontalAdvance(QStringLiteral("000")) + 8;
+    for (int c = from; c < ResultGridModel::kColumns; ++c)
+        setColumnWidth(c, std::max(least, int(kDesignWidths[size_t(c)] * std::min(scale, 1.0))));
+}
+
+void ResultGrid::resizeEvent(QResizeEvent* e)
+{
+    QTableView::resizeEvent(e);
+    if (!m_fitToWidth)
+        return;
+    // Room is kept for the vertical scroll bar, which comes with the rows.
+    const QScrollBar* bar = verticalScrollBar();
+    const int room = viewport()->width() - (bar->isVisible() ? 0 : bar->sizeHint().width());
+    const int design = std::accumulate(kDesignWidths.begin(), kDesignWidths.end(), 0);
+    scaleColumns(0, double(room) / design);
+}
+
 void ResultGrid::setColumnWidths(const QList<double>& widths)
 {
+    // The design widths as stored by a window that never sized a column
+    // are no choice of the user's.
+    bool asDesigned = widths.size() >= 8;
+    for (int c = 0; c < 8 && c < widths.size(); ++c)
+        asDesigned = asDesigned && widths[c] == kDesignWidths[size_t(c)];
+    if (asDesigned)
+        return;
+    m_fitToWidth = false;
+    double stored = 0, design = 0;
     for (int c = 0; c < 8 && c < widths.size(); ++c) {
         const double w = widths[c];
-        if (std::isfinite(w) && w > 0)
+        if (std::isfinite(w) && w > 0) {
             setColumnWidth(c, int(std::lround(qMin(w, kMaxColumnWidth))));
+            stored += columnWidth(c);
+            design += kDesignWidths[size_t(c)];
+        }
     }
+    if (design > 0)
+        scaleColumns(8, stored / design);
 }
 
 void ResultGrid::showRow(int row)

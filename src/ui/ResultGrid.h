@@ -115,6 +115,9 @@ public:
     QList<double> columnWidths() const;
     // Sets columns 1, 2, ... from widths[0], widths[1], ... (at most eight);
     // an entry that is not a width greater than 0 leaves its column as it is.
+    // The four columns not stored take the same scale as the eight against
+    // their design widths. The columns are the user's from then on (unless
+    // the eight are the design widths: those are no choice).
     void setColumnWidths(const QList<double>& widths);
     // Scrolls so that table row `row` (0-based) is the top visible row,
     // wherever the sort shows it.
@@ -142,6 +145,10 @@ protected:
     // where they are scrolled.
     void keyPressEvent(QKeyEvent* e) override;
     void mouseDoubleClickEvent(QMouseEvent* e) override;
+    // Until the user sizes a column (or stored widths are set), the columns
+    // keep their design widths, narrowed alike where the grid is narrower,
+    // so every column is in view without a horizontal scroll bar.
+    void resizeEvent(QResizeEvent* e) override;
 
 private:
     // Toggles the flag of view row `view` and reports it when it changed.
@@ -149,9 +156,14 @@ private:
     // Makes view row `view` current in the current column (column 1 when
     // none), scrolling the rows only.
     void moveToRow(int view);
+    // Sets the design widths times scale (at most 1), none narrower than a
+    // few characters.
+    void scaleColumns(int from, double scale);
 
     ResultGridModel m_model;
     ResultGridHeader* m_header;
+    bool m_fitToWidth = true;  // no width is the user's yet
+    bool m_sizing = false;     // the widths being set are the grid's own
 };
 
 } // namespace velmor

@@ -30,6 +30,8 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QScrollArea>
+#include <QHeaderView>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QTest>
 #include <QTimer>
@@ -554,6 +556,37 @@ QString stored(const QString& key)
     ini.GetTxt(Usr::sUsrDt + u"User.xml"_s, ok);
     ini.GetGtx(u"画面"_s);
     return ini.vGtVal(key, QString()).toString();
+}
+
+// On a laptop screen every grid column is in view until the user sizes one;
+// then the user's widths stay whatever the window does.
+TEST_F(MainWindowTest, GridColumnsFitTheWidthUntilTheUserSizesOne)
+{
+    auto w = window();
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+    pointAtTrees(*w);
+    w->cmRet[0]->click();
+    const auto total = [&] {
+        int sum = 0;
+        for (int c = 0; c < w->vSpr->model()->columnCount(); ++c)
+            sum += w->vSpr->columnWidth(c);
+        return sum;
+    };
+    for (const int width : {1024, 1366, 800}) {
+        w->resize(width, 700);
+        QCoreApplication::processEvents();
+        EXPECT_LE(total(), w->vSpr->viewport()->width()) << width;
+        EXPECT_FALSE(w->vSpr->horizontalScrollBar()->isVisible()) << width;
+        EXPECT_GE(w->vSpr->columnWidth(11), w->vSpr->fontMetrics().horizontalAdvance(u"上書 Err"_s)) << width;
+    }
+    w->resize(1024, 700);
+    QCoreApplication::processEvents();
+    w->vSpr->horizontalHeader()->resizeSection(1, 300);
+    const QList<double> mine = w->vSpr->columnWidths();
+    w->resize(1300, 700);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w->vSpr->columnWidths(), mine);
 }
 
 TEST_F(MainWindowTest, WindowStateRoundTripThroughUserXml)
