@@ -153,6 +153,7 @@ int cliTask(const QStringList& args);
 int cliRunTasks(const QStringList& args);
 int cliWatch(const QStringList& args);
 int cliSchedule(const QStringList& args);
+int cliLog(const QStringList& args);
 
 // All commands of the tool, in usage order (main.cpp).
 const std::vector<Command>& commands();

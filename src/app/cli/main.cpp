@@ -34,6 +34,10 @@ const std::vector<Command>& commands()
          "--watch TASK [--delay SECONDS] [--data DIR]\n"
          "list\n"
          "remove TASK"},
+        {"log",
+         "print the history log of DATE (yyyy-mm-dd, today by default), every file of\n"
+         "      the day in order, as UTF-8 with LF line ends (the stored files are UTF-16)",
+         cliLog, "[DATE] --history DIR | --task NAME [--data DIR]"},
     };
     return all;
 }
