@@ -3,6 +3,7 @@
 #include "compare/Compare.h"
 
 #include <QLocale>
+#include <cmath>
 #include <QStringList>
 
 namespace velmor {
@@ -134,6 +135,23 @@ QString RootFilesText(long long inRoot1, long long inRoot2)
     if (sides.isEmpty())
         return {};
     return QStringLiteral("ﾙｰﾄ直下のﾌｧｲﾙは比較･同期しません: ") + sides.join(QStringLiteral("､"));
+}
+
+QString RateText(qint64 elapsedMs, long long done, long long total, bool inBytes)
+{
+    constexpr qint64 kSteadyAfterMs = 3000;
+    if (elapsedMs < kSteadyAfterMs || done <= 0)
+        return {};
+    const double perSecond = double(done) * 1000 / double(elapsedMs);
+    QString text = inBytes ? bytes((long long)perSecond) + QStringLiteral("/秒")
+                           : japanese().toString(perSecond, 'f', 0) + QStringLiteral(" 行/秒");
+    if (total > done) {
+        // Whole seconds, rounded up: never none while something is left.
+        const auto left = qint64(std::ceil(double(total - done) / perSecond));
+        text += kGap + QStringLiteral("残り 約 ")
+                + (left < 60 ? Word::Seconds.arg(left) : Word::Minutes.arg(left / 60).arg(left % 60));
+    }
+    return text;
 }
 
 QString ProgressText(int done, int total, long long bytesDone, long long bytesTotal)

@@ -53,4 +53,10 @@ QString RootFilesText(long long inRoot1, long long inRoot2);
 
 QString ProgressText(int done, int total, long long bytesDone, long long bytesTotal);
 
+// How fast a run goes and how long it has left, elapsedMs after its start
+// with done of total units (bytes, or rows where no byte is to be copied):
+// "12.3 MB/秒　残り 約 1 分 20 秒". "" until the rate is steady (the first
+// seconds, or while nothing is done).
+QString RateText(qint64 elapsedMs, long long done, long long total, bool inBytes);
+
 } // namespace velmor

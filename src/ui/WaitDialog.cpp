@@ -1,13 +1,18 @@
 #include "ui/WaitDialog.h"
 
+#include "compare/ResultCounts.h"
+
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
 #include <QTime>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace velmor {
 
@@ -43,6 +48,23 @@ spWait::spWait(QWidget* parent) : QDialog(parent)
     // The line keeps its height while empty: the dialog's size is fixed.
     m_detail->setMinimumHeight(QFontMetrics(small).height());
 
+    // The bar and the rate keep their room while hidden: the size is fixed.
+    m_bar = new QProgressBar(this);
+    m_bar->setObjectName(QStringLiteral("ssBar"));
+    m_bar->setRange(0, 1000);
+    m_bar->setTextVisible(false);
+    m_bar->setMaximumHeight(QFontMetrics(small).height());
+    m_rate = new QLabel(this);
+    m_rate->setObjectName(QStringLiteral("ssRate"));
+    m_rate->setAlignment(Qt::AlignCenter);
+    m_rate->setFont(small);
+    m_rate->setMinimumHeight(QFontMetrics(small).height());
+    for (QWidget* w : {static_cast<QWidget*>(m_bar), static_cast<QWidget*>(m_rate)}) {
+        QSizePolicy p = w->sizePolicy();
+        p.setRetainSizeWhenHidden(true);
+        w->setSizePolicy(p);
+    }
+
     m_stop = new QPushButton(QStringLiteral("中断"), this);
     m_stop->setObjectName(QStringLiteral("cmStop"));
     m_stop->setAutoDefault(false);
@@ -51,8 +73,11 @@ spWait::spWait(QWidget* parent) : QDialog(parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_panel);
     layout->addWidget(m_detail);
+    layout->addWidget(m_bar);
+    layout->addWidget(m_rate);
     layout->addWidget(m_stop, 0, Qt::AlignHCenter);
     setFixedSize(sizeHint());
+    m_bar->hide();
 }
 
 void spWait::cMsg(const QString& sMsg, bool bShwStop) { cMsg(sMsg, m_frame ? m_frame : parentWidget(), bShwStop); }
@@ -75,7 +100,10 @@ void spWait::cMsg(const QString& sMsg, QWidget* xFrm, bool bShwStop)
     }
     m_panel->setStyleSheet(QString());  // a previous stop left the text red
     m_panel->setText(sMsg);
+    m_sinceMessage.start();
     m_detail->clear();
+    m_bar->hide();
+    m_rate->clear();
     show();
     raise();
     runEventsOnce();
@@ -86,6 +114,8 @@ void spWait::cEnd()
 {
     m_run = false;
     m_detail->clear();
+    m_bar->hide();
+    m_rate->clear();
     hide();
     runEventsOnce();
 }
@@ -93,6 +123,21 @@ void spWait::cEnd()
 void spWait::cDetail(const QString& text) { m_detail->setText(text); }
 
 QString spWait::detailText() const { return m_detail->text(); }
+
+void spWait::cProgress(int done, int total, long long bytesDone, long long bytesTotal)
+{
+    m_detail->setText(ProgressText(done, total, bytesDone, bytesTotal));
+    const bool inBytes = bytesTotal > 0;
+    const long long at = inBytes ? bytesDone : done, of = inBytes ? bytesTotal : total;
+    m_bar->setVisible(of > 0);
+    if (of > 0)
+        m_bar->setValue(int(std::clamp<long long>(at * 1000 / of, 0, 1000)));
+    m_rate->setText(RateText(m_sinceMessage.isValid() ? m_sinceMessage.elapsed() : 0, at, of, inBytes));
+}
+
+int spWait::barValue() const { return m_bar->isVisibleTo(this) ? m_bar->value() : -1; }
+
+QString spWait::rateText() const { return m_rate->text(); }
 
 bool spWait::yield()
 {

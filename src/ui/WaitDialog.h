@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 
 class QLabel;
+class QProgressBar;
 class QPushButton;
 
 namespace velmor {
@@ -33,6 +34,14 @@ public:
     // "1,234 / 5,000"); cMsg and cEnd empty it. Painted at the next yield.
     void cDetail(const QString& text);
     QString detailText() const;
+    // How far a synchronisation is (rows and bytes done of all to do, as
+    // the run reports them every few hundred milliseconds): the counts as
+    // the detail line, a bar by bytes (by rows where no byte is copied)
+    // and, under it, the rate and the time left once the rate is steady,
+    // timed from the message the run showed. cMsg and cEnd hide them.
+    void cProgress(int done, int total, long long bytesDone, long long bytesTotal);
+    int barValue() const;  // per mille, -1 while the bar is hidden
+    QString rateText() const;
 
     // Ends the work under way as the stop button would (its message shown
     // when the button is), also while the button is hidden: the window is
@@ -57,9 +66,12 @@ private:
 
     QLabel* m_panel;
     QLabel* m_detail;
+    QProgressBar* m_bar;
+    QLabel* m_rate;
     QPushButton* m_stop;
     QWidget* m_frame = nullptr;
     QElapsedTimer m_sinceEvents;
+    QElapsedTimer m_sinceMessage;
     bool m_run = false;
     bool m_stopping = false;
 };

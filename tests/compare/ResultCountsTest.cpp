@@ -139,6 +139,24 @@ TEST(ResultCounts, SynchronisationAndProgressTexts)
     EXPECT_EQ(ProgressText(1234, 5000, 12'900'000, 41'943'040), QStringLiteral("1,234 / 5,000　12.3 MB / 40.0 MB"));
     EXPECT_EQ(ProgressText(3, 3, 0, 0), QStringLiteral("3 / 3"));  // nothing copied: rows only
     EXPECT_EQ(ProgressText(0, 2, 0, 512), QStringLiteral("0 / 2　0 バイト / 512 バイト"));
+
+    // The rate and the time left: none in the first seconds or before
+    // anything is done; the time left rounded up, in minutes from a minute.
+    const struct {
+        qint64 ms;
+        long long done, total;
+        bool inBytes;
+        const char* want;
+    } rates[] = {
+        {2999, 50 << 20, 100 << 20, true, ""},
+        {10'000, 0, 100 << 20, true, ""},
+        {5000, 10 << 20, 100 << 20, true, "2.0 MB/秒　残り 約 45 秒"},
+        {4000, 100, 701, false, "25 行/秒　残り 約 25 秒"},
+        {3000, 3, 1000, false, "1 行/秒　残り 約 16 分 37 秒"},
+        {8000, 100 << 20, 100 << 20, true, "12.5 MB/秒"},
+    };
+    for (const auto& r : rates)
+        EXPECT_EQ(RateText(r.ms, r.done, r.total, r.inBytes), QString::fromUtf8(r.want)) << r.ms << ' ' << r.done;
 }
 
 // A row keeps every cell text it is given, whatever its storage: dates in

@@ -319,6 +319,7 @@ TEST(ResultGrid, ASortedViewLeavesTheSynchronisationInTheComparisonsOrder)
     s.progress = &wait;
     QList<int> walked;
     QStringList details;
+    QList<int> bar;
     SyncHooks hooks;
     hooks.showRow = [&](int r) {
         walked << r;
@@ -329,8 +330,9 @@ TEST(ResultGrid, ASortedViewLeavesTheSynchronisationInTheComparisonsOrder)
         }
     };
     hooks.progress = [&](int done, int total, long long bytesDone, long long bytesTotal) {
-        wait.cDetail(ProgressText(done, total, bytesDone, bytesTotal));
+        wait.cProgress(done, total, bytesDone, bytesTotal);
         details << wait.detailText();
+        bar << wait.barValue();
     };
     const SyncReport rep = SyncRun(s, hooks);
     EXPECT_EQ(rep.outcome, SyncReport::Outcome::Completed);
@@ -346,6 +348,9 @@ TEST(ResultGrid, ASortedViewLeavesTheSynchronisationInTheComparisonsOrder)
     ASSERT_FALSE(details.isEmpty());
     EXPECT_EQ(details.last(), ProgressText(n - 1, n - 1, bytes - n, bytes - n));
     EXPECT_TRUE(details.last().startsWith(QStringLiteral("39 / 39　")));
+    EXPECT_EQ(bar.first(), 0);
+    EXPECT_EQ(bar.last(), 1000) << "by bytes, whole at the end";
+    EXPECT_EQ(wait.barValue(), -1) << "hidden with the dialog's end";
     EXPECT_TRUE(wait.detailText().isEmpty());  // the run's end closed the dialog
     EXPECT_EQ(g.gridModel().sortColumn(), 4);
     EXPECT_EQ(cell(g, 0, 1), QString::number(n));

@@ -522,8 +522,9 @@ void fmSync::connectControls()
     st.syncHooks.focusFold = [this] { txFold->setFocus(); };
     st.syncHooks.gridReordered = [this] { vSpr->gridModel().rowsChanged(0, m_st.s.vSpr.rowCount() - 1); };
     st.syncHooks.showRow = [this](int row) { showRowSoon(row); };
+    // Reported every few hundred milliseconds, not per file.
     st.syncHooks.progress = [](int done, int total, long long bytesDone, long long bytesTotal) {
-        WaitDlg().cDetail(ProgressText(done, total, bytesDone, bytesTotal));
+        WaitDlg().cProgress(done, total, bytesDone, bytesTotal);
     };
     // The counts follow every flag the user changes.
     connect(vSpr, &ResultGrid::flagToggled, this, [this] { lbCount->setText(m_st.CountText()); });
