@@ -125,10 +125,12 @@ bool ResultGridModel::toggleFlag(int row)
     if (flag != kFlagDo && flag != kFlagOff)
         return false;
     flag = flag == kFlagDo ? kFlagOff : kFlagDo;
-    const int view = viewRow(row);
-    if (view >= 0 && view < rowCount()) {
-        const QModelIndex i = index(view, kFlagColumn);
-        emit dataChanged(i, i, {Qt::DisplayRole});
+    // The partner of a move shows whether the pair still moves.
+    const int partner = m_table.rowOfNumber(m_table.row(row).moveNo());
+    for (const int r : {row, partner}) {
+        const int view = r < 0 ? -1 : viewRow(r);
+        if (view >= 0 && view < rowCount())
+            emit dataChanged(index(view, kFlagColumn), index(view, kResultColumn), {Qt::DisplayRole, Qt::ToolTipRole});
     }
     return true;
 }
@@ -223,6 +225,9 @@ QVariant ResultGridModel::data(const QModelIndex& index, int role) const
     const ResultRow& row = m_table.row(r);
     switch (role) {
     case Qt::DisplayRole:
+        // A move whose flags were cleared is an ordinary copy and deletion again.
+        if (index.column() == kResultColumn && row.result == kMoved && row.flag != kFlagDone && m_table.movePartner(r) < 0)
+            return QString();
         return row.text(index.column() + 1);
     case Qt::ForegroundRole:
         if (index.column() == kResultColumn && row.red)
@@ -233,6 +238,9 @@ QVariant ResultGridModel::data(const QModelIndex& index, int role) const
         // also the status's.
         if ((index.column() == kResultColumn || (index.column() == kStatusColumn && !row.red)) && !row.why().isEmpty())
             return row.why();
+        if ((index.column() == kResultColumn || index.column() == kStatusColumn)
+            && (row.flag == kFlagDone ? row.result == kMoved : m_table.movePartner(r) >= 0))
+            return row.moveText();
         return {};
     case Qt::TextAlignmentRole:
         switch (index.column()) {
@@ -423,6 +431,8 @@ QString ResultGrid::clipboardText() const
         }
         if (!row.why().isEmpty())
             text += QLatin1Char('\t') + row.why();
+        else if (row.moveNo() != 0)
+            text += QLatin1Char('\t') + row.moveText();
         text += QLatin1String("\r\n");
     }
     return text;
