@@ -443,3 +443,4 @@ bool FindMoves(Session& s)
 }
 
 } // namespace velmor
+

@@ -366,6 +366,8 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
             // Below a folder moved in this run: it came with that folder.
             if (in.isFolderRow() && ((in.status == St::Add && belowOneOf(ctx.movedIn, in.path))
                                      || (in.status == St::Del && belowOneOf(ctx.movedOut, in.path)))) {
+                if (in.status == St::Add)
+                    touch(in.path);  // it gets its folder-1 times, as a copy would
                 markMoved(r);
                 return;
             }

@@ -11,7 +11,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace velmor::test {
 namespace {
@@ -46,6 +48,7 @@ struct MoveCase {
     QStringList rows;     // "path|name|status|result" of every grid row, in grid order
     QStringList cleared;  // "path|name" of rows whose flag the user clears
     QStringList renamed;  // "old>new": folder 2's item renamed, not copied
+    QString hogo, jogai;  // protection and exclusion patterns
 };
 
 class MoveTest : public EndToEndTest {
@@ -65,6 +68,13 @@ protected:
                 return &r;
         return nullptr;
     }
+    void writeAt(int side, const QString& rel, const QByteArray& content)
+    {
+        if (side == 1)
+            src(rel, content, At(3));
+        else
+            dst(rel, content, At(3));
+    }
     QString backupOf(const SyncReport& rep, const QString& rel) const { return rep.sBkFld + u"mirror/"_s + rel; }
 };
 
@@ -78,8 +88,10 @@ const MoveCase kCases[] = {
      {{2, "d/a.jpg", kA}, {1, "d/b.jpg", kA}},
      {u"d|b.jpg|追加|"_s, u"d|a.jpg|削除|"_s}, {}, {}},
     {"a file moved to another folder", 2,
-     {{2, "x/a.jpg", kA}, {1, "y/a.jpg", kA}, {2, "y/keep.txt", "k"}, {1, "y/keep.txt", "k"}},
-     {u"y|a.jpg|追加|移動"_s, u"x|a.jpg|削除|移動"_s}, {}, {u"x/a.jpg>y/a.jpg"_s}},
+     {{2, "x/a.jpg", kA}, {1, "y/a.jpg", kA}, {2, "x/keep.txt", "k"}, {1, "x/keep.txt", "k"}, {2, "y/keep.txt", "k"},
+      {1, "y/keep.txt", "k"}},
+     {u"x|keep.txt|同一|"_s, u"x|a.jpg|削除|移動"_s, u"y|a.jpg|追加|移動"_s, u"y|keep.txt|同一|"_s}, {},
+     {u"x/a.jpg>y/a.jpg"_s}},
     {"a renamed folder", 1,
      {{2, "old/1.bin", kA}, {2, "old/sub/2.bin", kB}, {1, "new/1.bin", kA}, {1, "new/sub/2.bin", kB}},
      {u"new||追加|移動"_s, u"new/sub||追加|"_s, u"old||削除|移動"_s, u"old/sub||削除|"_s}, {},
@@ -88,7 +100,7 @@ const MoveCase kCases[] = {
      {{2, "photos/1.jpg", kA}, {2, "photos/2.jpg", kB}, {1, "archive/photos/1.jpg", kA},
       {1, "archive/photos/2.jpg", kB}, {1, "archive/note.txt", "n"}},
      {u"archive||追加|"_s, u"archive/photos||追加|移動"_s, u"photos||削除|移動"_s}, {},
-     {u"photos/2.jpg>archive/photos/2.jpg"_s}},
+     {u"photos>archive/photos"_s, u"photos/2.jpg>archive/photos/2.jpg"_s}},
     // b.bin and d.bin have a.bin's size and time: only the bytes tell which
     // is a.bin renamed; d.bin is new, b.bin goes.
     {"two files of one size and time, one of them moved", 1,
@@ -100,6 +112,12 @@ const MoveCase kCases[] = {
     {"the addition's flag cleared", 1,
      {{2, "d/a.jpg", kA}, {1, "d/b.jpg", kA}},
      {u"d|b.jpg|追加|移動"_s, u"d|a.jpg|削除|移動"_s}, {u"d|b.jpg"_s}, {}},
+    {"a protected deletion is not paired", 1,
+     {{2, "d/a.jpg", kA}, {1, "d/b.jpg", kA}},
+     {u"d|b.jpg|追加|"_s, u"d|a.jpg|保護|"_s}, {}, {}, u"a.jpg"_s},
+    {"an excluded addition is not paired", 1,
+     {{2, "d/a.jpg", kA}, {1, "d/b.jpg", kA}},
+     {u"d|b.jpg|除外|"_s, u"d|a.jpg|削除|"_s}, {}, {}, {}, u"b.jpg"_s},
     {"the same size and time, other content", 1,
      {{2, "d/a.bin", kA}, {1, "d/b.bin", kB}},
      {u"d|b.bin|追加|"_s, u"d|a.bin|削除|"_s}, {}, {}},
@@ -116,9 +134,11 @@ TEST_F(MoveTest, PairsAreShownAndRenamedInFolderTwo)
         sourceChangedByTest();
         SetUp();
         for (const Item& i : c.items)
-            (i.side == 1 ? &MoveTest::src : &MoveTest::dst)(this, QString::fromUtf8(i.rel), i.content, At(3));
+            writeAt(i.side, QString::fromUtf8(i.rel), i.content);
         session.panel.chRet[1] = true;
         session.panel.nMoves = c.moves;
+        session.panel.txHogo = c.hogo;
+        session.panel.txJogai = c.jogai;
         options(true, true, false);
         tick({QString()});
         compare();
@@ -144,8 +164,7 @@ TEST_F(MoveTest, PairsAreShownAndRenamedInFolderTwo)
             continue;
         const QString first = c.renamed.first();
         const QStringList lines = LogLines(rep.logFile);
-        EXPECT_TRUE(lines.contains(p2(first.section(u'>', 0, 0)) + u" を､"_s + p2(first.section(u'>', 1)) + u" に移動しました"_s)
-            || c.renamed.size() > 1)
+        EXPECT_TRUE(lines.contains(p2(first.section(u'>', 0, 0)) + u" を､"_s + p2(first.section(u'>', 1)) + u" に移動しました"_s))
             << lines.join(u'\n').toStdString();
         // Nothing is left to do.
         compare();
@@ -205,6 +224,11 @@ TEST_F(MoveTest, OnlyTheLetterCaseChangesOnAVolumeThatIgnoresCase)
     ASSERT_TRUE(SetRoots(session, f1, f2));
     src(u"d/Photo.JPG"_s, kA, At(3));
     dst(u"d/photo.jpg"_s, kA, At(3));
+    // The FUSE driver stamps a file opened for writing when it lets it go,
+    // after close: the time is set once more, without opening the file.
+    ::sync();
+    const struct timespec t[2] = {{At(3).toSecsSinceEpoch(), 0}, {At(3).toSecsSinceEpoch(), 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(p2(u"d/photo.jpg"_s)).constData(), t, 0), 0);
     session.panel.chRet[1] = true;
     session.panel.nMoves = 1;
     options(true, false, false);
