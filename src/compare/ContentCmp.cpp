@@ -143,14 +143,21 @@ ContentOutcome CompareSampled(int dir1, const QString& folder1, const QString& n
                               const QString& folder2, const QString& name2, long long size)
 {
     ContentOutcome why;
-    long long size1 = 0, size2 = 0;
-    const UniqueFd one = openSide(dir1, folder1, name1, false, why, size1, false);
+    long long unused = 0;
+    // Opened as a small file is (no read-ahead advice: only a few blocks are
+    // read); what it is and how long, asked once.
+    const UniqueFd one = openSide(dir1, folder1, name1, false, why, unused, true);
     if (!one.valid())
         return why;
-    const UniqueFd two = openSide(dir2, folder2, name2, false, why, size2, false);
+    const UniqueFd two = openSide(dir2, folder2, name2, false, why, unused, true);
     if (!two.valid())
         return why;
-    if (size1 != size || size2 != size)
+    struct stat st1 {}, st2 {};
+    if (::fstat(one.get(), &st1) != 0)
+        return failed(cmp::joinPath(folder1, name1), errno);
+    if (::fstat(two.get(), &st2) != 0)
+        return failed(cmp::joinPath(folder2, name2), errno);
+    if (!S_ISREG(st1.st_mode) || !S_ISREG(st2.st_mode) || st1.st_size != size || st2.st_size != size)
         return {ContentCheck::Differ, {}};
     char a[kSampleBytes], b[kSampleBytes];
     const long long span = std::max<long long>(size - kSampleBytes, 0);

@@ -39,7 +39,7 @@ ContentOutcome CompareContent(int dir1, const QString& folder1, const QString& n
 // of kSampleBytes spread over the file, the first and the last among them,
 // are compared (all of a file no longer than those). Same says the samples
 // agree, not that every byte does. Neither side's links are followed.
-inline constexpr int kSampleBlocks = 8;
+inline constexpr int kSampleBlocks = 5;
 inline constexpr long long kSampleBytes = 4096;
 ContentOutcome CompareSampled(int dir1, const QString& folder1, const QString& name1, int dir2,
                               const QString& folder2, const QString& name2, long long size);

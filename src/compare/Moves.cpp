@@ -97,24 +97,35 @@ bool runChecks(Session& s, int root1, int root2, std::vector<Check>& checks)
     if (checks.empty())
         return true;
     Progress& pg = cmp::progressOf(s);
+    // Each folder is opened once, here, and read by every worker.
+    std::unordered_map<QString, UniqueFd> dirs1, dirs2;
+    const auto openDir = [](std::unordered_map<QString, UniqueFd>& dirs, int root, const QString& rel) {
+        auto it = dirs.find(rel);
+        if (it == dirs.end())
+            it = dirs.emplace(rel, rel.isEmpty() ? UniqueFd(::fcntl(root, F_DUPFD_CLOEXEC, 0))
+                                                 : openBeneath(root, nameBytes(rel))).first;
+        return it->second.get();
+    };
+    std::vector<std::pair<int, int>> fds(checks.size());
+    for (size_t i = 0; i < checks.size(); ++i)
+        fds[i] = {openDir(dirs1, root1, folderOf(checks[i].rel1)), openDir(dirs2, root2, folderOf(checks[i].rel2))};
     std::atomic<size_t> next{0};
     std::atomic<size_t> done{0};
     std::atomic<bool> stop{false};
     const auto work = [&] {
         for (size_t i; !stop && (i = next.fetch_add(1)) < checks.size();) {
             Check& c = checks[i];
+            const auto [one, two] = fds[i];
             const QString d1 = folderOf(c.rel1), d2 = folderOf(c.rel2);
-            const UniqueFd one = d1.isEmpty() ? UniqueFd(::fcntl(root1, F_DUPFD_CLOEXEC, 0)) : openBeneath(root1, nameBytes(d1));
-            const UniqueFd two = d2.isEmpty() ? UniqueFd(::fcntl(root2, F_DUPFD_CLOEXEC, 0)) : openBeneath(root2, nameBytes(d2));
             ContentOutcome o;
-            if (!one.valid() || !two.valid())
+            if (one < 0 || two < 0)
                 o.check = ContentCheck::Failed;
             else if (c.full)
-                o = CompareContent(one.get(), cmp::joinPath(s.sFld1, d1), nameOf(c.rel1), false, two.get(),
+                o = CompareContent(one, cmp::joinPath(s.sFld1, d1), nameOf(c.rel1), false, two,
                                    cmp::joinPath(s.sFld2, d2), nameOf(c.rel2), c.size, &stop);
             else
-                o = CompareSampled(one.get(), cmp::joinPath(s.sFld1, d1), nameOf(c.rel1), two.get(),
-                                   cmp::joinPath(s.sFld2, d2), nameOf(c.rel2), c.size);
+                o = CompareSampled(one, cmp::joinPath(s.sFld1, d1), nameOf(c.rel1), two, cmp::joinPath(s.sFld2, d2),
+                                   nameOf(c.rel2), c.size);
             c.result = o.check;
             ++done;
         }
@@ -443,4 +454,3 @@ bool FindMoves(Session& s)
 }
 
 } // namespace velmor
-
