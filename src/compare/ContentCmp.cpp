@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -74,6 +75,19 @@ UniqueFd openSide(int dir, const QString& folder, const QString& name, bool foll
     return fd;
 }
 
+// Both sides as openSide opens them; the second is invalid (why says why)
+// when either could not be opened.
+std::pair<UniqueFd, UniqueFd> openBoth(int dir1, const QString& folder1, const QString& name1, bool follow1, int dir2,
+                                       const QString& folder2, const QString& name2, ContentOutcome& why,
+                                       long long& size1, long long& size2, bool small)
+{
+    UniqueFd one = openSide(dir1, folder1, name1, follow1, why, size1, small);
+    if (!one.valid())
+        return {};
+    UniqueFd two = openSide(dir2, folder2, name2, false, why, size2, small);
+    return {std::move(one), std::move(two)};
+}
+
 } // namespace
 
 ContentOutcome CompareContent(int dir1, const QString& folder1, const QString& name1, bool follow1, int dir2,
@@ -83,10 +97,7 @@ ContentOutcome CompareContent(int dir1, const QString& folder1, const QString& n
     ContentOutcome why;
     const bool small = listed >= 0 && listed < static_cast<long long>(kChunk);
     long long size1 = 0, size2 = 0;
-    const UniqueFd one = openSide(dir1, folder1, name1, follow1, why, size1, small);
-    if (!one.valid())
-        return why;
-    const UniqueFd two = openSide(dir2, folder2, name2, false, why, size2, small);
+    const auto [one, two] = openBoth(dir1, folder1, name1, follow1, dir2, folder2, name2, why, size1, size2, small);
     if (!two.valid())
         return why;
     // One buffer pair per thread, kept for the thread's next files.
@@ -143,13 +154,10 @@ ContentOutcome CompareSampled(int dir1, const QString& folder1, const QString& n
                               const QString& folder2, const QString& name2, long long size)
 {
     ContentOutcome why;
-    long long unused = 0;
+    long long unused1 = 0, unused2 = 0;
     // Opened as a small file is (no read-ahead advice: only a few blocks are
     // read); what it is and how long, asked once.
-    const UniqueFd one = openSide(dir1, folder1, name1, false, why, unused, true);
-    if (!one.valid())
-        return why;
-    const UniqueFd two = openSide(dir2, folder2, name2, false, why, unused, true);
+    const auto [one, two] = openBoth(dir1, folder1, name1, false, dir2, folder2, name2, why, unused1, unused2, true);
     if (!two.valid())
         return why;
     struct stat st1 {}, st2 {};

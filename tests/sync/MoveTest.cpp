@@ -35,6 +35,8 @@ QByteArray block(char c, qsizetype otherAt = -1)
     return b;
 }
 
+const QByteArray kA = block('a'), kB = block('b'), kC = block('c');
+
 struct Item {
     int side;  // 1 or 2
     const char* rel;
@@ -75,10 +77,20 @@ protected:
         else
             dst(rel, content, At(3));
     }
+    // d/a.jpg renamed d/b.jpg in folder 1, compared with quick moves.
+    void renamedFile()
+    {
+        src(u"d/b.jpg"_s, kA, At(3));
+        dst(u"d/a.jpg"_s, kA, At(3));
+        session.panel.chRet[1] = true;
+        session.panel.nMoves = 1;
+        options(false, false, false);
+        tick({QString()});
+        compare();
+        ASSERT_EQ(gridRows(), (QStringList{u"d|b.jpg|追加|移動"_s, u"d|a.jpg|削除|移動"_s}));
+    }
     QString backupOf(const SyncReport& rep, const QString& rel) const { return rep.sBkFld + u"mirror/"_s + rel; }
 };
-
-const QByteArray kA = block('a'), kB = block('b'), kC = block('c');
 
 const MoveCase kCases[] = {
     {"a renamed file", 1,
@@ -175,14 +187,7 @@ TEST_F(MoveTest, PairsAreShownAndRenamedInFolderTwo)
 
 TEST_F(MoveTest, ClearedFlagsMakeAnOrdinaryCopyAndDeletion)
 {
-    src(u"d/b.jpg"_s, kA, At(3));
-    dst(u"d/a.jpg"_s, kA, At(3));
-    session.panel.chRet[1] = true;
-    session.panel.nMoves = 1;
-    options(false, false, false);
-    tick({QString()});
-    compare();
-    ASSERT_EQ(gridRows(), (QStringList{u"d|b.jpg|追加|移動"_s, u"d|a.jpg|削除|移動"_s}));
+    renamedFile();
     rowOf(u"d|a.jpg"_s)->flag = kFlagOff;
     const ino_t old = inodeOf(p2(u"d/a.jpg"_s));
     const SyncReport rep = SyncRun(session);
@@ -195,13 +200,7 @@ TEST_F(MoveTest, ClearedFlagsMakeAnOrdinaryCopyAndDeletion)
 
 TEST_F(MoveTest, ARenameThatFailsFallsBackToCopyAndDeletion)
 {
-    src(u"d/b.jpg"_s, kA, At(3));
-    dst(u"d/a.jpg"_s, kA, At(3));
-    session.panel.chRet[1] = true;
-    session.panel.nMoves = 1;
-    options(false, false, false);
-    tick({QString()});
-    compare();
+    renamedFile();
     // The name is taken after the comparison: the move must not replace it.
     dst(u"d/b.jpg"_s, "taken meanwhile", At(4));
     const SyncReport rep = SyncRun(session);

@@ -404,7 +404,10 @@ QWidget* fmSync::buildOptionsFrame()
     cbMove->addItems({QStringLiteral("移動を検出しない"), QStringLiteral("移動を検出(一部を照合)"),
                       QStringLiteral("移動を検出(全体を照合)")});
     cbMove->setToolTip(QStringLiteral("同期元で移動･名前変更されただけのﾌｧｲﾙは、同期先でも移動します (削除がｵﾝの時)"));
-    cbMove->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    // Sized to a short text, its list shows the whole ones: the panel keeps
+    // the window's least width.
+    cbMove->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cbMove->setMinimumContentsLength(6);
     auto* more = new QHBoxLayout;
     more->addWidget(chLinkTgt);
     more->addStretch(1);
