@@ -150,12 +150,6 @@ void markReason(ResultRow& row, const SqlStmt& q, int c)
     row.setWhy(nameText(reason));
 }
 
-// The relative path of a grid row's item (a file's with its name).
-QString itemRel(const ResultRow& row)
-{
-    return row.isFolderRow() ? row.path : cmp::joinPath(row.path, row.fileName());
-}
-
 // Links the rows of each move that the comparison paired (moves: row index
 // and the partner's path as sMv held it). A pair stands when both rows are
 // listed with their statuses, "追加" and "削除", after the patterns (a
@@ -173,7 +167,7 @@ void linkMoves(ResultTable& grid, const std::vector<std::pair<int, QString>>& mo
     for (const auto& [r, rel] : moves) {
         named.insert(r, rel);
         if (grid.row(r).status == del)
-            dels.insert(key(grid.row(r), itemRel(grid.row(r))), r);
+            dels.insert(key(grid.row(r), grid.row(r).itemPath()), r);
     }
     for (const auto& [r, rel] : moves) {
         ResultRow& row = grid.row(r);
@@ -185,7 +179,7 @@ void linkMoves(ResultTable& grid, const std::vector<std::pair<int, QString>>& mo
         if (row.status != add)
             continue;
         const int d = dels.value(key(row, rel), -1);
-        const QString mine = itemRel(row);
+        const QString mine = row.itemPath();
         if (d < 0 || named.value(d) != mine)
             continue;
         ResultRow& gone = grid.row(d);

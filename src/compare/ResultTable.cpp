@@ -193,6 +193,13 @@ QString ResultRow::fileName() const
     return ext.isEmpty() ? name : name + QLatin1Char('.') + ext;
 }
 
+QString ResultRow::itemPath() const
+{
+    if (isFolderRow())
+        return path;
+    return path.isEmpty() ? fileName() : path + QLatin1Char('/') + fileName();
+}
+
 void ResultTable::sortByNumber()
 {
     std::stable_sort(m_rows.begin(), m_rows.end(),

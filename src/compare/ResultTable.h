@@ -103,6 +103,9 @@ struct ResultRow {
     bool isFolderRow() const { return name.isEmpty() && ext.isEmpty() && !m_rare.hasExactName(); }
     // The name of the file a file row acts on.
     QString fileName() const;
+    // The item's path below its root: a folder row's path, a file row's
+    // folder and name.
+    QString itemPath() const;
     // Text of column col (1..12).
     QString text(int col) const;
     void setText(int col, const QString& value);

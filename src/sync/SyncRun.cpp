@@ -79,18 +79,6 @@ bool hasWork(const ResultTable& t)
     return false;
 }
 
-// Relative path of a file row: its folder + "/" + the file's exact name.
-QString fileRel(const ResultRow& row)
-{
-    return row.path.isEmpty() ? row.fileName() : row.path + QLatin1Char('/') + row.fileName();
-}
-
-// The relative path of a row's item (a file's with its name).
-QString itemRel(const ResultRow& row)
-{
-    return row.isFolderRow() ? row.path : fileRel(row);
-}
-
 // True when rel lies below one of the folders in tops.
 bool belowOneOf(const QSet<QString>& tops, const QString& rel)
 {
@@ -107,7 +95,7 @@ QHash<QString, int> fileDeletions(const ResultTable& t)
     for (int r = 0; r < t.rowCount(); ++r) {
         const ResultRow& row = t.row(r);
         if (!row.isFolderRow() && row.flag == kFlagDo && EffectiveStatus(row.status) == St::Del)
-            out.insert(fileRel(row), r);
+            out.insert(row.itemPath(), r);
     }
     return out;
 }
@@ -294,7 +282,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
                     || row.result == kMetaOnly || moving(looked) >= 0
                     || !CopiesSource(ctx, EffectiveStatus(row.status)) || ctx.tmpLeft.contains(row.path))
                     continue;
-                staged.emplace_back(looked, ahead.queue([&ctx, rel = fileRel(row)](fsops::StagedCopy& out) {
+                staged.emplace_back(looked, ahead.queue([&ctx, rel = row.itemPath()](fsops::StagedCopy& out) {
                     return StageFile(ctx, rel, CopyAhead::kMaxBytes, out);
                 }));
             }
@@ -333,8 +321,8 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
             const int from = to == r ? p : r;
             const ResultRow& in = grid.row(to);
             const bool folder = in.isFolderRow();
-            const QString toRel = itemRel(in);
-            const QString fromRel = from == to ? in.moveRel() : itemRel(grid.row(from));
+            const QString toRel = in.itemPath();
+            const QString fromRel = from == to ? in.moveRel() : grid.row(from).itemPath();
             const QString why = SyncMove(ctx, fromRel, toRel, folder);
             if (!why.isEmpty())
                 return why;
@@ -373,7 +361,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
             }
             const QString status = EffectiveStatus(in.status);
             const bool folder = in.isFolderRow();
-            const QString rel = folder ? in.path : fileRel(in);
+            const QString rel = in.itemPath();
             const bool metaOnly = in.result == kMetaOnly;
             touch(in.path);
             if (folder)
