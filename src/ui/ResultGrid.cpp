@@ -117,6 +117,12 @@ void ResultGridModel::rowsChanged(int first, int last)
     emit dataChanged(index(first, 0), index(last, kColumns - 1));
 }
 
+bool ResultGridModel::showsMove(int row) const
+{
+    const ResultRow& r = m_table.row(row);
+    return r.flag == kFlagDone ? r.result == kMoved : m_table.movePartner(row) >= 0;
+}
+
 bool ResultGridModel::toggleFlag(int row)
 {
     if (row < 0 || row >= m_table.rowCount())
@@ -226,7 +232,7 @@ QVariant ResultGridModel::data(const QModelIndex& index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         // A move whose flags were cleared is an ordinary copy and deletion again.
-        if (index.column() == kResultColumn && row.result == kMoved && row.flag != kFlagDone && m_table.movePartner(r) < 0)
+        if (index.column() == kResultColumn && row.result == kMoved && !showsMove(r))
             return QString();
         return row.text(index.column() + 1);
     case Qt::ForegroundRole:
@@ -238,8 +244,7 @@ QVariant ResultGridModel::data(const QModelIndex& index, int role) const
         // also the status's.
         if ((index.column() == kResultColumn || (index.column() == kStatusColumn && !row.red)) && !row.why().isEmpty())
             return row.why();
-        if ((index.column() == kResultColumn || index.column() == kStatusColumn)
-            && (row.flag == kFlagDone ? row.result == kMoved : m_table.movePartner(r) >= 0))
+        if ((index.column() == kResultColumn || index.column() == kStatusColumn) && showsMove(r))
             return row.moveText();
         return {};
     case Qt::TextAlignmentRole:
@@ -423,15 +428,19 @@ void ResultGrid::showRow(int row)
 QString ResultGrid::clipboardText() const
 {
     QString text;
-    for (const ResultRow& row : m_model.table().rows()) {
+    const ResultTable& table = m_model.table();
+    for (int r = 0; r < table.rowCount(); ++r) {
+        const ResultRow& row = table.row(r);
+        const bool move = m_model.showsMove(r);
         for (int c = 1; c <= ResultGridModel::kColumns; ++c) {
             if (c > 1)
                 text += QLatin1Char('\t');
-            text += row.text(c);
+            if (c != ResultGridModel::kColumns || row.result != kMoved || move)
+                text += row.text(c);
         }
         if (!row.why().isEmpty())
             text += QLatin1Char('\t') + row.why();
-        else if (row.moveNo() != 0)
+        else if (move)
             text += QLatin1Char('\t') + row.moveText();
         text += QLatin1String("\r\n");
     }
