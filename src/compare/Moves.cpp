@@ -333,12 +333,31 @@ std::vector<FolderCand> folderRows(Session& s, const QString& status)
     return out;
 }
 
-// Lists the tree of every row (an empty listing: never paired).
+// Lists the tree of every row (an empty listing: never paired). Rows come
+// parents first; a folder below one listed whole takes its part of that
+// listing instead of being read again.
 void listTrees(int root, std::vector<FolderCand>& rows)
 {
-    for (FolderCand& c : rows) {
-        if (!ListTree(root, c.rel, c.items))
+    std::unordered_map<QString, size_t> whole;  // path -> its row, listed whole
+    for (size_t k = 0; k < rows.size(); ++k) {
+        FolderCand& c = rows[k];
+        const auto up = whole.find(folderOf(c.rel));
+        if (up != whole.end() && c.rel.contains(QLatin1Char('/'))) {
+            const QByteArray prefix = nameBytes(nameOf(c.rel)) + '/';
+            bool data = false;
+            for (const TreeItem& t : rows[up->second].items) {
+                if (t.rel.startsWith(prefix)) {
+                    c.items.push_back({t.rel.sliced(prefix.size()), t.folder, t.size, t.time});
+                    data |= t.size > 0;
+                }
+            }
+            if (!data)
+                c.items.clear();
+        } else if (!ListTree(root, c.rel, c.items)) {
             c.items.clear();
+        }
+        if (!c.items.empty())
+            whole.emplace(c.rel, k);
         c.key = treeKey(c.items);
     }
 }
