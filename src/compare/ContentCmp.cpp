@@ -16,6 +16,9 @@ namespace velmor {
 namespace {
 
 constexpr size_t kChunk = 256 * 1024;
+// What CompareSampled reads of each side.
+constexpr int kSampleBlocks = 4;
+constexpr long long kSampleBytes = 4096;
 
 // Fills buf up to size bytes; returns the bytes read (fewer only at the end
 // of the file) or -1 with errno set.
