@@ -26,3 +26,36 @@ best_of() {
   done
   printf '%.3f' "$best"
 }
+
+# best_of_restored PRISTINE DST CMD...: restores DST from PRISTINE before every run and
+# prints the best wall-clock time of CMD in seconds.
+best_of_restored() {
+  local pristine=$1 dst=$2 best="" t0 t1 d rc
+  shift 2
+  for _ in $(seq "$runs"); do
+    rm -rf "$dst"
+    cp -a "$pristine" "$dst"
+    sync
+    t0=$(now)
+    rc=0
+    "$@" >"$tmp/out" 2>"$tmp/err" || rc=$?
+    t1=$(now)
+    if [ "$rc" != 0 ]; then echo "failed ($rc): $*" >&2; head -20 "$tmp/err" >&2; exit 1; fi
+    d=$(echo "$t1 - $t0" | bc -l)
+    if [ -z "$best" ] || [ "$(echo "$d < $best" | bc -l)" = 1 ]; then best=$d; fi
+  done
+  printf '%.3f' "$best"
+}
+
+# trees_equal A B: prints "yes" when the two trees hold the same names,
+# types, permissions and bytes, and for files and links the same sizes,
+# modification times and targets, else "NO" (folder times are not compared:
+# velmor, like the desktop program, leaves those of compared folders alone).
+trees_equal() {
+  listing() { (cd "$1" && find . -mindepth 1 \( -type d -printf '%P d %m\n' \) -o -printf '%P %y %m %s %T@ %l\n' | sort); }
+  if [ "$(listing "$1")" = "$(listing "$2")" ] && diff -r --no-dereference "$1" "$2" >/dev/null 2>&1; then
+    echo yes
+  else
+    echo NO
+  fi
+}

@@ -14,26 +14,6 @@ set -euo pipefail
 mkdir -p "$tmp/data"
 
 
-# best_of_restored PRISTINE DST CMD...: restores DST from PRISTINE before every run and
-# prints the best wall-clock time of CMD in seconds.
-best_of_restored() {
-  local pristine=$1 dst=$2 best="" t0 t1 d rc
-  shift 2
-  for _ in $(seq "$runs"); do
-    rm -rf "$dst"
-    cp -a "$pristine" "$dst"
-    sync
-    t0=$(now)
-    rc=0
-    "$@" >"$tmp/out" 2>"$tmp/err" || rc=$?
-    t1=$(now)
-    if [ "$rc" != 0 ]; then echo "failed ($rc): $*" >&2; head -20 "$tmp/err" >&2; exit 1; fi
-    d=$(echo "$t1 - $t0" | bc -l)
-    if [ -z "$best" ] || [ "$(echo "$d < $best" | bc -l)" = 1 ]; then best=$d; fi
-  done
-  printf '%.3f' "$best"
-}
-
 # bench NAME TREE [velmor options]: one velmor/rsync pair on TREE/src -> TREE/dst.
 bench() {
   local name=$1 tree=$2
@@ -47,13 +27,8 @@ bench() {
   # velmor's destination after the run must equal rsync's (same files, bytes, times).
   cp -a "$tree/dst" "$tree/velmor-result"
   tr=$(best_of_restored "$tree/pristine" "$tree/dst" rsync -a --delete "$tree/src/" "$tree/dst/")
-  # Same names, types, permissions, bytes, and for files and links the same
-  # sizes, modification times and targets (folder times are not compared:
-  # velmor, like the desktop program, leaves those of compared folders alone).
-  local same=yes
-  listing() { (cd "$1" && find . -mindepth 1 \( -type d -printf '%P d %m\n' \) -o -printf '%P %y %m %s %T@ %l\n' | sort); }
-  [ "$(listing "$tree/velmor-result")" = "$(listing "$tree/dst")" ] || same=NO
-  diff -r --no-dereference "$tree/velmor-result" "$tree/dst" >/dev/null 2>&1 || same=NO
+  local same
+  same=$(trees_equal "$tree/velmor-result" "$tree/dst")
   echo "$name"
   echo "  velmor-cli sync:    ${tv} s  (result rows: $rows, done: $done_rows)"
   echo "  rsync -a --delete:  ${tr} s"

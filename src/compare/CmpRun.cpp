@@ -3,6 +3,7 @@
 #include "compare/CmpSupport.h"
 #include "compare/Compare.h"
 #include "compare/FsList.h"
+#include "compare/Moves.h"
 #include "env/Prompt.h"
 #include "env/Usr.h"
 #include "tree/FolderTree.h"
@@ -197,6 +198,15 @@ CmpOutcome CmpRun(Session& s)
         Usr::prompt().message(CmpMsg::Error + cmp::errorText(e));
     }
     if (!pg.yield())
+        return stopped();
+    bool paired = true;
+    try {
+        paired = FindMoves(s);
+    } catch (const std::exception& e) {
+        // Without its pairs every row is an ordinary copy or deletion.
+        Usr::prompt().message(CmpMsg::Error + cmp::errorText(e));
+    }
+    if (!paired || !pg.yield())
         return stopped();
 
     pg.cEnd();

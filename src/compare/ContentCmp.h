@@ -34,4 +34,12 @@ ContentOutcome CompareContent(int dir1, const QString& folder1, const QString& n
                               const QString& folder2, const QString& name2, long long listed = -1,
                               const std::atomic<bool>* stop = nullptr);
 
+// The same for two files that are taken to be one file under two names (a
+// moved file): their sizes must equal size, and only four blocks of 4 KiB
+// spread over the file, the first and the last among them, are compared
+// (all of a file no longer than one block). Same says the samples agree,
+// not that every byte does. Neither side's links are followed.
+ContentOutcome CompareSampled(int dir1, const QString& folder1, const QString& name1, int dir2,
+                              const QString& folder2, const QString& name2, long long size);
+
 } // namespace velmor

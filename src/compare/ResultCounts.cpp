@@ -62,7 +62,8 @@ long long CopyBytes(const ResultRow& row)
 ResultCounts CountResults(const ResultTable& table)
 {
     ResultCounts c;
-    for (const ResultRow& r : table.rows()) {
+    for (int k = 0; k < table.rowCount(); ++k) {
+        const ResultRow& r = table.row(k);
         if (r.red)
             ++c.failed;
         if (r.flag == kFlagDone) {
@@ -74,7 +75,9 @@ ResultCounts CountResults(const ResultTable& table)
         } else if (r.flag == kFlagDo) {
             if (!r.red)
                 ++c.waiting;
-            c.copyBytes += CopyBytes(r);
+            // A move copies nothing.
+            if (table.movePartner(k) < 0)
+                c.copyBytes += CopyBytes(r);
             const QString status = EffectiveStatus(r.status);
             if (status == St::Add)
                 ++c.add;

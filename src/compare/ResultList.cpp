@@ -6,6 +6,8 @@
 #include "env/Prompt.h"
 #include "env/Usr.h"
 
+#include <QHash>
+
 #include <string>
 #include <unordered_map>
 
@@ -148,6 +150,45 @@ void markReason(ResultRow& row, const SqlStmt& q, int c)
     row.setWhy(nameText(reason));
 }
 
+// Links the rows of each move that the comparison paired (moves: row index
+// and the partner's path as sMv held it). A pair stands when both rows are
+// listed with their statuses, "追加" and "削除", after the patterns (a
+// pattern changed since the comparison may have turned one), each naming
+// the other; a "上書" row of a file renamed in letter case only stands
+// alone. The rows of a pair get kMoved as their result.
+void linkMoves(ResultTable& grid, const std::vector<std::pair<int, QString>>& moves)
+{
+    static const CellText add{St::Add}, del{St::Del}, over{St::Over};
+    QHash<QString, int> dels;  // "d" or "f" + path of a listed "削除" row -> row
+    QHash<int, QString> named;  // row -> the partner's path it names
+    const auto key = [](const ResultRow& row, const QString& rel) {
+        return (row.isFolderRow() ? QLatin1Char('d') : QLatin1Char('f')) + rel;
+    };
+    for (const auto& [r, rel] : moves) {
+        named.insert(r, rel);
+        if (grid.row(r).status == del)
+            dels.insert(key(grid.row(r), grid.row(r).itemPath()), r);
+    }
+    for (const auto& [r, rel] : moves) {
+        ResultRow& row = grid.row(r);
+        if (row.status == over && !row.isFolderRow()) {
+            row.setMove(row.no, rel);
+            row.result = kMoved;
+            continue;
+        }
+        if (row.status != add)
+            continue;
+        const int d = dels.value(key(row, rel), -1);
+        const QString mine = row.itemPath();
+        if (d < 0 || named.value(d) != mine)
+            continue;
+        ResultRow& gone = grid.row(d);
+        row.setMove(gone.no, rel);
+        gone.setMove(row.no, mine);
+        row.result = gone.result = kMoved;
+    }
+}
+
 } // namespace
 
 void SplitName(const QString& fileName, QString& base, QString& ext)
@@ -206,7 +247,12 @@ bool LstFill(Session& s)
     RepeatedText<CellText> dates;
     TextPool exts;
     KnownText statuses, attrs;
-    s.oDb.forEachRow(QStringLiteral("Select sPh, sU1, sEd, sU2, sAt, sNg, sRs, nMo From tbFold") + folderCondition(mode)
+    std::vector<std::pair<int, QString>> moves;  // rows the comparison paired: index, sMv
+    const auto noteMove = [&moves, &rows](const SqlStmt& q, int c) {
+        if (!q.isNull(c))
+            moves.emplace_back(int(rows.size() - 1), q.text(c));
+    };
+    s.oDb.forEachRow(QStringLiteral("Select sPh, sU1, sEd, sU2, sAt, sNg, sRs, nMo, sMv From tbFold") + folderCondition(mode)
                          + QStringLiteral(" Order By nNo"),
                      {}, [&](const SqlStmt& q) {
                          ResultRow& row = rows.emplace_back();
@@ -218,13 +264,14 @@ bool LstFill(Session& s)
                          row.u2 = dates.read(q, 3);
                          row.at = attrs.read(q, 4);
                          markReason(row, q, 5);
+                         noteMove(q, 8);
                          stopped = !pg.yield();
                          return !stopped;
                      });
     if (stopped)
         return false;  // a partial folder list; the result commands stay as they were
 
-    s.oDb.forEachRow(QStringLiteral("Select sPh, sFL, nS1, sU1, sED, nS2, sU2, sAt, sNg, sRs, nMo From tbFile")
+    s.oDb.forEachRow(QStringLiteral("Select sPh, sFL, nS1, sU1, sED, nS2, sU2, sAt, sNg, sRs, nMo, sMv From tbFile")
                          + fileCondition(mode) + QStringLiteral(" Order By nNo"),
                      {}, [&](const SqlStmt& q) {
                          ResultRow& row = rows.emplace_back();
@@ -256,9 +303,11 @@ bool LstFill(Session& s)
                          row.u2 = dates.read(q, 6);
                          row.at = attrs.read(q, 7);
                          markReason(row, q, 8);
+                         noteMove(q, 11);
                          stopped = !pg.yield();
                          return !stopped;
                      });
+    linkMoves(grid, moves);
     EnSync(s, true);
     pg.cEnd();
     return !stopped;

@@ -118,6 +118,24 @@ void ResultRow::setExactName(const QString& name)
     m_rare.dropIfEmpty();
 }
 
+void ResultRow::setMove(long long partnerNo, const QString& partnerRel)
+{
+    if (partnerNo == 0 && !m_rare)
+        return;
+    Rare& r = m_rare.get();
+    r.moveNo = partnerNo;
+    r.moveRel = partnerNo == 0 ? QString() : partnerRel;
+    m_rare.dropIfEmpty();
+}
+
+QString ResultRow::moveText() const
+{
+    if (moveNo() == 0)
+        return {};
+    static const CellText del{QStringLiteral("削除")};
+    return (status == del ? QStringLiteral("移動先 ") : QStringLiteral("移動元 ")) + moveRel();
+}
+
 QString ResultRow::text(int col) const
 {
     switch (col) {
@@ -175,10 +193,39 @@ QString ResultRow::fileName() const
     return ext.isEmpty() ? name : name + QLatin1Char('.') + ext;
 }
 
+QString ResultRow::itemPath() const
+{
+    if (isFolderRow())
+        return path;
+    return path.isEmpty() ? fileName() : path + QLatin1Char('/') + fileName();
+}
+
 void ResultTable::sortByNumber()
 {
     std::stable_sort(m_rows.begin(), m_rows.end(),
                      [](const ResultRow& a, const ResultRow& b) { return a.no < b.no; });
+}
+
+int ResultTable::rowOfNumber(long long no) const
+{
+    // Rows are in fill order but while a view sorts them.
+    if (no >= 1 && no <= rowCount() && m_rows[size_t(no - 1)].no == no)
+        return int(no - 1);
+    for (size_t i = 0; i < m_rows.size(); ++i)
+        if (m_rows[i].no == no)
+            return int(i);
+    return -1;
+}
+
+int ResultTable::movePartner(int r) const
+{
+    const ResultRow& row = m_rows[size_t(r)];
+    if (row.moveNo() == 0 || row.flag != kFlagDo)
+        return -1;
+    const int p = rowOfNumber(row.moveNo());
+    if (p < 0 || m_rows[size_t(p)].flag != kFlagDo || m_rows[size_t(p)].moveNo() != row.no)
+        return -1;
+    return p;
 }
 
 } // namespace velmor

@@ -54,6 +54,12 @@ inline const CellText kUnholdable{QStringLiteral("同期不可")};
 // ACLs, extended attributes, a folder's time), shown by the comparison and
 // kept once they are corrected: nothing is copied; its why() names them.
 inline const CellText kMetaOnly{QStringLiteral("属性のみ")};
+// The result of the two rows of a move: the "追加" item is the "削除" item
+// under another name, renamed in folder 2 instead of copied again (and the
+// row of a file whose name changed only in letter case on a volume that
+// ignores case). Shown by the comparison while both rows act, kept once
+// the rename is done; ResultRow::moveText() says from where and to where.
+inline const CellText kMoved{QStringLiteral("移動")};
 
 struct ResultRow {
     // Columns 1..12 of the grid.
@@ -83,9 +89,23 @@ struct ResultRow {
     QString exactName() const { return m_rare ? m_rare->exactName : QString(); }
     void setExactName(const QString& name);
 
+    // A move (see kMoved): the partner row's running number (0: none; a
+    // row that is its own partner renames its file to another letter case)
+    // and the partner's relative path (a "追加" row's old place, a "削除"
+    // row's new one; a file's path includes its name).
+    long long moveNo() const { return m_rare ? m_rare->moveNo : 0; }
+    QString moveRel() const { return m_rare ? m_rare->moveRel : QString(); }
+    void setMove(long long partnerNo, const QString& partnerRel);
+    // "移動元 <old path>" on the row that receives, "移動先 <new path>" on
+    // the row that goes; "" without a move.
+    QString moveText() const;
+
     bool isFolderRow() const { return name.isEmpty() && ext.isEmpty() && !m_rare.hasExactName(); }
     // The name of the file a file row acts on.
     QString fileName() const;
+    // The item's path below its root: a folder row's path, a file row's
+    // folder and name.
+    QString itemPath() const;
     // Text of column col (1..12).
     QString text(int col) const;
     void setText(int col, const QString& value);
@@ -94,6 +114,8 @@ private:
     struct Rare {
         QString why;
         QString exactName;
+        QString moveRel;
+        long long moveNo = 0;
     };
     // The rare texts, made only for the rows that have one; copied with the row.
     class RarePtr {
@@ -118,7 +140,7 @@ private:
         }
         void dropIfEmpty()
         {
-            if (m_p && m_p->why.isEmpty() && m_p->exactName.isEmpty())
+            if (m_p && m_p->why.isEmpty() && m_p->exactName.isEmpty() && m_p->moveNo == 0)
                 m_p.reset();
         }
         bool hasExactName() const { return m_p && !m_p->exactName.isEmpty(); }
@@ -140,6 +162,12 @@ public:
     const std::vector<ResultRow>& rows() const { return m_rows; }
     // Puts the rows back into fill order (ascending column 1).
     void sortByNumber();
+    // The index of the row with running number no (-1: none).
+    int rowOfNumber(long long no) const;
+    // The partner of row r when their move acts: both rows (or the one row
+    // that is its own partner) have the flag "1"; -1 otherwise, and then
+    // each row is an ordinary copy or deletion.
+    int movePartner(int r) const;
 
 private:
     std::vector<ResultRow> m_rows;

@@ -28,16 +28,20 @@ namespace {
 // sRs says why two items differ where the date texts do not show it, and
 // nMo = 1 marks a row on which only metadata differ (permissions, owner,
 // ACLs, extended attributes; a folder's time): the synchronisation
-// corrects them and copies nothing.
+// corrects them and copies nothing. sMv pairs a "追加" row with a "削除"
+// row of the same table that holds its content under another name (a moved
+// or renamed item): each holds the other's relative path (a file's with its
+// name); a "上書" file row whose name changed only in letter case holds its
+// folder-2 spelling.
 const char* const kScratchSchema =
     "CREATE TABLE main.tbFold ("
     " nNo INTEGER PRIMARY KEY, sPh TEXT NOT NULL, sU1 TEXT, sU2 TEXT, sED TEXT, sAt TEXT, sNg TEXT,"
-    " sRs TEXT, nMo INTEGER);"
+    " sRs TEXT, nMo INTEGER, sMv TEXT);"
     "CREATE UNIQUE INDEX main.tbFold_sPh ON tbFold(sPh);"
     "CREATE TABLE main.tbFile ("
     " nNo INTEGER PRIMARY KEY, sPh TEXT NOT NULL, sFL TEXT NOT NULL, nS1 INTEGER, sU1 TEXT,"
     " nS2 INTEGER, sU2 TEXT, sED TEXT, sAt TEXT, nT1 INTEGER, nT2 INTEGER, nN1 INTEGER, nN2 INTEGER,"
-    " sNg TEXT, sRs TEXT, nMo INTEGER);"
+    " sNg TEXT, sRs TEXT, nMo INTEGER, sMv TEXT);"
     "CREATE INDEX main.tbFile_unclassified ON tbFile(nNo) WHERE sED Is Null Or sED = '';";
 
 // The scratch database is private and rebuilt by every comparison: no

@@ -176,6 +176,10 @@ struct CopyOptions {
     // not counted).
     bool verify = false;
     VerifyCounts* verified = nullptr;
+    // CopyTree leaves alone every folder below the destination whose place
+    // below folder 2 (At::rel, where the destination names its place) this
+    // says yes to: its content comes by other means (a move of this run).
+    std::function<bool(const NPath& rel)> leaveFolder;
 };
 
 // A copy of a file written ahead of its turn: complete, still under its
@@ -273,6 +277,14 @@ FsResult MakeDirLike(const At& e, const At& src, const CopyOptions& opt);
 // entry of the same name in dst, then src is removed, so nothing of src is
 // lost and entries of dst that src lacks stay. Fails when src is missing.
 FsResult MoveItem(const At& src, const At& dst);
+
+// Renames src to dst (one rename on one volume, never a copy), never
+// replacing anything at dst: fails with EEXIST when dst is taken and with
+// EXDEV when the two lie on different volumes. Where dst names src itself
+// in another letter case (a volume that ignores case), src is given the new
+// spelling through a temporary name, so the change is not lost on volumes
+// that take such a rename for no change at all.
+FsResult RenameItem(const At& src, const At& dst);
 
 // Removes the program's temporary files directly inside the open folder
 // (left there by a run that ended early): marked files and links of

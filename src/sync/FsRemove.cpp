@@ -4,8 +4,10 @@
 #include "env/FsList.h"
 
 #include <cerrno>
+#include <cstring>
 
 #include <fcntl.h>
+#include <stdio.h>
 
 namespace velmor::fsops {
 
@@ -116,7 +118,53 @@ FsResult mergeInto(const At& src, const At& dst)
     return {};
 }
 
+// renameat2 with RENAME_NOREPLACE; where the file system does not know the
+// flag, the same after a look that nothing is at dst (a name taken between
+// the look and the rename is replaced: no other call can tell).
+int renameNoReplace(int fromDir, const char* from, int toDir, const char* to)
+{
+    if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return -1;
+    struct stat st {};
+    if (::fstatat(toDir, to, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    if (errno != ENOENT)
+        return -1;
+    return ::renameat(fromDir, from, toDir, to);
+}
+
 } // namespace
+
+FsResult RenameItem(const At& src, const At& dst)
+{
+    if (renameNoReplace(src.dir, src.name.constData(), dst.dir, dst.name.constData()) == 0)
+        return {};
+    const int err = errno;
+    // dst may name src itself: the two names differ in letter case only, in
+    // one folder (a volume that ignores case; some tell no inode numbers
+    // that say so). Where dst is another item, the second step below fails
+    // and src gets its name back.
+    const bool caseOnly = err == EEXIST && src.name != dst.name && FsIdOf(src.dir) == FsIdOf(dst.dir)
+                          && nameText(src.name).toCaseFolded() == nameText(dst.name).toCaseFolded();
+    if (!caseOnly)
+        return FsResult::fail("rename", src.path, err);
+    const NPath tmp = tmpNameFor(dst.name);
+    if (renameNoReplace(src.dir, src.name.constData(), dst.dir, tmp.constData()) != 0)
+        return FsResult::fail("rename", src.path, errno);
+    if (renameNoReplace(dst.dir, tmp.constData(), dst.dir, dst.name.constData()) != 0) {
+        const int e = errno;
+        // Back to the old name: the item is never left under the temporary one.
+        if (renameNoReplace(dst.dir, tmp.constData(), src.dir, src.name.constData()) != 0)
+            return FsResult::fail(QStringLiteral("rename %1: %2; it is left as %3")
+                                      .arg(src.path, QString::fromLocal8Bit(std::strerror(e)), child(dst.path.section(QLatin1Char('/'), 0, -2), tmp)));
+        return FsResult::fail("rename", src.path, e);
+    }
+    return {};
+}
 
 FsResult RemoveItem(const At& e) { return removeAt(e); }
 

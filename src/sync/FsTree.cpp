@@ -275,7 +275,8 @@ void copyTreeAt(int sfd, const QString& srcPath, int dfd, const At& dstAt, bool 
             if (run.skipped)
                 run.skipped->append(child(srcPath, e.name));
         } else if (e.type == DT_DIR) {
-            folders.emplace_back(&e, es);
+            if (!(run.opt.leaveFolder && dstAt.root >= 0 && run.opt.leaveFolder(childAt(dfd, dstAt, e.name).rel)))
+                folders.emplace_back(&e, es);
         } else if (!isLeftTemp(sfd, e.name) && !(run.opt.leaveOut && run.opt.leaveOut(e.name))) {
             files.push_back(&e);
         }

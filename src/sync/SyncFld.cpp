@@ -222,6 +222,8 @@ QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, Q
             opt.ahead = ctx.ahead;
             // As the file rows: the program's own files take no part.
             opt.leaveOut = [](const fsops::NPath& name) { return IsOwnFile(nameText(name)); };
+            if (!ctx.movesInto.isEmpty())
+                opt.leaveFolder = [&ctx](const fsops::NPath& below) { return ctx.movesInto.contains(below); };
             r = fsops::CopyTree(src, dst, opt, &skipped, &notCopied);
             for (const QString& p : std::as_const(skipped))
                 ctx.leftOut.append(p + QStringLiteral(": special file (pipe, socket or device), not copied"));

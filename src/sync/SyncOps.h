@@ -74,6 +74,13 @@ struct SyncCtx {
     bool verify = false;
     // What the read-backs did (none: not counted).
     fsops::VerifyCounts* verified = nullptr;
+    // When two files' times are the same (as the comparison decided it).
+    TimeMatch match;
+    // Folders (relative, as bytes) that a move of this run brings to their
+    // place: a folder copied whole leaves them alone.
+    QSet<QByteArray> movesInto;
+    // The folders moved so far: where they are now and where they were.
+    mutable QSet<QString> movedIn, movedOut;
 
     // sFld2's last component; "root" for the file-system root.
     QString rootName() const;
@@ -130,6 +137,17 @@ QString SyncMeta(const SyncCtx& ctx, const QString& rel, const QString& status, 
 // either twin is missing or no folder; otherwise the reason (also in *why).
 QString SyncFolderTimes(const SyncCtx& ctx, const QString& rel, QString* why = nullptr);
 bool StageFile(const SyncCtx& ctx, const QString& rel, long long maxBytes, fsops::StagedCopy& out);
+
+// Moves the folder-2 item from (a "削除" row's) to to (the place of its
+// "追加" partner), or renames a file to another letter case (from is then
+// to as folder 2 spells it): one rename below folder 2's root, after a look
+// that the folder-1 item at to is still what folder 2 holds at from (a
+// file's size and time, a folder's whole tree by SameTrees). The missing
+// folders above to are made as a copy makes them; the item then gets the
+// folder-1 item's metadata where they differ (not its times: they are the
+// same). Logs one line. Returns "" once moved; otherwise why not, folder 2
+// unchanged, and the two rows are carried out as a copy and a deletion.
+QString SyncMove(const SyncCtx& ctx, const QString& from, const QString& to, bool folder);
 
 // Removes the temporary files of an earlier run from every folder still in
 // ctx.tmpLeft (those the comparison saw them in and no row has written into

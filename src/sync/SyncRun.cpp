@@ -81,10 +81,13 @@ bool hasWork(const ResultTable& t)
     return false;
 }
 
-// Relative path of a file row: its folder + "/" + the file's exact name.
-QString fileRel(const ResultRow& row)
+// True when rel lies below one of the folders in tops.
+bool belowOneOf(const QSet<QString>& tops, const QString& rel)
 {
-    return row.path.isEmpty() ? row.fileName() : row.path + QLatin1Char('/') + row.fileName();
+    for (qsizetype at = rel.indexOf(QLatin1Char('/')); at >= 0; at = rel.indexOf(QLatin1Char('/'), at + 1))
+        if (tops.contains(rel.left(at)))
+            return true;
+    return false;
 }
 
 // The file rows to carry out that delete their destination, by relative path.
@@ -94,7 +97,7 @@ QHash<QString, int> fileDeletions(const ResultTable& t)
     for (int r = 0; r < t.rowCount(); ++r) {
         const ResultRow& row = t.row(r);
         if (!row.isFolderRow() && row.flag == kFlagDo && EffectiveStatus(row.status) == St::Del)
-            out.insert(fileRel(row), r);
+            out.insert(row.itemPath(), r);
     }
     return out;
 }
@@ -235,6 +238,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         ctx.verify = s.panel.chVerify;
         fsops::VerifyCounts verified;
         ctx.verified = &verified;
+        ctx.match = {s.panel.nShift, s.caps2.twoSecondTimes};
         ctx.log = wantLog ? &log : nullptr;
         ctx.ptn = LstPtn(s.panel);
         ctx.tmpLeft = s.vTmpLeft;
@@ -257,6 +261,12 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         }
         if (hooks.gridReordered)
             hooks.gridReordered();
+        for (int r = 0; r < grid.rowCount(); ++r)
+            if (grid.row(r).isFolderRow() && grid.row(r).status == St::Add && grid.movePartner(r) >= 0)
+                ctx.movesInto.insert(nameBytes(grid.row(r).path));
+        // Rows whose move could not be made: carried out as a copy and a deletion.
+        QSet<int> noMove;
+        const auto moving = [&](int r) { return noMove.contains(r) ? -1 : grid.movePartner(r); };
 
         // Progress counts only numbers; the front end makes the texts.
         const ResultCounts todo = hooks.progress ? CountResults(grid) : ResultCounts();
@@ -293,10 +303,10 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
                 // Rows of a folder with temporaries of an earlier run wait
                 // until their own turn has cleaned it.
                 if (row.flag != kFlagDo || row.s1 < 0 || row.s1 > CopyAhead::kMaxBytes || row.result == kUnholdable
-                    || row.result == kMetaOnly
+                    || row.result == kMetaOnly || moving(looked) >= 0
                     || !CopiesSource(ctx, EffectiveStatus(row.status)) || ctx.tmpLeft.contains(row.path))
                     continue;
-                staged.emplace_back(looked, ahead.queue([&ctx, rel = fileRel(row)](fsops::StagedCopy& out) {
+                staged.emplace_back(looked, ahead.queue([&ctx, rel = row.itemPath()](fsops::StagedCopy& out) {
                     return StageFile(ctx, rel, CopyAhead::kMaxBytes, out);
                 }));
             }
@@ -320,12 +330,62 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
                 touched.insert(rel);
         };
 
+        std::vector<bool> doneEarly(size_t(grid.rowCount()), false);
+        const auto markMoved = [&](int r) {
+            ResultRow& out = grid.row(r);
+            out.flag = kFlagDone;
+            out.result = kMoved;
+            ++rep.processed;
+            doneEarly[size_t(r)] = true;
+        };
+        // Carries out the move of row r and its partner p at the first of the
+        // two rows. Returns why it could not be made ("" once moved).
+        const auto carryOutMove = [&](int r, int p) {
+            const int to = grid.row(r).status == St::Del ? p : r;
+            const int from = to == r ? p : r;
+            const ResultRow& in = grid.row(to);
+            const bool folder = in.isFolderRow();
+            const QString toRel = in.itemPath();
+            const QString fromRel = from == to ? in.moveRel() : grid.row(from).itemPath();
+            const QString why = SyncMove(ctx, fromRel, toRel, folder);
+            if (!why.isEmpty())
+                return why;
+            touch(opsupport::relDirOf(toRel));
+            touch(opsupport::relDirOf(fromRel));
+            if (folder) {
+                touch(toRel);
+                ctx.movedIn.insert(toRel);
+                ctx.movedOut.insert(fromRel);
+            }
+            markMoved(to);
+            if (from != to)
+                markMoved(from);
+            return QString();
+        };
+
         // Carries out row r; copy: its copy written ahead, if any.
         const auto carryOut = [&](int r, fsops::StagedCopy* copy) {
+            QString moveWhy;
+            if (const int p = moving(r); p >= 0) {
+                moveWhy = carryOutMove(r, p);
+                if (moveWhy.isEmpty())
+                    return;
+                noMove.insert(r);
+                noMove.insert(p);
+                moveWhy = QStringLiteral("移動できないため複写と削除で同期します: ") + moveWhy;
+            }
             const ResultRow& in = grid.row(r);
+            // Below a folder moved in this run: it came with that folder.
+            if (in.isFolderRow() && ((in.status == St::Add && belowOneOf(ctx.movedIn, in.path))
+                                     || (in.status == St::Del && belowOneOf(ctx.movedOut, in.path)))) {
+                if (in.status == St::Add)
+                    touch(in.path);  // it gets its folder-1 times, as a copy would
+                markMoved(r);
+                return;
+            }
             const QString status = EffectiveStatus(in.status);
             const bool folder = in.isFolderRow();
-            const QString rel = folder ? in.path : fileRel(in);
+            const QString rel = in.itemPath();
             const bool metaOnly = in.result == kMetaOnly;
             touch(in.path);
             if (folder)
@@ -354,6 +414,8 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
             ResultRow& out = grid.row(r);
             ++rep.processed;
             bytesDone += CopyBytes(out);
+            if (!moveWhy.isEmpty())
+                why = why.isEmpty() ? moveWhy : why + QStringLiteral("; ") + moveWhy;
             if (result.contains(QLatin1String("Err"))) {
                 out.red = true;
                 out.setWhy(why);
@@ -365,6 +427,8 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
                 out.flag = kFlagDone;
                 // A correction of metadata still says what it was.
                 out.result = metaOnly ? kMetaOnly : CellText(result);
+                if (!moveWhy.isEmpty())
+                    out.setWhy(moveWhy);
             }
             if (hooks.progress && sinceReport.elapsed() >= kProgressIntervalMs)
                 report();
@@ -374,7 +438,6 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         // (a file row, so after the folder's) is carried out first, so that
         // one run makes the change.
         const QHash<QString, int> deletedFiles = fileDeletions(grid);
-        std::vector<bool> doneEarly(size_t(grid.rowCount()), false);
         const auto clearWayFor = [&](int r) {
             const ResultRow& in = grid.row(r);
             if (!in.isFolderRow() || deletedFiles.isEmpty())

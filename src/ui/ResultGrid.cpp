@@ -118,6 +118,12 @@ void ResultGridModel::rowsChanged(int first, int last)
     emit dataChanged(index(first, 0), index(last, kColumns - 1));
 }
 
+bool ResultGridModel::showsMove(int row) const
+{
+    const ResultRow& r = m_table.row(row);
+    return r.flag == kFlagDone ? r.result == kMoved : m_table.movePartner(row) >= 0;
+}
+
 bool ResultGridModel::toggleFlag(int row)
 {
     if (row < 0 || row >= m_table.rowCount())
@@ -126,10 +132,12 @@ bool ResultGridModel::toggleFlag(int row)
     if (flag != kFlagDo && flag != kFlagOff)
         return false;
     flag = flag == kFlagDo ? kFlagOff : kFlagDo;
-    const int view = viewRow(row);
-    if (view >= 0 && view < rowCount()) {
-        const QModelIndex i = index(view, kFlagColumn);
-        emit dataChanged(i, i, {Qt::DisplayRole});
+    // The partner of a move shows whether the pair still moves.
+    const int partner = m_table.rowOfNumber(m_table.row(row).moveNo());
+    for (const int r : {row, partner}) {
+        const int view = r < 0 ? -1 : viewRow(r);
+        if (view >= 0 && view < rowCount())
+            emit dataChanged(index(view, kFlagColumn), index(view, kResultColumn), {Qt::DisplayRole, Qt::ToolTipRole});
     }
     return true;
 }
@@ -224,6 +232,9 @@ QVariant ResultGridModel::data(const QModelIndex& index, int role) const
     const ResultRow& row = m_table.row(r);
     switch (role) {
     case Qt::DisplayRole:
+        // A move whose flags were cleared is an ordinary copy and deletion again.
+        if (index.column() == kResultColumn && row.result == kMoved && !showsMove(r))
+            return QString();
         return row.text(index.column() + 1);
     case Qt::ForegroundRole:
         if (index.column() == kResultColumn && row.red)
@@ -234,6 +245,8 @@ QVariant ResultGridModel::data(const QModelIndex& index, int role) const
         // also the status's.
         if ((index.column() == kResultColumn || (index.column() == kStatusColumn && !row.red)) && !row.why().isEmpty())
             return row.why();
+        if ((index.column() == kResultColumn || index.column() == kStatusColumn) && showsMove(r))
+            return row.moveText();
         return {};
     case Qt::TextAlignmentRole:
         switch (index.column()) {
@@ -473,14 +486,20 @@ bool ResultGrid::goToFailed(bool forward)
 QString ResultGrid::clipboardText() const
 {
     QString text;
-    for (const ResultRow& row : m_model.table().rows()) {
+    const ResultTable& table = m_model.table();
+    for (int r = 0; r < table.rowCount(); ++r) {
+        const ResultRow& row = table.row(r);
+        const bool move = m_model.showsMove(r);
         for (int c = 1; c <= ResultGridModel::kColumns; ++c) {
             if (c > 1)
                 text += QLatin1Char('\t');
-            text += row.text(c);
+            if (c != ResultGridModel::kColumns || row.result != kMoved || move)
+                text += row.text(c);
         }
         if (!row.why().isEmpty())
             text += QLatin1Char('\t') + row.why();
+        else if (move)
+            text += QLatin1Char('\t') + row.moveText();
         text += QLatin1String("\r\n");
     }
     return text;

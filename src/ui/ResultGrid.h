@@ -36,6 +36,9 @@ public:
     int tableRow(int view) const;
     // View row of table row `row`, -1 when there is none.
     int viewRow(int row) const;
+    // Table row `row` shows its move: the pair still moves (both flags
+    // "1"), or the synchronisation moved it.
+    bool showsMove(int row) const;
 
     // The table was refilled or emptied: the view starts again, in the
     // comparison's order.

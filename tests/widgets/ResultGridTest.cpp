@@ -184,6 +184,36 @@ TEST(ResultGrid, FailedResultInRedAndClipboardText)
                                                 "\ta/photo.tar.gz: target is read-only\r\n"));
 }
 
+TEST(ResultGrid, AMoveShowsWhileBothFlagsAreSet)
+{
+    ResultTable t;
+    t.rows() = {row(1, "new", "jpg", "1"), row(2, "old", "jpg", "1")};
+    t.row(1).status = QStringLiteral("削除");
+    t.row(0).setMove(2, QStringLiteral("a/old.jpg"));
+    t.row(1).setMove(1, QStringLiteral("a/new.jpg"));
+    t.row(0).result = t.row(1).result = kMoved;
+    ResultGrid g(t);
+    g.gridModel().reset();
+    const auto tip = [&](int r) { return g.model()->data(g.model()->index(r, 11), Qt::ToolTipRole).toString(); };
+    EXPECT_EQ(cell(g, 0, 12), QStringLiteral("移動"));
+    EXPECT_EQ(tip(0), QStringLiteral("移動元 a/old.jpg"));
+    EXPECT_EQ(tip(1), QStringLiteral("移動先 a/new.jpg"));
+    EXPECT_EQ(CountResults(t).copyBytes, 0);
+    // Either flag cleared: both rows are an ordinary copy and deletion again.
+    QSignalSpy changed(g.model(), &QAbstractItemModel::dataChanged);
+    ASSERT_TRUE(g.gridModel().toggleFlag(1));
+    EXPECT_EQ(changed.size(), 2);  // the partner's row too
+    for (int r : {0, 1}) {
+        EXPECT_EQ(cell(g, r, 12), QString());
+        EXPECT_EQ(tip(r), QString());
+    }
+    t.row(0).s1 = 10;
+    EXPECT_EQ(CountResults(t).copyBytes, 10);
+    EXPECT_FALSE(g.clipboardText().contains(QStringLiteral("移動")));
+    ASSERT_TRUE(g.gridModel().toggleFlag(1));
+    EXPECT_TRUE(g.clipboardText().endsWith(QStringLiteral("\t移動\t移動先 a/new.jpg\r\n")));
+}
+
 TEST(ResultGrid, HeaderClicksSortTheViewOnly)
 {
     ResultTable t;
