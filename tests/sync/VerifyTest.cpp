@@ -37,11 +37,28 @@ QByteArray newBytes(int n)
     return b;
 }
 
-class VerifyTest : public SyncFixture {
+class ReadBackFixture : public SyncFixture {
+protected:
+    // A run with the read-back and the log on, and to copy: a.bin over an
+    // older file (a file row) and the folder d of two files (added whole).
+    void rowsToReadBack()
+    {
+        src(QStringLiteral("a.bin"), newBytes(1));
+        dst(QStringLiteral("a.bin"), kOld);
+        src(QStringLiteral("d/b.bin"), newBytes(2));
+        src(QStringLiteral("d/c.bin"), newBytes(3));
+        fileRow(QString(), QStringLiteral("a"), QStringLiteral("bin"), QStringLiteral("上書"));
+        folderRow(QStringLiteral("d"), QStringLiteral("追加"));
+        options(true, false, false);
+        session.panel.chVerify = true;
+    }
+};
+
+class VerifyTest : public ReadBackFixture {
 protected:
     void SetUp() override
     {
-        SyncFixture::SetUp();
+        ReadBackFixture::SetUp();
         vol = std::make_unique<VolumeImage>(VolumeImage::Type::Ext4, 32);
         if (!vol->ok())
             GTEST_SKIP() << vol->reason().toStdString();
@@ -149,14 +166,7 @@ TEST_F(VerifyTest, TheRunReadsBackRowsAndFoldersItCopies)
     // A row whose copy reads back differently every time fails with the
     // reason, its old file untouched (a copy of it written ahead may have
     // been read back too); a folder copied whole is read back file by file.
-    src(QStringLiteral("a.bin"), newBytes(1));
-    dst(QStringLiteral("a.bin"), kOld);
-    src(QStringLiteral("d/b.bin"), newBytes(2));
-    src(QStringLiteral("d/c.bin"), newBytes(3));
-    fileRow(QString(), QStringLiteral("a"), QStringLiteral("bin"), QStringLiteral("上書"));
-    folderRow(QStringLiteral("d"), QStringLiteral("追加"));
-    options(true, false, false);
-    session.panel.chVerify = true;
+    rowsToReadBack();
     alterAtReadBack(1000);
     const SyncReport rep = run();
     setFsHook({});
@@ -179,7 +189,7 @@ TEST_F(VerifyTest, TheRunReadsBackRowsAndFoldersItCopies)
 // Copies that share their sources' blocks (both folders on one btrfs
 // volume) are not read back; the run says how many there were, on its
 // summary and as the log's last line.
-class SharedBlocksTest : public SyncFixture {
+class SharedBlocksTest : public ReadBackFixture {
 protected:
     void TearDown() override
     {
@@ -200,14 +210,7 @@ TEST_F(SharedBlocksTest, CopiesSharingTheirSourcesBlocksAreNamedNotReadBack)
     makeDir(f1);
     makeDir(f2);
     ASSERT_TRUE(SetRoots(session, f1, f2));
-    src(QStringLiteral("a.bin"), newBytes(1));
-    dst(QStringLiteral("a.bin"), kOld);
-    src(QStringLiteral("d/b.bin"), newBytes(2));
-    src(QStringLiteral("d/c.bin"), newBytes(3));
-    fileRow(QString(), QStringLiteral("a"), QStringLiteral("bin"), QStringLiteral("上書"));
-    folderRow(QStringLiteral("d"), QStringLiteral("追加"));
-    options(true, false, false);
-    session.panel.chVerify = true;
+    rowsToReadBack();
     std::atomic<int> reads = 0;
     setFsHook([&reads](const char* point) { reads += std::strcmp(point, "copy:verify") == 0; });
     const SyncReport rep = run();
