@@ -20,6 +20,7 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <vector>
 #include <thread>
 
 #include <fcntl.h>
@@ -130,6 +131,27 @@ TEST_F(WatcherTest, ABurstOfChangesRunsOnce)
     EXPECT_FALSE(waitFor([&] { return runs > 2; }, int(3 * opt.times.delay)));
     end();
     EXPECT_EQ(countedRuns(), 2);
+}
+
+// A run that failed is tried again by itself, with nothing changed.
+TEST_F(WatcherTest, AFailedRunIsTriedAgain)
+{
+    opt.times.retry = 200;
+    // The first run fails, the second succeeds.
+    opt.command = {QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                   QStringLiteral("echo run >> \"$0\"; [ $(wc -l < \"$0\") -ge 2 ]"), count};
+    std::vector<int> codes;
+    std::mutex codesLock;
+    opt.ran = [&](int status) {
+        const std::lock_guard<std::mutex> hold(codesLock);
+        codes.push_back(status);
+        ++runs;
+    };
+    start();
+    ASSERT_TRUE(waitFor([&] { return runs == 2; })) << "the failed run was not tried again";
+    EXPECT_FALSE(waitFor([&] { return runs > 2; }, 1000)) << "a run that succeeded is not repeated";
+    end();
+    EXPECT_EQ(codes, (std::vector<int>{1, 0}));
 }
 
 TEST_F(WatcherTest, AnOverflowingQueueIsSaidOnceAndRunsAtOnce)
