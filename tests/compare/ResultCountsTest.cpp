@@ -203,3 +203,25 @@ TEST(ResultRowTexts, EveryCellGivesBackWhatItWasGiven)
     folderRow.setExactName(QStringLiteral("."));
     EXPECT_FALSE(folderRow.isFolderRow());
 }
+
+// A row is found by its running number in fill order and, while a view has
+// reordered the rows, wherever it stands.
+TEST(ResultTable, RowOfNumberInAnyOrder)
+{
+    const struct {
+        std::vector<long long> numbers;
+        long long wanted;
+        int at;
+    } cases[] = {
+        {{1, 2, 3}, 2, 1}, {{3, 1, 2}, 3, 0}, {{3, 1, 2}, 1, 1}, {{2, 3, 1}, 1, 2}, {{1, 2, 3}, 4, -1}, {{3, 1, 2}, 0, -1},
+    };
+    for (const auto& c : cases) {
+        ResultTable t;
+        for (const long long n : c.numbers) {
+            ResultRow r = file("追加", "1", 1);
+            r.no = n;
+            t.rows().push_back(r);
+        }
+        EXPECT_EQ(t.rowOfNumber(c.wanted), c.at) << c.wanted;
+    }
+}
