@@ -22,10 +22,20 @@ namespace velmor {
 
 namespace {
 
-// The columns a task load reads, in the order TskLoad takes them.
-const QString kTaskColumns = QStringLiteral(
-    "sRt1, sRt2, sPh1, sPh2, iFlt, sFlt, yRt0, yRt1, yRt2, yRt3, yRt4, yRt5, yRt6, yRt7,"
-    " mChk, mExp, sPhB, sHogo, sJogai, nShift, yLnkTgt, yAcl, yXat, yVerify, yCont, yContT, nMove, nKeepD, nKeepN");
+// The columns of a task row besides its name and dUdt, in the order a load
+// takes them and a save gives them: the first layout's, then the added ones.
+const QStringList& taskColumns()
+{
+    static const QStringList all = [] {
+        QStringList c = QStringLiteral("sRt1 sRt2 sPh1 sPh2 iFlt sFlt yRt0 yRt1 yRt2 yRt3 yRt4 yRt5 yRt6 yRt7"
+                                       " mChk mExp sPhB sHogo sJogai")
+                            .split(QLatin1Char(' '));
+        for (const AddedTaskColumn& a : kAddedTaskColumns)
+            c.append(QLatin1String(a.column));
+        return c;
+    }();
+    return all;
+}
 
 // What a task row holds besides its name.
 struct TaskRow {
@@ -34,16 +44,7 @@ struct TaskRow {
     QString sFlt;
     YRt yRt{};
     QString mChk, mExp, sPhB, sHogo, sJogai;
-    int nShift = 0;
-    bool lnkTgt = false;
-    bool acl = false;
-    bool xat = false;
-    bool verify = false;
-    bool content = false;
-    bool contentTimes = false;
-    int moves = 0;
-    int keepDays = 0;
-    int keepCount = 0;
+    TaskPanel added;  // the options of kAddedTaskColumns
 };
 
 // The folder lists of the folder-1 tree: every node (index order) that is
@@ -82,23 +83,18 @@ bool WriteTask(WorkDb& db, const QString& name, const TaskRow& t)
     QVariantList v = {t.sRt1, t.sRt2, t.sPh1, t.sPh2, t.iFlt, t.sFlt};
     for (uint8_t y : t.yRt)
         v.append(int(y));
-    v << t.mChk << t.mExp << t.sPhB << t.sHogo << t.sJogai << t.nShift << int(t.lnkTgt) << int(t.acl) << int(t.xat)
-      << int(t.verify) << int(t.content) << int(t.contentTimes) << t.moves << t.keepDays << t.keepCount
-      << QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) << name;
-    const long long updated = db.exec(
-        QStringLiteral("Update tbTask Set sRt1 = ?, sRt2 = ?, sPh1 = ?, sPh2 = ?, iFlt = ?, sFlt = ?,"
-                       " yRt0 = ?, yRt1 = ?, yRt2 = ?, yRt3 = ?, yRt4 = ?, yRt5 = ?, yRt6 = ?, yRt7 = ?,"
-                       " mChk = ?, mExp = ?, sPhB = ?, sHogo = ?, sJogai = ?, nShift = ?, yLnkTgt = ?,"
-                       " yAcl = ?, yXat = ?, yVerify = ?, yCont = ?, yContT = ?, nMove = ?, nKeepD = ?, nKeepN = ?,"
-                       " dUdt = ? Where sTask = ?"),
-        v);
+    v << t.mChk << t.mExp << t.sPhB << t.sHogo << t.sJogai;
+    for (const AddedTaskColumn& a : kAddedTaskColumns)
+        v << a.get(t.added);
+    v << QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) << name;
+    const QStringList columns = taskColumns() + QStringList{QStringLiteral("dUdt"), QStringLiteral("sTask")};
+    const long long updated = db.exec(QStringLiteral("Update tbTask Set ") + columns.mid(0, columns.size() - 1).join(QStringLiteral(" = ?, "))
+                                          + QStringLiteral(" = ? Where sTask = ?"),
+                                      v);
     if (updated > 0)
         return false;
-    db.exec(QStringLiteral("Insert Into tbTask (sRt1, sRt2, sPh1, sPh2, iFlt, sFlt,"
-                           " yRt0, yRt1, yRt2, yRt3, yRt4, yRt5, yRt6, yRt7,"
-                           " mChk, mExp, sPhB, sHogo, sJogai, nShift, yLnkTgt, yAcl, yXat, yVerify, yCont, yContT,"
-                           " nMove, nKeepD, nKeepN, dUdt, sTask)"
-                           " Values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+    db.exec(QStringLiteral("Insert Into tbTask (") + columns.join(QStringLiteral(", ")) + QStringLiteral(") Values (?")
+                + QStringLiteral(", ?").repeated(columns.size() - 1) + QLatin1Char(')'),
             v);
     return true;
 }
@@ -275,16 +271,7 @@ void MainState::TskSave(bool overwrite)
     t.sFlt = s.panel.txFlt;
     t.sHogo = s.panel.txHogo;
     t.sJogai = s.panel.txJogai;
-    t.nShift = s.panel.nShift;
-    t.lnkTgt = s.panel.chLinkTgt;
-    t.acl = s.panel.chAcls;
-    t.xat = s.panel.chXattrs;
-    t.verify = s.panel.chVerify;
-    t.content = s.panel.chContent;
-    t.contentTimes = s.panel.chContentTimes;
-    t.moves = s.panel.nMoves;
-    t.keepDays = s.panel.nKeepDays;
-    t.keepCount = s.panel.nKeepCount;
+    t.added = s.panel;
     GetOpt();
     t.yRt = s.yRt;
 
@@ -349,7 +336,7 @@ void MainState::TskLoad(bool& ok, const QString& nameIn)
                 return;
             }
             v.clear();
-            if (!s.oDb.R_PAry(QStringLiteral("Select ") + kTaskColumns + QStringLiteral(" From tbTask Where sTask = ?"),
+            if (!s.oDb.R_PAry(QStringLiteral("Select ") + taskColumns().join(QStringLiteral(", ")) + QStringLiteral(" From tbTask Where sTask = ?"),
                               v, key))
                 throw SqlError("cannot read the task " + name.toStdString());
             int c = 0;
@@ -368,16 +355,8 @@ void MainState::TskLoad(bool& ok, const QString& nameIn)
             t.sHogo = next().toString();
             t.sJogai = next().toString();
             // NULL in a row saved before these options: the defaults.
-            t.nShift = std::clamp(next().toInt(), 0, kMaxShift);
-            t.lnkTgt = next().toInt() != 0;
-            t.acl = next().toInt() != 0;
-            t.xat = next().toInt() != 0;
-            t.verify = next().toInt() != 0;
-            t.content = next().toInt() != 0;
-            t.contentTimes = next().toInt() != 0;
-            t.moves = std::clamp(next().toInt(), 0, 2);
-            t.keepDays = std::clamp(next().toInt(), 0, kMaxKeep);
-            t.keepCount = std::clamp(next().toInt(), 0, kMaxKeep);
+            for (const AddedTaskColumn& a : kAddedTaskColumns)
+                a.set(t.added, next().toInt());
         } catch (const std::exception& e) {
             ShowDbError(e);
             return;
@@ -392,16 +371,8 @@ void MainState::TskLoad(bool& ok, const QString& nameIn)
         s.panel.txFold = t.sPhB;
         s.panel.txHogo = t.sHogo;
         s.panel.txJogai = t.sJogai;
-        s.panel.nShift = t.nShift;
-        s.panel.chLinkTgt = t.lnkTgt;
-        s.panel.chAcls = t.acl;
-        s.panel.chXattrs = t.xat;
-        s.panel.chVerify = t.verify;
-        s.panel.chContent = t.content;
-        s.panel.chContentTimes = t.contentTimes;
-        s.panel.nMoves = t.moves;
-        s.panel.nKeepDays = t.keepDays;
-        s.panel.nKeepCount = t.keepCount;
+        for (const AddedTaskColumn& a : kAddedTaskColumns)
+            a.set(s.panel, a.get(t.added));
         // An index the list does not have leaves the list and txFlt as they are.
         if (t.iFlt >= -1 && t.iFlt <= 2)
             setFilterIndex(t.iFlt);

@@ -2,6 +2,7 @@
 
 #include "env/Prompt.h"
 #include "env/Usr.h"
+#include "tasks/Options.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -68,16 +69,9 @@ const char* const kTaskSchema =
     " mChk TEXT, mExp TEXT, sPhB TEXT, sHogo TEXT, sJogai TEXT, dUdt DATETIME);"
     "CREATE UNIQUE INDEX IF NOT EXISTS shared.\"PrimaryKey\" ON tbTask(sTask);";
 
-// Columns tbTask gained after its first layout, added to a work database
-// that lacks them. The rows written before have them NULL, which reads as
-// the option's default: nShift 0 (no time shift ignored), yLnkTgt 0 (links
-// copied as links), yAcl and yXat 0 (ACLs and extended attributes neither
-// compared nor carried).
-const char* const kTaskAdded[] = {"nShift INTEGER", "yLnkTgt INTEGER", "yAcl INTEGER", "yXat INTEGER",
-                                  "yVerify INTEGER", "yCont INTEGER", "yContT INTEGER", "nMove INTEGER",
-                                  "nKeepD INTEGER", "nKeepN INTEGER"};
-
-// The added columns tbTask lacks, as their definitions.
+// The columns tbTask gained after its first layout (kAddedTaskColumns) that
+// it lacks, as their definitions. The rows written before have them NULL,
+// which reads as the option's default.
 QList<QByteArray> missingTaskColumns(const SqlConn& c)
 {
     QList<QByteArray> have;
@@ -85,11 +79,9 @@ QList<QByteArray> missingTaskColumns(const SqlConn& c)
     while (q.step())
         have.append(q.utf8(1).toByteArray());
     QList<QByteArray> out;
-    for (const char* def : kTaskAdded) {
-        const QByteArray d(def);
-        if (!have.contains(d.left(d.indexOf(' '))))
-            out.append(d);
-    }
+    for (const AddedTaskColumn& a : kAddedTaskColumns)
+        if (!have.contains(QByteArray(a.column)))
+            out.append(QByteArray(a.column) + " INTEGER");
     return out;
 }
 

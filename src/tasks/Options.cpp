@@ -2,6 +2,19 @@
 
 namespace velmor {
 
+const std::array<AddedTaskColumn, 10> kAddedTaskColumns = {{
+    {"nShift", nullptr, &TaskPanel::nShift, kMaxShift},
+    {"yLnkTgt", &TaskPanel::chLinkTgt},
+    {"yAcl", &TaskPanel::chAcls},
+    {"yXat", &TaskPanel::chXattrs},
+    {"yVerify", &TaskPanel::chVerify},
+    {"yCont", &TaskPanel::chContent},
+    {"yContT", &TaskPanel::chContentTimes},
+    {"nMove", nullptr, &TaskPanel::nMoves, 2},
+    {"nKeepD", nullptr, &TaskPanel::nKeepDays, kMaxKeep},
+    {"nKeepN", nullptr, &TaskPanel::nKeepCount, kMaxKeep},
+}};
+
 YRt GetOpt(const TaskPanel& panel)
 {
     YRt y{};

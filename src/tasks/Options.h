@@ -3,6 +3,7 @@
 // engine sees them (the panel's widgets fill a TaskPanel).
 #include <QSet>
 #include <QString>
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -39,6 +40,30 @@ struct TaskPanel {
 
 // The largest value of nKeepDays and nKeepCount.
 inline constexpr int kMaxKeep = 100000;
+
+// An option kept in a column that the task table gained after its first
+// layout: a switch (flag) or a number from 0 to max. A task saved before
+// the column came holds NULL there, which loads as 0, the option's default.
+struct AddedTaskColumn {
+    const char* column;
+    bool TaskPanel::*flag = nullptr;
+    int TaskPanel::*number = nullptr;
+    int max = 1;
+
+    // The panel's value as it is stored.
+    int get(const TaskPanel& p) const { return flag ? int(p.*flag) : p.*number; }
+    // A stored value into the panel, kept within the option's range.
+    void set(TaskPanel& p, int v) const
+    {
+        if (flag)
+            p.*flag = v != 0;
+        else
+            p.*number = std::clamp(v, 0, max);
+    }
+};
+
+// Every such column, in the order they were added.
+extern const std::array<AddedTaskColumn, 10> kAddedTaskColumns;
 
 // Snapshot of the check boxes.
 YRt GetOpt(const TaskPanel& panel);
