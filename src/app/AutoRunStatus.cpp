@@ -6,13 +6,18 @@
 
 namespace velmor {
 
-void PrintFailedRow(const QString& task, const ResultRow& row, const QString& why)
+void PrintErrorLine(const QString& text)
 {
-    QString t = QStringLiteral("%1: row %2 (%3): %4").arg(task).arg(row.no).arg(row.status, why);
+    QString t = text;
     t.replace(QLatin1Char('\r'), QLatin1Char(' '));
-    const QByteArray b = nameBytes(t) + '\n';  // names as their bytes on disk
+    const QByteArray b = nameBytes(t) + '\n';
     std::fwrite(b.constData(), 1, size_t(b.size()), stderr);
     std::fflush(stderr);
+}
+
+void PrintFailedRow(const QString& task, const ResultRow& row, const QString& why)
+{
+    PrintErrorLine(QStringLiteral("%1: row %2 (%3): %4").arg(task).arg(row.no).arg(row.status, why));
 }
 
 void AutoRunStatus::add(const MainState::AutoRunTask& t)

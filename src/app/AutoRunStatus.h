@@ -22,6 +22,10 @@ public:
     bool failed = false;   // see kFailed
 };
 
+// Writes text as one line on stderr, names as their bytes on disk (a CR in
+// it, the message boxes' line break, becomes a blank).
+void PrintErrorLine(const QString& text);
+
 // Names the failed row r of task's run on stderr, as every unattended run
 // does: "TASK: row N (STATUS): why".
 void PrintFailedRow(const QString& task, const ResultRow& row, const QString& why);

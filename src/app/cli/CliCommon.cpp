@@ -1,5 +1,7 @@
 #include "app/cli/CliCommon.h"
 
+#include "app/AutoRunStatus.h"
+
 #include "compare/ResultCounts.h"
 #include "env/FsDir.h"
 #include "env/Usr.h"
@@ -332,14 +334,7 @@ void printRootFiles(const Session& s)
         printError(text);
 }
 
-void printError(const QString& text)
-{
-    QString t = text;
-    t.replace(QLatin1Char('\r'), QLatin1Char(' '));
-    const QByteArray b = nameBytes(t) + '\n';  // names as their bytes on disk
-    std::fwrite(b.constData(), 1, size_t(b.size()), stderr);
-    std::fflush(stderr);
-}
+void printError(const QString& text) { PrintErrorLine(text); }
 
 void StderrPrompt::message(const QString& text) { printError(text); }
 
