@@ -1,7 +1,6 @@
 #include "app/cli/CliCommon.h"
 
 #include "app/AutoRunStatus.h"
-
 #include "compare/ResultCounts.h"
 #include "env/FsDir.h"
 #include "env/Usr.h"
