@@ -4,17 +4,17 @@
 // "DATE~1.log", "DATE~2.log" ... by number) as UTF-8 with LF line ends.
 #include "app/cli/CliCommon.h"
 #include "env/FsDir.h"
+#include "env/FsList.h"
 #include "env/SysReason.h"
+#include "sync/Retention.h"
 
 #include <QDate>
-#include <QRegularExpression>
 #include <QStringDecoder>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,29 +23,17 @@ namespace velmor::cli {
 
 namespace {
 
-// The numbers n of the day's log files in the open folder dir ("" is 0,
-// "~n" is n), ascending; only regular files of the program's naming count.
-std::vector<int> dayFiles(int dir, const QString& day)
+// The numbers n of the log files of day in the open folder dir (path
+// folder) ("" is 0, "~n" is n), ascending; only regular files of the
+// program's naming count. Throws FsError when dir cannot be listed.
+std::vector<int> dayFiles(int dir, const QString& folder, QDate day)
 {
-    static const QRegularExpression name(QStringLiteral("^(\\d{4}-\\d{2}-\\d{2})(?:~([1-9]\\d{0,4}))?\\.log$"));
     std::vector<int> out;
-    const int fd = ::dup(dir);
-    DIR* d = fd >= 0 ? ::fdopendir(fd) : nullptr;
-    if (!d) {
-        if (fd >= 0)
-            ::close(fd);
-        return out;
+    for (const FsEntry& e : FsListAt(dir, folder, FsKind::Files)) {
+        const std::optional<DatedName> d = ParseDatedName(nameBytes(e.name), ".log");
+        if (d && d->date == day && S_ISREG(e.mode))
+            out.push_back(d->n);
     }
-    ::rewinddir(d);
-    while (const struct dirent* e = ::readdir(d)) {
-        const QRegularExpressionMatch m = name.match(nameText(e->d_name));
-        if (!m.hasMatch() || m.captured(1) != day)
-            continue;
-        struct stat st {};
-        if (::fstatat(dir, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
-            out.push_back(m.captured(2).isEmpty() ? 0 : m.captured(2).toInt());
-    }
-    ::closedir(d);
     std::sort(out.begin(), out.end());
     return out;
 }
@@ -116,7 +104,13 @@ int cliLog(const QStringList& args)
         return kExitFailed;
     }
     const QString day = date.toString(QStringLiteral("yyyy-MM-dd"));
-    const std::vector<int> numbers = dayFiles(dir.get(), day);
+    std::vector<int> numbers;
+    try {
+        numbers = dayFiles(dir.get(), folder, date);
+    } catch (const FsError& e) {
+        printError(QString::fromStdString(e.what()));
+        return kExitFailed;
+    }
     if (numbers.empty()) {
         printError(QStringLiteral("no history log of %1 in %2").arg(day, folder));
         return kExitFailed;
