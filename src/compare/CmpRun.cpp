@@ -168,10 +168,11 @@ CmpOutcome CmpRun(Session& s)
             s.oDb.DbOpen();
             s.oDb.exec(QStringLiteral("Delete From tbFold"));
             s.nCnt = 1000;
-            s.caps2 = ProbeVolume(cmp::openRoot(s, 2).get());
+            const UniqueFd root2 = cmp::openRoot(s, 2);
+            s.caps2 = ProbeVolume(root2.get());
             // Files right in a root take no part; how many there are is said.
             s.nRootFiles1 = static_cast<long long>(FsListAt(cmp::openRoot(s, 1).get(), s.sFld1, FsKind::Files).size());
-            s.nRootFiles2 = static_cast<long long>(FsListAt(cmp::openRoot(s, 2).get(), s.sFld2, FsKind::Files).size());
+            s.nRootFiles2 = static_cast<long long>(FsListAt(root2.get(), s.sFld2, FsKind::Files).size());
             ScnFld1(s);
         }))
         return *end;
