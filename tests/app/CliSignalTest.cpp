@@ -177,3 +177,41 @@ TEST_F(CliSignalTest, ASignalStopsTheRunAndTheRowsDoneArePrinted)
         EXPECT_EQ(text.count(QStringLiteral("\r\n")), done + folders);
     }
 }
+
+// A comparison by content stops inside a long file, not after it: two pairs
+// of 8 GiB files with equal sizes (sparse, so they take no room) would keep
+// it reading for many seconds.
+TEST(CliContentSignalTest, ASignalStopsAComparisonInsideALongFile)
+{
+    if (test::velmorCli().isEmpty())
+        GTEST_SKIP() << "velmor-cli is not built";
+    test::ScopedTestHome home;
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    const QString src = tmp.path() + QStringLiteral("/src"), dst = tmp.path() + QStringLiteral("/dst");
+    for (const QString& root : {src, dst}) {
+        test::makeDir(root + QStringLiteral("/big"));
+        for (const char* name : {"/big/a.bin", "/big/b.bin"}) {
+            QFile f(root + QLatin1String(name));
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            ASSERT_TRUE(f.resize(8LL << 30));
+        }
+    }
+    const QString data = tmp.path() + QStringLiteral("/data");
+    QProcess cli;
+    cli.start(test::velmorCli(), {QStringLiteral("compare"), src, dst, QStringLiteral("--content"),
+                                  QStringLiteral("--data"), data});
+    ASSERT_TRUE(cli.waitForStarted());
+    QThread::msleep(400);
+    ASSERT_EQ(cli.state(), QProcess::Running) << cli.readAllStandardError().toStdString();
+    ASSERT_EQ(::kill(pid_t(cli.processId()), SIGTERM), 0);
+    QElapsedTimer stopping;
+    stopping.start();
+    ASSERT_TRUE(cli.waitForFinished(120000));
+    // Reading the rest takes over half a minute here; a stop seen only
+    // between files would wait for it.
+    EXPECT_LT(stopping.elapsed(), 15000) << "the stop waited for the files under way";
+    EXPECT_EQ(cli.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(cli.exitCode(), 1) << "not stopped: " << cli.readAllStandardError().toStdString();
+    EXPECT_TRUE(cli.readAllStandardOutput().isEmpty()) << "no row is printed from a stopped scan";
+}
