@@ -3,6 +3,7 @@
 #include "common/TestSupport.h"
 #include "env/Usr.h"
 #include "tree/view/TreeItemModel.h"
+#include "ui/Pane.h"
 
 #include <QAbstractItemModelTester>
 #include <QComboBox>
@@ -53,7 +54,7 @@ protected:
 
 TEST_F(TreeControlTest, RootLoadRaisesECngRtOnceAndViewFollowsTheModel)
 {
-    uTrD w;
+    uTrD w(nullptr, makePane);
     QAbstractItemModelTester tester(w.itemModel(), QAbstractItemModelTester::FailureReportingMode::Fatal);
     QSignalSpy cngRt(&w, &uTrD::eCngRt);
     w.setRoot(root + "/");
@@ -91,7 +92,7 @@ TEST_F(TreeControlTest, RootLoadRaisesECngRtOnceAndViewFollowsTheModel)
 
 TEST_F(TreeControlTest, LinkedClickAndExpndAllRaiseEChkExp)
 {
-    uTrD w;
+    uTrD w(nullptr, makePane);
     QAbstractItemModelTester tester(w.itemModel(), QAbstractItemModelTester::FailureReportingMode::Fatal);
     w.setChkBx(true);
     w.setRoot(root);
@@ -126,7 +127,7 @@ TEST_F(TreeControlTest, LinkedClickAndExpndAllRaiseEChkExp)
 
 TEST_F(TreeControlTest, MouseEventsFollowTheBusyRules)
 {
-    uTrD w;
+    uTrD w(nullptr, makePane);
     w.resize(300, 400);
     w.setRoot(root);
     w.show();

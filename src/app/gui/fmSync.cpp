@@ -196,9 +196,9 @@ QAction* fmSync::item(QMenu* menu, int index) const
 
 void fmSync::buildControls()
 {
-    uTrD1 = new uTrD(&m_st.tree1);
+    uTrD1 = new uTrD(&m_st.tree1, makePane);
     uTrD1->setObjectName(QStringLiteral("uTrD1"));
-    uTrD2 = new uTrD(&m_st.tree2);
+    uTrD2 = new uTrD(&m_st.tree2, makePane);
     uTrD2->setObjectName(QStringLiteral("uTrD2"));
     vSpr = new ResultGrid(m_st.s.vSpr);
     vSpr->setObjectName(QStringLiteral("vSpr"));

@@ -2,7 +2,6 @@
 
 #include "env/Usr.h"
 #include "tree/view/TreeItemModel.h"
-#include "ui/Pane.h"
 
 #include <QComboBox>
 #include <QHeaderView>
@@ -18,9 +17,7 @@
 
 namespace velmor {
 
-uTrD::uTrD(QWidget* parent) : uTrD(nullptr, parent) {}
-
-uTrD::uTrD(FolderTree* tree, QWidget* parent)
+uTrD::uTrD(FolderTree* tree, PaneMaker makePane, QWidget* parent)
     : QWidget(parent),
       m_tree(tree ? tree : new FolderTree(this)),
       m_model(new TreeItemModel(m_tree, this)),

@@ -20,10 +20,14 @@ class TreeItemModel;
 class uTrD : public QWidget {
     Q_OBJECT
 public:
-    explicit uTrD(QWidget* parent = nullptr);
+    // Makes the control's named splitter panes ("pDrive", "pFld", "pDir"),
+    // each holding one of its parts: the window that hosts the control hands
+    // in its own, so the control's panes are made as the window's are.
+    using PaneMaker = QWidget* (*)(const QString& key, QWidget* control);
+
     // A control that shows tree, a model owned elsewhere (the main window's
-    // state) that must outlive the control.
-    explicit uTrD(FolderTree* tree, QWidget* parent = nullptr);
+    // state) that must outlive the control; nullptr: a tree of its own.
+    uTrD(FolderTree* tree, PaneMaker pane, QWidget* parent = nullptr);
     ~uTrD() override;
 
     // --- public members of the control --------------------------------
