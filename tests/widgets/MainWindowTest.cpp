@@ -804,3 +804,23 @@ TEST(QtTexts, AreJapaneseWhateverTheLocale)
     ASSERT_TRUE(LoadQtTranslation());
     EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), u"キャンセル"_s);
 }
+
+// A first start on a laptop screen (1366x768 less a title bar and a panel)
+// shows at least twenty grid rows; a tall window keeps the upper panel's
+// design height.
+TEST_F(MainWindowTest, AFirstStartGivesTheGridTwentyRows)
+{
+    for (const int height : {700, 1000}) {
+        SCOPED_TRACE(height);
+        auto w = window();
+        w->resize(1366, height);
+        w->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+        QCoreApplication::processEvents();
+        const int rows = w->vSpr->viewport()->height() / w->vSpr->verticalHeader()->defaultSectionSize();
+        EXPECT_GE(rows, 20);
+        if (height == 1000) {
+            EXPECT_GE(w->pTr1->height(), 300);
+        }
+    }
+}

@@ -263,6 +263,15 @@ void fmSync::buildControls()
     Splitter->addWidget(top);
     Splitter->addWidget(pSpr);
     Splitter->setStretchFactor(1, 1);
+    // The handle between the upper panel and the grid is easy to find: a
+    // wider bar in a darker shade than the window, with the style's grip.
+    Splitter->setHandleWidth(7);
+    QSplitterHandle* handle = Splitter->handle(1);
+    QPalette shade = handle->palette();
+    shade.setColor(QPalette::Window, shade.color(QPalette::Midlight).darker(110));
+    handle->setPalette(shade);
+    handle->setAutoFillBackground(true);
+    handle->setToolTip(QStringLiteral("ﾄﾞﾗｯｸﾞで一覧の高さを変更"));
     setCentralWidget(Splitter);
 
     // Design sizes; the window state may replace them.
@@ -903,6 +912,7 @@ void fmSync::WinStateLoad()
         placeWindow({});  // the design size, on the primary screen
     // The tree panes hold their stored size until the window is first
     // activated, whatever the window's own size does meanwhile.
+    m_splitPending = !isVisible() && !(d.dr1Wd > 300 && d.dirHi > 300);
     if (d.dr1Wd > 300 && d.dirHi > 300) {
         fixPanes(d.dr1Wd / kTwipsPerPixel, d.dr2Wd / kTwipsPerPixel, d.dirHi / kTwipsPerPixel);
         // Restored again after a task was deleted: no activation follows to
@@ -993,6 +1003,20 @@ void fmSync::fixPanes(int width1, int width2, int height)
     Splitter->updateGeometry();
 }
 
+void fmSync::splitFirstStart()
+{
+    // A laptop screen: the grid shows this many rows, the upper panel (its
+    // options scroll) giving way down to its least height; a taller window
+    // keeps the upper panel's design height and gives the rest to the grid.
+    constexpr int kGridRowsFirst = 20;
+    const QList<int> sizes = Splitter->sizes();
+    const int total = sizes.value(0) + sizes.value(1);
+    const int need = vSpr->horizontalHeader()->sizeHint().height()
+                     + kGridRowsFirst * vSpr->verticalHeader()->defaultSectionSize() + 2 * vSpr->frameWidth();
+    const int top = std::max(std::min(kDesignTreeHeight + 80, total - need), Splitter->widget(0)->minimumSizeHint().height());
+    Splitter->setSizes({top, total - top});
+}
+
 void fmSync::releasePanes()
 {
     if (!m_panesFixed)
@@ -1028,6 +1052,10 @@ bool fmSync::event(QEvent* e)
 void fmSync::showEvent(QShowEvent* e)
 {
     QMainWindow::showEvent(e);
+    if (m_splitPending) {
+        m_splitPending = false;
+        splitFirstStart();
+    }
     // A window that the desktop does not activate (focus-stealing prevention
     // for a program started by a scheduler) still runs its tasks.
     if (!m_st.bActDone && !m_firstQueued) {

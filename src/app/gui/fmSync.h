@@ -124,6 +124,7 @@ private:
     // on the primary screen. Either is shrunk to the screen's free area.
     void placeWindow(const QRect& stored);
     void fixPanes(int width1, int width2, int height);
+    void splitFirstStart();
     void releasePanes();
     void setRunning(bool on);
     void copyList();
@@ -140,6 +141,7 @@ private:
     bool m_closed = false;
     bool m_panesFixed = false;
     bool m_activated = false;  // the window has been activated once
+    bool m_splitPending = false;  // no stored pane sizes: the first show splits the grid's height
     bool m_waitCursor = false;
     bool m_firstQueued = false;
     // The grid's rows changed by a synchronisation and the row to show,
