@@ -269,14 +269,14 @@ public:
     }
 
     // Records the folders below the open folder fd (rel below folder 2, ""
-    // for the root). Returns false once the user pressed stop. Holds one
-    // descriptor per level of rel.
-    bool walk(int fd, const QString& rel)
+    // for the root), which lies on the volume dev (0: not known yet). Returns
+    // false once the user pressed stop. Holds one descriptor per level of rel.
+    bool walk(int fd, const QString& rel, dev_t dev = 0)
     {
         const QString path = cmp::joinPath(m_s.sFld2, rel);
         std::vector<FsEntry> subs;
         try {
-            subs = FsListAt(fd, path, FsKind::Folders);
+            subs = FsListAt(fd, path, FsKind::Folders, nullptr, &linkCounts(fd, dev));
         } catch (const FsError& e) {
             if (rel.isEmpty())
                 throw;  // the root itself: nothing of folder 2 is known
@@ -296,7 +296,7 @@ public:
             if (!child.valid()) {
                 const int err = errno;
                 unreadable(childRel, cmp::sysErrorText(cmp::joinPath(path, e.name), err));
-            } else if (!e.noSubfolders && !walk(child.get(), childRel)) {
+            } else if (!e.noSubfolders && !walk(child.get(), childRel, e.dev)) {
                 return false;
             }
             if (!m_pg.yield())
@@ -306,6 +306,17 @@ public:
     }
 
 private:
+    // The link counts of the volume dev, asked of the open folder fd there
+    // once per volume the walk meets rather than once per folder (a round
+    // trip each on a network mount).
+    const FsLinkCounts& linkCounts(int fd, dev_t dev)
+    {
+        if (const auto known = m_links.find(dev); dev != 0 && known != m_links.end())
+            return known->second;
+        const FsLinkCounts c = FsLinkCountsOf(fd);
+        return m_links.insert_or_assign(c.dev, c).first->second;
+    }
+
     // Nothing of a folder that cannot be read is compared or deleted.
     void unreadable(const QString& rel, const QString& why)
     {
@@ -338,6 +349,7 @@ private:
     SqlStmt m_ins;
     DateTexts m_dates;
     std::unordered_map<QString, QString> m_spelt;  // key of a folder-1 path -> that path
+    std::unordered_map<dev_t, FsLinkCounts> m_links;  // by volume
 };
 
 } // namespace

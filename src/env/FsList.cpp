@@ -51,25 +51,6 @@ long long nsOf(const struct stat& st)
     return static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
 }
 
-// True when the link count of every folder on the file system of the open
-// folder fd is two plus its subfolders (one on ext4 past 65,000 of them).
-// Other file systems (btrfs, overlays, network and FUSE mounts) are never
-// trusted with it.
-bool linksCountSubfolders(int fd, dev_t* dev)
-{
-    struct statfs fs;
-    struct stat st;
-    if (fstatfs(fd, &fs) != 0 || fstat(fd, &st) != 0)
-        return false;
-    *dev = st.st_dev;
-    switch (static_cast<unsigned long>(fs.f_type)) {
-    case EXT4_SUPER_MAGIC:  // also ext2 and ext3
-    case XFS_SUPER_MAGIC:
-    case TMPFS_MAGIC: return true;
-    default: return false;
-    }
-}
-
 // The entry name as st describes it.
 FsEntry entryOf(const QString& name, const struct stat& st)
 {
@@ -80,6 +61,23 @@ FsEntry entryOf(const QString& name, const struct stat& st)
 } // namespace
 
 bool FsEntry::isDir() const { return S_ISDIR(mode); }
+
+// Trusted when the link count of every folder on the file system is two plus
+// its subfolders (one on ext4 past 65,000 of them). Other file systems
+// (btrfs, overlays, network and FUSE mounts) are never trusted with it.
+FsLinkCounts FsLinkCountsOf(int fd)
+{
+    struct statfs fs;
+    struct stat st;
+    if (fstatfs(fd, &fs) != 0 || fstat(fd, &st) != 0)
+        return {};
+    switch (static_cast<unsigned long>(fs.f_type)) {
+    case EXT4_SUPER_MAGIC:  // also ext2 and ext3
+    case XFS_SUPER_MAGIC:
+    case TMPFS_MAGIC: return {st.st_dev, true};
+    default: return {st.st_dev, false};
+    }
+}
 
 bool nameLess(const QString& a, const QString& b)
 {
@@ -117,15 +115,21 @@ bool nameLess(const QString& a, const QString& b)
     return QString::compare(a, b, Qt::CaseSensitive) < 0;
 }
 
-std::vector<FsEntry> FsListAt(int dirFd, const QString& folder, FsKind kind, FsLeftOut* left)
+std::vector<FsEntry> FsListAt(int dirFd, const QString& folder, FsKind kind, FsLeftOut* left,
+                              const FsLinkCounts* counts)
 {
     // The folder is read from its start through dirFd itself, with a buffer
     // of this thread's that every listing reuses.
     if (::lseek(dirFd, 0, SEEK_SET) < 0)
         raise(folder, errno);
     thread_local std::vector<char> buffer(64 * 1024);
-    dev_t dirDev = 0;
-    const bool links = kind == FsKind::Folders && linksCountSubfolders(dirFd, &dirDev);
+    FsLinkCounts asked;
+    if (kind == FsKind::Folders && !counts) {
+        asked = FsLinkCountsOf(dirFd);
+        counts = &asked;
+    }
+    const bool links = kind == FsKind::Folders && counts->trusted;
+    const dev_t dirDev = links ? counts->dev : 0;
     std::vector<FsEntry> out;
     out.reserve(32);
     for (;;) {

@@ -55,12 +55,26 @@ struct FsLeftOut {
     bool temps = false;   // the program's temporary files were there
 };
 
+// Whether the link count of a folder tells that it holds no subfolders
+// (2 = none) on the volume dev: true on file systems that keep it so.
+struct FsLinkCounts {
+    dev_t dev = 0;
+    bool trusted = false;
+};
+// Asks the volume of the open folder fd (a round trip on a network mount).
+FsLinkCounts FsLinkCountsOf(int fd);
+
 // Lists one folder in name order. Entries that vanish between listing and
-// reading are left out. A Files listing reports in *left what else it left
-// out. Throws FsError when the folder cannot be opened or read.
+// reading are left out. A Folders listing marks the folders that hold no
+// folders (FsEntry::noSubfolders) where the volume's link counts tell it. A
+// Files listing reports in *left what else it left out. Throws FsError when
+// the folder cannot be opened or read.
 std::vector<FsEntry> FsList(const QString& folder, FsKind kind, FsLeftOut* left = nullptr);
-// The same for an open folder; folder names it in messages.
-std::vector<FsEntry> FsListAt(int dirFd, const QString& folder, FsKind kind, FsLeftOut* left = nullptr);
+// The same for an open folder; folder names it in messages. A walk over a
+// tree hands in its volume's link counts, known once (FsLinkCountsOf); else
+// a Folders listing asks for them itself.
+std::vector<FsEntry> FsListAt(int dirFd, const QString& folder, FsKind kind, FsLeftOut* left = nullptr,
+                              const FsLinkCounts* counts = nullptr);
 
 // Replaces every link of a Files listing of the open folder dirFd whose
 // target is a regular file by that file (size, times, mode, identity; the
