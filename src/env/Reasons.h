@@ -3,8 +3,8 @@
 // and the log write it, Japanese as the window shows it.
 //
 // Every reason the run writes is one kind of Why rendered by WhyText (or
-// the system's text of an errno, SysReason): the English texts are what they
-// always were, and one table gives each kind its English and Japanese form.
+// the system's text of an errno, SysReason); one table gives each kind its
+// English and its Japanese form.
 // The window holds only the English text of a failed row (ResultRow::why,
 // the texts of the end-of-run messages), so ReasonJa finds the kind by that
 // table and renders it in Japanese, the path and names as they were.
