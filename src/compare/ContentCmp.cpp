@@ -1,6 +1,7 @@
 #include "compare/ContentCmp.h"
 #include "compare/CmpSupport.h"
 #include "env/FsDir.h"
+#include "env/Reasons.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -57,7 +58,7 @@ UniqueFd openSide(int dir, const QString& folder, const QString& name, bool foll
     UniqueFd fd(::openat(dir, nameBytes(name).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (follow ? 0 : O_NOFOLLOW)));
     if (!fd.valid()) {
         // A link swapped in since the listing is not followed.
-        why = errno == ELOOP ? ContentOutcome{ContentCheck::Failed, path() + QStringLiteral(": a link stands where a file was listed (not followed)")}
+        why = errno == ELOOP ? ContentOutcome{ContentCheck::Failed, WhyText(Why::LinkForFile, path())}
                              : failed(path(), errno);
         return fd;
     }
@@ -69,7 +70,7 @@ UniqueFd openSide(int dir, const QString& folder, const QString& name, bool foll
         return UniqueFd();
     }
     if (!S_ISREG(st.st_mode)) {
-        why = {ContentCheck::Failed, path() + QStringLiteral(": no longer a regular file")};
+        why = {ContentCheck::Failed, WhyText(Why::NoLongerAFile, path())};
         return UniqueFd();
     }
     size = st.st_size;

@@ -5,6 +5,7 @@
 #include "compare/Compare.h"
 #include "compare/FsList.h"
 #include "env/FsDir.h"
+#include "env/Reasons.h"
 
 
 #include <algorithm>
@@ -513,8 +514,7 @@ void noteSpecial(Session& s, const QString& root, const QString& rel, const FsLe
 {
     const QString dir = cmp::joinPath(root, rel);
     for (const QString& name : left.special)
-        s.vUnread.append(dir + QLatin1Char('/') + name
-                         + QStringLiteral(": special file (pipe, socket or device), not synchronised"));
+        s.vUnread.append(WhyText(Why::SpecialNotSynced, dir + QLatin1Char('/') + name));
 }
 
 } // namespace

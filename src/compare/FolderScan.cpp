@@ -5,6 +5,7 @@
 #include "compare/Compare.h"
 #include "compare/FsList.h"
 #include "env/FsDir.h"
+#include "env/Reasons.h"
 #include "tree/FolderTree.h"
 
 #include <QSet>
@@ -31,9 +32,9 @@ void excludeSubtree(SqlConn& db, const QString& rel)
 QString sysErrorText(const QString& path, int err)
 {
     if (err == ELOOP || err == ENOTDIR)
-        return path + QStringLiteral(": a link or a file stands where a folder was expected (not followed)");
+        return WhyText(Why::LinkForFolder, path);
     if (err == ESTALE)
-        return path + QStringLiteral(": no longer the folder the comparison began with (replaced or unmounted)");
+        return WhyText(Why::NotTheComparedFolder, path);
     return path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(err));
 }
 
@@ -94,7 +95,7 @@ public:
         else if (fstatat(m_parent.get(), bytes.constData() + slash + 1, &st, AT_SYMLINK_NOFOLLOW) != 0)
             why = cmp::sysErrorText(full, errno);
         else if (!S_ISDIR(st.st_mode))
-            why = full + QStringLiteral(": not a folder");
+            why = WhyText(Why::NotAFolder, full);
         else if (FsId{st.st_dev, st.st_ino} == m_s.id2)
             // Folder 2 mounted or bound inside folder 1: a copy into folder 2
             // would write into folder 1, and into the folder being copied.

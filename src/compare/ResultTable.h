@@ -77,10 +77,11 @@ struct ResultRow {
     CellText result;      // 12 result of the synchronisation
     bool red = false;     // column 12 shown in red
 
-    // Why the synchronisation failed on this row (diagnostic, English) when
-    // red; otherwise why the comparison found the two sides different where
-    // the columns do not show it (Japanese), or empty. Not a column: the
-    // window shows it as the tooltip of the status and the result.
+    // Why the synchronisation failed on this row (English, as velmor-cli and
+    // the log say it) when red; otherwise why the comparison found the two
+    // sides different where the columns do not show it, or empty. Not a
+    // column: the window shows it, in Japanese (ReasonJa), as the tooltip of
+    // the status and the result.
     QString why() const { return m_rare ? m_rare->why : QString(); }
     void setWhy(const QString& why);
     // The file's exact name when columns 3 and 4 do not give it back (a name

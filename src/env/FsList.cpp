@@ -1,6 +1,7 @@
 #include "env/FsList.h"
 
 #include "env/FsDir.h"
+#include "env/Reasons.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -23,7 +24,7 @@ namespace {
 
 [[noreturn]] void raise(const QString& path, int err)
 {
-    throw FsError(path.toStdString() + ": " + std::strerror(err));
+    throw FsError(WhyText(Why::PathError, path, err).toStdString());
 }
 
 bool wanted(FsKind kind, mode_t m)

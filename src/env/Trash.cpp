@@ -3,6 +3,7 @@
 #include "env/FsList.h"
 
 #include "env/FsDir.h"
+#include "env/Reasons.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -10,7 +11,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,11 +19,6 @@
 namespace velmor {
 
 namespace {
-
-QString sysError(const QString& what, int err)
-{
-    return what + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(err));
-}
 
 // Opens (creating when missing, mode 0700) the folder name below dir; a link
 // or anything but a folder there is refused.
@@ -91,10 +86,10 @@ QString TrashAt(int dirFd, const QByteArray& name, const QString& absPath)
 {
     struct stat st {};
     if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return sysError(absPath, errno);
+        return WhyText(Why::PathError, absPath, errno);
     // A folder moved into the trash there would arrive empty: it stays.
     if (S_ISDIR(st.st_mode) && FsLosesRenamedFolders(dirFd))
-        return absPath + QStringLiteral(": not moved to the trash: this volume (FAT through fusefat) loses what a renamed folder holds");
+        return WhyText(Why::TrashLosesFolders, absPath);
 
     // Items on the home trash's file system go there and nowhere else;
     // items on other volumes go to their volume's trash.
@@ -110,11 +105,11 @@ QString TrashAt(int dirFd, const QByteArray& name, const QString& absPath)
             trash = volumeTrash(top.get());
     }
     if (!trash.valid())
-        return sysError(QStringLiteral("no trash on the file system of ") + absPath, errno);
+        return WhyText(Why::NoTrash, absPath, errno);
     const UniqueFd files = subfolder(trash.get(), "files");
     const UniqueFd info = subfolder(trash.get(), "info");
     if (!files.valid() || !info.valid())
-        return sysError(QStringLiteral("cannot open the trash for ") + absPath, errno);
+        return WhyText(Why::TrashOpen, absPath, errno);
 
     const QByteArray text = "[Trash Info]\nPath=" + nameBytes(absPath).toPercentEncoding("/")
                             + "\nDeletionDate="
@@ -128,7 +123,7 @@ QString TrashAt(int dirFd, const QByteArray& name, const QString& absPath)
         if (fd < 0) {
             if (errno == EEXIST)
                 continue;
-            return sysError(QStringLiteral("cannot write the trash information for ") + absPath, errno);
+            return WhyText(Why::TrashInfo, absPath, errno);
         }
         UniqueFd out(fd);
         // An entry of that name without an information file (left by another
@@ -148,9 +143,9 @@ QString TrashAt(int dirFd, const QByteArray& name, const QString& absPath)
         const int err = errno;
         ::unlinkat(info.get(), infoName.constData(), 0);
         if (!taken)
-            return sysError(QStringLiteral("cannot move to the trash: ") + absPath, err);
+            return WhyText(Why::TrashMove, absPath, err);
     }
-    return QStringLiteral("no free name in the trash for ") + absPath;
+    return WhyText(Why::TrashNoName, absPath);
 }
 
 } // namespace velmor

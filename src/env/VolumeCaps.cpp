@@ -1,6 +1,7 @@
 #include "env/VolumeCaps.h"
 
 #include "env/FsDir.h"
+#include "env/Reasons.h"
 #include "env/FsList.h"
 
 #include <QByteArray>
@@ -84,13 +85,13 @@ QString VolumeCaps::refusal(QStringView name, bool link) const
 {
     QString why = refusal(name);
     if (why.isEmpty() && link && !holdsLinks)
-        why = QStringLiteral("a symbolic link, which folder 2's volume cannot hold");
+        why = WhyText(Why::LinkUnheld, QString());
     return why;
 }
 
 QString VolumeCaps::clashWith(const QString& other)
 {
-    return QStringLiteral("folder 2's volume does not tell this name from \"%1\" (letter case)").arg(other);
+    return WhyText(Why::CaseClash, other);
 }
 
 QString VolumeCaps::refusal(QStringView name) const
@@ -102,15 +103,15 @@ QString VolumeCaps::refusal(QStringView name) const
     if (windowsNames) {
         for (const QChar ch : name) {
             if (ch.unicode() < 0x20 || QStringView(u"\\:*?\"<>|").contains(ch))
-                return QStringLiteral("the name holds \"%1\", which folder 2's volume does not allow in names")
-                    .arg(ch.unicode() < 0x20 ? QStringLiteral("\\x%1").arg(ch.unicode(), 2, 16, QLatin1Char('0')) : QString(ch));
+                return WhyText(Why::BadChar, ch.unicode() < 0x20 ? QStringLiteral("\\x%1").arg(ch.unicode(), 2, 16, QLatin1Char('0'))
+                                                                 : QString(ch));
         }
         if (name.endsWith(QLatin1Char(' ')) || name.endsWith(QLatin1Char('.')))
-            return QStringLiteral("the name ends in a blank or a dot, which folder 2's volume does not keep");
+            return WhyText(Why::EndsBlankOrDot, QString());
         if (name.size() > nameMax)
-            return QStringLiteral("the name is longer than folder 2's volume allows (%1 characters)").arg(nameMax);
+            return WhyText(Why::NameTooLongChars, QString::number(nameMax));
     } else if (bytes.size() > nameMax) {
-        return QStringLiteral("the name is longer than folder 2's volume allows (%1 bytes)").arg(nameMax);
+        return WhyText(Why::NameTooLongBytes, QString::number(nameMax));
     }
     return QString();
 }

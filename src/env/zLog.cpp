@@ -1,7 +1,7 @@
 #include "env/zLog.h"
 
 #include "env/FsDir.h"
-#include "env/SysReason.h"
+#include "env/Reasons.h"
 #include "env/yIni.h"
 
 #include <QDate>
@@ -9,7 +9,6 @@
 #include <QStringEncoder>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <limits>
 #include <unistd.h>
@@ -56,7 +55,7 @@ void zLog::lgOn(const QString& sRt)
     const UniqueFd root = openDirPath(nameBytes(sRt), true);
     if (!root.valid()) {
         const int err = errno;
-        throw LogError("cannot open " + sRt.toStdString() + ": " + SysReason(err, sRt).toStdString());
+        throw LogError(WhyText(Why::Open, sRt, err).toStdString());
     }
     lgOn(root.get(), sRt);
 }
@@ -69,7 +68,7 @@ void zLog::lgOn(int rootFd, const QString& sRt)
     const UniqueFd dir = makeBeneath(rootFd, "Log");
     if (!dir.valid()) {
         const int err = errno;
-        throw LogError("cannot create " + folder.toStdString() + ": " + SysReason(err, folder).toStdString());
+        throw LogError(WhyText(Why::Create, folder, err).toStdString());
     }
 
     // The counter is 16-bit signed; past its range there is no name left.
@@ -88,32 +87,30 @@ void zLog::lgOn(int rootFd, const QString& sRt)
             if (errno == EEXIST)
                 continue;
             const int err = errno;
-            throw LogError("cannot create log file " + name.toStdString() + ": "
-                           + SysReason(err, name).toStdString());
+            throw LogError(WhyText(Why::LogCreate, name, err).toStdString());
         }
         d->lastName = name;
         static const char bom[2] = {char(0xFF), char(0xFE)};
         if (const int err = writeWhole(fd, bom, 2, 0); err != 0) {
             // The file is ours (O_EXCL) and holds no line: it goes again, so
             // that no log without its byte-order mark stays behind.
-            std::string reason = "cannot write log file " + name.toStdString() + ": "
-                                 + SysReason(err, name).toStdString();
+            QString reason = WhyText(Why::LogWrite, name, err);
             if (::unlinkat(dir.get(), leafBytes.constData(), 0) != 0)
-                reason += std::string("; the empty file could not be removed: ") + std::strerror(errno);
+                reason += QStringLiteral("; ") + WhyText(Why::LogEmptyLeft, QString(), errno);
             ::close(fd);
-            throw LogError(reason);
+            throw LogError(reason.toStdString());
         }
         d->fd = fd;
         d->end = 2;
         return;
     }
-    throw LogError("no free log file name left for " + (folder + day).toStdString());
+    throw LogError(WhyText(Why::LogNoName, folder + day).toStdString());
 }
 
 void zLog::lgWrite(const QString& sTx)
 {
     if (d->fd < 0)
-        throw LogError("log is not open");
+        throw LogError(WhyText(Why::LogNotOpen, QString()).toStdString());
     const QString line = QDateTime::currentDateTime().toString(QStringLiteral("yy/MM/dd hh:mm:ss"))
                          + QStringLiteral(" : ") + sTx + QStringLiteral("\r\n");
     QStringEncoder enc(QStringConverter::Utf16LE);
@@ -126,11 +123,10 @@ void zLog::lgWrite(const QString& sTx)
         d->end += off_t(bytes.size());
         return;
     }
-    std::string reason = "cannot write log file " + d->lastName.toStdString() + ": "
-                         + SysReason(err, d->lastName).toStdString();
+    QString reason = WhyText(Why::LogWrite, d->lastName, err);
     if (::ftruncate(d->fd, d->end) != 0)
-        reason += std::string("; the log now ends in part of a line: ") + std::strerror(errno);
-    throw LogError(reason);
+        reason += QStringLiteral("; ") + WhyText(Why::LogPartLine, QString(), errno);
+    throw LogError(reason.toStdString());
 }
 
 void zLog::lgOff()

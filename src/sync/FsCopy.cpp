@@ -141,19 +141,17 @@ bool copyData(int in, int out, const struct stat& fs, bool& shared)
 
 FsResult notCopyable(const At& src)
 {
-    return FsResult::fail(QStringLiteral("cannot copy %1: not a regular file or link").arg(src.path));
+    return FsResult::fail(Why::NotFileOrLink, src.path);
 }
 
 FsResult sourceChanged(const At& src)
 {
-    return FsResult::fail(QStringLiteral("%1: the source changed while it was copied").arg(src.path));
+    return FsResult::fail(Why::SourceChanged, src.path);
 }
 
 FsResult readBackDiffers(const At& dst)
 {
-    return FsResult::fail(
-        QStringLiteral("%1: the copy read back differently from what was written, twice; the target was left as it was")
-            .arg(dst.path));
+    return FsResult::fail(Why::ReadBackDiffers, dst.path);
 }
 
 // Reads up to n bytes at off; fewer only at the end of the file. -1: failed
@@ -240,12 +238,12 @@ FsResult readBack(const At& src, const At& dst, const TmpGuard& tmp, int in, int
     if (::sync_file_range(out, 0, 0,
                           SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER)
         != 0)
-        return FsResult::fail("write", dst.path, errno);
+        return FsResult::fail(Why::Write, dst.path, errno);
     // A descriptor of its own to read with (the written one is write-only),
     // of the very file written.
     struct stat ws {};
     if (::fstat(out, &ws) != 0)
-        return FsResult::fail("read back the copy of", dst.path, errno);
+        return FsResult::fail(Why::ReadBack, dst.path, errno);
     UniqueFd back;
     const auto open = [&](bool direct) {
         back = UniqueFd(::openat(tmp.dir, tmp.name.constData(),
@@ -264,26 +262,26 @@ FsResult readBack(const At& src, const At& dst, const TmpGuard& tmp, int in, int
     // A volume without O_DIRECT says EINVAL.
     bool direct = open(true);
     if (!direct && (errno != EINVAL || !open(false)))
-        return FsResult::fail("read back the copy of", dst.path, errno);
+        return FsResult::fail(Why::ReadBack, dst.path, errno);
     for (;;) {
         // The pages are clean after the flush, so they can all be dropped.
         if (!direct)
             if (const int err = ::posix_fadvise(back.get(), 0, 0, POSIX_FADV_DONTNEED); err != 0)
-                return FsResult::fail("drop the cached data of the copy of", dst.path, err);
+                return FsResult::fail(Why::DropCache, dst.path, err);
         fsHook("copy:verify");
         int err = 0;
         same = sameBytes(in, back.get(), size, direct, err);
         if (err > 0)
-            return FsResult::fail("read", src.path, err);
+            return FsResult::fail(Why::Read, src.path, err);
         if (err == 0)
             return {};
         // A volume that opens with O_DIRECT but asks for another alignment
         // is read through the cache, emptied first.
         if (!direct || errno != EINVAL)
-            return FsResult::fail("read back the copy of", dst.path, errno);
+            return FsResult::fail(Why::ReadBack, dst.path, errno);
         direct = false;
         if (!open(false))
-            return FsResult::fail("read back the copy of", dst.path, errno);
+            return FsResult::fail(Why::ReadBack, dst.path, errno);
     }
 }
 
@@ -318,7 +316,7 @@ FsResult writeRegular(const At& src, const At& dst, int in, const struct stat& f
     if (!copyData(in, o.get(), fs, shared)) {
         // A full volume is the destination's: the reason names it.
         const int err = errno;
-        return IsNoSpace(err) ? FsResult::fail("write", dst.path, err) : FsResult::fail("copy", src.path, err);
+        return IsNoSpace(err) ? FsResult::fail(Why::Write, dst.path, err) : FsResult::fail(Why::Copy, src.path, err);
     }
     fsHook("copy:data-written");
     // A reflink shares the source's very blocks: nothing was written that
@@ -335,7 +333,7 @@ FsResult writeRegular(const At& src, const At& dst, int in, const struct stat& f
             // A source written to meanwhile explains the difference.
             struct stat now {};
             if (::fstat(in, &now) != 0)
-                return FsResult::fail("read", src.path, errno);
+                return FsResult::fail(Why::Read, src.path, errno);
             changed = !sameVersion(fs, now);
             differs = !changed;
             if (differs && opt.verified)
@@ -346,19 +344,19 @@ FsResult writeRegular(const At& src, const At& dst, int in, const struct stat& f
     if (r = giveOwnerAndAttrs(in, fs, At{dst.dir, tmp.name, dst.path}, opt); !r.ok())
         return r;
     if (!setExactMode(o.get(), mode))
-        return FsResult::fail("set permissions of", dst.path, errno);
+        return FsResult::fail(Why::SetPermissions, dst.path, errno);
     if (o.close() != 0)
-        return FsResult::fail("write", dst.path, errno);
+        return FsResult::fail(Why::Write, dst.path, errno);
     // Writing the data took the mark away; the source's times come when the
     // copy is settled.
     if (::futimens(tmp.lock.get(), kTmpMarkTimes) != 0)
-        return FsResult::fail("mark the temporary file for", dst.path, errno);
+        return FsResult::fail(Why::MarkTempFile, dst.path, errno);
     tmp.times[0] = fs.st_atim;
     tmp.times[1] = fs.st_mtim;
     tmp.source = fs;
     struct stat now {};
     if (::fstat(in, &now) != 0)
-        return FsResult::fail("read", src.path, errno);
+        return FsResult::fail(Why::Read, src.path, errno);
     changed = !sameVersion(fs, now);
     return {};
 }
@@ -380,11 +378,11 @@ FsResult writeFile(const At& src, const At& dst, TmpGuard& tmp, bool& isLink, co
                              O_RDONLY | (follow ? 0 : O_NOFOLLOW) | O_NONBLOCK | O_CLOEXEC));
         if (!in.valid()) {
             isLink = errno == ELOOP && !follow;
-            return isLink ? FsResult{} : FsResult::fail("open", src.path, errno);
+            return isLink ? FsResult{} : FsResult::fail(Why::Open, src.path, errno);
         }
         struct stat fs {};
         if (::fstat(in.get(), &fs) != 0)
-            return FsResult::fail("read", src.path, errno);
+            return FsResult::fail(Why::Read, src.path, errno);
         if (!S_ISREG(fs.st_mode))
             return notCopyable(src);
         bool changed = false, differs = false;
@@ -408,7 +406,7 @@ FsResult writeLink(const At& src, const At& dst, const struct stat& ss, TmpGuard
     for (;;) {
         n = ::readlinkat(src.dir, src.name.constData(), target.data(), target.size());
         if (n < 0)
-            return FsResult::fail("read link", src.path, errno);
+            return FsResult::fail(Why::ReadLink, src.path, errno);
         if (size_t(n) < target.size())
             break;
         target.resize(target.size() * 2);  // the link grew meanwhile
@@ -420,18 +418,18 @@ FsResult writeLink(const At& src, const At& dst, const struct stat& ss, TmpGuard
             tmp.dir = dst.dir;
             tmp.name = name;
         } else if (errno != EEXIST || tries >= 100) {
-            return FsResult::fail("create a temporary link for", dst.path, errno);
+            return FsResult::fail(Why::CreateTempLink, dst.path, errno);
         }
     }
     if (::utimensat(dst.dir, tmp.name.constData(), kTmpMarkTimes, AT_SYMLINK_NOFOLLOW) != 0)
-        return FsResult::fail("mark the temporary link for", dst.path, errno);
+        return FsResult::fail(Why::MarkTempLink, dst.path, errno);
     tmp.times[0] = ss.st_atim;
     tmp.times[1] = ss.st_mtim;
     UniqueFd from;
     if (opt.meta) {
         from = UniqueFd(::openat(src.dir, src.name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
         if (!from.valid())
-            return FsResult::fail("read", src.path, errno);
+            return FsResult::fail(Why::Read, src.path, errno);
     }
     return giveOwnerAndAttrs(from.get(), ss, At{dst.dir, tmp.name, dst.path}, opt);
 }
@@ -450,7 +448,7 @@ FsResult writeTemp(const At& src, const At& dst, unsigned char type, TmpGuard& t
     }
     struct stat ss {};
     if (::fstatat(src.dir, src.name.constData(), &ss, AT_SYMLINK_NOFOLLOW) != 0)
-        return FsResult::fail("read", src.path, errno);
+        return FsResult::fail(Why::Read, src.path, errno);
     struct stat ts {};
     if (S_ISLNK(ss.st_mode) && opt.followFileLinks && ::fstatat(src.dir, src.name.constData(), &ts, 0) == 0
         && S_ISREG(ts.st_mode))
@@ -458,7 +456,7 @@ FsResult writeTemp(const At& src, const At& dst, unsigned char type, TmpGuard& t
     if (S_ISLNK(ss.st_mode))
         return writeLink(src, dst, ss, tmp, opt);
     if (S_ISDIR(ss.st_mode))
-        return FsResult::fail("copy", src.path, EISDIR);
+        return FsResult::fail(Why::Copy, src.path, EISDIR);
     if (!S_ISREG(ss.st_mode))
         return notCopyable(src);
     if (isLink)  // a file again: swapped back and forth while it was looked at
@@ -473,14 +471,14 @@ FsResult writeTemp(const At& src, const At& dst, unsigned char type, TmpGuard& t
 FsResult putInPlace(TmpGuard& tmp, const At& dst, const CopyOptions& opt)
 {
     if (::utimensat(tmp.dir, tmp.name.constData(), tmp.times, AT_SYMLINK_NOFOLLOW) != 0)
-        return FsResult::fail("set times of", dst.path, errno);
+        return FsResult::fail(Why::SetTimes, dst.path, errno);
     if (::renameat(tmp.dir, tmp.name.constData(), dst.dir, dst.name.constData()) != 0)
-        return FsResult::fail("replace", dst.path, errno);
+        return FsResult::fail(Why::Replace, dst.path, errno);
     const struct timespec times[2] = {tmp.times[0], tmp.times[1]};
     tmp.release();
     if (opt.volume && opt.volume->twoSecondTimes
         && ::utimensat(dst.dir, dst.name.constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
-        return FsResult::fail("set times of", dst.path, errno);
+        return FsResult::fail(Why::SetTimes, dst.path, errno);
     return {};
 }
 
@@ -535,9 +533,9 @@ FsResult linkToCopy(const At& src, const At& dst, const CopyOptions& opt, TmpGua
     // be opened to hold it, and its mark alone names it then.
     tmp.lock = UniqueFd(::openat(dst.dir, tmp.name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (tmp.lock.valid() && ::flock(tmp.lock.get(), LOCK_EX) != 0 && errno != EOPNOTSUPP && errno != ENOLCK)
-        return FsResult::fail("lock the temporary file for", dst.path, errno);
+        return FsResult::fail(Why::LockTempFile, dst.path, errno);
     if (::utimensat(dst.dir, tmp.name.constData(), kTmpMarkTimes, AT_SYMLINK_NOFOLLOW) != 0)
-        return FsResult::fail("mark the temporary file for", dst.path, errno);
+        return FsResult::fail(Why::MarkTempFile, dst.path, errno);
     tmp.times[0] = ss.st_atim;
     tmp.times[1] = ss.st_mtim;
     linked = true;
@@ -591,9 +589,9 @@ FsResult copyEntry(const At& src, const At& dst, unsigned char type, bool dstMis
         struct stat ds {};
         if (::fstatat(dst.dir, dst.name.constData(), &ds, AT_SYMLINK_NOFOLLOW) == 0) {
             if (S_ISDIR(ds.st_mode))
-                return FsResult::fail("replace", dst.path, EISDIR);
+                return FsResult::fail(Why::Replace, dst.path, EISDIR);
             if (S_ISREG(ds.st_mode) && opt.refuseReadOnlyTarget && isReadOnly(ds))
-                return FsResult::fail(QStringLiteral("cannot replace %1: it is read-only").arg(dst.path));
+                return FsResult::fail(Why::ReadOnlyTarget, dst.path);
         }
     }
     TmpGuard own, *tmp = nullptr;
@@ -637,7 +635,7 @@ bool StageCopy(const At& src, const At& dst, long long maxBytes, UniqueFd hold, 
 FsResult CopyItem(const At& src, const At& dst, const CopyOptions& opt, StagedCopy* staged)
 {
     if (src.name.isEmpty() || dst.name.isEmpty())
-        return FsResult::fail("copy", src.path, EINVAL);
+        return FsResult::fail(Why::Copy, src.path, EINVAL);
     return copyEntry(src, dst, DT_UNKNOWN, false, opt, staged);
 }
 
@@ -647,9 +645,9 @@ FsResult ReplaceKeepingOld(const At& src, const At& dst, const At& keep, StagedC
     struct stat ds {};
     const Kind dk = kindOf(dst, &ds);
     if (dk == Kind::None)
-        return FsResult::fail(QStringLiteral("%1 does not exist; there is nothing to back up").arg(dst.path));
+        return FsResult::fail(Why::NothingToBackUp, dst.path);
     if (dk == Kind::Dir)
-        return FsResult::fail(QStringLiteral("%1 is a folder, not a file").arg(dst.path));
+        return FsResult::fail(Why::FolderNotFile, dst.path);
 
     TmpGuard own, *tmp = nullptr;
     bool fresh = false;
@@ -661,7 +659,7 @@ FsResult ReplaceKeepingOld(const At& src, const At& dst, const At& keep, StagedC
 
     switch (kindOf(keep)) {
     case Kind::None: break;
-    case Kind::Dir: return FsResult::fail(QStringLiteral("backup target %1 is a folder").arg(keep.path));
+    case Kind::Dir: return FsResult::fail(Why::BackupIsFolder, keep.path);
     default:
         r = RemoveItem(keep);
         if (!r.ok())

@@ -4,7 +4,7 @@
 #include "sync/FsInternal.h"
 
 #include "env/FileMeta.h"
-#include "env/SysReason.h"
+#include "env/Reasons.h"
 
 #include <QList>
 
@@ -36,11 +36,9 @@ bool HardLinks::find(dev_t dev, ino_t ino, Place& out) const
 
 namespace {
 
-FsResult attrFailed(const char* step, const QByteArray& name, const QString& path, int err)
+FsResult attrFailed(Why step, const QByteArray& name, const QString& path, int err)
 {
-    return {QStringLiteral("cannot %1 the attribute %2 of %3: %4")
-                .arg(QLatin1String(step), QString::fromUtf8(name), path, SysReason(err, path)),
-            err, path};
+    return FsResult::fail(step, path, err, {QString::fromUtf8(name)});
 }
 
 // A security label (security.selinux and its kind) that the volume's
@@ -67,7 +65,7 @@ FsResult matchXattrs(int fd, const FileXattrs& want, unsigned kinds, bool link, 
 {
     FileXattrs have;
     if (!ReadXattrs(fd, {}, kinds, have))
-        return FsResult::fail("read the attributes of", shown, errno);
+        return FsResult::fail(Why::ReadAttrs, shown, errno);
     // The kernel's own link to the item, followed: the item itself, a link
     // too, never a link's target.
     const QByteArray path = procPath(fd, {});
@@ -76,7 +74,7 @@ FsResult matchXattrs(int fd, const FileXattrs& want, unsigned kinds, bool link, 
             continue;
         QList<XattrPair> wp, hp;
         if (!SplitXattrs(*w, wp) || !SplitXattrs(*h, hp))
-            return FsResult::fail(QStringLiteral("%1: the attributes read are malformed").arg(shown));
+            return FsResult::fail(Why::AttrsMalformed, shown);
         for (const XattrPair& p : std::as_const(wp)) {
             if (link && p.name.startsWith("user."))
                 continue;
@@ -85,7 +83,7 @@ FsResult matchXattrs(int fd, const FileXattrs& want, unsigned kinds, bool link, 
                 continue;
             if (::setxattr(path.constData(), p.name.constData(), p.value.constData(), size_t(p.value.size()), 0) != 0) {
                 if (!unheldLabel(p.name, errno))
-                    return attrFailed("set", p.name, shown, errno);
+                    return attrFailed(Why::SetAttr, p.name, shown, errno);
                 continue;
             }
             if (changed)
@@ -97,7 +95,7 @@ FsResult matchXattrs(int fd, const FileXattrs& want, unsigned kinds, bool link, 
             if (::removexattr(path.constData(), p.name.constData()) != 0) {
                 // ENODATA: gone meanwhile, which is what was wanted.
                 if (errno != ENODATA && !unheldLabel(p.name, errno))
-                    return attrFailed("remove", p.name, shown, errno);
+                    return attrFailed(Why::RemoveAttr, p.name, shown, errno);
                 continue;
             }
             if (changed)
@@ -126,19 +124,19 @@ FsResult giveOwnerAndAttrs(int srcFd, const struct stat& ss, const At& made, con
         return {};
     const UniqueFd fd = openPath(made);
     if (!fd.valid())
-        return FsResult::fail("open", made.path, errno);
+        return FsResult::fail(Why::Open, made.path, errno);
     struct stat ms {};
     if (opt.owners && ::fstat(fd.get(), &ms) != 0)
-        return FsResult::fail("read", made.path, errno);
+        return FsResult::fail(Why::Read, made.path, errno);
     // An item made with the source's owner already is left as it is made.
     if (opt.owners && (ms.st_uid != ss.st_uid || ms.st_gid != ss.st_gid)
         && ::fchownat(fd.get(), "", ss.st_uid, ss.st_gid, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) != 0)
-        return FsResult::fail("set the owner of", made.path, errno);
+        return FsResult::fail(Why::SetOwner, made.path, errno);
     if (opt.meta == 0)
         return {};
     FileXattrs want;
     if (!ReadXattrs(srcFd, {}, opt.meta, want))
-        return FsResult::fail("read the attributes of", made.path, errno);
+        return FsResult::fail(Why::ReadAttrs, made.path, errno);
     return matchXattrs(fd.get(), want, opt.meta, S_ISLNK(ss.st_mode), made.path);
 }
 
@@ -148,31 +146,31 @@ FsResult FixMeta(const At& src, const At& dst, const CopyOptions& opt, bool time
 {
     const UniqueFd s = openPath(src);
     if (!s.valid())
-        return FsResult::fail("read", src.path, errno);
+        return FsResult::fail(Why::Read, src.path, errno);
     const UniqueFd d = openPath(dst);
     if (!d.valid())
-        return FsResult::fail("open", dst.path, errno);
+        return FsResult::fail(Why::Open, dst.path, errno);
     struct stat ss {}, ds {};
     if (::fstat(s.get(), &ss) != 0)
-        return FsResult::fail("read", src.path, errno);
+        return FsResult::fail(Why::Read, src.path, errno);
     if (::fstat(d.get(), &ds) != 0)
-        return FsResult::fail("read", dst.path, errno);
+        return FsResult::fail(Why::Read, dst.path, errno);
     const mode_t type = ss.st_mode & S_IFMT;
     if (type != (ds.st_mode & S_IFMT))
-        return FsResult::fail(QStringLiteral("%1 and %2 are not of one kind (file, link or folder)").arg(src.path, dst.path));
+        return FsResult::fail(Why::KindsDiffer, src.path, 0, {dst.path});
     if (type != S_IFREG && type != S_IFDIR && type != S_IFLNK)
-        return FsResult::fail(QStringLiteral("%1 is not a file, link or folder").arg(src.path));
+        return FsResult::fail(Why::NotFileLinkFolder, src.path);
     const bool link = type == S_IFLNK;
     const QByteArray path = procPath(d.get(), {});
     if (opt.owners && (ss.st_uid != ds.st_uid || ss.st_gid != ds.st_gid)) {
         if (::fchownat(d.get(), "", ss.st_uid, ss.st_gid, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) != 0)
-            return FsResult::fail("set the owner of", dst.path, errno);
+            return FsResult::fail(Why::SetOwner, dst.path, errno);
         addWord(what, QStringLiteral("所有者"));
     }
     if (opt.meta) {
         FileXattrs want;
         if (!ReadXattrs(s.get(), {}, opt.meta, want))
-            return FsResult::fail("read the attributes of", src.path, errno);
+            return FsResult::fail(Why::ReadAttrs, src.path, errno);
         bool changed = false;
         if (FsResult r = matchXattrs(d.get(), want, opt.meta, link, dst.path, &changed); !r.ok())
             return r;
@@ -183,17 +181,17 @@ FsResult FixMeta(const At& src, const At& dst, const CopyOptions& opt, bool time
     // new owner took the set-ID bits, a new ACL the group's.
     if (!link && (!opt.volume || opt.volume->keepsModes)) {
         if (::fstat(d.get(), &ds) != 0)
-            return FsResult::fail("read", dst.path, errno);
+            return FsResult::fail(Why::Read, dst.path, errno);
         if ((ds.st_mode & 07777) != (ss.st_mode & 07777)) {
             if (::chmod(path.constData(), ss.st_mode & 07777) != 0)
-                return FsResult::fail("set permissions of", dst.path, errno);
+                return FsResult::fail(Why::SetPermissions, dst.path, errno);
             addWord(what, QStringLiteral("ｱｸｾｽ権"));
         }
     }
     if (times) {
         const struct timespec t[2] = {ss.st_atim, ss.st_mtim};
         if (::utimensat(AT_FDCWD, path.constData(), t, 0) != 0)
-            return FsResult::fail("set times of", dst.path, errno);
+            return FsResult::fail(Why::SetTimes, dst.path, errno);
     }
     return {};
 }

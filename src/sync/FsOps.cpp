@@ -2,7 +2,6 @@
 // and folder listings.
 #include "sync/FsInternal.h"
 
-#include "env/SysReason.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -51,9 +50,9 @@ UniqueFd openSubdir(const At& e)
 
 } // namespace detail
 
-FsResult FsResult::fail(const char* step, const QString& path, int err)
+FsResult FsResult::fail(Why why, const QString& path, int err, const QStringList& more)
 {
-    return {QStringLiteral("cannot %1 %2: %3").arg(QLatin1String(step), path, SysReason(err, path)), err, path};
+    return {WhyText(why, path, err, more), err, path};
 }
 
 FsResult FsResult::fail(const QString& text) { return {text, 0, QString()}; }

@@ -40,6 +40,7 @@
 // A tree copy (CopyTree) goes on past every item it cannot copy and names
 // each failure to its caller; what was copied stays.
 #include "env/FsDir.h"
+#include "env/Reasons.h"
 #include "env/VolumeCaps.h"
 
 #include <QByteArray>
@@ -104,14 +105,17 @@ private:
 };
 
 // Outcome of an operation: empty on success, otherwise a short English
-// reason naming the failing step and path (for diagnostics; the grid only
-// shows " Err").
+// reason naming the failing step and path (WhyText; the grid shows " Err",
+// and the reason in Japanese as its tooltip).
 struct FsResult {
     QString error;   // the reason, "" on success
     int err = 0;     // the system's error of a failed step (0: a check of our own)
     QString path;    // the item that step failed on
     bool ok() const { return error.isEmpty(); }
-    static FsResult fail(const char* step, const QString& path, int err);
+    // The reason why at path (err: the system's error, 0 for a check of
+    // our own; more: the reason's further texts).
+    static FsResult fail(Why why, const QString& path, int err = 0, const QStringList& more = {});
+    // A reason given whole (one made elsewhere, e.g. by TrashAt).
     static FsResult fail(const QString& text);
 };
 

@@ -4,7 +4,6 @@
 #include "env/FsList.h"
 
 #include <cerrno>
-#include <cstring>
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -29,20 +28,20 @@ FsResult removeAt(const At& e)
 {
     struct stat st {};
     if (::fstatat(e.dir, e.name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return errno == ENOENT ? FsResult{} : FsResult::fail("read", e.path, errno);
+        return errno == ENOENT ? FsResult{} : FsResult::fail(Why::Read, e.path, errno);
     if (!S_ISDIR(st.st_mode)) {
         if (::unlinkat(e.dir, e.name.constData(), 0) != 0 && errno != ENOENT)
-            return FsResult::fail("delete", e.path, errno);
+            return FsResult::fail(Why::Delete, e.path, errno);
         return {};
     }
     {
         UniqueFd fd = openSubdir(e);
         if (!fd.valid())
-            return FsResult::fail("open folder", e.path, errno);
+            return FsResult::fail(Why::OpenFolder, e.path, errno);
         widenFolder(fd.get(), st);
         std::vector<Entry> entries;
         if (!listDirAt(fd.get(), entries))
-            return FsResult::fail("list", e.path, errno);
+            return FsResult::fail(Why::List, e.path, errno);
         for (const Entry& c : entries) {
             const FsResult r = removeAt({fd.get(), c.name, child(e.path, c.name)});
             if (!r.ok())
@@ -50,7 +49,7 @@ FsResult removeAt(const At& e)
         }
     }
     if (::unlinkat(e.dir, e.name.constData(), AT_REMOVEDIR) != 0 && errno != ENOENT)
-        return FsResult::fail("remove folder", e.path, errno);
+        return FsResult::fail(Why::RemoveFolder, e.path, errno);
     return {};
 }
 
@@ -65,7 +64,7 @@ FsResult moveOne(const At& src, Kind sk, const At& dst)
     // Across file systems (or out of a folder we may not rename) fall back
     // to copy-then-remove: the source is removed only after a complete copy.
     if (err != EXDEV && !(sk == Kind::Dir && (err == EACCES || err == EPERM)))
-        return FsResult::fail("move", src.path, err);
+        return FsResult::fail(Why::Move, src.path, err);
     CopyOptions own;
     own.refuseReadOnlyTarget = false;
     QStringList skipped;
@@ -73,7 +72,7 @@ FsResult moveOne(const At& src, Kind sk, const At& dst)
     if (!r.ok())
         return r;
     if (!skipped.isEmpty())  // what could not be copied must not be removed
-        return FsResult::fail(QStringLiteral("cannot move %1: it holds special files").arg(src.path));
+        return FsResult::fail(Why::HoldsSpecialFiles, src.path);
     return RemoveItem(src);
 }
 
@@ -81,18 +80,18 @@ FsResult mergeInto(const At& src, const At& dst)
 {
     struct stat st {};
     if (kindOf(src, &st) != Kind::Dir)
-        return FsResult::fail("merge", src.path, ENOTDIR);
+        return FsResult::fail(Why::Merge, src.path, ENOTDIR);
     {
         UniqueFd sfd = openSubdir(src);
         if (!sfd.valid())
-            return FsResult::fail("open folder", src.path, errno);
+            return FsResult::fail(Why::OpenFolder, src.path, errno);
         UniqueFd dfd = openSubdir(dst);
         if (!dfd.valid())
-            return FsResult::fail("open folder", dst.path, errno);
+            return FsResult::fail(Why::OpenFolder, dst.path, errno);
         widenFolder(sfd.get(), st);
         std::vector<Entry> entries;
         if (!listDirAt(sfd.get(), entries))
-            return FsResult::fail("list", src.path, errno);
+            return FsResult::fail(Why::List, src.path, errno);
         for (const Entry& e : entries) {
             const At s{sfd.get(), e.name, child(src.path, e.name)};
             const At d{dfd.get(), e.name, child(dst.path, e.name)};
@@ -114,7 +113,7 @@ FsResult mergeInto(const At& src, const At& dst)
         }
     }
     if (::unlinkat(src.dir, src.name.constData(), AT_REMOVEDIR) != 0)
-        return FsResult::fail("remove folder", src.path, errno);
+        return FsResult::fail(Why::RemoveFolder, src.path, errno);
     return {};
 }
 
@@ -151,17 +150,16 @@ FsResult RenameItem(const At& src, const At& dst)
     const bool caseOnly = err == EEXIST && src.name != dst.name && FsIdOf(src.dir) == FsIdOf(dst.dir)
                           && nameText(src.name).toCaseFolded() == nameText(dst.name).toCaseFolded();
     if (!caseOnly)
-        return FsResult::fail("rename", src.path, err);
+        return FsResult::fail(Why::Rename, src.path, err);
     const NPath tmp = tmpNameFor(dst.name);
     if (renameNoReplace(src.dir, src.name.constData(), dst.dir, tmp.constData()) != 0)
-        return FsResult::fail("rename", src.path, errno);
+        return FsResult::fail(Why::Rename, src.path, errno);
     if (renameNoReplace(dst.dir, tmp.constData(), dst.dir, dst.name.constData()) != 0) {
         const int e = errno;
         // Back to the old name: the item is never left under the temporary one.
         if (renameNoReplace(dst.dir, tmp.constData(), src.dir, src.name.constData()) != 0)
-            return FsResult::fail(QStringLiteral("rename %1: %2; it is left as %3")
-                                      .arg(src.path, QString::fromLocal8Bit(std::strerror(e)), child(dst.path.section(QLatin1Char('/'), 0, -2), tmp)));
-        return FsResult::fail("rename", src.path, e);
+            return FsResult::fail(Why::LeftAsTemp, src.path, e, {child(dst.path.section(QLatin1Char('/'), 0, -2), tmp)});
+        return FsResult::fail(Why::Rename, src.path, e);
     }
     return {};
 }
@@ -172,14 +170,14 @@ FsResult MoveItem(const At& src, const At& dst)
 {
     const Kind sk = kindOf(src);
     if (sk == Kind::None)
-        return FsResult::fail("move", src.path, ENOENT);
+        return FsResult::fail(Why::Move, src.path, ENOENT);
     const Kind dk = kindOf(dst);
     if (sk == Kind::Dir && dk == Kind::Dir)
         return mergeInto(src, dst);
     if (sk == Kind::Dir && dk != Kind::None)
-        return FsResult::fail("move folder onto", dst.path, EEXIST);
+        return FsResult::fail(Why::MoveFolderOnto, dst.path, EEXIST);
     if (sk != Kind::Dir && dk == Kind::Dir)
-        return FsResult::fail("move onto", dst.path, EISDIR);
+        return FsResult::fail(Why::MoveOnto, dst.path, EISDIR);
     return moveOne(src, sk, dst);
 }
 

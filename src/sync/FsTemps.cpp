@@ -43,18 +43,18 @@ FsResult createTemp(const At& dst, mode_t mode, TmpGuard& tmp, UniqueFd& out)
 {
     for (int tries = 0; !out.valid(); ++tries) {
         if (tries > 100)
-            return FsResult::fail("create a temporary file for", dst.path, EEXIST);
+            return FsResult::fail(Why::CreateTempFile, dst.path, EEXIST);
         const NPath name = tmpNameFor(dst.name);
         UniqueFd fd(::openat(dst.dir, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
         if (!fd.valid()) {
             if (errno == EEXIST)
                 continue;
-            return FsResult::fail("create a temporary file for", dst.path, errno);
+            return FsResult::fail(Why::CreateTempFile, dst.path, errno);
         }
         tmp.dir = dst.dir;
         tmp.name = name;
         if (::flock(fd.get(), LOCK_EX) != 0 && !locksUnsupported(errno))
-            return FsResult::fail("lock the temporary file for", dst.path, errno);
+            return FsResult::fail(Why::LockTempFile, dst.path, errno);
         // A cleaner may have removed the name between its creation and the
         // lock: then the file is nobody's, and another name is taken.
         struct stat mine {}, there {};
@@ -67,9 +67,9 @@ FsResult createTemp(const At& dst, mode_t mode, TmpGuard& tmp, UniqueFd& out)
         // written one is closed (its close reports late write errors).
         tmp.lock = UniqueFd(::fcntl(fd.get(), F_DUPFD_CLOEXEC, 0));
         if (!tmp.lock.valid())
-            return FsResult::fail("lock the temporary file for", dst.path, errno);
+            return FsResult::fail(Why::LockTempFile, dst.path, errno);
         if (::futimens(fd.get(), kTmpMarkTimes) != 0)
-            return FsResult::fail("mark the temporary file for", dst.path, errno);
+            return FsResult::fail(Why::MarkTempFile, dst.path, errno);
         out = std::move(fd);
     }
     return {};

@@ -28,15 +28,15 @@ FsResult makeFolder(const At& e, mode_t mode, UniqueFd& fd, int srcFd = -1, cons
                     const CopyOptions& opt = {})
 {
     if (::mkdirat(e.dir, e.name.constData(), mode & 07777) != 0)
-        return FsResult::fail("create folder", e.path, errno);
+        return FsResult::fail(Why::CreateFolder, e.path, errno);
     fd = openSubdir(e);
     if (!fd.valid())
-        return FsResult::fail("open folder", e.path, errno);
+        return FsResult::fail(Why::OpenFolder, e.path, errno);
     if (ss)
         if (FsResult r = giveOwnerAndAttrs(srcFd, *ss, e, opt); !r.ok())
             return r;
     if (!setExactMode(fd.get(), mode))
-        return FsResult::fail("set permissions of", e.path, errno);
+        return FsResult::fail(Why::SetPermissions, e.path, errno);
     return {};
 }
 
@@ -60,7 +60,7 @@ FsResult openFillTarget(const At& d, bool isNew, int sfd, const struct stat& ss,
     if (isNew)
         return makeFolder(d, fillMode(ss, widened), fd, sfd, &ss, opt);
     fd = openSubdir(d);
-    return fd.valid() ? FsResult{} : FsResult::fail("open folder", d.path, errno);
+    return fd.valid() ? FsResult{} : FsResult::fail(Why::OpenFolder, d.path, errno);
 }
 
 // Gives a copied folder the source's times, and the source's exact mode
@@ -73,10 +73,10 @@ struct FolderFinish {
     FsResult finish(const QString& path) const
     {
         if (widened && !setExactMode(fd, ss.st_mode))
-            return FsResult::fail("set permissions of", path, errno);
+            return FsResult::fail(Why::SetPermissions, path, errno);
         const struct timespec times[2] = {ss.st_atim, ss.st_mtim};
         if (::futimens(fd, times) != 0)
-            return FsResult::fail("set times of", path, errno);
+            return FsResult::fail(Why::SetTimes, path, errno);
         return {};
     }
 };
@@ -218,20 +218,18 @@ FsResult copySubfolder(const At& s, const struct stat& es, const At& d, bool cre
                    const Filling& filling)
 {
     if (filling.holds({es.st_dev, es.st_ino}))
-        return FsResult::fail(
-            QStringLiteral("%1 is the copy's own destination: the destination lies inside the folder copied")
-                .arg(s.path));
+        return FsResult::fail(Why::OwnDestination, s.path);
     bool isNew = created;
     if (!created) {
         struct stat ds {};
         if (::fstatat(d.dir, d.name.constData(), &ds, AT_SYMLINK_NOFOLLOW) != 0)
             isNew = true;
         else if (!S_ISDIR(ds.st_mode))
-            return FsResult::fail("create folder", d.path, EEXIST);
+            return FsResult::fail(Why::CreateFolder, d.path, EEXIST);
     }
     UniqueFd cs = openSubdir(s);
     if (!cs.valid())
-        return FsResult::fail("open folder", s.path, errno);
+        return FsResult::fail(Why::OpenFolder, s.path, errno);
     UniqueFd cd;
     bool widened = false;
     const FsResult r = openFillTarget(d, isNew, cs.get(), es, run.opt, cd, widened);
@@ -245,7 +243,7 @@ void copyTreeAt(int sfd, const QString& srcPath, int dfd, const At& dstAt, bool 
 {
     std::vector<Entry> entries;
     if (!listDirAt(sfd, entries)) {
-        run.failed.push_back(FsResult::fail("list", srcPath, errno));
+        run.failed.push_back(FsResult::fail(Why::List, srcPath, errno));
         return;
     }
     // The files and links first, then the folders, each in name order.
@@ -257,7 +255,7 @@ void copyTreeAt(int sfd, const QString& srcPath, int dfd, const At& dstAt, bool 
         if (e.type == DT_UNKNOWN || e.type == DT_DIR) {
             if (::fstatat(sfd, e.name.constData(), &es, AT_SYMLINK_NOFOLLOW) != 0) {
                 if (errno != ENOENT)  // else gone since the listing: nothing to copy
-                    run.failed.push_back(FsResult::fail("read", child(srcPath, e.name), errno));
+                    run.failed.push_back(FsResult::fail(Why::Read, child(srcPath, e.name), errno));
                 continue;
             }
             e.type = S_ISDIR(es.st_mode)   ? DT_DIR
@@ -266,7 +264,7 @@ void copyTreeAt(int sfd, const QString& srcPath, int dfd, const At& dstAt, bool 
                                            : DT_FIFO;
         }
         if (const QString why = unholdable(run.opt, e, keys); !why.isEmpty()) {
-            run.failed.push_back(FsResult::fail(child(dstAt.path, e.name) + QStringLiteral(": ") + why));
+            run.failed.push_back(FsResult::fail(Why::NameRefused, child(dstAt.path, e.name), 0, {why}));
             continue;
         }
         if (e.type != DT_DIR && e.type != DT_REG && e.type != DT_LNK) {
@@ -298,16 +296,16 @@ FsResult CopyTree(const At& src, const At& dst, const CopyOptions& opt, QStringL
     struct stat ss {};
     const Kind sk = kindOf(src, &ss);
     if (sk == Kind::None)
-        return FsResult::fail("read", src.path, errno);
+        return FsResult::fail(Why::Read, src.path, errno);
     if (sk != Kind::Dir)
-        return FsResult::fail("copy folder", src.path, ENOTDIR);
+        return FsResult::fail(Why::CopyFolder, src.path, ENOTDIR);
     UniqueFd sfd = openSubdir(src);
     if (!sfd.valid())
-        return FsResult::fail("open folder", src.path, errno);
+        return FsResult::fail(Why::OpenFolder, src.path, errno);
     const Kind dk = kindOf(dst);
     const bool created = dk == Kind::None;
     if (!created && dk != Kind::Dir)
-        return FsResult::fail("create folder", dst.path, EEXIST);
+        return FsResult::fail(Why::CreateFolder, dst.path, EEXIST);
     UniqueFd dfd;
     bool widened = false;
     if (const FsResult r = openFillTarget(dst, created, sfd.get(), ss, opt, dfd, widened); !r.ok())
@@ -327,7 +325,7 @@ FsResult MakeDir(const At& e, const struct stat* like)
 {
     if (!like) {
         if (::mkdirat(e.dir, e.name.constData(), 0777) != 0)
-            return FsResult::fail("create folder", e.path, errno);
+            return FsResult::fail(Why::CreateFolder, e.path, errno);
         return {};
     }
     UniqueFd fd;
@@ -339,9 +337,9 @@ FsResult MakeDirLike(const At& e, const At& src, const CopyOptions& opt)
     const UniqueFd from(::openat(src.dir, src.name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     struct stat ss {};
     if (!from.valid() || ::fstat(from.get(), &ss) != 0)
-        return FsResult::fail("read", src.path, errno);
+        return FsResult::fail(Why::Read, src.path, errno);
     if (!S_ISDIR(ss.st_mode))
-        return FsResult::fail("copy folder", src.path, ENOTDIR);
+        return FsResult::fail(Why::CopyFolder, src.path, ENOTDIR);
     UniqueFd fd;
     return makeFolder(e, ss.st_mode, fd, from.get(), &ss, opt);
 }

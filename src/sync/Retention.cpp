@@ -1,7 +1,7 @@
 #include "sync/Retention.h"
 
 #include "env/FsDir.h"
-#include "env/SysReason.h"
+#include "env/Reasons.h"
 #include "sync/FsInternal.h"
 
 #include <algorithm>
@@ -50,12 +50,12 @@ void pruneKind(int histFd, const QString& sBkRt, const HistoryKind& kind, const 
     const UniqueFd dir = openBeneath(histFd, kind.folder);
     if (!dir.valid()) {
         if (errno != ENOENT)
-            rep.failed.append(dirPath + QStringLiteral(": ") + SysReason(errno, dirPath));
+            rep.failed.append(WhyText(Why::PathError, dirPath, errno));
         return;
     }
     std::vector<fsops::detail::Entry> listed;
     if (!fsops::detail::listDirAt(dir.get(), listed)) {
-        rep.failed.append(dirPath + QStringLiteral(": ") + SysReason(errno, dirPath));
+        rep.failed.append(WhyText(Why::PathError, dirPath, errno));
         return;
     }
     std::vector<QByteArray> names;

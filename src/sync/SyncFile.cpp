@@ -24,7 +24,7 @@ fsops::FsResult removeFile(const At& dst, bool toTrash)
 {
     const Kind k = fsops::kindOf(dst);
     if (k == Kind::Dir)
-        return fsops::FsResult::fail(QStringLiteral("%1 is a folder, not a file").arg(dst.path));
+        return fsops::FsResult::fail(Why::FolderNotFile, dst.path);
     if (k == Kind::None)
         return {};
     if (toTrash)
@@ -36,8 +36,8 @@ fsops::FsResult removeFile(const At& dst, bool toTrash)
 QString notBackable(const At& dst)
 {
     switch (fsops::kindOf(dst)) {
-    case Kind::None: return QStringLiteral("%1 does not exist; there is nothing to back up").arg(dst.path);
-    case Kind::Dir: return QStringLiteral("%1 is a folder, not a file").arg(dst.path);
+    case Kind::None: return WhyText(Why::NothingToBackUp, dst.path);
+    case Kind::Dir: return WhyText(Why::FolderNotFile, dst.path);
     default: return {};
     }
 }

@@ -31,7 +31,7 @@ fsops::FsResult saveAndRemove(const At& dst, const At& keep)
         // this run; whatever is still in folder 2 is merged into that copy.
         return fsops::kindOf(dst) != Kind::None ? fsops::MoveItem(dst, keep) : fsops::FsResult{};
     default:
-        return fsops::FsResult::fail(QStringLiteral("backup target %1 exists and is not a folder").arg(keep.path));
+        return fsops::FsResult::fail(Why::BackupNotFolder, keep.path);
     }
 }
 
@@ -56,7 +56,7 @@ QString removeContained(const SyncCtx& ctx, const QString& rel, const At& file)
         if (!entryOf(ctx, Side::Backup, rel, true, dir, keep, err))
             return err;
         if (fsops::kindOf(keep) == Kind::Dir)
-            return QStringLiteral("backup target %1 is a folder").arg(keep.path);
+            return WhyText(Why::BackupIsFolder, keep.path);
         return fsops::MoveItem(file, keep).error;
     }
     if (ctx.yRt[kSwTrash] == 1)
@@ -84,13 +84,13 @@ QString emptyContainer(const SyncCtx& ctx, const QString& rel)
 {
     int root = ctx.root2();
     if (root < 0)
-        return fsops::FsResult::fail("open", ctx.sFld2, errno).error;
+        return fsops::FsResult::fail(Why::Open, ctx.sFld2, errno).error;
     const QString path = ctx.destination(rel);
     const UniqueFd dir = openBeneath(root, nameBytes(rel));
     if (!dir.valid()) {
         if (errno == ENOENT)
             return {};  // nothing there to empty
-        return fsops::FsResult::fail("open folder", path, errno).error;
+        return fsops::FsResult::fail(Why::OpenFolder, path, errno).error;
     }
     FsLeftOut left;
     std::vector<FsEntry> files;
@@ -100,7 +100,7 @@ QString emptyContainer(const SyncCtx& ctx, const QString& rel)
         return QString::fromUtf8(e.what());
     }
     for (const QString& name : std::as_const(left.special))
-        ctx.leftOut.append(path + QLatin1Char('/') + name + QStringLiteral(": special file, not removed"));
+        ctx.leftOut.append(WhyText(Why::SpecialNotRemoved, path + QLatin1Char('/') + name));
     for (const FsEntry& f : files) {
         try {
             if (guarded(ctx, rel, f.name, f.mode))
@@ -129,12 +129,12 @@ QString clearTheWay(const SyncCtx& ctx, const QString& rel, const At& dst)
     const Kind k = fsops::kindOf(dst, &st);
     if (k == Kind::None || k == Kind::Dir)
         return {};
-    const QString inTheWay = QStringLiteral("%1 is in the way: a file, link or special file stands where the folder goes").arg(dst.path);
+    const QString inTheWay = WhyText(Why::InTheWay, dst.path);
     if ((rel.contains(QLatin1Char('/')) && k != Kind::Other) || ctx.yRt[1] != 1)
         return inTheWay;
     try {
         if (guarded(ctx, relDirOf(rel), nameText(dst.name), st.st_mode))
-            return inTheWay + QStringLiteral(" (protected)");
+            return WhyText(Why::InTheWayProtected, dst.path);
     } catch (const std::exception& e) {
         return QString::fromUtf8(e.what());
     }
@@ -205,7 +205,7 @@ QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, Q
             if (!entryOf(ctx, Side::One, rel, false, dir1, src, err))
                 return failed(status, err, why);
             if (fsops::kindOf(src) != Kind::Dir)
-                return failed(status, QStringLiteral("source folder %1 does not exist").arg(src.path), why);
+                return failed(status, WhyText(Why::SourceFolderMissing, src.path), why);
             if (gone && !entryOf(ctx, Side::Two, rel, true, dir2, dst, err))
                 return failed(status, err, why);
             if (err = clearTheWay(ctx, rel, dst); !err.isEmpty())
@@ -226,7 +226,7 @@ QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, Q
                 opt.leaveFolder = [&ctx](const fsops::NPath& below) { return ctx.movesInto.contains(below); };
             r = fsops::CopyTree(src, dst, opt, &skipped, &notCopied);
             for (const QString& p : std::as_const(skipped))
-                ctx.leftOut.append(p + QStringLiteral(": special file (pipe, socket or device), not copied"));
+                ctx.leftOut.append(WhyText(Why::SpecialNotCopied, p));
             // Each item that could not be copied is named; the row fails,
             // and what was copied stays.
             for (const fsops::FsResult& f : notCopied)
@@ -245,7 +245,7 @@ QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, Q
             if (!gone)
                 r = saveAndRemove(dst, keep);
             else if (fsops::kindOf(keep) != Kind::Dir)  // saved with an enclosing folder, or never there
-                r = fsops::FsResult::fail("move", dstPath, ENOENT);
+                r = fsops::FsResult::fail(Why::Move, dstPath, ENOENT);
             if (!r.ok())
                 return backupFailed(ctx, status, r, why);
             line = logtx::moved(dstPath, keep.path);

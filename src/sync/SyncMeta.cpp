@@ -53,7 +53,7 @@ QString SyncFolderTimes(const SyncCtx& ctx, const QString& rel, QString* why)
     // which the user may have cleared.
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     if (err.isEmpty() && ::utimensat(dst.dir, dst.name.constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
-        err = fsops::FsResult::fail("set times of", dst.path, errno).error;
+        err = fsops::FsResult::fail(Why::SetTimes, dst.path, errno).error;
     if (!err.isEmpty() && why)
         *why = err;
     return err;

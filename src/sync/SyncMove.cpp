@@ -23,7 +23,7 @@ FileTime timeOf(const struct stat& st) { return {st.st_mtim.tv_sec, st.st_mtim.t
 QString changed(const SyncCtx& ctx, const At& src, const struct stat& ss, const At& old, const struct stat& os,
                 const QString& from, const QString& to, bool folder)
 {
-    const QString why = QStringLiteral("%1 is no longer the same as %2").arg(old.path, src.path);
+    const QString why = WhyText(Why::ChangedSinceCompare, old.path, 0, {src.path});
     if (folder) {
         std::vector<TreeItem> a, b;
         if (!S_ISDIR(ss.st_mode) || !S_ISDIR(os.st_mode) || !ListTree(ctx.root1(), to, a)
@@ -56,9 +56,9 @@ QString SyncMove(const SyncCtx& ctx, const QString& from, const QString& to, boo
         return err;
     struct stat ss {}, os {};
     if (fsops::kindOf(src, &ss) == Kind::None)
-        return fsops::FsResult::fail("read", src.path, errno).error;
+        return fsops::FsResult::fail(Why::Read, src.path, errno).error;
     if (fsops::kindOf(old, &os) == Kind::None)
-        return fsops::FsResult::fail("read", old.path, errno).error;
+        return fsops::FsResult::fail(Why::Read, old.path, errno).error;
     if (err = changed(ctx, src, ss, old, os, from, to, folder); !err.isEmpty())
         return err;
     if (!entryOf(ctx, Side::Two, to, true, dirNew, dst, err))

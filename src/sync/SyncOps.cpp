@@ -2,6 +2,7 @@
 
 #include "env/yIni.h"
 #include "env/zLog.h"
+#include "env/Reasons.h"
 #include "env/SysReason.h"
 #include "sync/OpSupport.h"
 #include "sync/SyncPlan.h"
@@ -98,8 +99,7 @@ void CleanLeftTemps(const SyncCtx& ctx)
         }
         ctx.tmpLeft.remove(relDir);
         if (errno != ENOENT)
-            ctx.leftOut.append(fsops::FsResult::fail("open folder", ctx.destination(relDir), errno).error
-                               + QStringLiteral(": temporary files of an earlier run could not be removed"));
+            ctx.leftOut.append(WhyText(Why::TempsLeftUnopened, ctx.destination(relDir), errno));
     }
 }
 
@@ -108,12 +108,12 @@ namespace opsupport {
 QString checkRel(const QString& rel)
 {
     if (rel.isEmpty())
-        return QStringLiteral("empty relative path");
+        return WhyText(Why::EmptyRel, QString());
     if (rel.startsWith(QLatin1Char('/')))
-        return QStringLiteral("relative path %1 is absolute").arg(rel);
+        return WhyText(Why::AbsoluteRel, rel);
     for (const QString& part : rel.split(QLatin1Char('/'))) {
         if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
-            return QStringLiteral("relative path %1 leaves its root").arg(rel);
+            return WhyText(Why::RelLeavesRoot, rel);
     }
     return {};
 }
@@ -124,9 +124,9 @@ QString checkHistory(const SyncCtx& ctx, const QString& rel, bool removes)
     if (h.isEmpty())
         return {};
     if (rel == h || rel.startsWith(h + QLatin1Char('/')))
-        return QStringLiteral("%1 lies in the history/backup folder").arg(ctx.destination(rel));
+        return WhyText(Why::InHistory, ctx.destination(rel));
     if (removes && h.startsWith(rel + QLatin1Char('/')))
-        return QStringLiteral("%1 holds the history/backup folder").arg(ctx.destination(rel));
+        return WhyText(Why::HoldsHistory, ctx.destination(rel));
     return {};
 }
 
@@ -152,7 +152,7 @@ bool entryOf(const SyncCtx& ctx, Side side, const QString& rel, bool make, Uniqu
         break;
     }
     if (root < 0) {
-        err = fsops::FsResult::fail("open", rootPath, errno).error;
+        err = fsops::FsResult::fail(Why::Open, rootPath, errno).error;
         return false;
     }
     const QByteArray dirBytes = nameBytes(relDir);
@@ -163,9 +163,8 @@ bool entryOf(const SyncCtx& ctx, Side side, const QString& rel, bool make, Uniqu
     if (!dir.valid()) {
         const int e = errno;
         err = e == ELOOP || e == ENOTDIR || e == EXDEV
-                  ? QStringLiteral("%1: a folder on the way is a symbolic link or not a folder; it is not followed")
-                        .arg(full)
-                  : fsops::FsResult::fail("open the folder of", full, e).error;
+                  ? WhyText(Why::LinkOnTheWay, full)
+                  : fsops::FsResult::fail(Why::OpenFolderOf, full, e).error;
         errno = e;
         return false;
     }
@@ -193,7 +192,7 @@ fsops::CopyOptions copyOptions(const SyncCtx& ctx)
 void cleanTemps(const SyncCtx& ctx, const QString& relDir, int dirFd)
 {
     if (ctx.tmpLeft.remove(relDir) && fsops::RemoveTempsIn(dirFd) > 0)
-        ctx.leftOut.append(ctx.destination(relDir) + QStringLiteral(": temporary files of an earlier run could not be removed"));
+        ctx.leftOut.append(WhyText(Why::TempsLeft, ctx.destination(relDir)));
 }
 
 void writeLog(const SyncCtx& ctx, const QString& text)
@@ -201,7 +200,7 @@ void writeLog(const SyncCtx& ctx, const QString& text)
     if (ctx.yRt[kSwLog] != 1 || !ctx.logError.isEmpty())
         return;
     if (!ctx.log) {
-        ctx.logError = QStringLiteral("no log is open");
+        ctx.logError = WhyText(Why::NoLogOpen, QString());
         return;
     }
     try {

@@ -10,6 +10,7 @@
 #include "env/FsDir.h"
 #include "env/FsList.h"
 #include "env/Progress.h"
+#include "env/Reasons.h"
 #include "env/SysReason.h"
 #include "env/Prompt.h"
 #include "env/Usr.h"
@@ -372,7 +373,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
                     return;
                 noMove.insert(r);
                 noMove.insert(p);
-                moveWhy = QStringLiteral("移動できないため複写と削除で同期します: ") + moveWhy;
+                moveWhy = WhyText(Why::MoveFallsBack, moveWhy);
             }
             const ResultRow& in = grid.row(r);
             // Below a folder moved in this run: it came with that folder.

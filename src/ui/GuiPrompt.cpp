@@ -1,5 +1,7 @@
 #include "ui/GuiPrompt.h"
 
+#include "env/Reasons.h"
+
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
@@ -13,7 +15,7 @@ QString GuiPrompt::title() { return QStringLiteral("ﾌｫﾙﾀﾞの同期"); 
 
 QString GuiPrompt::displayText(const QString& text)
 {
-    QString t = text;
+    QString t = MessageJa(text);
     t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     return t;
@@ -28,7 +30,7 @@ void GuiPrompt::message(const QString& text)
 void GuiPrompt::messageWithDetails(const QString& text, const QString& details)
 {
     QMessageBox box(QMessageBox::NoIcon, title(), displayText(text), QMessageBox::Ok, m_owner);
-    box.setDetailedText(details);
+    box.setDetailedText(MessageJa(details));
     box.exec();
 }
 

@@ -33,7 +33,9 @@ public:
 
     // The program's title, the caption of every message and input box.
     static QString title();
-    // A CR (alone or before LF) in a message is a line break.
+    // A CR (alone or before LF) in a message is a line break; a line that
+    // is a reason of the run (English, as velmor-cli prints it) is shown in
+    // Japanese (MessageJa).
     static QString displayText(const QString& text);
 
 private:

@@ -1,5 +1,7 @@
 #include "ui/ResultGrid.h"
 
+#include "env/Reasons.h"
+
 #include <QColor>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -242,9 +244,9 @@ QVariant ResultGridModel::data(const QModelIndex& index, int role) const
         return {};
     case Qt::ToolTipRole:
         // A failure's reason is the result's; what the comparison found is
-        // also the status's.
+        // also the status's. Both in the window's language.
         if ((index.column() == kResultColumn || (index.column() == kStatusColumn && !row.red)) && !row.why().isEmpty())
-            return row.why();
+            return ReasonJa(row.why());
         if ((index.column() == kResultColumn || index.column() == kStatusColumn) && showsMove(r))
             return row.moveText();
         return {};
@@ -497,7 +499,7 @@ QString ResultGrid::clipboardText() const
                 text += row.text(c);
         }
         if (!row.why().isEmpty())
-            text += QLatin1Char('\t') + row.why();
+            text += QLatin1Char('\t') + ReasonJa(row.why());
         else if (move)
             text += QLatin1Char('\t') + row.moveText();
         text += QLatin1String("\r\n");

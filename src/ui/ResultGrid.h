@@ -63,7 +63,8 @@ public:
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
-    // Qt::ToolTipRole of the result cell of a failed row: why it failed.
+    // Qt::ToolTipRole of the result cell of a failed row: why it failed, in
+    // Japanese (ReasonJa).
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation o, int role) const override;
 

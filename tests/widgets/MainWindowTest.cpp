@@ -36,8 +36,17 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
+#include <QScopeGuard>
 #include <gtest/gtest.h>
 #include <memory>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 using namespace velmor;
 using namespace velmor::test;
@@ -435,7 +444,7 @@ TEST_F(MainWindowTest, GridFlagsAndFailedRows)
     const QModelIndex result = w->vSpr->model()->index(rowOf(*w, u"ro.txt"_s), 11);
     EXPECT_EQ(result.data().toString(), u"上書 Err"_s);
     EXPECT_EQ(result.data(Qt::ForegroundRole).value<QColor>(), QColor(255, 0, 0));
-    EXPECT_TRUE(result.data(Qt::ToolTipRole).toString().contains(u"read-only"_s));
+    EXPECT_EQ(result.data(Qt::ToolTipRole).toString(), dst + u"/b/ro.txt は読み取り専用のため置き換えられません"_s);
     // The status bar says what the run did.
     EXPECT_TRUE(w->lbCount->text().startsWith(u"完了"_s)) << w->lbCount->text().toStdString();
     EXPECT_TRUE(w->lbCount->text().contains(u"失敗 2"_s)) << w->lbCount->text().toStdString();
@@ -459,6 +468,37 @@ TEST_F(MainWindowTest, GridFlagsAndFailedRows)
     w->vSpr->setCurrentIndex(w->vSpr->model()->index(w->vSpr->gridModel().viewRow(changed), 0));
     previous->trigger();
     EXPECT_EQ(current(), ro2) << "the previous from a row between them";
+}
+
+// A destination file that cannot be replaced (immutable: the system says
+// EPERM) fails its row; the tooltip says why in Japanese, with the path.
+TEST_F(MainWindowTest, AFailedRowSaysWhyInTheWindowsLanguage)
+{
+    const QString locked = dst + u"/b/changed.txt"_s;
+    const int fd = ::open(QFile::encodeName(locked).constData(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    int flags = 0;
+    if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0 || ::ioctl(fd, FS_IOC_SETFLAGS, &(flags |= FS_IMMUTABLE_FL)) != 0) {
+        ::close(fd);
+        GTEST_SKIP() << "cannot make a file immutable here: " << std::strerror(errno);
+    }
+    const auto unlock = qScopeGuard([&] {
+        flags &= ~FS_IMMUTABLE_FL;
+        ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+        ::close(fd);
+    });
+    auto w = window();
+    pointAtTrees(*w);
+    w->cmRet[0]->click();
+    w->cmRet[1]->click();
+    const QModelIndex result = w->vSpr->model()->index(rowOf(*w, u"changed.txt"_s), 11);
+    EXPECT_EQ(result.data().toString(), u"上書 Err"_s);
+    const QString tip = result.data(Qt::ToolTipRole).toString();
+    EXPECT_TRUE(tip.startsWith(locked + u" "_s)) << tip.toStdString();
+    EXPECT_TRUE(tip.endsWith(u": 操作が許可されていません"_s)) << tip.toStdString();
+    // The row itself keeps the English reason, as velmor-cli and the log say it.
+    EXPECT_TRUE(w->state().s.vSpr.row(rowOf(*w, u"changed.txt"_s)).why().endsWith(
+        QString::fromLocal8Bit(std::strerror(EPERM))));
 }
 
 TEST_F(MainWindowTest, CompareAndSyncDoesNotCarryOutAnEarlierList)

@@ -8,6 +8,7 @@
 #include "common/TestSupport.h"
 #include "compare/ResultCounts.h"
 #include "compare/Session.h"
+#include "env/Reasons.h"
 #include "sync/SyncRun.h"
 #include "ui/WaitDialog.h"
 
@@ -160,7 +161,7 @@ TEST(ResultGrid, FailedResultInRedAndClipboardText)
     t.rows().resize(3);
     t.row(2).result = QStringLiteral("追加 Err");
     t.row(2).red = true;
-    t.row(2).setWhy(QStringLiteral("a/photo.tar.gz: target is read-only"));
+    t.row(2).setWhy(WhyText(Why::ReadOnlyTarget, QStringLiteral("a/photo.tar.gz")));
     t.row(0).result = QStringLiteral("追加");
     t.row(1).setWhy(QStringLiteral("属性だけが違います: 日時"));
     g.gridModel().reset();
@@ -169,8 +170,9 @@ TEST(ResultGrid, FailedResultInRedAndClipboardText)
     EXPECT_EQ(role(2, 12, Qt::ForegroundRole).value<QColor>(), QColor(255, 0, 0));
     EXPECT_FALSE(role(2, 8, Qt::ForegroundRole).isValid());
     EXPECT_FALSE(role(0, 12, Qt::ForegroundRole).isValid());
-    // The reason is the failed result's tooltip, and only there.
-    EXPECT_EQ(role(2, 12, Qt::ToolTipRole).toString(), t.row(2).why());
+    // The reason is the failed result's tooltip, and only there, in Japanese.
+    const QString whyJa = QStringLiteral("a/photo.tar.gz は読み取り専用のため置き換えられません");
+    EXPECT_EQ(role(2, 12, Qt::ToolTipRole).toString(), whyJa);
     EXPECT_FALSE(role(2, 8, Qt::ToolTipRole).isValid());
     EXPECT_FALSE(role(0, 12, Qt::ToolTipRole).isValid());
     // What the comparison found is the tooltip of the status and the result.
@@ -181,7 +183,8 @@ TEST(ResultGrid, FailedResultInRedAndClipboardText)
     EXPECT_EQ(g.clipboardText(), QStringLiteral("1\ta\t\t\t\t24/03/05 10:20\t1\t追加\t\t\t***\t追加\r\n"
                                                 "2\ta\t\t\t\t24/03/05 10:20\t0\t追加\t\t\t***\t\t属性だけが違います: 日時\r\n"
                                                 "3\ta\tphoto.tar\tgz\t1024\t24/03/05 10:20\t1\t追加\t\t\t***\t追加 Err"
-                                                "\ta/photo.tar.gz: target is read-only\r\n"));
+                                                "\t")
+                                    + whyJa + QStringLiteral("\r\n"));
 }
 
 TEST(ResultGrid, AMoveShowsWhileBothFlagsAreSet)

@@ -1,4 +1,5 @@
 #include "ui/GuiPrompt.h"
+#include "env/Reasons.h"
 #include "ui/WaitDialog.h"
 
 #include <QApplication>
@@ -14,6 +15,8 @@
 #include <QWidget>
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
 #include <sys/stat.h>
 
 using namespace velmor;
@@ -87,6 +90,9 @@ TEST(spWait, YieldServicesEventsAndReadsFlagEveryCall)
 TEST(GuiPrompt, MessageBoxLooksAsSpecified)
 {
     EXPECT_EQ(GuiPrompt::displayText(QStringLiteral("a\rb\r\nc")), QStringLiteral("a\nb\nc"));
+    // A reason of the run in a message is shown in Japanese.
+    EXPECT_EQ(GuiPrompt::displayText(QStringLiteral("同期を中止しました\r") + WhyText(Why::LogWrite, QStringLiteral("/h/Log/x.log"), EIO)),
+              QStringLiteral("同期を中止しました\nログファイル /h/Log/x.log に書き込めません: 入出力エラー"));
 
     GuiPrompt p;
     QString text, title;
