@@ -128,6 +128,13 @@ struct VerifyCounts {
     std::atomic<long long> rewritten{0};  // copies written once more since they read back differently
 };
 
+// What a tree copy put in place: its files and links, and the bytes of the
+// files' data it wrote (CopyOptions::tally).
+struct FileTally {
+    long long files = 0;
+    long long bytes = 0;
+};
+
 // The "R" attribute: the owner has no write permission.
 inline bool isReadOnly(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
 
@@ -180,6 +187,9 @@ struct CopyOptions {
     // below folder 2 (At::rel, where the destination names its place) this
     // says yes to: its content comes by other means (a move of this run).
     std::function<bool(const NPath& rel)> leaveFolder;
+    // CopyTree adds to it each file and link it put in place and the bytes
+    // it wrote for them (none: not counted).
+    FileTally* tally = nullptr;
 };
 
 // A copy of a file written ahead of its turn: complete, still under its
