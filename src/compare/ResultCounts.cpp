@@ -131,13 +131,13 @@ ResultCounts CountResults(const ResultTable& table)
             } else if (status == St::Del) {
                 ++c.del;
                 c.delFiles.add(files);
-            }
-            else if (status == St::Kara)
+            } else if (status == St::Kara) {
                 ++c.kara;
-            else if (status == St::KaraAdd)
+            } else if (status == St::KaraAdd) {
                 ++c.karaAdd;
-            else
+            } else {
                 ++c.other;
+            }
         }
     }
     return c;

@@ -128,8 +128,8 @@ struct VerifyCounts {
     std::atomic<long long> rewritten{0};  // copies written once more since they read back differently
 };
 
-// What a tree copy put in place: its files and links, and the bytes of the
-// files' data it wrote (CopyOptions::tally).
+// Files and links, and the bytes of data written for them: what a tree copy
+// put in place (CopyOptions::tally), what a folder row did (SyncFld).
 struct FileTally {
     long long files = 0;
     long long bytes = 0;
