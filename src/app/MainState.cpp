@@ -4,7 +4,6 @@
 
 #include "compare/ResultCounts.h"
 
-#include <QElapsedTimer>
 
 #include "app/UpHand.h"
 #include "app/WinState.h"
@@ -548,12 +547,9 @@ std::optional<SyncReport> MainState::SyncCmd()
 {
     if (Usr::bBusy)
         return std::nullopt;
-    QElapsedTimer took;
-    took.start();
     SyncReport rep = SyncRun(s, syncHooks);
     if (rep.outcome == SyncReport::Outcome::Completed || rep.outcome == SyncReport::Outcome::Stopped)
-        lastSync = SyncSummary{took.elapsed(), rep.outcome == SyncReport::Outcome::Stopped ? rep.processed : -1,
-                               rep.verified, int(rep.pruned.size())};
+        lastSync = SyncSummary{rep.elapsedMs, rep.stoppedAfter(), rep.verified, int(rep.pruned.size())};
     if (changed)
         changed();
     return rep;

@@ -80,7 +80,9 @@ QStringList ScnFld1(Session& s);
 // below it and is listed in vUnread. The history/backup folder (found by its
 // identity, its path below folder 2 kept in sHistRel) and the volume trash
 // folders at folder 2's root get no row and are not entered. Throws FsError
-// when folder itself cannot be opened or listed.
+// when folder itself cannot be opened or listed. A folder of folder 2 only
+// (one a deletion removes whole) gets the number of files and links it holds
+// in nF2, counted as it is listed.
 void ScnFld2(Session& s, const QString& folder);
 
 // --- folder classification ----------------------------------------------------

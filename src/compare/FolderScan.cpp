@@ -236,7 +236,8 @@ public:
     Fld2Walker(Session& s, SqlConn& db)
         : m_s(s), m_db(db), m_pg(cmp::progressOf(s)), m_hist(historyFolder(s)),
           m_upd(db, "UPDATE tbFold SET sU2 = ?, sAt = ? WHERE sPh = ?"),
-          m_ins(db, "INSERT INTO tbFold (nNo, sPh, sU1, sU2, sED, sAt) VALUES (?, ?, '', ?, '', ?)")
+          m_ins(db, "INSERT INTO tbFold (nNo, sPh, sU1, sU2, sED, sAt) VALUES (?, ?, '', ?, '', ?)"),
+          m_files(db, "UPDATE tbFold SET nF2 = ?2 WHERE sPh = ?1")
     {
         // Where folder 2's volume ignores letter case, a folder there is the
         // folder-1 folder of the same key, whatever case each is spelt in
@@ -260,44 +261,54 @@ public:
         return at == m_spelt.end() ? rel : at->second;
     }
 
-    // Completes the folder-1 row of rel, or adds a row of its own.
-    void record(const QString& rel, const QString& date, const QString& at, const FolderStat& st)
+    // Completes the folder-1 row of rel, or adds a row of its own. True
+    // when folder 1 has no row of it: a folder of folder 2 only.
+    bool record(const QString& rel, const QString& date, const QString& at, const FolderStat& st)
     {
         m_s.vFld2Stat.insert(rel, st);
         m_upd.bind(1, date).bind(2, at).bind(3, rel);
-        if (m_upd.exec() == 0)
-            m_ins.bind(1, ++m_s.nCnt).bind(2, rel).bind(3, date).bind(4, at).exec();
+        if (m_upd.exec() != 0)
+            return false;
+        m_ins.bind(1, ++m_s.nCnt).bind(2, rel).bind(3, date).bind(4, at).exec();
+        return true;
     }
 
     // Records the folders below the open folder fd (rel below folder 2, ""
     // for the root), which lies on the volume dev (0: not known yet). Returns
-    // false once the user pressed stop. Holds one descriptor per level of rel.
-    bool walk(int fd, const QString& rel, dev_t dev = 0)
+    // false once the user pressed stop. Holds one descriptor per level of
+    // rel. only2: rel is a folder of folder 2 only; the files its listing
+    // passed over are counted into its row (nF2), and its subfolders are
+    // listed even where they hold no folders, so that the rows that delete a
+    // folder whole say how many files go with it.
+    bool walk(int fd, const QString& rel, dev_t dev = 0, bool only2 = false)
     {
         const QString path = cmp::joinPath(m_s.sFld2, rel);
         std::vector<FsEntry> subs;
+        FsLeftOut left;
         try {
-            subs = FsListAt(fd, path, FsKind::Folders, nullptr, &linkCounts(fd, dev));
+            subs = FsListAt(fd, path, FsKind::Folders, &left, &linkCounts(fd, dev));
         } catch (const FsError& e) {
             if (rel.isEmpty())
                 throw;  // the root itself: nothing of folder 2 is known
             unreadable(rel, cmp::errorText(e));
             return true;
         }
+        if (only2)
+            m_files.bind(1, rel).bind(2, left.files).exec();
         for (const FsEntry& e : subs) {
             if (leftOut(rel, e))
                 continue;
             const QString childRel = rowPath(rel.isEmpty() ? e.name : rel + QLatin1Char('/') + e.name);
-            record(childRel, m_dates.text(e.mtime), AttrText(e.name, e.mode),
-                   {e.mode, e.uid, e.gid, e.mtime, e.mtimeNsec});
+            const bool childOnly2 = record(childRel, m_dates.text(e.mtime), AttrText(e.name, e.mode),
+                                           {e.mode, e.uid, e.gid, e.mtime, e.mtimeNsec});
             const UniqueFd child(
                 ::openat(fd, nameBytes(e.name).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             // A folder that holds no folders is opened (so one that cannot be
-            // read is known now) but not listed.
+            // read is known now) but not listed, unless its files are counted.
             if (!child.valid()) {
                 const int err = errno;
                 unreadable(childRel, cmp::sysErrorText(cmp::joinPath(path, e.name), err));
-            } else if (!e.noSubfolders && !walk(child.get(), childRel, e.dev)) {
+            } else if ((!e.noSubfolders || childOnly2) && !walk(child.get(), childRel, e.dev, childOnly2)) {
                 return false;
             }
             if (!m_pg.yield())
@@ -348,6 +359,7 @@ private:
     const FsId m_hist;
     SqlStmt m_upd;
     SqlStmt m_ins;
+    SqlStmt m_files;
     DateTexts m_dates;
     std::unordered_map<QString, QString> m_spelt;  // key of a folder-1 path -> that path
     std::unordered_map<dev_t, FsLinkCounts> m_links;  // by volume
@@ -368,15 +380,16 @@ void ScnFld2(Session& s, const QString& folder)
     SqlConn& db = s.oDb.conn();
     SqlKeepTxn txn(db);
     Fld2Walker w(s, db);
+    bool only2 = false;
     if (!rel.isEmpty()) {
         struct stat st;
         if (fstat(fd.get(), &st) != 0)
             throw FsError(cmp::sysErrorText(folder, errno).toStdString());
         const QString name = rel.mid(rel.lastIndexOf(QLatin1Char('/')) + 1);
-        w.record(rel, DateText(st.st_mtim.tv_sec), AttrText(name, st.st_mode),
-                 {st.st_mode, st.st_uid, st.st_gid, st.st_mtim.tv_sec, st.st_mtim.tv_nsec});
+        only2 = w.record(rel, DateText(st.st_mtim.tv_sec), AttrText(name, st.st_mode),
+                         {st.st_mode, st.st_uid, st.st_gid, st.st_mtim.tv_sec, st.st_mtim.tv_nsec});
     }
-    if (w.walk(fd.get(), rel)) {
+    if (w.walk(fd.get(), rel, 0, only2)) {
         // Folder-2 folders below a folder-1 folder that could not be read
         // are left out with it: what they are copies of is not known.
         QStringList unread;

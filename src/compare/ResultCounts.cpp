@@ -3,8 +3,11 @@
 #include "compare/Compare.h"
 
 #include <QLocale>
-#include <cmath>
 #include <QStringList>
+
+#include <algorithm>
+#include <cmath>
+#include <tuple>
 
 namespace velmor {
 
@@ -13,6 +16,7 @@ namespace {
 // Every word of the texts below, in one place.
 namespace Word {
 const QString Copy = QStringLiteral("ｺﾋﾟｰ");
+const QString Files = QStringLiteral("ﾌｧｲﾙ");
 const QString Cleared = QStringLiteral("解除");
 const QString Other = QStringLiteral("その他");
 const QString NothingToDo = QStringLiteral("処理する行はありません");
@@ -34,12 +38,26 @@ const QLocale& japanese()
     return l;
 }
 
-QString count(int n) { return japanese().toString(n); }
+QString count(long long n) { return japanese().toString(n); }
 
 // "512 バイト", "12.4 MB" (units of 1024, one decimal).
 QString bytes(long long n) { return japanese().formattedDataSize(n, 1, QLocale::DataSizeTraditionalFormat); }
 
 QString item(const QString& word, int n) { return word + QLatin1Char(' ') + count(n); }
+
+// The item of n rows followed by the files they stand for, where known and
+// not n: "削除 2 (9 ﾌｧｲﾙ)", "完了 80 (20,000 ﾌｧｲﾙ 381.5 MB)".
+QString item(const QString& word, int n, const RowFiles& files)
+{
+    QString text = item(word, n);
+    if (files.known && files.files != n) {
+        text += QStringLiteral(" (") + count(files.files) + QLatin1Char(' ') + Word::Files;
+        if (files.bytes > 0)
+            text += QLatin1Char(' ') + bytes(files.bytes);
+        text += QLatin1Char(')');
+    }
+    return text;
+}
 
 QString elapsed(qint64 ms)
 {
@@ -59,38 +77,67 @@ long long CopyBytes(const ResultRow& row)
     return status == St::Add || status == St::Over ? row.s1 : 0;
 }
 
+void RowFiles::add(const RowFiles& one)
+{
+    known = known && one.known;
+    files += one.files;
+    bytes += one.bytes;
+}
+
+RowFiles FilesOf(const ResultRow& row, bool moved)
+{
+    if (!row.isFolderRow())
+        return {1, moved ? 0 : CopyBytes(row), true};
+    const QString status = EffectiveStatus(row.status);
+    if (moved || (status != St::Add && status != St::Del && status != St::Kara))
+        return {0, 0, true};
+    const long long files = row.contentFiles();
+    return {std::max(files, 0LL), row.contentBytes(), files >= 0};
+}
+
 ResultCounts CountResults(const ResultTable& table)
 {
     ResultCounts c;
+    for (RowFiles* f : {&c.addFiles, &c.overFiles, &c.delFiles, &c.doneFiles, &c.waitingFiles})
+        f->known = true;
     for (int k = 0; k < table.rowCount(); ++k) {
         const ResultRow& r = table.row(k);
         if (r.red)
             ++c.failed;
         if (r.flag == kFlagDone) {
             ++c.done;
+            c.doneFiles.add(FilesOf(r, r.result == kMoved));
         } else if (r.flag == kFlagOff) {
             ++c.leftAlone;
             if (ActionFlag(r.status, !r.isFolderRow()) == kFlagDo)
                 ++c.cleared;
         } else if (r.flag == kFlagDo) {
-            if (!r.red)
-                ++c.waiting;
             // A move copies nothing.
-            if (table.movePartner(k) < 0)
+            const bool moved = table.movePartner(k) >= 0;
+            const RowFiles files = FilesOf(r, moved);
+            if (!r.red) {
+                ++c.waiting;
+                c.waitingFiles.add(files);
+            }
+            if (!moved)
                 c.copyBytes += CopyBytes(r);
             const QString status = EffectiveStatus(r.status);
-            if (status == St::Add)
+            if (status == St::Add) {
                 ++c.add;
-            else if (status == St::Over)
+                c.addFiles.add(files);
+            } else if (status == St::Over) {
                 ++c.over;
-            else if (status == St::Del)
+                c.overFiles.add(files);
+            } else if (status == St::Del) {
                 ++c.del;
-            else if (status == St::Kara)
+                c.delFiles.add(files);
+            } else if (status == St::Kara) {
                 ++c.kara;
-            else if (status == St::KaraAdd)
+            } else if (status == St::KaraAdd) {
                 ++c.karaAdd;
-            else
+            } else {
                 ++c.other;
+            }
         }
     }
     return c;
@@ -99,12 +146,13 @@ ResultCounts CountResults(const ResultTable& table)
 QString CompareStatusText(const ResultCounts& c)
 {
     QStringList items;
-    const std::pair<const QString&, int> perStatus[] = {{St::Add, c.add},   {St::Over, c.over},
-                                                        {St::Del, c.del},   {St::Kara, c.kara},
-                                                        {St::KaraAdd, c.karaAdd}, {Word::Other, c.other}};
-    for (const auto& [word, n] : perStatus)
+    const RowFiles unshown;  // rows that stand for no file's content
+    const std::tuple<const QString&, int, const RowFiles&> perStatus[] = {
+        {St::Add, c.add, c.addFiles},       {St::Over, c.over, c.overFiles},       {St::Del, c.del, c.delFiles},
+        {St::Kara, c.kara, unshown},        {St::KaraAdd, c.karaAdd, unshown},     {Word::Other, c.other, unshown}};
+    for (const auto& [word, n, files] : perStatus)
         if (n > 0)
-            items << item(word, n);
+            items << item(word, n, files);
     if (items.isEmpty())
         items << Word::NothingToDo;
     if (c.copyBytes > 0)
@@ -119,9 +167,9 @@ QString SyncStatusText(const ResultCounts& c, qint64 elapsedMs, int stoppedAfter
     QStringList items;
     if (stoppedAfter >= 0)
         items << Word::StoppedAfter.arg(count(stoppedAfter));
-    items << item(Word::Done, c.done) << item(Word::Failed, c.failed);
+    items << item(Word::Done, c.done, c.doneFiles) << item(Word::Failed, c.failed);
     if (c.waiting > 0)
-        items << item(Word::Waiting, c.waiting);
+        items << item(Word::Waiting, c.waiting, c.waitingFiles);
     if (c.leftAlone > 0)
         items << item(Word::LeftAlone, c.leftAlone);
     items << elapsed(elapsedMs);
@@ -132,9 +180,9 @@ QString RootFilesText(long long inRoot1, long long inRoot2)
 {
     QStringList sides;
     if (inRoot1 > 0)
-        sides << QStringLiteral("ﾌｫﾙﾀﾞ1 %1 ﾌｧｲﾙ").arg(japanese().toString(inRoot1));
+        sides << QStringLiteral("ﾌｫﾙﾀﾞ1 %1 ").arg(count(inRoot1)) + Word::Files;
     if (inRoot2 > 0)
-        sides << QStringLiteral("ﾌｫﾙﾀﾞ2 %1 ﾌｧｲﾙ").arg(japanese().toString(inRoot2));
+        sides << QStringLiteral("ﾌｫﾙﾀﾞ2 %1 ").arg(count(inRoot2)) + Word::Files;
     if (sides.isEmpty())
         return {};
     return QStringLiteral("ﾙｰﾄ直下のﾌｧｲﾙは比較･同期しません: ") + sides.join(QStringLiteral("､"));

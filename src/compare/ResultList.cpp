@@ -252,7 +252,8 @@ bool LstFill(Session& s)
         if (!q.isNull(c))
             moves.emplace_back(int(rows.size() - 1), q.text(c));
     };
-    s.oDb.forEachRow(QStringLiteral("Select sPh, sU1, sEd, sU2, sAt, sNg, sRs, nMo, sMv From tbFold") + folderCondition(mode)
+    static const CellText del{St::Del};
+    s.oDb.forEachRow(QStringLiteral("Select sPh, sU1, sEd, sU2, sAt, sNg, sRs, nMo, sMv, nF2 From tbFold") + folderCondition(mode)
                          + QStringLiteral(" Order By nNo"),
                      {}, [&](const SqlStmt& q) {
                          ResultRow& row = rows.emplace_back();
@@ -265,6 +266,9 @@ bool LstFill(Session& s)
                          row.at = attrs.read(q, 4);
                          markReason(row, q, 5);
                          noteMove(q, 8);
+                         // The files a deletion takes with the folder, as its scan counted them.
+                         if (row.status == del && !q.isNull(9))
+                             row.setContent(q.int64(9), 0);
                          stopped = !pg.yield();
                          return !stopped;
                      });

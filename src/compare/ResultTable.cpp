@@ -128,6 +128,16 @@ void ResultRow::setMove(long long partnerNo, const QString& partnerRel)
     m_rare.dropIfEmpty();
 }
 
+void ResultRow::setContent(long long files, long long bytes)
+{
+    if (files < 0 && !m_rare)
+        return;
+    Rare& r = m_rare.get();
+    r.contentFiles = files;
+    r.contentBytes = files < 0 ? 0 : bytes;
+    m_rare.dropIfEmpty();
+}
+
 QString ResultRow::moveText() const
 {
     if (moveNo() == 0)

@@ -101,6 +101,15 @@ struct ResultRow {
     // the row that goes; "" without a move.
     QString moveText() const;
 
+    // What a folder row's item holds, as far as it was counted: the files
+    // and links (-1: not counted) and their bytes. The comparison counts
+    // the files of a folder to delete as its scan lists them; the
+    // synchronisation counts what it copied into a folder copied whole, and
+    // what it removed from a container it emptied.
+    long long contentFiles() const { return m_rare ? m_rare->contentFiles : -1; }
+    long long contentBytes() const { return m_rare ? m_rare->contentBytes : 0; }
+    void setContent(long long files, long long bytes);
+
     bool isFolderRow() const { return name.isEmpty() && ext.isEmpty() && !m_rare.hasExactName(); }
     // The name of the file a file row acts on.
     QString fileName() const;
@@ -117,6 +126,8 @@ private:
         QString exactName;
         QString moveRel;
         long long moveNo = 0;
+        long long contentFiles = -1;
+        long long contentBytes = 0;
     };
     // The rare texts, made only for the rows that have one; copied with the row.
     class RarePtr {
@@ -141,7 +152,7 @@ private:
         }
         void dropIfEmpty()
         {
-            if (m_p && m_p->why.isEmpty() && m_p->exactName.isEmpty() && m_p->moveNo == 0)
+            if (m_p && m_p->why.isEmpty() && m_p->exactName.isEmpty() && m_p->moveNo == 0 && m_p->contentFiles < 0)
                 m_p.reset();
         }
         bool hasExactName() const { return m_p && !m_p->exactName.isEmpty(); }

@@ -33,11 +33,13 @@ namespace {
 // row of the same table that holds its content under another name (a moved
 // or renamed item): each holds the other's relative path (a file's with its
 // name); a "上書" file row whose name changed only in letter case holds its
-// folder-2 spelling.
+// folder-2 spelling. nF2 is how many files and links a folder of folder 2
+// only holds right in it, as the folder scan listed it (NULL on every other
+// row): the files that go with the folder when it is deleted.
 const char* const kScratchSchema =
     "CREATE TABLE main.tbFold ("
     " nNo INTEGER PRIMARY KEY, sPh TEXT NOT NULL, sU1 TEXT, sU2 TEXT, sED TEXT, sAt TEXT, sNg TEXT,"
-    " sRs TEXT, nMo INTEGER, sMv TEXT);"
+    " sRs TEXT, nMo INTEGER, sMv TEXT, nF2 INTEGER);"
     "CREATE UNIQUE INDEX main.tbFold_sPh ON tbFold(sPh);"
     "CREATE TABLE main.tbFile ("
     " nNo INTEGER PRIMARY KEY, sPh TEXT NOT NULL, sFL TEXT NOT NULL, nS1 INTEGER, sU1 TEXT,"

@@ -145,8 +145,11 @@ std::vector<FsEntry> FsListAt(int dirFd, const QString& folder, FsKind kind, FsL
             const char* n = e->d_name;
             if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)))
                 continue;
-            if (!mayWant(kind, e->d_type, left != nullptr))
+            if (!mayWant(kind, e->d_type, left != nullptr)) {
+                if (left && kind == FsKind::Folders && (e->d_type == DT_REG || e->d_type == DT_LNK))
+                    ++left->files;
                 continue;
+            }
             struct stat st;
             if (fstatat(dirFd, n, &st, AT_SYMLINK_NOFOLLOW) != 0) {
                 if (errno == ENOENT)
@@ -161,6 +164,8 @@ std::vector<FsEntry> FsListAt(int dirFd, const QString& folder, FsKind kind, FsL
             if (!wanted(kind, st.st_mode)) {
                 if (left && kind == FsKind::Files && !S_ISDIR(st.st_mode))
                     left->special.append(nameText(n));
+                else if (left && kind == FsKind::Folders && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)))
+                    ++left->files;
                 continue;
             }
             out.push_back(entryOf(nameText(n), st));

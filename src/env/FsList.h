@@ -49,10 +49,15 @@ enum class FsKind {
 // Name order of listings: letter case ignored first, then by code unit.
 bool nameLess(const QString& a, const QString& b);
 
-// What a Files listing left out besides folders.
+// What a listing left out: a Files listing's special and temporary files
+// (besides folders), a Folders listing's files.
 struct FsLeftOut {
     QStringList special;  // names of pipes, sockets and devices (no copy can take them)
     bool temps = false;   // the program's temporary files were there
+    // A Folders listing: the files and links it passed over, counted by
+    // their type in the listing without a look at each (so a temporary
+    // file counts as well).
+    long long files = 0;
 };
 
 // Whether the link count of a folder tells that it holds no subfolders
@@ -67,7 +72,7 @@ FsLinkCounts FsLinkCountsOf(int fd);
 // Lists one folder in name order. Entries that vanish between listing and
 // reading are left out. A Folders listing marks the folders that hold no
 // folders (FsEntry::noSubfolders) where the volume's link counts tell it. A
-// Files listing reports in *left what else it left out. Throws FsError when
+// listing reports in *left what else it left out. Throws FsError when
 // the folder cannot be opened or read.
 std::vector<FsEntry> FsList(const QString& folder, FsKind kind, FsLeftOut* left = nullptr);
 // The same for an open folder; folder names it in messages. A walk over a

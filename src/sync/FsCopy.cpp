@@ -583,7 +583,7 @@ FsResult newTemp(const At& src, const At& dst, unsigned char type, StagedCopy* s
 namespace detail {
 
 FsResult copyEntry(const At& src, const At& dst, unsigned char type, bool dstMissing, const CopyOptions& opt,
-                   StagedCopy* staged)
+                   StagedCopy* staged, long long* wrote)
 {
     if (!dstMissing) {
         struct stat ds {};
@@ -603,6 +603,8 @@ FsResult copyEntry(const At& src, const At& dst, unsigned char type, bool dstMis
         return r;
     if (fresh)
         noteCopy(source, dst, opt);
+    if (wrote)
+        *wrote = fresh && S_ISREG(source.st_mode) ? static_cast<long long>(source.st_size) : 0;
     return {};
 }
 

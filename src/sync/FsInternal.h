@@ -73,7 +73,9 @@ FsResult giveOwnerAndAttrs(int srcFd, const struct stat& ss, const At& made, con
 
 // Copies one non-folder entry; dstMissing skips the look at the destination
 // (a folder just made). staged: the copy written ahead, used when valid.
+// wrote: receives the bytes of data the copy wrote once it is in place (a
+// file's size; 0 for a link, and for a second name of an earlier copy).
 FsResult copyEntry(const At& src, const At& dst, unsigned char type, bool dstMissing, const CopyOptions& opt,
-                   StagedCopy* staged = nullptr);
+                   StagedCopy* staged = nullptr, long long* wrote = nullptr);
 
 } // namespace velmor::fsops::detail

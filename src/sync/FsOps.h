@@ -132,6 +132,13 @@ struct VerifyCounts {
     std::atomic<long long> rewritten{0};  // copies written once more since they read back differently
 };
 
+// Files and links, and the bytes of data written for them: what a tree copy
+// put in place (CopyOptions::tally), what a folder row did (SyncFld).
+struct FileTally {
+    long long files = 0;
+    long long bytes = 0;
+};
+
 // The "R" attribute: the owner has no write permission.
 inline bool isReadOnly(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
 
@@ -184,6 +191,9 @@ struct CopyOptions {
     // below folder 2 (At::rel, where the destination names its place) this
     // says yes to: its content comes by other means (a move of this run).
     std::function<bool(const NPath& rel)> leaveFolder;
+    // CopyTree adds to it each file and link it put in place and the bytes
+    // it wrote for them (none: not counted).
+    FileTally* tally = nullptr;
 };
 
 // A copy of a file written ahead of its turn: complete, still under its

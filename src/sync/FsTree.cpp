@@ -181,11 +181,13 @@ void copyFiles(int sfd, const QString& srcPath, int dfd, const At& dstAt, bool c
         (multi ? alone : order).push_back(k);
     }
     std::atomic<size_t> next{0};
-    std::vector<FsResult> results(files.size());  // each slot written by the thread that copied its file
+    // Each slot written by the thread that copied its file.
+    std::vector<FsResult> results(files.size());
+    std::vector<long long> wrote(files.size(), 0);
     const auto copyOne = [&](size_t k) {
         const Entry& e = *files[k];
         results[k] = copyEntry(At{sfd, e.name, child(srcPath, e.name)}, childAt(dfd, dstAt, e.name), e.type, created,
-                               run.opt);
+                               run.opt, nullptr, &wrote[k]);
     };
     const auto work = [&] {
         for (size_t i; (i = next.fetch_add(1)) < order.size();)
@@ -206,9 +208,14 @@ void copyFiles(int sfd, const QString& srcPath, int dfd, const At& dstAt, bool c
     }
     for (const size_t k : alone)
         copyOne(k);
-    for (FsResult& r : results)
-        if (!r.ok())
-            run.failed.push_back(std::move(r));
+    for (size_t k = 0; k < results.size(); ++k) {
+        if (!results[k].ok()) {
+            run.failed.push_back(std::move(results[k]));
+        } else if (run.opt.tally) {
+            ++run.opt.tally->files;
+            run.opt.tally->bytes += wrote[k];
+        }
+    }
 }
 
 // Copies one subfolder (source entry s, stat es) to d below a folder being

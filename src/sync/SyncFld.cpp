@@ -80,7 +80,8 @@ bool guarded(const SyncCtx& ctx, const QString& folderRel, const QString& name, 
 // attribute switches or the protection patterns guard. Subfolders stay.
 // Files that cannot be removed stay and are named in ctx.leftOut; the row
 // still succeeds (emptying a container is a clean-up, not a promise).
-QString emptyContainer(const SyncCtx& ctx, const QString& rel)
+// removed: counts the files that went (none: not counted).
+QString emptyContainer(const SyncCtx& ctx, const QString& rel, fsops::FileTally* removed)
 {
     int root = ctx.root2();
     if (root < 0)
@@ -112,6 +113,8 @@ QString emptyContainer(const SyncCtx& ctx, const QString& rel)
         const QString why = removeContained(ctx, fileRel, {dir.get(), nameBytes(f.name), ctx.destination(fileRel)});
         if (!why.isEmpty())
             ctx.leftOut.append(why);
+        else if (removed)
+            ++removed->files;
     }
     return {};
 }
@@ -149,7 +152,7 @@ QString clearTheWay(const SyncCtx& ctx, const QString& rel, const At& dst)
 
 } // namespace
 
-QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, QString* why)
+QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, QString* why, fsops::FileTally* did)
 {
     const FldOp op = DecideFld(status, ctx.yRt);
     if (op == FldOp::None)
@@ -165,7 +168,9 @@ QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, Q
     const QString dstPath = ctx.destination(rel);
     QString line;
     if (op == FldOp::DeleteFiles) {
-        err = emptyContainer(ctx, rel);
+        if (did)
+            *did = {};
+        err = emptyContainer(ctx, rel, did);
         line = logtx::filesDeleted(dstPath);
     } else {
         UniqueFd dir2;
@@ -212,6 +217,8 @@ QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, Q
                 return failed(status, err, why);
             fsHook("folder:resolved");
             line = logtx::copied(src.path, dstPath);
+            if (did)
+                *did = {};
             // Copied a moment ago with the folder above it, in this run: a
             // second copy would only read and compare every file again.
             if (copiedWithAncestor(ctx, rel) && fsops::kindOf(dst) == Kind::Dir)
@@ -220,6 +227,7 @@ QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, Q
             std::vector<fsops::FsResult> notCopied;
             fsops::CopyOptions opt = copyOptions(ctx);
             opt.ahead = ctx.ahead;
+            opt.tally = did;
             // As the file rows: the program's own files take no part.
             opt.leaveOut = [](const fsops::NPath& name) { return IsOwnFile(nameText(name)); };
             if (!ctx.movesInto.isEmpty())

@@ -24,6 +24,7 @@ namespace fsops {
 class StagedCopy;
 class HardLinks;
 struct VerifyCounts;
+struct FileTally;
 }
 
 // What the operations of one run share.
@@ -112,7 +113,12 @@ private:
 
 // rel: relative folder path (no leading or trailing "/"). why receives the
 // reason of a failure (for diagnostics) and is left alone on success.
-QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, QString* why = nullptr);
+// did: set to what the row did to files where it counts them, failed or not:
+// the files and links a folder copied whole got and the bytes written for
+// them (none when it came with a folder above it), or the files an emptied
+// container lost (no bytes); left alone by every other row.
+QString SyncFld(const SyncCtx& ctx, const QString& rel, const QString& status, QString* why = nullptr,
+                fsops::FileTally* did = nullptr);
 // rel: relative path of the file (folder path + "/" + the file's exact name).
 // staged: the copy of the source written ahead (StageFile), put in place
 // instead of a new one when valid.

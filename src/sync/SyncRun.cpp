@@ -150,6 +150,8 @@ QString PickBackupFolder(const QString& sBkRt, int histFd)
 SyncReport SyncRun(Session& s, const SyncHooks& hooks)
 {
     SyncReport rep;
+    QElapsedTimer took;
+    took.start();
     FolderLock lock;
     if (s.bRunning || !TakeRunLock(lock)) {
         // The run in progress finishes on its own; a second one would walk
@@ -393,6 +395,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
                 touch(in.path.section(QLatin1Char('/'), 0, -2));
             QString why;
             QString result;
+            fsops::FileTally did{-1, 0};  // files stays -1 where SyncFld counts nothing
             if (in.result == kUnholdable) {
                 // Folder 2's volume cannot take it (a refused name, one it
                 // files under another's key): a flag set by hand does not try.
@@ -401,7 +404,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
             } else if (metaOnly) {
                 result = SyncMeta(ctx, rel, status, folder, &why);
             } else {
-                result = folder ? SyncFld(ctx, rel, status, &why) : SyncFile(ctx, rel, status, &why, copy);
+                result = folder ? SyncFld(ctx, rel, status, &why, &did) : SyncFile(ctx, rel, status, &why, copy);
             }
             if (result.endsWith(kErrSuffix) && SaysNoSpace(why) && !staged.empty()) {
                 // The copies written ahead for later rows hold space this row
@@ -410,9 +413,12 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
                 staged.clear();
                 noAhead = true;
                 why.clear();
-                result = folder ? SyncFld(ctx, rel, status, &why) : SyncFile(ctx, rel, status, &why);
+                did = {-1, 0};
+                result = folder ? SyncFld(ctx, rel, status, &why, &did) : SyncFile(ctx, rel, status, &why);
             }
             ResultRow& out = grid.row(r);
+            if (did.files >= 0)
+                out.setContent(did.files, did.bytes);
             ++rep.processed;
             bytesDone += CopyBytes(out);
             if (!moveWhy.isEmpty())
@@ -514,6 +520,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
     }
 
     // Finish, on every path past the busy check.
+    rep.elapsedMs = took.elapsed();
     EnSync(s, true);
     if (wantLog)
         log.lgOff();

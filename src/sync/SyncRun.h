@@ -2,7 +2,9 @@
 // The synchronisation run: checks the history/backup folder, picks the run's
 // dated backup folder, opens the log, walks the result grid in fill order and
 // carries out every row whose action flag is "1" (folder rows before file
-// rows), writing each row's result into the grid. Messages go through
+// rows), writing each row's result into the grid. A folder row that copies
+// a folder whole or empties a container keeps the files it did that to
+// (ResultRow::setContent), for the counts of the status bar. Messages go through
 // Usr::prompt(), progress and the stop button through Session::progress.
 #include <QString>
 #include <QStringList>
@@ -74,6 +76,7 @@ struct SyncReport {
     Outcome outcome = Outcome::Refused;
     int processed = 0;  // rows with flag "1" that were carried out
     int failed = 0;     // of these, rows that ended in " Err"
+    qint64 elapsedMs = 0;  // from the run's start to its end, before its closing messages
     QString sBkFld;     // the run's backup folder ("" without backup)
     QString logFile;    // the run's log file ("" without log)
     // What the destination still lacks although no row failed: what the
@@ -99,6 +102,9 @@ struct SyncReport {
     // destination lacks what was left out, or old history stayed that should
     // have gone.
     bool partial() const { return failed > 0 || !leftOut.isEmpty() || !pruneFailed.isEmpty(); }
+    // The rows after which the stop button ended the walk; -1 when it did
+    // not (as SyncStatusText takes it).
+    int stoppedAfter() const { return outcome == Outcome::Stopped ? processed : -1; }
 };
 
 // Runs the synchronisation on s.vSpr with the switches of s.panel (copied to

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -247,4 +248,29 @@ TEST_F(CliCompareTest, ManyRowsArePrintedWholeAndInOrder)
         }
     }
     EXPECT_EQ(files, kFiles);
+}
+
+TEST_F(CliCompareTest, SummaryLineCountsTheFilesOfFoldersAddedAndDeletedWhole)
+{
+    // Added whole, nested: 3 files of 6 bytes in three folder rows. Deleted
+    // whole: 5 files in three folder rows (the deepest holds no folder).
+    writeFile(src + QStringLiteral("/new/a.txt"), "abc");
+    writeFile(src + QStringLiteral("/new/sub/b.txt"), "de");
+    writeFile(src + QStringLiteral("/new/sub/deep/c.txt"), "f");
+    for (const char* f : {"/old/x.txt", "/old/w.txt", "/old/y/z.txt", "/old/y/leaf/q.txt", "/old/y/leaf/r.txt"})
+        writeFile(dst + QLatin1String(f), "gone");
+    const auto lastLine = [](const Result& r) { return r.err.trimmed().split(u'\n').last(); };
+
+    // The files of the deletions are known from the comparison; those of the
+    // folders to add (c, a/b, new and its two) only once they are copied.
+    Result r = runCli({src, dst, u"--delete"_s});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(lastLine(r), u"追加 5　削除 4 (5 ﾌｧｲﾙ)"_s) << r.err.toStdString();
+
+    // Done: the copies of c, a/b and new (5 files, 8 bytes) and the 5 deleted
+    // files; the file on both sides is left alone.
+    r = runCli({src, dst, u"--delete"_s}, u"sync"_s);
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(QRegularExpression(u"^完了 9 \\(10 ﾌｧｲﾙ 8 バイト\\)　失敗 0　対象外 1　[0-9.]+ 秒$"_s).match(lastLine(r)).hasMatch())
+        << r.err.toStdString();
 }

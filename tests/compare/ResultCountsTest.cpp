@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <vector>
 
 using namespace velmor;
 
@@ -119,6 +120,45 @@ TEST(ResultCounts, ComparisonClearedFlagsAndSynchronisation)
         EXPECT_EQ(CompareStatusText(c), s.text);
     }
     EXPECT_EQ(CompareStatusText(CountResults(ResultTable())), QStringLiteral("処理する行はありません"));
+}
+
+// Beside a count of rows, the files they stand for where that is another
+// number: a folder's content as far as it was counted; nothing where some
+// row's content was not counted.
+TEST(ResultCounts, FilesBesideTheRows)
+{
+    const auto counted = [](ResultRow r, long long files, long long bytes) {
+        r.setContent(files, bytes);
+        return r;
+    };
+    const struct {
+        const char* what;
+        std::vector<ResultRow> rows;
+        const char* compared;
+        const char* synchronised;
+    } cases[] = {
+        {"a folder deleted whole with its subfolder, and a file",
+         {counted(folder("削除", "1"), 5, 0), counted(folder("削除", "1"), 3, 0), file("削除", "1", -1)},
+         "削除 3 (9 ﾌｧｲﾙ)", "完了 0　失敗 0　未実行 3 (9 ﾌｧｲﾙ)　1.0 秒"},
+        {"a folder to add, not counted before it is copied",
+         {folder("追加", "1"), file("追加", "1", 500)}, "追加 2　ｺﾋﾟｰ 500 バイト", "完了 0　失敗 0　未実行 2　1.0 秒"},
+        {"a folder copied whole, a file, a folder made, a folder deleted",
+         {counted(folder("追加", "2"), 19'998, 399'999'000), file("追加", "2", 1000), folder("空追", "2"),
+          counted(folder("削除", "2"), 1, 0)},
+         "処理する行はありません", "完了 4 (20,000 ﾌｧｲﾙ 381.5 MB)　失敗 0　1.0 秒"},
+        {"files as many as rows", {file("上書", "2", 10), counted(folder("削除", "2"), 1, 0)}, "処理する行はありません",
+         "完了 2　失敗 0　1.0 秒"},
+        {"a container emptied but not counted", {folder("空", "2"), counted(folder("削除", "2"), 4, 0)},
+         "処理する行はありません", "完了 2　失敗 0　1.0 秒"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ResultTable t;
+        t.rows() = c.rows;
+        const ResultCounts n = CountResults(t);
+        EXPECT_EQ(CompareStatusText(n), QString::fromUtf8(c.compared));
+        EXPECT_EQ(SyncStatusText(n, 1000), QString::fromUtf8(c.synchronised));
+    }
 }
 
 TEST(ResultCounts, SynchronisationAndProgressTexts)

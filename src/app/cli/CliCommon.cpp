@@ -333,6 +333,12 @@ void printRootFiles(const Session& s)
         printError(text);
 }
 
+void printSummary(const Session& s, const SyncReport* rep)
+{
+    const ResultCounts c = CountResults(s.vSpr);
+    printError(rep ? SyncStatusText(c, rep->elapsedMs, rep->stoppedAfter()) : CompareStatusText(c));
+}
+
 void printError(const QString& text) { PrintErrorLine(text); }
 
 void StderrPrompt::message(const QString& text) { printError(text); }

@@ -87,6 +87,10 @@ void printError(const QString& text);
 // saw (they take no part), when there are any.
 void printRootFiles(const Session& s);
 
+// Ends compare and sync with the window's count text on stderr, one line:
+// the comparison's counts of s's grid, or with rep the synchronisation's.
+void printSummary(const Session& s, const SyncReport* rep = nullptr);
+
 // A value for a TAB-separated line: TAB, LF and CR written as \t, \n, \r,
 // a backslash as \\, so every value reads back.
 QString cell(const QString& text);

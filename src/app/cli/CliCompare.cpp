@@ -13,6 +13,7 @@ int cliCompare(const QStringList& args)
     case CmpOutcome::Done:
         printTable(run.session.vSpr, stdout);
         printRootFiles(run.session);
+        printSummary(run.session);
         // A list that leaves something out (named on stderr) is not complete.
         return run.session.vUnread.isEmpty() && run.session.vNg.isEmpty() && run.session.vLost.isEmpty() ? kExitOk : kExitFailed;
     case CmpOutcome::Refused:

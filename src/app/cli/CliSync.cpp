@@ -47,6 +47,7 @@ int cliSync(const QStringList& args)
     if (!rep.verified.isEmpty())
         printError(rep.verified);
     printPruned(rep.pruned);
+    printSummary(run.session, &rep);
     // Something left out means the destination is not what the list says.
     if (rep.outcome == SyncReport::Outcome::Stopped || rep.partial())
         return kExitFailed;
