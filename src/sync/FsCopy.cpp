@@ -306,10 +306,11 @@ FsResult writeRegular(const At& src, const At& dst, int in, const struct stat& f
     changed = differs = false;
     const mode_t mode = fs.st_mode & 07777;
     UniqueFd o;
+    struct stat made {};
     // Open to its owner only until the copy is complete: a half-written copy
     // is never a privileged program, nor readable by anyone the source
     // keeps out.
-    FsResult r = createTemp(dst, S_IRUSR | S_IWUSR, tmp, o);
+    FsResult r = createTemp(dst, S_IRUSR | S_IWUSR, tmp, o, &made);
     if (!r.ok())
         return r;
     bool shared = false;
@@ -341,9 +342,14 @@ FsResult writeRegular(const At& src, const At& dst, int in, const struct stat& f
             return {};
         }
     }
-    if (r = giveOwnerAndAttrs(in, fs, At{dst.dir, tmp.name, dst.path}, opt); !r.ok())
+    // The new file's owner and mode are still those it was made with, unless
+    // an owner or attributes are given now (a new owner takes the set-ID
+    // bits, an ACL the group's): looking at it again would be a round trip
+    // more per file on a network volume.
+    if (r = giveOwnerAndAttrs(in, fs, At{dst.dir, tmp.name, dst.path}, opt, o.get(), &made); !r.ok())
         return r;
-    if (!setExactMode(o.get(), mode))
+    const bool ownerKept = !opt.owners || (made.st_uid == fs.st_uid && made.st_gid == fs.st_gid);
+    if (!setExactMode(o.get(), mode, ownerKept && opt.meta == 0 ? &made : nullptr))
         return FsResult::fail(Why::SetPermissions, dst.path, errno);
     if (o.close() != 0)
         return FsResult::fail(Why::Write, dst.path, errno);

@@ -39,7 +39,7 @@ NPath tmpNameFor(const NPath& name)
     return '.' + base + kTmpTag + tail;
 }
 
-FsResult createTemp(const At& dst, mode_t mode, TmpGuard& tmp, UniqueFd& out)
+FsResult createTemp(const At& dst, mode_t mode, TmpGuard& tmp, UniqueFd& out, struct stat* made)
 {
     for (int tries = 0; !out.valid(); ++tries) {
         if (tries > 100)
@@ -70,6 +70,8 @@ FsResult createTemp(const At& dst, mode_t mode, TmpGuard& tmp, UniqueFd& out)
             return FsResult::fail(Why::LockTempFile, dst.path, errno);
         if (::futimens(fd.get(), kTmpMarkTimes) != 0)
             return FsResult::fail(Why::MarkTempFile, dst.path, errno);
+        if (made)
+            *made = mine;
         out = std::move(fd);
     }
     return {};

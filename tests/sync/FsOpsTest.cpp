@@ -534,5 +534,45 @@ TEST_F(FsOpsTest, ATemporaryRemovedBeforeItIsLockedIsNotWrittenInVain)
     EXPECT_TRUE(leftovers(f2).isEmpty());
 }
 
+TEST_F(FsOpsTest, CopiesTakeExactModeAndOwnerWhateverTheTemporaryWasMadeWith)
+{
+    // The copy's mode is set from what its temporary was made with, not
+    // looked at again: a umask that took bits the source has (0277 makes
+    // it 0400), a source with the temporary's own mode, set-ID bits, a new
+    // owner (as root) that must not cost them.
+    const bool root = ::geteuid() == 0;
+    const struct {
+        mode_t umask, mode;
+        bool otherOwner;
+        const char* data;
+    } cases[] = {
+        {022, 0644, false, "a"}, {022, 0600, false, "b"}, {0277, 0600, false, "c"}, {0277, 0400, false, ""},
+        {077, 04755, true, "d"}, {077, 02750, true, ""},  {0, 0444, false, "e"},     {022, 0666, true, "f"},
+    };
+    CopyOptions opt;
+    opt.owners = true;
+    int i = 0;
+    for (const auto& c : cases) {
+        const QString rel = QStringLiteral("f%1").arg(i++);
+        SCOPED_TRACE(rel.toStdString());
+        src(rel, c.data);
+        chmodOf(p1(rel), c.mode);
+        if (c.otherOwner && root)
+            ASSERT_EQ(::lchown(QFile::encodeName(p1(rel)).constData(), 1234, 5678), 0);
+        const ScopedUmask mask(c.umask);
+        const FsResult r = CopyItem(PathAt(p1(rel)), PathAt(p2(rel)), opt);
+        ASSERT_TRUE(r.ok()) << r.error.toStdString();
+        struct stat s {}, d {};
+        ASSERT_EQ(::lstat(QFile::encodeName(p1(rel)).constData(), &s), 0);
+        ASSERT_EQ(::lstat(QFile::encodeName(p2(rel)).constData(), &d), 0);
+        EXPECT_EQ(d.st_mode, s.st_mode);
+        if (root) {
+            EXPECT_EQ(d.st_uid, s.st_uid);
+            EXPECT_EQ(d.st_gid, s.st_gid);
+        }
+    }
+    EXPECT_TRUE(leftovers(f2).isEmpty());
+}
+
 } // namespace
 } // namespace velmor::test
