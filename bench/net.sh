@@ -200,6 +200,7 @@ strace_counts() {
 calls="openat newfstatat statx fstatfs statfs getdents64 fchmod fchmodat utimensat renameat2 renameat rename fsync fdatasync unlink unlinkat mkdir mkdirat flock fchown fchownat ftruncate read write pread64 pwrite64 copy_file_range close"
 echo
 echo "system calls on the mount (strace -f -y, at ${rtts%% *} ms; utimensat includes futimens, newfstatat fstat):"
+start_proxy "${rtts%% *}"
 for case in first unchanged; do
   for t in velmor mount; do
     if [[ " ${tools[*]} " == *" $t "* ]]; then strace_counts "$case" "$t"; else : >"$tmp/counts-$case-$t"; fi
