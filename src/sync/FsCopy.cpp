@@ -310,7 +310,11 @@ FsResult writeRegular(const At& src, const At& dst, int in, const struct stat& f
     // Open to its owner only until the copy is complete: a half-written copy
     // is never a privileged program, nor readable by anyone the source
     // keeps out.
-    FsResult r = createTemp(dst, S_IRUSR | S_IWUSR, tmp, o, &made);
+    // A file with data is marked once it is written (the first write would
+    // take a mark away): one round trip a file less on a network volume. Until
+    // then it is unmarked, as it is while its data is written, and no cleaner
+    // takes it.
+    FsResult r = createTemp(dst, S_IRUSR | S_IWUSR, tmp, o, &made, fs.st_size > 0);
     if (!r.ok())
         return r;
     bool shared = false;
@@ -353,8 +357,8 @@ FsResult writeRegular(const At& src, const At& dst, int in, const struct stat& f
         return FsResult::fail(Why::SetPermissions, dst.path, errno);
     if (o.close() != 0)
         return FsResult::fail(Why::Write, dst.path, errno);
-    // Writing the data took the mark away; the source's times come when the
-    // copy is settled.
+    // Marked now (writing the data took away any mark); the source's times
+    // come when the copy is settled.
     if (::futimens(tmp.lock.get(), kTmpMarkTimes) != 0)
         return FsResult::fail(Why::MarkTempFile, dst.path, errno);
     tmp.times[0] = fs.st_atim;

@@ -62,9 +62,12 @@ NPath tmpNameFor(const NPath& name);
 inline constexpr struct timespec kTmpMarkTimes[2] = {{0, UTIME_OMIT}, {kTmpMark, 0}};
 
 // Creates a new temporary file beside dst with mode and takes its lock
-// (tmp names and holds it), marked. Returns the descriptor to write through,
-// and in *made its stat right after it was locked (owner and mode as made).
-FsResult createTemp(const At& dst, mode_t mode, TmpGuard& tmp, UniqueFd& out, struct stat* made = nullptr);
+// (tmp names and holds it), marked unless markLater (a caller about to
+// write data, which takes the mark away, marks it after). Returns the
+// descriptor to write through, and in *made its stat right after it was
+// locked (owner and mode as made).
+FsResult createTemp(const At& dst, mode_t mode, TmpGuard& tmp, UniqueFd& out, struct stat* made = nullptr,
+                    bool markLater = false);
 
 // Gives the item just made (made: its folder and name; not followed) the
 // owner and group of the source (stat ss) and its attributes, as opt asks;
