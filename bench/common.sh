@@ -1,6 +1,6 @@
 # Sourced by the benchmark scripts: finds the built programs and the peer
 # tools, and makes a temporary folder that is removed on exit.
-# Sets: build, runs, cli, gen, tmp; defines now and best_of.
+# Sets: build, runs, cli, gen, tmp; defines now, best_of, stats and trees_equal.
 cd "$(dirname "$0")/.."
 build=${VELMOR_BUILD:-build}
 runs=${RUNS:-3}
@@ -25,6 +25,14 @@ best_of() {
     if [ -z "$best" ] || [ "$(echo "$d < $best" | bc -l)" = 1 ]; then best=$d; fi
   done
   printf '%.3f' "$best"
+}
+
+# stats T...: "median spread" of the times, the spread being
+# (max - min) / median in percent.
+stats() {
+  printf '%s\n' "$@" | sort -g | awk '{ t[NR] = $1 } END {
+    m = (NR % 2) ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2
+    printf "%.3f %.0f\n", m, (m > 0 ? 100 * (t[NR] - t[1]) / m : 0) }'
 }
 
 # best_of_restored PRISTINE DST CMD...: restores DST from PRISTINE before every run and

@@ -60,14 +60,6 @@ one_run() {
   kb=$(tail -1 "$tmp/mem")
 }
 
-# stats T...: "median spread" of the times, the spread being
-# (max - min) / median in percent.
-stats() {
-  printf '%s\n' "$@" | sort -g | awk '{ t[NR] = $1 } END {
-    m = (NR % 2) ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2
-    printf "%.3f %.0f\n", m, (m > 0 ? 100 * (t[NR] - t[1]) / m : 0) }'
-}
-
 # turns V_CMD_FN R_CMD_FN: runs the two functions $runs times each, taking
 # turns with the first alternating, so that a drift in the machine's state
 # (the disk's write-back above all) falls on both alike. Sets $tv, $tr

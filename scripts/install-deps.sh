@@ -16,11 +16,14 @@ set -euo pipefail
 # e2fsprogs: mkfs.ext4, for the volume whose blocks the read-back tests alter.
 # btrfs-progs: mkfs.btrfs, for a volume whose copies share their sources' blocks.
 # systemd: systemd-analyze verify reads the unit files velmor-cli schedule writes.
+# openssh-server openssh-client sshfs iproute2 strace: bench/net.sh serves a
+# folder over SSH in a network namespace of its own, mounts it with sshfs and
+# counts the system calls made onto it.
 pkgs=(g++ cmake ninja-build pkg-config qt6-base-dev libsqlite3-dev libgtest-dev
       xvfb xauth imagemagick rsync time bc fonts-ipafont-gothic qt6-translations-l10n
       dpkg-dev desktop-file-utils appstream bindfs acl attr util-linux
       exfatprogs exfat-fuse dosfstools fusefat ntfs-3g e2fsprogs
-      btrfs-progs systemd)
+      btrfs-progs systemd openssh-server openssh-client sshfs iproute2 strace)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

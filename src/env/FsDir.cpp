@@ -231,10 +231,12 @@ UniqueFd openBeneath(int base, QByteArrayView rel)
     return openBeneathByComponents(base, rel);
 }
 
-bool setExactMode(int fd, mode_t mode)
+bool setExactMode(int fd, mode_t mode, const struct stat* known)
 {
     struct stat st;
-    if (::fstat(fd, &st) == 0 && (st.st_mode & 07777) == (mode & 07777))
+    if (known)
+        st = *known;
+    if ((known || ::fstat(fd, &st) == 0) && (st.st_mode & 07777) == (mode & 07777))
         return true;
     if (::fchmod(fd, mode & 07777) == 0)
         return true;

@@ -95,8 +95,10 @@ UniqueFd makeBeneath(int base, QByteArrayView rel, int like = -1);
 // volume that holds no modes (not one FsKeepsModes knows: FAT through
 // fusefat answers ENOSYS, others EPERM or EOPNOTSUPP) may refuse the change;
 // there no mode can be held and that is not a failure. Every other failure,
-// and any refusal where modes exist, is: false with errno set.
-bool setExactMode(int fd, mode_t mode);
+// and any refusal where modes exist, is: false with errno set. known: the
+// item's stat when the caller holds one taken since its mode last changed;
+// it saves a look at the item (a round trip on a network volume).
+bool setExactMode(int fd, mode_t mode, const struct stat* known = nullptr);
 
 // Opens an absolute folder path as path lookup would (links followed on the
 // way; the last component too when followLast), also when the path is longer

@@ -306,10 +306,15 @@ FsResult writeRegular(const At& src, const At& dst, int in, const struct stat& f
     changed = differs = false;
     const mode_t mode = fs.st_mode & 07777;
     UniqueFd o;
+    struct stat made {};
     // Open to its owner only until the copy is complete: a half-written copy
     // is never a privileged program, nor readable by anyone the source
     // keeps out.
-    FsResult r = createTemp(dst, S_IRUSR | S_IWUSR, tmp, o);
+    // A file with data is marked once it is written (the first write would
+    // take a mark away): one round trip a file less on a network volume. Until
+    // then it is unmarked, as it is while its data is written, and no cleaner
+    // takes it.
+    FsResult r = createTemp(dst, S_IRUSR | S_IWUSR, tmp, o, &made, fs.st_size > 0);
     if (!r.ok())
         return r;
     bool shared = false;
@@ -341,14 +346,19 @@ FsResult writeRegular(const At& src, const At& dst, int in, const struct stat& f
             return {};
         }
     }
-    if (r = giveOwnerAndAttrs(in, fs, At{dst.dir, tmp.name, dst.path}, opt); !r.ok())
+    // The new file's owner and mode are still those it was made with, unless
+    // an owner or attributes are given now (a new owner takes the set-ID
+    // bits, an ACL the group's): looking at it again would be a round trip
+    // more per file on a network volume.
+    if (r = giveOwnerAndAttrs(in, fs, At{dst.dir, tmp.name, dst.path}, opt, o.get(), &made); !r.ok())
         return r;
-    if (!setExactMode(o.get(), mode))
+    const bool ownerKept = !opt.owners || (made.st_uid == fs.st_uid && made.st_gid == fs.st_gid);
+    if (!setExactMode(o.get(), mode, ownerKept && opt.meta == 0 ? &made : nullptr))
         return FsResult::fail(Why::SetPermissions, dst.path, errno);
     if (o.close() != 0)
         return FsResult::fail(Why::Write, dst.path, errno);
-    // Writing the data took the mark away; the source's times come when the
-    // copy is settled.
+    // Marked now (writing the data took away any mark); the source's times
+    // come when the copy is settled.
     if (::futimens(tmp.lock.get(), kTmpMarkTimes) != 0)
         return FsResult::fail(Why::MarkTempFile, dst.path, errno);
     tmp.times[0] = fs.st_atim;

@@ -62,14 +62,22 @@ NPath tmpNameFor(const NPath& name);
 inline constexpr struct timespec kTmpMarkTimes[2] = {{0, UTIME_OMIT}, {kTmpMark, 0}};
 
 // Creates a new temporary file beside dst with mode and takes its lock
-// (tmp names and holds it), marked. Returns the descriptor to write through.
-FsResult createTemp(const At& dst, mode_t mode, TmpGuard& tmp, UniqueFd& out);
+// (tmp names and holds it), marked unless markLater (a caller about to
+// write data, which takes the mark away, marks it after). Returns the
+// descriptor to write through, and in *made its stat right after it was
+// locked (owner and mode as made).
+FsResult createTemp(const At& dst, mode_t mode, TmpGuard& tmp, UniqueFd& out, struct stat* made = nullptr,
+                    bool markLater = false);
 
 // Gives the item just made (made: its folder and name; not followed) the
 // owner and group of the source (stat ss) and its attributes, as opt asks;
 // not its mode, which comes after (a new owner clears the set-ID bits).
 // srcFd: the source, open (O_PATH does); read only when attributes are asked for.
-FsResult giveOwnerAndAttrs(int srcFd, const struct stat& ss, const At& made, const CopyOptions& opt);
+// madeFd and *madeSt: the item made, open, and its stat as made, when the
+// caller holds them; with no attributes asked for, the owner is then set
+// through madeFd without opening and looking at the item again.
+FsResult giveOwnerAndAttrs(int srcFd, const struct stat& ss, const At& made, const CopyOptions& opt,
+                           int madeFd = -1, const struct stat* madeSt = nullptr);
 
 // Copies one non-folder entry; dstMissing skips the look at the destination
 // (a folder just made). staged: the copy written ahead, used when valid.

@@ -118,10 +118,17 @@ void addWord(QString* text, const QString& word)
 
 namespace detail {
 
-FsResult giveOwnerAndAttrs(int srcFd, const struct stat& ss, const At& made, const CopyOptions& opt)
+FsResult giveOwnerAndAttrs(int srcFd, const struct stat& ss, const At& made, const CopyOptions& opt, int madeFd,
+                           const struct stat* madeSt)
 {
     if (!opt.owners && opt.meta == 0)
         return {};
+    if (opt.meta == 0 && madeFd >= 0 && madeSt) {
+        if ((madeSt->st_uid != ss.st_uid || madeSt->st_gid != ss.st_gid)
+            && ::fchownat(madeFd, "", ss.st_uid, ss.st_gid, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) != 0)
+            return FsResult::fail(Why::SetOwner, made.path, errno);
+        return {};
+    }
     const UniqueFd fd = openPath(made);
     if (!fd.valid())
         return FsResult::fail(Why::Open, made.path, errno);

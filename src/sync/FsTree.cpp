@@ -32,10 +32,18 @@ FsResult makeFolder(const At& e, mode_t mode, UniqueFd& fd, int srcFd = -1, cons
     fd = openSubdir(e);
     if (!fd.valid())
         return FsResult::fail(Why::OpenFolder, e.path, errno);
-    if (ss)
-        if (FsResult r = giveOwnerAndAttrs(srcFd, *ss, e, opt); !r.ok())
+    // One look at the new folder serves the owner and the mode, which stay
+    // as made unless an owner or attributes are given to it.
+    struct stat made {};
+    bool asMade = false;
+    if (ss) {
+        if (::fstat(fd.get(), &made) != 0)
+            return FsResult::fail(Why::Read, e.path, errno);
+        if (FsResult r = giveOwnerAndAttrs(srcFd, *ss, e, opt, fd.get(), &made); !r.ok())
             return r;
-    if (!setExactMode(fd.get(), mode))
+        asMade = opt.meta == 0 && (!opt.owners || (made.st_uid == ss->st_uid && made.st_gid == ss->st_gid));
+    }
+    if (!setExactMode(fd.get(), mode, asMade ? &made : nullptr))
         return FsResult::fail(Why::SetPermissions, e.path, errno);
     return {};
 }

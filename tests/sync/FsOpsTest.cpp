@@ -534,5 +534,77 @@ TEST_F(FsOpsTest, ATemporaryRemovedBeforeItIsLockedIsNotWrittenInVain)
     EXPECT_TRUE(leftovers(f2).isEmpty());
 }
 
+TEST_F(FsOpsTest, CopiesTakeExactModeAndOwnerWhateverTheTemporaryWasMadeWith)
+{
+    // The copy's mode is set from what its temporary was made with, not
+    // looked at again: a umask that took bits the source has (0277 makes
+    // it 0400), a source with the temporary's own mode, set-ID bits, a new
+    // owner (as root) that must not cost them.
+    const bool root = ::geteuid() == 0;
+    const struct {
+        mode_t umask, mode;
+        bool otherOwner;
+        const char* data;
+    } cases[] = {
+        {022, 0644, false, "a"}, {022, 0600, false, "b"}, {0277, 0600, false, "c"}, {0277, 0400, false, ""},
+        {077, 04755, true, "d"}, {077, 02750, true, ""},  {0, 0444, false, "e"},     {022, 0666, true, "f"},
+    };
+    CopyOptions opt;
+    opt.owners = true;
+    int i = 0;
+    for (const auto& c : cases) {
+        const QString rel = QStringLiteral("f%1").arg(i++);
+        SCOPED_TRACE(rel.toStdString());
+        src(rel, c.data);
+        chmodOf(p1(rel), c.mode);
+        if (c.otherOwner && root) {
+            ASSERT_EQ(::lchown(QFile::encodeName(p1(rel)).constData(), 1234, 5678), 0);
+        }
+        const ScopedUmask mask(c.umask);
+        const FsResult r = CopyItem(PathAt(p1(rel)), PathAt(p2(rel)), opt);
+        ASSERT_TRUE(r.ok()) << r.error.toStdString();
+        struct stat s {}, d {};
+        ASSERT_EQ(::lstat(QFile::encodeName(p1(rel)).constData(), &s), 0);
+        ASSERT_EQ(::lstat(QFile::encodeName(p2(rel)).constData(), &d), 0);
+        EXPECT_EQ(d.st_mode, s.st_mode);
+        if (root) {
+            EXPECT_EQ(d.st_uid, s.st_uid);
+            EXPECT_EQ(d.st_gid, s.st_gid);
+        }
+    }
+    EXPECT_TRUE(leftovers(f2).isEmpty());
+}
+
+TEST_F(FsOpsTest, AWrittenCopyWaitingForItsPlaceIsMarkedAsATemporary)
+{
+    // Between its data and its rename a copy must carry the mark, so that a
+    // run killed there leaves a temporary the next run recognises: with
+    // data (marked only after it), empty (marked at its creation), large
+    // enough to go through the kernel's copy.
+    const struct {
+        const char* rel;
+        QByteArray data;
+    } cases[] = {{"data.txt", "some data"}, {"empty", ""}, {"big.bin", QByteArray(200 * 1024, 'b')}};
+    for (const auto& c : cases) {
+        const QString rel = QLatin1String(c.rel);
+        SCOPED_TRACE(c.rel);
+        src(rel, c.data);
+        dst(rel, "old");
+        std::vector<time_t> seen;
+        setFsHook([&](const char* point) {
+            if (std::strcmp(point, "replace:new-written") == 0)
+                for (const QString& t : leftovers(f2))
+                    seen.push_back(mtimeOf(p2(t)).tv_sec);
+        });
+        const FsResult r = ReplaceKeepingOld(PathAt(p1(rel)), PathAt(p2(rel)), PathAt(p2(rel + QStringLiteral(".old"))));
+        setFsHook({});
+        ASSERT_TRUE(r.ok()) << r.error.toStdString();
+        EXPECT_EQ(seen, std::vector<time_t>{kTmpMark});
+        EXPECT_EQ(readFile(p2(rel)), c.data);
+        EXPECT_EQ(mtimeOf(p2(rel)).tv_sec, mtimeOf(p1(rel)).tv_sec);
+    }
+    EXPECT_TRUE(leftovers(f2).isEmpty());
+}
+
 } // namespace
 } // namespace velmor::test
