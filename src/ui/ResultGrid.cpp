@@ -432,6 +432,11 @@ void ResultGrid::resizeEvent(QResizeEvent* e)
     scaleColumns(0, double(room) / design);
 }
 
+int ResultGrid::heightForRows(int rows) const
+{
+    return horizontalHeader()->sizeHint().height() + rows * verticalHeader()->defaultSectionSize() + 2 * frameWidth();
+}
+
 void ResultGrid::setColumnWidths(const QList<double>& widths)
 {
     // The design widths as stored by a window that never sized a column

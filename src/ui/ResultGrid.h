@@ -123,6 +123,9 @@ public:
     // their design widths. The columns are the user's from then on (unless
     // the eight are the design widths: those are no choice).
     void setColumnWidths(const QList<double>& widths);
+    // The height that shows the header and rows rows, with the frame (no
+    // horizontal scroll bar).
+    int heightForRows(int rows) const;
     // Scrolls so that table row `row` (0-based) is the top visible row,
     // wherever the sort shows it.
     void showRow(int row);

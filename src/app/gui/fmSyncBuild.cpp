@@ -94,9 +94,7 @@ void fmSync::buildControls()
         caption->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     // However small the window, the grid shows its header and a few rows.
     constexpr int kGridRowsAtLeast = 4;
-    vSpr->setMinimumHeight(vSpr->horizontalHeader()->sizeHint().height()
-                           + kGridRowsAtLeast * vSpr->verticalHeader()->defaultSectionSize()
-                           + vSpr->horizontalScrollBar()->sizeHint().height() + 2 * vSpr->frameWidth());
+    vSpr->setMinimumHeight(vSpr->heightForRows(kGridRowsAtLeast) + vSpr->horizontalScrollBar()->sizeHint().height());
 
     // The panes in order: the task frame over the two trees (each under its
     // caption), the options beside them, the grid below all of them.

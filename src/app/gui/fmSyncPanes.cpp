@@ -11,7 +11,6 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
-#include <QHeaderView>
 #include <QScreen>
 #include <QSplitter>
 #include <QStyle>
@@ -150,8 +149,7 @@ void fmSync::splitFirstStart()
     constexpr int kGridRowsFirst = 20;
     const QList<int> sizes = Splitter->sizes();
     const int total = sizes.value(0) + sizes.value(1);
-    const int need = vSpr->horizontalHeader()->sizeHint().height()
-                     + kGridRowsFirst * vSpr->verticalHeader()->defaultSectionSize() + 2 * vSpr->frameWidth();
+    const int need = vSpr->heightForRows(kGridRowsFirst);
     const int top = std::max(std::min(kDesignTreeHeight + 80, total - need), Splitter->widget(0)->minimumSizeHint().height());
     Splitter->setSizes({top, total - top});
 }
