@@ -115,8 +115,14 @@ public:
             for (unsigned w = 0; w < n; ++w)
                 m_comparers.emplace_back([this] { compare(); });
         }
-        for (int side = 0; side < 2; ++side)
-            m_side[side].worker = std::thread([this, side] { run(side); });
+        // Folder 2 may answer slowly (a network share): several of its
+        // folders are then listed at once.
+        const int threads[2] = {1, std::max(1, JobsFor(s.panel.nJobs, s.caps2))};
+        for (int side = 0; side < 2; ++side) {
+            m_side[side].done.assign(folders.size(), false);
+            for (int t = 0; t < threads[side]; ++t)
+                m_side[side].workers.emplace_back([this, side] { run(side); });
+        }
     }
 
     ~ListingPrefetch()
@@ -128,7 +134,8 @@ public:
         }
         m_cv.notify_all();
         for (Side& sd : m_side)
-            sd.worker.join();
+            for (std::thread& w : sd.workers)
+                w.join();
         for (std::thread& w : m_comparers)
             w.join();
     }
@@ -165,19 +172,24 @@ private:
         QString rootPath;
         unsigned xattrs = 0;  // the kinds of attributes read
         std::vector<SideListing> ready;
-        size_t made = 0;
-        std::thread worker;
+        std::vector<bool> done;  // by folder: listed (ready holds it)
+        size_t next = 0;         // the next folder a worker takes
+        size_t made = 0;         // every folder before it is listed
+        std::vector<std::thread> workers;
     };
 
+    // A listing worker of one side: takes the next folder not taken yet.
     void run(int side)
     {
         Side& sd = m_side[side];
-        for (size_t i = 0; i < m_folders.size(); ++i) {
+        for (;;) {
+            size_t i;
             {
                 std::unique_lock lock(m_mutex);
-                m_cv.wait(lock, [&] { return m_cancel || i < m_taken + kAhead; });
-                if (m_cancel)
+                m_cv.wait(lock, [&] { return m_cancel || sd.next >= m_folders.size() || sd.next < m_taken + kAhead; });
+                if (m_cancel || sd.next >= m_folders.size())
                     return;
+                i = sd.next++;
             }
             // Side 2 of a "比較F" folder is listed by the scan once it has
             // created the folder.
@@ -188,7 +200,9 @@ private:
             {
                 std::lock_guard lock(m_mutex);
                 sd.ready[i] = std::move(l);
-                sd.made = i + 1;
+                sd.done[i] = true;
+                while (sd.made < m_folders.size() && sd.done[sd.made])
+                    ++sd.made;
             }
             m_cv.notify_all();
         }

@@ -10,10 +10,13 @@
 
 #include <QSet>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unordered_map>
 
 namespace velmor {
@@ -231,13 +234,25 @@ FsId historyFolder(const Session& s)
     return fd.valid() ? FsIdOf(fd.get()) : FsId();
 }
 
+// A folder-2 subfolder opened and, unless it holds no folders, listed
+// ahead of the walk's turn.
+struct FolderAhead {
+    bool opened = false;  // fd and err tell how its opening went
+    UniqueFd fd;
+    int err = 0;
+    bool listed = false;  // subs and left, or error, tell its listing
+    std::vector<FsEntry> subs;
+    FsLeftOut left;
+    QString error;
+};
+
 class Fld2Walker {
 public:
     Fld2Walker(Session& s, SqlConn& db)
         : m_s(s), m_db(db), m_pg(cmp::progressOf(s)), m_hist(historyFolder(s)),
           m_upd(db, "UPDATE tbFold SET sU2 = ?, sAt = ? WHERE sPh = ?"),
           m_ins(db, "INSERT INTO tbFold (nNo, sPh, sU1, sU2, sED, sAt) VALUES (?, ?, '', ?, '', ?)"),
-          m_files(db, "UPDATE tbFold SET nF2 = ?2 WHERE sPh = ?1")
+          m_files(db, "UPDATE tbFold SET nF2 = ?2 WHERE sPh = ?1"), m_jobs(JobsFor(s.panel.nJobs, s.caps2))
     {
         // Where folder 2's volume ignores letter case, a folder there is the
         // folder-1 folder of the same key, whatever case each is spelt in
@@ -280,35 +295,56 @@ public:
     // passed over are counted into its row (nF2), and its subfolders are
     // listed even where they hold no folders, so that the rows that delete a
     // folder whole say how many files go with it.
-    bool walk(int fd, const QString& rel, dev_t dev = 0, bool only2 = false)
+    // pre: the folder opened and listed ahead (FolderAhead), if it was.
+    bool walk(int fd, const QString& rel, dev_t dev = 0, bool only2 = false, FolderAhead* pre = nullptr)
     {
         const QString path = cmp::joinPath(m_s.sFld2, rel);
         std::vector<FsEntry> subs;
         FsLeftOut left;
-        try {
-            subs = FsListAt(fd, path, FsKind::Folders, &left, &linkCounts(fd, dev));
-        } catch (const FsError& e) {
-            if (rel.isEmpty())
-                throw;  // the root itself: nothing of folder 2 is known
-            unreadable(rel, cmp::errorText(e));
-            return true;
+        if (pre && pre->listed) {
+            if (!pre->error.isEmpty()) {
+                unreadable(rel, pre->error);
+                return true;
+            }
+            subs = std::move(pre->subs);
+            left = pre->left;
+        } else {
+            try {
+                subs = FsListAt(fd, path, FsKind::Folders, &left, &linkCounts(fd, dev));
+            } catch (const FsError& e) {
+                if (rel.isEmpty())
+                    throw;  // the root itself: nothing of folder 2 is known
+                unreadable(rel, cmp::errorText(e));
+                return true;
+            }
         }
         if (only2)
             m_files.bind(1, rel).bind(2, left.files).exec();
-        for (const FsEntry& e : subs) {
+        std::vector<FolderAhead> ahead;
+        for (size_t k = 0; k < subs.size(); ++k) {
+            const FsEntry& e = subs[k];
+            if (m_jobs > 1 && k % kAheadFolders == 0)
+                ahead = openAhead(fd, rel, subs, k);
+            FolderAhead* mine = ahead.empty() ? nullptr : &ahead[k % kAheadFolders];
             if (leftOut(rel, e))
                 continue;
-            const QString childRel = rowPath(rel.isEmpty() ? e.name : rel + QLatin1Char('/') + e.name);
+            const QString childRel = childOf(rel, e);
             const bool childOnly2 = record(childRel, m_dates.text(e.mtime), AttrText(e.name, e.mode),
                                            {e.mode, e.uid, e.gid, e.mtime, e.mtimeNsec});
-            const UniqueFd child(
-                ::openat(fd, nameBytes(e.name).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            UniqueFd child;
+            int err = 0;
+            if (mine && mine->opened) {
+                child = std::move(mine->fd);
+                err = mine->err;
+            } else {
+                child = UniqueFd(::openat(fd, nameBytes(e.name).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+                err = errno;
+            }
             // A folder that holds no folders is opened (so one that cannot be
             // read is known now) but not listed, unless its files are counted.
             if (!child.valid()) {
-                const int err = errno;
                 unreadable(childRel, cmp::sysErrorText(cmp::joinPath(path, e.name), err));
-            } else if ((!e.noSubfolders || childOnly2) && !walk(child.get(), childRel, e.dev, childOnly2)) {
+            } else if ((!e.noSubfolders || childOnly2) && !walk(child.get(), childRel, e.dev, childOnly2, mine)) {
                 return false;
             }
             if (!m_pg.yield())
@@ -318,6 +354,62 @@ public:
     }
 
 private:
+    // Subfolders opened and listed ahead at a time, where folder 2 answers
+    // slowly: each waits on the volume, so several are asked at once.
+    static constexpr size_t kAheadFolders = 64;
+
+
+    QString childOf(const QString& rel, const FsEntry& e) const
+    {
+        return rowPath(rel.isEmpty() ? e.name : rel + QLatin1Char('/') + e.name);
+    }
+
+    // Opens and lists subs[from] and up to kAheadFolders - 1 after it, on
+    // m_jobs threads. Folders the walk leaves out, and those on a volume
+    // whose link counts are not known yet (the walk asks that volume
+    // itself), are not looked at.
+    std::vector<FolderAhead> openAhead(int fd, const QString& rel, const std::vector<FsEntry>& subs, size_t from)
+    {
+        const size_t count = std::min(kAheadFolders, subs.size() - from);
+        std::vector<FolderAhead> out(count);
+        std::vector<const FsLinkCounts*> counts(count, nullptr);
+        for (size_t k = 0; k < count; ++k) {
+            const FsEntry& e = subs[from + k];
+            const auto known = m_links.find(e.dev);
+            if (known != m_links.end() && FsId{e.dev, e.ino} != m_hist && FsId{e.dev, e.ino} != m_s.id1
+                && !(rel.isEmpty() && cmp::isVolumeTrash(e.name)))
+                counts[k] = &known->second;
+        }
+        std::atomic<size_t> next = 0;
+        const auto work = [&] {
+            for (size_t k; (k = next++) < count;) {
+                if (!counts[k])
+                    continue;
+                const FsEntry& e = subs[from + k];
+                FolderAhead& a = out[k];
+                a.fd = UniqueFd(::openat(fd, nameBytes(e.name).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+                a.err = errno;
+                a.opened = true;
+                if (!a.fd.valid() || e.noSubfolders)
+                    continue;
+                try {
+                    a.subs = FsListAt(a.fd.get(), cmp::joinPath(m_s.sFld2, childOf(rel, e)), FsKind::Folders, &a.left,
+                                      counts[k]);
+                } catch (const FsError& err) {
+                    a.error = cmp::errorText(err);
+                }
+                a.listed = true;
+            }
+        };
+        std::vector<std::thread> threads;
+        for (size_t t = 1; t < std::min(size_t(m_jobs), count); ++t)
+            threads.emplace_back(work);
+        work();
+        for (std::thread& t : threads)
+            t.join();
+        return out;
+    }
+
     // The link counts of the volume dev, asked of the open folder fd there
     // once per volume the walk meets rather than once per folder (a round
     // trip each on a network mount).
@@ -363,6 +455,7 @@ private:
     DateTexts m_dates;
     std::unordered_map<QString, QString> m_spelt;  // key of a folder-1 path -> that path
     std::unordered_map<dev_t, FsLinkCounts> m_links;  // by volume
+    const int m_jobs;  // folders opened and listed at once
 };
 
 } // namespace

@@ -7,7 +7,9 @@
 #include <QByteArray>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -116,9 +118,32 @@ QString VolumeCaps::refusal(QStringView name) const
     return QString();
 }
 
+int ProbeJobs(int dirFd)
+{
+    // The quickest of a few answers, so one late answer on a busy machine
+    // does not count. A local file system answers in a few microseconds, a
+    // volume served by a local process (FUSE) in tens; a server across a
+    // network or a secure channel takes a round trip of its own.
+    constexpr int kTries = 5;
+    constexpr auto kLocal = std::chrono::microseconds(150);
+    auto best = std::chrono::steady_clock::duration::max();
+    for (int k = 0; k < kTries; ++k) {
+        struct statfs sf {};
+        const auto t0 = std::chrono::steady_clock::now();
+        if (::fstatfs(dirFd, &sf) != 0)
+            return 1;
+        best = std::min(best, std::chrono::steady_clock::now() - t0);
+    }
+    if (best < kLocal)
+        return 1;
+    // Beyond a millisecond a round trip leaves room for more requests.
+    return best < std::chrono::milliseconds(1) ? 16 : 32;
+}
+
 VolumeCaps ProbeVolume(int dirFd)
 {
     VolumeCaps c = byType(dirFd);
+    c.jobs = ProbeJobs(dirFd);
     const long max = ::fpathconf(dirFd, _PC_NAME_MAX);
     if (max > 0)
         c.nameMax = max;

@@ -27,6 +27,9 @@ struct VolumeCaps {
     bool holdsXattrs = true;     // extended attributes (user.*) can be set
     bool holdsAcls = true;       // POSIX ACLs can be set
     long nameMax = 255;          // longest name in bytes (in UTF-16 units where windowsNames)
+    // Operations worth keeping in flight at once (ProbeJobs): 1 where each
+    // answers at once (a local disk), more where each waits on a server.
+    int jobs = 1;
 
     // The key under which the volume files a name: the name itself, or its
     // case-folded form where the volume folds case.
@@ -46,5 +49,19 @@ struct VolumeCaps {
 // mounted read-only, no permission) the answers come from the file system's
 // type alone.
 VolumeCaps ProbeVolume(int dirFd);
+
+// How many operations are worth keeping in flight at once on the volume of
+// the folder dirFd, from the time it takes to answer a question no cache
+// answers (the volume's statistics): 1 where it answers within a local
+// disk's time, more the longer each answer waits on a server (a network
+// share, a remote mount).
+int ProbeJobs(int dirFd);
+
+// The operations in flight on folder 2: the user's number (1 and up), or
+// the volume's own (0: chosen by the volume).
+inline int JobsFor(int chosen, const VolumeCaps& caps)
+{
+    return chosen > 0 ? chosen : caps.jobs;
+}
 
 } // namespace velmor

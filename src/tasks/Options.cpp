@@ -2,7 +2,7 @@
 
 namespace velmor {
 
-const std::array<AddedTaskColumn, 10> kAddedTaskColumns = {{
+const std::array<AddedTaskColumn, 11> kAddedTaskColumns = {{
     {"nShift", nullptr, &TaskPanel::nShift, kMaxShift},
     {"yLnkTgt", &TaskPanel::chLinkTgt},
     {"yAcl", &TaskPanel::chAcls},
@@ -13,6 +13,7 @@ const std::array<AddedTaskColumn, 10> kAddedTaskColumns = {{
     {"nMove", nullptr, &TaskPanel::nMoves, 2},
     {"nKeepD", nullptr, &TaskPanel::nKeepDays, kMaxKeep},
     {"nKeepN", nullptr, &TaskPanel::nKeepCount, kMaxKeep},
+    {"nJobs", nullptr, &TaskPanel::nJobs, kMaxJobs},
 }};
 
 YRt GetOpt(const TaskPanel& panel)

@@ -36,7 +36,11 @@ struct TaskPanel {
     int nMoves = 0;               // moved files: 0 not looked for, 1 confirmed by sampled blocks, 2 by every byte
     int nKeepDays = 0;            // dated backup folders and logs older than this many days go (0: kept by age)
     int nKeepCount = 0;           // at most this many dated backup folders and logs are kept (0: any number)
+    int nJobs = 0;                // operations in flight on folder 2 (0: chosen by how slow its volume answers)
 };
+
+// The most operations in flight on folder 2 (nJobs).
+inline constexpr int kMaxJobs = 64;
 
 // The largest value of nKeepDays and nKeepCount.
 inline constexpr int kMaxKeep = 100000;
@@ -63,7 +67,7 @@ struct AddedTaskColumn {
 };
 
 // Every such column, in the order they were added.
-extern const std::array<AddedTaskColumn, 10> kAddedTaskColumns;
+extern const std::array<AddedTaskColumn, 11> kAddedTaskColumns;
 
 // Snapshot of the check boxes.
 YRt GetOpt(const TaskPanel& panel);

@@ -623,7 +623,7 @@ TEST_F(TaskStoreTest, CommandLineSavesListsShowsAndDeletes)
                               u"a/d"_s,    u"--select2"_s, u"x"_s,       u"--backup"_s, u"--trash"_s,
                               u"--history"_s, tmp.path() + u"/h"_s, u"--filter-only"_s, u"*.txt"_s,
                               u"--ignore-shift"_s, u"60"_s, u"--copy-link-targets"_s,
-                              u"--xattrs"_s, u"--content"_s};
+                              u"--xattrs"_s, u"--content"_s, u"--jobs"_s, u"4"_s};
     CliResult r = cli(save);
     EXPECT_EQ(r.code, 2) << "the backup-and-trash question is cancelled without --yes";
     EXPECT_TRUE(r.err.contains(u"ごみ箱を使用して削除する指定で良いですね"_s)) << r.err.toStdString();
@@ -644,10 +644,10 @@ TEST_F(TaskStoreTest, CommandLineSavesListsShowsAndDeletes)
                          // every folder but e and below it; a/b opened, and a above it
                          "mChk\t,/a,/ab,/a/b,/a/d,/a/b/c,|mExp\t,/a,/a/b,|sPhB\t%3/h|sHogo\t|sJogai\t"_s
                              .arg(src, dst, tmp.path());
-    ASSERT_EQ(lines.size(), 31) << r.out.toStdString();
+    ASSERT_EQ(lines.size(), 32) << r.out.toStdString();
     EXPECT_EQ(lines.mid(0, 20).join(u'|'), want);
     EXPECT_TRUE(lines[20].startsWith(u"dUdt\t2"_s)) << lines[20].toStdString();
-    EXPECT_EQ(lines.mid(21).join(u'|'), u"nShift\t60|yLnkTgt\t1|yAcl\t0|yXat\t1|yVerify\t0|yCont\t1|yContT\t0|nMove\t0|nKeepD\t0|nKeepN\t0"_s) << "the columns added later come last";
+    EXPECT_EQ(lines.mid(21).join(u'|'), u"nShift\t60|yLnkTgt\t1|yAcl\t0|yXat\t1|yVerify\t0|yCont\t1|yContT\t0|nMove\t0|nKeepD\t0|nKeepN\t0|nJobs\t4"_s) << "the columns added later come last";
 
     r = cli({u"task"_s, u"show"_s, u"BOB'S"_s});
     EXPECT_EQ(r.code, 2);
@@ -657,6 +657,6 @@ TEST_F(TaskStoreTest, CommandLineSavesListsShowsAndDeletes)
     EXPECT_EQ(r.err, u"nobody が定義されていません\n"_s);
     EXPECT_EQ(cli({u"task"_s, u"delete"_s, u"Bob's"_s}).code, 0);
     EXPECT_EQ(cli({u"task"_s, u"list"_s}).out, QByteArray("bob's\n"));
-    EXPECT_TRUE(cli({u"task"_s, u"show"_s, u"bob's"_s}).out.endsWith("nShift\t0\nyLnkTgt\t0\nyAcl\t1\nyXat\t0\nyVerify\t1\nyCont\t0\nyContT\t1\nnMove\t2\nnKeepD\t0\nnKeepN\t12\n"));
+    EXPECT_TRUE(cli({u"task"_s, u"show"_s, u"bob's"_s}).out.endsWith("nShift\t0\nyLnkTgt\t0\nyAcl\t1\nyXat\t0\nyVerify\t1\nyCont\t0\nyContT\t1\nnMove\t2\nnKeepD\t0\nnKeepN\t12\nnJobs\t0\n"));
     EXPECT_EQ(cli({u"task"_s, u"show"_s, u"bob's"_s, u"--check"_s, u"a"_s}).code, 2) << "no folder options";
 }

@@ -171,7 +171,8 @@ TEST_F(CliCompareTest, BadArgumentsAndRefusedRunsExitWithTwo)
     for (const auto& [option, value] : {std::pair{"--ignore-shift", "1441"}, std::pair{"--ignore-shift", "-60"},
                                         std::pair{"--ignore-shift", "hour"}, std::pair{"--moves", "on"},
                                         std::pair{"--moves", "Quick"}, std::pair{"--keep-days", "-1"},
-                                        std::pair{"--keep-count", "100001"}, std::pair{"--keep-count", "2x"}})
+                                        std::pair{"--keep-count", "100001"}, std::pair{"--keep-count", "2x"},
+                                        std::pair{"--jobs", "0"}, std::pair{"--jobs", "65"}, std::pair{"--jobs", "Auto"}})
         EXPECT_EQ(runCli({src, dst, QLatin1String(option), QLatin1String(value)}).code, 2) << option << ' ' << value;
     for (const char* flag : {"--copy-link-targets=yes", "--acls=on", "--xattrs=1"})
         EXPECT_EQ(runCli({src, dst, QLatin1String(flag)}).code, 2) << flag;

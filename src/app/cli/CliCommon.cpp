@@ -75,6 +75,9 @@ const char* const kOptionHelp =
     "                         are removed (0: none by age; the newest is always kept)\n"
     "  --keep-count N         after a run, at most N dated backup folders and N logs are\n"
     "                         kept (0: any number)\n"
+    "  --jobs N|auto          operations in flight at once on DST (1 to 64; auto, the\n"
+    "                         default: one on a local disk, more where DST answers slowly,\n"
+    "                         as a network share does)\n"
     "  --mode 0|1|2           rows listed: 0 all, 1 overwrite/add/delete, 2 all but identical\n"
     "  --data DIR             the user data folder (default: as the desktop program)\n"
     "  --help                 this text\n"
@@ -262,6 +265,16 @@ bool parseOptions(const QStringList& args, Options& o, QString& err, const Synta
                 return false;
             }
             (a == QLatin1String("--keep-days") ? o.panel.nKeepDays : o.panel.nKeepCount) = n;
+        } else if (a == QLatin1String("--jobs")) {
+            if (!value(v))
+                return false;
+            bool ok = false;
+            const int n = v == QLatin1String("auto") ? 0 : v.toInt(&ok);
+            if (v != QLatin1String("auto") && (!ok || n < 1 || n > kMaxJobs)) {
+                err = QStringLiteral("--jobs takes auto or a number from 1 to %1, not ").arg(kMaxJobs) + v;
+                return false;
+            }
+            o.panel.nJobs = n;
         } else if (a == QLatin1String("--mode") && syntax.display) {
             if (!value(v))
                 return false;

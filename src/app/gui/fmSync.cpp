@@ -285,7 +285,8 @@ void fmSync::connectControls()
         m_st.s.panel.nMoves = k;
         m_st.TskChg(true);
     });
-    for (auto [sp, field] : {std::pair{spKeepD, &TaskPanel::nKeepDays}, std::pair{spKeepN, &TaskPanel::nKeepCount}})
+    for (auto [sp, field] : {std::pair{spKeepD, &TaskPanel::nKeepDays}, std::pair{spKeepN, &TaskPanel::nKeepCount},
+                             std::pair{spJobs, &TaskPanel::nJobs}})
         connect(sp, &QSpinBox::valueChanged, this, [this, field](int n) {
             if (m_st.s.panel.*field == n)
                 return;
@@ -473,7 +474,8 @@ void fmSync::showState()
         const QSignalBlocker block(cbMove);
         cbMove->setCurrentIndex(s.panel.nMoves);
     }
-    for (auto [sp, n] : {std::pair{spKeepD, s.panel.nKeepDays}, std::pair{spKeepN, s.panel.nKeepCount}})
+    for (auto [sp, n] : {std::pair{spKeepD, s.panel.nKeepDays}, std::pair{spKeepN, s.panel.nKeepCount},
+                         std::pair{spJobs, s.panel.nJobs}})
         if (sp->value() != n) {
             const QSignalBlocker block(sp);
             sp->setValue(n);

@@ -77,6 +77,7 @@ public:
     QCheckBox* chXattrs = nullptr;   // compare and carry extended attributes
     QComboBox* cbMove = nullptr;     // moved files: not looked for, confirmed by sampled blocks, by every byte
     QSpinBox* spKeepD = nullptr;     // days of dated history kept (0: no limit)
+    QSpinBox* spJobs = nullptr;      // operations in flight on folder 2 (0: chosen by its volume)
     QSpinBox* spKeepN = nullptr;     // number of dated history folders and logs kept (0: no limit)
     QSpinBox* spShift = nullptr;     // minutes of time shift to ignore (0: none)
     std::array<QPushButton*, 5> cmRet{};

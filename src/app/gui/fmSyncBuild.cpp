@@ -283,9 +283,21 @@ QWidget* fmSync::buildOptionsFrame()
     spShift->setSpecialValueText(QStringLiteral("なし"));
     spShift->setToolTip(QStringLiteral("更新日時がちょうどこの分数ずれたﾌｧｲﾙは同じ日時とみなします (FATの夏時間は60)"));
     shiftCaption->setBuddy(spShift);
+    // Operations in flight at once on folder 2: "自動" leaves it to how
+    // slowly folder 2's volume answers.
+    auto* jobsCaption = new QLabel(QStringLiteral("同時処理"));
+    spJobs = new QSpinBox;
+    spJobs->setObjectName(QStringLiteral("spJobs"));
+    spJobs->setRange(0, kMaxJobs);
+    spJobs->setSpecialValueText(QStringLiteral("自動"));
+    spJobs->setToolTip(QStringLiteral("同期先で同時に行う処理の数 (自動: ﾛｰｶﾙﾃﾞｨｽｸは1つずつ、応答の遅いﾈｯﾄﾜｰｸ上の"
+                                      "同期先では複数)"));
+    jobsCaption->setBuddy(spJobs);
     auto* more = new QHBoxLayout;
     more->addWidget(chLinkTgt);
     more->addStretch(1);
+    more->addWidget(jobsCaption);
+    more->addWidget(spJobs);
     more->addWidget(shiftCaption);
     more->addWidget(spShift);
     grid->addLayout(more, 10, 0, 1, 2);
