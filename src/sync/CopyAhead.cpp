@@ -4,8 +4,8 @@
 
 namespace velmor {
 
-CopyAhead::CopyAhead(int workers)
-    : m_workers(std::max(1, workers)), m_depth(std::max(kDepth, 2 * m_workers))
+CopyAhead::CopyAhead(int workers, int depth)
+    : m_workers(std::max(1, workers)), m_depth(depth > 0 ? depth : std::max(kDepth, 2 * m_workers))
 {
 }
 

@@ -31,7 +31,9 @@ public:
     // its data to be written and read again, so more are kept under way.
     static constexpr int kVerifyWorkers = 6;
 
-    explicit CopyAhead(int workers = 1);
+    // depth: jobs queued, under way or waiting at most (0: kDepth, or two
+    // a thread where there are more threads).
+    explicit CopyAhead(int workers = 1, int depth = 0);
     // Waits for the copy under way; every copy not taken is removed.
     ~CopyAhead();
     CopyAhead(const CopyAhead&) = delete;

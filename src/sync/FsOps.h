@@ -194,6 +194,12 @@ struct CopyOptions {
     // CopyTree adds to it each file and link it put in place and the bytes
     // it wrote for them (none: not counted).
     FileTally* tally = nullptr;
+    // With ahead, where the destination names its place (At::root): CopyTree
+    // hands each folder's files to ahead's threads and goes on into the next
+    // folders meanwhile, so that many folders fill at once (a volume whose
+    // every answer waits on a server, and which makes one folder's entries
+    // one at a time). The folders get their times once everything is in.
+    bool spread = false;
 };
 
 // A copy of a file written ahead of its turn: complete, still under its

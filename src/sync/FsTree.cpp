@@ -8,7 +8,10 @@
 
 #include "env/FsList.h"
 
+#include <algorithm>
 #include <atomic>
+#include <deque>
+#include <memory>
 #include <cerrno>
 #include <vector>
 
@@ -112,12 +115,47 @@ bool isLeftTemp(int dfd, const NPath& name)
     return isTempName(name) && ::fstatat(dfd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && isOwnTemp(name, st);
 }
 
+// A folder's two ends, held open by the copies of its files under way.
+struct FolderFds {
+    UniqueFd src, dst;
+};
+
+// What a spread tree copy (CopyOptions::spread) has under way: the batches
+// of files on the helpers, in the order they were handed over, the files
+// of more than one name (copied last, one at a time, so that each later
+// name finds the first copy), and the folders to finish once all is in.
+struct Spread {
+    struct Batch {
+        long long key;
+        std::shared_ptr<FolderFds> fds;
+        QString srcPath;
+        At up;  // the folder's own entry (its dir is not used)
+        bool created;
+        std::vector<NPath> names;
+        std::vector<unsigned char> types;
+        std::vector<FsResult> results;
+        std::vector<long long> wrote;
+        std::atomic<bool> ran{false};
+    };
+    std::deque<std::shared_ptr<Batch>> pending;
+    std::vector<std::shared_ptr<Batch>> alone;  // one file each
+    struct Finish {
+        int root;   // the open folder-2 root
+        NPath rel;  // below it
+        struct stat ss;
+        bool widened;
+        QString path;
+    };
+    std::vector<Finish> finishes;  // deepest first
+};
+
 // One tree copy's settings and what it gathers on its way: the special
 // files it leaves out (when asked) and every item it could not copy.
 struct TreeRun {
     const CopyOptions& opt;
     QStringList* skipped;
     std::vector<FsResult>& failed;
+    Spread* spread = nullptr;
 };
 
 // The entry name in the folder dfd, whose own entry is up: its path, and
@@ -145,6 +183,11 @@ void copyFolder(int sfd, const struct stat& ss, const QString& srcPath, int dfd,
     const FolderFinish fin{dfd, ss, widened};
     const Filling here{FsIdOf(dfd), up};
     copyTreeAt(sfd, srcPath, dfd, dstAt, created, run, here);
+    if (run.spread) {
+        // Its files may still be under way.
+        run.spread->finishes.push_back({dstAt.root, dstAt.rel, ss, widened, dstAt.path});
+        return;
+    }
     if (FsResult f = fin.finish(dstAt.path); !f.ok())
         run.failed.push_back(std::move(f));
 }
@@ -171,9 +214,153 @@ QString unholdable(const CopyOptions& opt, const Entry& e, std::unordered_map<QS
     return QString();
 }
 
+// Copies the files of batch b (on whichever thread runs it).
+void copyBatch(Spread::Batch& b, const CopyOptions& opt)
+{
+    b.ran = true;
+    for (size_t k = 0; k < b.names.size(); ++k)
+        b.results[k] = copyEntry(At{b.fds->src.get(), b.names[k], child(b.srcPath, b.names[k])},
+                                 childAt(b.fds->dst.get(), b.up, b.names[k]), b.types[k], b.created, opt, nullptr,
+                                 &b.wrote[k]);
+}
+
+// Takes the batch handed over first once it is done (copied here when the
+// helpers dropped it): its failures go to run.failed, its copies to the tally.
+void collectFirst(const TreeRun& run)
+{
+    const std::shared_ptr<Spread::Batch> b = std::move(run.spread->pending.front());
+    run.spread->pending.pop_front();
+    if (b->key >= 0)
+        run.opt.ahead->take(b->key);
+    if (!b->ran)
+        copyBatch(*b, run.opt);
+    for (size_t k = 0; k < b->results.size(); ++k) {
+        if (!b->results[k].ok()) {
+            run.failed.push_back(std::move(b->results[k]));
+        } else if (run.opt.tally) {
+            ++run.opt.tally->files;
+            run.opt.tally->bytes += b->wrote[k];
+        }
+    }
+}
+
+// A batch of the files k of files, for the folder pair fds.
+std::shared_ptr<Spread::Batch> batchOf(const std::shared_ptr<FolderFds>& fds, const QString& srcPath, const At& up,
+                                       bool created, const std::vector<const Entry*>& files,
+                                       const std::vector<size_t>& ks)
+{
+    auto b = std::make_shared<Spread::Batch>();
+    b->fds = fds;
+    b->srcPath = srcPath;
+    b->up = up;
+    b->up.dir = -1;
+    b->created = created;
+    for (const size_t k : ks) {
+        b->names.push_back(files[k]->name);
+        b->types.push_back(files[k]->type);
+    }
+    b->results.resize(ks.size());
+    b->wrote.assign(ks.size(), 0);
+    return b;
+}
+
+// Hands the files of a folder to the helpers in batches (CopyOptions::spread),
+// keeping at most as many under way as they take; false when the folder
+// could not be held open for them (it is then copied at once).
+bool spreadFiles(int sfd, const QString& srcPath, int dfd, const At& dstAt, bool created, const TreeRun& run,
+                 const std::vector<const Entry*>& files)
+{
+    constexpr size_t kBatchFiles = 4;
+    auto fds = std::make_shared<FolderFds>();
+    fds->src = UniqueFd(::fcntl(sfd, F_DUPFD_CLOEXEC, 0));
+    fds->dst = UniqueFd(::fcntl(dfd, F_DUPFD_CLOEXEC, 0));
+    if (!fds->src.valid() || !fds->dst.valid())
+        return false;
+    std::vector<size_t> batch;
+    const auto handOver = [&] {
+        if (batch.empty())
+            return;
+        while (!run.spread->pending.empty() && run.opt.ahead->full())
+            collectFirst(run);
+        std::shared_ptr<Spread::Batch> b = batchOf(fds, srcPath, dstAt, created, files, batch);
+        b->key = run.opt.ahead->queue([b, &opt = run.opt](StagedCopy&) {
+            copyBatch(*b, opt);
+            return false;
+        });
+        run.spread->pending.push_back(std::move(b));
+        batch.clear();
+    };
+    for (size_t k = 0; k < files.size(); ++k) {
+        struct stat st {};
+        if (run.opt.links && files[k]->type != DT_LNK
+            && ::fstatat(sfd, files[k]->name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)
+            && st.st_nlink > 1) {
+            run.spread->alone.push_back(batchOf(fds, srcPath, dstAt, created, files, {k}));
+            continue;
+        }
+        batch.push_back(k);
+        if (batch.size() == kBatchFiles)
+            handOver();
+    }
+    handOver();
+    return true;
+}
+
+// Ends a spread tree copy: every batch collected, the files of more than
+// one name copied, then the folders finished (those widened for the copy
+// last, deepest first, as a folder may need its permissions to reach the
+// ones below it).
+void endSpread(const TreeRun& run)
+{
+    Spread& sp = *run.spread;
+    while (!sp.pending.empty())
+        collectFirst(run);
+    for (std::shared_ptr<Spread::Batch>& b : sp.alone) {
+        b->key = -1;
+        sp.pending.push_back(std::move(b));
+        collectFirst(run);
+    }
+    const auto finish = [](const Spread::Finish& f) {
+        const UniqueFd fd = openBeneath(f.root, f.rel);
+        if (!fd.valid())
+            return FsResult::fail(Why::OpenFolder, f.path, errno);
+        return FolderFinish{fd.get(), f.ss, f.widened}.finish(f.path);
+    };
+    // Every file is in, so no folder's times change any more: the folders
+    // that keep their modes are finished on the helpers, in any order.
+    std::vector<FsResult> results(sp.finishes.size());
+    std::vector<char> done(sp.finishes.size(), 0);  // by the thread that finished it
+    std::vector<long long> keys;
+    constexpr size_t kPerJob = 8;
+    for (size_t from = 0; from < sp.finishes.size(); from += kPerJob) {
+        while (!keys.empty() && run.opt.ahead->full()) {
+            run.opt.ahead->take(keys.front());
+            keys.erase(keys.begin());
+        }
+        keys.push_back(run.opt.ahead->queue([&, from](StagedCopy&) {
+            for (size_t k = from; k < std::min(from + kPerJob, sp.finishes.size()); ++k)
+                if (!sp.finishes[k].widened) {
+                    results[k] = finish(sp.finishes[k]);
+                    done[k] = 1;
+                }
+            return false;
+        }));
+    }
+    for (const long long key : keys)
+        run.opt.ahead->take(key);
+    for (size_t k = 0; k < sp.finishes.size(); ++k) {
+        if (!done[k])  // widened, or dropped by the helpers
+            results[k] = finish(sp.finishes[k]);
+        if (!results[k].ok())
+            run.failed.push_back(std::move(results[k]));
+    }
+}
+
 void copyFiles(int sfd, const QString& srcPath, int dfd, const At& dstAt, bool created, const TreeRun& run,
                const std::vector<const Entry*>& files)
 {
+    if (run.spread && spreadFiles(sfd, srcPath, dfd, dstAt, created, run, files))
+        return;
     constexpr size_t kShareFrom = 4;  // fewer files are not worth the hand-over
     const bool shared = run.opt.ahead && files.size() >= kShareFrom;
     // Files of more than one name are copied by this thread alone, after the
@@ -332,7 +519,11 @@ FsResult CopyTree(const At& src, const At& dst, const CopyOptions& opt, QStringL
     std::vector<FsResult> own;
     std::vector<FsResult>& out = failed ? *failed : own;
     const size_t before = out.size();
-    copyFolder(sfd.get(), ss, src.path, dfd.get(), dst, created, widened, TreeRun{opt, skipped, out});
+    Spread spread;
+    const TreeRun run{opt, skipped, out, opt.spread && opt.ahead && dst.root >= 0 ? &spread : nullptr};
+    copyFolder(sfd.get(), ss, src.path, dfd.get(), dst, created, widened, run);
+    if (run.spread)
+        endSpread(run);
     return out.size() > before ? out[before] : FsResult{};
 }
 

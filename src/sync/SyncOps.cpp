@@ -186,6 +186,7 @@ fsops::CopyOptions copyOptions(const SyncCtx& ctx)
     opt.links = ctx.links;
     opt.verify = ctx.verify;
     opt.verified = ctx.verified;
+    opt.spread = ctx.jobs > 1;
     return opt;
 }
 

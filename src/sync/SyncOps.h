@@ -75,6 +75,9 @@ struct SyncCtx {
     bool verify = false;
     // What the read-backs did (none: not counted).
     fsops::VerifyCounts* verified = nullptr;
+    // Operations kept in flight at once on folder 2 (1: one after another);
+    // more spread a folder's copy over ahead's threads (CopyOptions::spread).
+    int jobs = 1;
     // When two files' times are the same (as the comparison decided it).
     TimeMatch match;
     // Folders (relative, as bytes) that a move of this run brings to their

@@ -289,7 +289,10 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         // work comes first); each is put in place at its own row's turn, and
         // those not reached are removed. A folder copied whole copies its
         // files several at a time on the same helpers.
-        CopyAhead ahead(ctx.verify ? CopyAhead::kVerifyWorkers : 1);
+        // Where folder 2 answers slowly, many operations are kept in flight.
+        ctx.jobs = JobsFor(s.panel.nJobs, s.caps2);
+        const int workers = std::max(ctx.jobs, ctx.verify ? CopyAhead::kVerifyWorkers : 1);
+        CopyAhead ahead(workers, ctx.jobs > 1 ? 4 * workers : 0);
         ctx.ahead = &ahead;
         std::deque<std::pair<int, long long>> staged;  // row, key
         int looked = 0;  // rows before it were looked at for writing ahead
