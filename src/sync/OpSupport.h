@@ -38,6 +38,20 @@ void cleanTemps(const SyncCtx& ctx, const QString& relDir, int dirFd);
 // before its next operation.
 void writeLog(const SyncCtx& ctx, const QString& text);
 
+// While one lives, writeLog on its thread adds the lines to into instead of
+// the log (when the log switch is on): an operation carried out ahead of its
+// turn on another thread, whose lines the run writes at the row's turn.
+class LogCapture {
+public:
+    explicit LogCapture(QStringList& into);
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+private:
+    QStringList* m_was;
+};
+
 // The folder part of a relative path ("" for a name at the root).
 QString relDirOf(const QString& rel);
 

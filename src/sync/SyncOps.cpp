@@ -192,12 +192,33 @@ fsops::CopyOptions copyOptions(const SyncCtx& ctx)
 
 void cleanTemps(const SyncCtx& ctx, const QString& relDir, int dirFd)
 {
-    if (ctx.tmpLeft.remove(relDir) && fsops::RemoveTempsIn(dirFd) > 0)
+    // Looked up first: a removal changes the set even when relDir is not in
+    // it, and rows carried out on other threads look it up meanwhile.
+    if (ctx.tmpLeft.contains(relDir) && ctx.tmpLeft.remove(relDir) && fsops::RemoveTempsIn(dirFd) > 0)
         ctx.leftOut.append(WhyText(Why::TempsLeft, ctx.destination(relDir)));
+}
+
+namespace {
+thread_local QStringList* tlCapture = nullptr;
+} // namespace
+
+LogCapture::LogCapture(QStringList& into) : m_was(tlCapture)
+{
+    tlCapture = &into;
+}
+
+LogCapture::~LogCapture()
+{
+    tlCapture = m_was;
 }
 
 void writeLog(const SyncCtx& ctx, const QString& text)
 {
+    if (tlCapture) {
+        if (ctx.yRt[kSwLog] == 1)
+            tlCapture->append(text);
+        return;
+    }
     if (ctx.yRt[kSwLog] != 1 || !ctx.logError.isEmpty())
         return;
     if (!ctx.log) {

@@ -28,6 +28,7 @@
 #include <algorithm>
 #include <deque>
 #include <limits>
+#include <memory>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -369,6 +370,47 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
             return QString();
         };
 
+        // What carrying out a row came to: its result, why it failed, and
+        // what it did to files where it counts them (files -1: nothing).
+        struct Outcome {
+            QString result;
+            QString why;
+            fsops::FileTally did{-1, 0};
+        };
+        // Row r's result into the grid, the counts and the progress; moveWhy:
+        // why its move fell back to a copy and a deletion.
+        const auto settle = [&](int r, Outcome o, const QString& moveWhy, bool metaOnly) {
+            ResultRow& out = grid.row(r);
+            if (o.did.files >= 0)
+                out.setContent(o.did.files, o.did.bytes);
+            ++rep.processed;
+            bytesDone += CopyBytes(out);
+            if (!moveWhy.isEmpty())
+                o.why = o.why.isEmpty() ? moveWhy : o.why + QStringLiteral("; ") + moveWhy;
+            if (o.result.contains(QLatin1String("Err"))) {
+                out.red = true;
+                out.setWhy(o.why);
+                ++rep.failed;
+                if (hooks.rowFailed)
+                    hooks.rowFailed(r, o.why);
+                out.result = o.result;
+            } else {
+                out.flag = kFlagDone;
+                // A correction of metadata still says what it was.
+                out.result = metaOnly ? kMetaOnly : CellText(o.result);
+                if (!moveWhy.isEmpty())
+                    out.setWhy(moveWhy);
+            }
+            if (hooks.progress && sinceReport.elapsed() >= kProgressIntervalMs)
+                report();
+        };
+        // The folders whose times row r's work changes.
+        const auto touchRow = [&](const ResultRow& in) {
+            touch(in.path);
+            if (in.isFolderRow())
+                touch(in.path.section(QLatin1Char('/'), 0, -2));
+        };
+
         // Carries out row r; copy: its copy written ahead, if any.
         const auto carryOut = [&](int r, fsops::StagedCopy* copy) {
             QString moveWhy;
@@ -393,55 +435,28 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
             const bool folder = in.isFolderRow();
             const QString rel = in.itemPath();
             const bool metaOnly = in.result == kMetaOnly;
-            touch(in.path);
-            if (folder)
-                touch(in.path.section(QLatin1Char('/'), 0, -2));
-            QString why;
-            QString result;
-            fsops::FileTally did{-1, 0};  // files stays -1 where SyncFld counts nothing
+            touchRow(in);
+            Outcome o;
             if (in.result == kUnholdable) {
                 // Folder 2's volume cannot take it (a refused name, one it
                 // files under another's key): a flag set by hand does not try.
-                why = in.why();
-                result = status + kErrSuffix;
+                o.why = in.why();
+                o.result = status + kErrSuffix;
             } else if (metaOnly) {
-                result = SyncMeta(ctx, rel, status, folder, &why);
+                o.result = SyncMeta(ctx, rel, status, folder, &o.why);
             } else {
-                result = folder ? SyncFld(ctx, rel, status, &why, &did) : SyncFile(ctx, rel, status, &why, copy);
+                o.result = folder ? SyncFld(ctx, rel, status, &o.why, &o.did) : SyncFile(ctx, rel, status, &o.why, copy);
             }
-            if (result.endsWith(kErrSuffix) && SaysNoSpace(why) && !staged.empty()) {
+            if (o.result.endsWith(kErrSuffix) && SaysNoSpace(o.why) && !staged.empty()) {
                 // The copies written ahead for later rows hold space this row
                 // needs first: they go, and the row is tried once more.
                 ahead.dropAll();
                 staged.clear();
                 noAhead = true;
-                why.clear();
-                did = {-1, 0};
-                result = folder ? SyncFld(ctx, rel, status, &why, &did) : SyncFile(ctx, rel, status, &why);
+                o = Outcome();
+                o.result = folder ? SyncFld(ctx, rel, status, &o.why, &o.did) : SyncFile(ctx, rel, status, &o.why);
             }
-            ResultRow& out = grid.row(r);
-            if (did.files >= 0)
-                out.setContent(did.files, did.bytes);
-            ++rep.processed;
-            bytesDone += CopyBytes(out);
-            if (!moveWhy.isEmpty())
-                why = why.isEmpty() ? moveWhy : why + QStringLiteral("; ") + moveWhy;
-            if (result.contains(QLatin1String("Err"))) {
-                out.red = true;
-                out.setWhy(why);
-                ++rep.failed;
-                if (hooks.rowFailed)
-                    hooks.rowFailed(r, why);
-                out.result = result;
-            } else {
-                out.flag = kFlagDone;
-                // A correction of metadata still says what it was.
-                out.result = metaOnly ? kMetaOnly : CellText(result);
-                if (!moveWhy.isEmpty())
-                    out.setWhy(moveWhy);
-            }
-            if (hooks.progress && sinceReport.elapsed() >= kProgressIntervalMs)
-                report();
+            settle(r, std::move(o), moveWhy, metaOnly);
         };
 
         // A folder that takes the place of a file: the file's deletion row
@@ -462,6 +477,115 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
             }
         };
 
+        // Where folder 2 answers slowly, plain rows are carried out ahead of
+        // their turn, many at a time: file copies and deletions on the
+        // helpers, new folders (one level) on this thread when handed over,
+        // so that a folder is there before any of its files is handed over.
+        // Each row is still settled at its own turn, its log lines written
+        // then, in the grid's order. Any other row (a backup, the trash, a
+        // move, a folder copied whole or deleted) waits until every row
+        // before it is settled and is carried out alone, as without helpers.
+        struct Handed {
+            int row;
+            long long key;  // the helpers' job (-1: carried out when handed over)
+            struct Done {
+                bool ran = false;  // written by the thread that carried it out
+                Outcome out;
+                QStringList log;
+            };
+            std::shared_ptr<Done> done;
+        };
+        std::deque<Handed> handed;
+        const bool pool = ctx.jobs > 1;
+        const size_t maxHanded = size_t(8 * workers);
+        int looked2 = 0;  // rows before it were looked at for handing over
+        // A source file of more than one name: its names are copied one
+        // after another, so that the later ones find the first copy.
+        const auto multiNamed = [&](const QString& rel) {
+            struct stat st {};
+            return ::fstatat(ctx.root1(), nameBytes(rel).constData(), &st,
+                             ctx.followFileLinks ? 0 : AT_SYMLINK_NOFOLLOW) == 0
+                   && S_ISREG(st.st_mode) && st.st_nlink > 1;
+        };
+        enum class Hand { No, File, Folder };
+        const auto handKind = [&](int r) {
+            const ResultRow& row = grid.row(r);
+            if (row.result == kUnholdable || row.result == kMetaOnly || moving(r) >= 0)
+                return Hand::No;
+            const QString status = EffectiveStatus(row.status);
+            if (row.isFolderRow()) {
+                if (DecideFld(status, ctx.yRt) != FldOp::MakeDir || deletedFiles.contains(row.path)
+                    || ctx.tmpLeft.contains(row.path) || ctx.tmpLeft.contains(opsupport::relDirOf(row.path))
+                    || belowOneOf(ctx.movedIn, row.path) || belowOneOf(ctx.movedOut, row.path))
+                    return Hand::No;
+                return Hand::Folder;
+            }
+            if (ctx.tmpLeft.contains(row.path))
+                return Hand::No;
+            const FilePlan plan = DecideFile(status, ctx.yRt);
+            if (plan.backup || (plan.op != FileOp::Copy && plan.op != FileOp::Remove)
+                || (plan.op == FileOp::Copy && multiNamed(row.itemPath())))
+                return Hand::No;
+            return Hand::File;
+        };
+        const auto handOver = [&](int from) {
+            for (looked2 = std::max(looked2, from); looked2 < grid.rowCount(); ++looked2) {
+                const ResultRow& row = grid.row(looked2);
+                if (row.flag != kFlagDo || doneEarly[size_t(looked2)])
+                    continue;
+                if (noAhead || ahead.full() || handed.size() >= maxHanded)
+                    return;
+                const Hand h = handKind(looked2);
+                if (h == Hand::No)
+                    return;  // its turn comes with nothing under way
+                auto done = std::make_shared<Handed::Done>();
+                const QString rel = row.itemPath();
+                const QString status = EffectiveStatus(row.status);
+                touchRow(row);
+                long long key = -1;
+                if (h == Hand::Folder) {
+                    const opsupport::LogCapture capture(done->log);
+                    done->out.result = SyncFld(ctx, rel, status, &done->out.why, &done->out.did);
+                    done->ran = true;
+                } else {
+                    key = ahead.queue([&ctx, rel, status, done](fsops::StagedCopy&) {
+                        const opsupport::LogCapture capture(done->log);
+                        done->out.result = SyncFile(ctx, rel, status, &done->out.why);
+                        done->ran = true;
+                        return false;
+                    });
+                }
+                handed.push_back({looked2, key, std::move(done)});
+            }
+        };
+        // Settles the first row handed over, once its operation is done;
+        // one the helpers dropped is carried out now.
+        const auto settleHanded = [&] {
+            const Handed h = std::move(handed.front());
+            handed.pop_front();
+            if (h.key >= 0)
+                ahead.take(h.key);
+            if (!h.done->ran) {
+                carryOut(h.row, nullptr);
+                return;
+            }
+            for (const QString& line : std::as_const(h.done->log))
+                opsupport::writeLog(ctx, line);
+            Outcome o = std::move(h.done->out);
+            if (o.result.endsWith(kErrSuffix) && SaysNoSpace(o.why)) {
+                // The copies under way for later rows may hold space this row
+                // needs first: they end, the rest is carried out in turn, and
+                // the row is tried once more.
+                ahead.dropAll();
+                noAhead = true;
+                const ResultRow& in = grid.row(h.row);
+                o = Outcome();
+                o.result = in.isFolderRow() ? SyncFld(ctx, in.itemPath(), EffectiveStatus(in.status), &o.why, &o.did)
+                                            : SyncFile(ctx, in.itemPath(), EffectiveStatus(in.status), &o.why);
+            }
+            settle(h.row, std::move(o), QString(), false);
+        };
+
         rep.outcome = SyncReport::Outcome::Completed;
         const int count = grid.rowCount();
         for (int r = 0; r < count; ++r) {
@@ -469,8 +593,15 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
                 break;
             if (doneEarly[size_t(r)])
                 continue;
-            writeAhead(r);
-            if (grid.row(r).flag == kFlagDo) {
+            if (pool)
+                handOver(r);
+            else
+                writeAhead(r);
+            while (!handed.empty() && handed.front().row < r)  // settled by another row meanwhile
+                settleHanded();
+            if (!handed.empty() && handed.front().row == r) {
+                settleHanded();
+            } else if (grid.row(r).flag == kFlagDo) {
                 clearWayFor(r);
                 if (ctx.logError.isEmpty() && ctx.historyFull.isEmpty()) {
                     fsops::StagedCopy copy = stagedFor(r);
@@ -492,6 +623,19 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
                 break;
             }
         }
+        // A stop: the operations under way end, those not begun are not
+        // begun, and every one that was carried out is settled and logged.
+        ahead.dropAll();
+        for (const Handed& h : handed) {
+            if (!h.done->ran || h.row >= grid.rowCount())
+                continue;
+            for (const QString& line : std::as_const(h.done->log))
+                opsupport::writeLog(ctx, line);
+            settle(h.row, h.done->out, QString(), false);
+            if (hooks.showRow)
+                hooks.showRow(h.row);
+        }
+        handed.clear();
         if (hooks.progress && reported != rep.processed)
             report();
         ahead.dropAll();
