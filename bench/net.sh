@@ -23,7 +23,8 @@
 # make on the mount for the first copy and the unchanged run (strace -f -y;
 # only calls naming a path or descriptor on the mount). TOOLS (default
 # "velmor mount ssh") picks the programs, for instance TOOLS=velmor to
-# measure a change of velmor alone.
+# measure a change of velmor alone; VELMOR_ARGS adds options to velmor-cli
+# (for instance "--jobs 32").
 #   bench/net.sh                 RTTS="0 1" RUNS=5 bench/net.sh
 set -euo pipefail
 
@@ -137,7 +138,7 @@ one_run() {
   rm -rf "$remote/dst"
   cp -a "${pristine[$case]}" "$remote/dst"
   case $tool in
-    velmor) cmd=("$cli" sync "$src" "$mnt/dst" --delete --data "$tmp/data") ;;
+    velmor) cmd=("$cli" sync "$src" "$mnt/dst" --delete --data "$tmp/data" ${VELMOR_ARGS:-}) ;;
     mount) cmd=(rsync -a --delete "$src/" "$mnt/dst/") ;;
     ssh) cmd=(rsync -a --delete -e "$ssh_cmd" "$src/" "bench:$remote/dst/") ;;
   esac
@@ -187,7 +188,7 @@ strace_counts() {
   rm -rf "$remote/dst"
   cp -a "${pristine[$case]}" "$remote/dst"
   case $tool in
-    velmor) cmd=("$cli" sync "$src" "$mnt/dst" --delete --data "$tmp/data") ;;
+    velmor) cmd=("$cli" sync "$src" "$mnt/dst" --delete --data "$tmp/data" ${VELMOR_ARGS:-}) ;;
     mount) cmd=(rsync -a --delete "$src/" "$mnt/dst/") ;;
   esac
   mount_dst

@@ -307,14 +307,18 @@ FsResult writeRegular(const At& src, const At& dst, int in, const struct stat& f
     const mode_t mode = fs.st_mode & 07777;
     UniqueFd o;
     struct stat made {};
-    // Open to its owner only until the copy is complete: a half-written copy
-    // is never a privileged program, nor readable by anyone the source
-    // keeps out.
+    // Until the copy is complete a half-written copy is never a program (no
+    // execute or set-ID bit), nor open to anyone the source keeps out: to
+    // its owner, and to others only as the source is to everyone (so also
+    // to a group that may not be the source's). Where that is the source's
+    // mode already, no further round trip sets it.
+    const mode_t everyone = mode & (S_IROTH | S_IWOTH);
+    const mode_t early = S_IRUSR | S_IWUSR | everyone | (everyone << 3);
     // A file with data is marked once it is written (the first write would
     // take a mark away): one round trip a file less on a network volume. Until
     // then it is unmarked, as it is while its data is written, and no cleaner
     // takes it.
-    FsResult r = createTemp(dst, S_IRUSR | S_IWUSR, tmp, o, &made, fs.st_size > 0);
+    FsResult r = createTemp(dst, early, tmp, o, &made, fs.st_size > 0);
     if (!r.ok())
         return r;
     bool shared = false;

@@ -270,7 +270,7 @@ std::shared_ptr<Spread::Batch> batchOf(const std::shared_ptr<FolderFds>& fds, co
 bool spreadFiles(int sfd, const QString& srcPath, int dfd, const At& dstAt, bool created, const TreeRun& run,
                  const std::vector<const Entry*>& files)
 {
-    constexpr size_t kBatchFiles = 4;
+    constexpr size_t kBatchFiles = 16;
     auto fds = std::make_shared<FolderFds>();
     fds->src = UniqueFd(::fcntl(sfd, F_DUPFD_CLOEXEC, 0));
     fds->dst = UniqueFd(::fcntl(dfd, F_DUPFD_CLOEXEC, 0));
@@ -416,27 +416,42 @@ void copyFiles(int sfd, const QString& srcPath, int dfd, const At& dstAt, bool c
 // Copies one subfolder (source entry s, stat es) to d below a folder being
 // filled. Returns the failure that kept it from being copied at all (its
 // content's failures go to run.failed).
-FsResult copySubfolder(const At& s, const struct stat& es, const At& d, bool created, const TreeRun& run,
-                   const Filling& filling)
+// A subfolder made (or found) and opened for its copy, not yet filled.
+struct Opened {
+    UniqueFd src, dst;
+    bool isNew = false;
+    bool widened = false;
+};
+
+// Makes or opens the destination d of the subfolder s (stat es) below a
+// folder being filled, and opens both; the failure that keeps it from being
+// copied at all.
+FsResult openSubfolder(const At& s, const struct stat& es, const At& d, bool created, const TreeRun& run,
+                       const Filling& filling, Opened& out)
 {
     if (filling.holds({es.st_dev, es.st_ino}))
         return FsResult::fail(Why::OwnDestination, s.path);
-    bool isNew = created;
+    out.isNew = created;
     if (!created) {
         struct stat ds {};
         if (::fstatat(d.dir, d.name.constData(), &ds, AT_SYMLINK_NOFOLLOW) != 0)
-            isNew = true;
+            out.isNew = true;
         else if (!S_ISDIR(ds.st_mode))
             return FsResult::fail(Why::CreateFolder, d.path, EEXIST);
     }
-    UniqueFd cs = openSubdir(s);
-    if (!cs.valid())
+    out.src = openSubdir(s);
+    if (!out.src.valid())
         return FsResult::fail(Why::OpenFolder, s.path, errno);
-    UniqueFd cd;
-    bool widened = false;
-    const FsResult r = openFillTarget(d, isNew, cs.get(), es, run.opt, cd, widened);
+    return openFillTarget(d, out.isNew, out.src.get(), es, run.opt, out.dst, out.widened);
+}
+
+FsResult copySubfolder(const At& s, const struct stat& es, const At& d, bool created, const TreeRun& run,
+                   const Filling& filling)
+{
+    Opened o;
+    const FsResult r = openSubfolder(s, es, d, created, run, filling, o);
     if (r.ok())
-        copyFolder(cs.get(), es, s.path, cd.get(), d, isNew, widened, run, &filling);
+        copyFolder(o.src.get(), es, s.path, o.dst.get(), d, o.isNew, o.widened, run, &filling);
     return r;
 }
 
@@ -480,6 +495,38 @@ void copyTreeAt(int sfd, const QString& srcPath, int dfd, const At& dstAt, bool 
         } else if (!isLeftTemp(sfd, e.name) && !(run.opt.leaveOut && run.opt.leaveOut(e.name))) {
             files.push_back(&e);
         }
+    }
+    if (run.spread) {
+        // The subfolders are made before the files go to the helpers: a
+        // volume makes one entry of a folder at a time, and a new subfolder
+        // would wait behind every file under way there. Up to kAtOnce are
+        // held open at a time.
+        constexpr size_t kAtOnce = 64;
+        bool handed = false;
+        for (size_t from = 0; from < folders.size() || !handed; from += kAtOnce) {
+            const size_t to = std::min(folders.size(), from + kAtOnce);
+            std::vector<Opened> opened(to - from);
+            std::vector<FsResult> why(to - from);
+            for (size_t k = from; k < to; ++k) {
+                const auto& [e, es] = folders[k];
+                why[k - from] = openSubfolder(At{sfd, e->name, child(srcPath, e->name)}, es, childAt(dfd, dstAt, e->name),
+                                              created, run, filling, opened[k - from]);
+            }
+            if (!handed) {
+                copyFiles(sfd, srcPath, dfd, dstAt, created, run, files);
+                handed = true;
+            }
+            for (size_t k = from; k < to; ++k) {
+                const auto& [e, es] = folders[k];
+                Opened& o = opened[k - from];
+                if (!why[k - from].ok())
+                    run.failed.push_back(std::move(why[k - from]));
+                else
+                    copyFolder(o.src.get(), es, child(srcPath, e->name), o.dst.get(), childAt(dfd, dstAt, e->name),
+                               o.isNew, o.widened, run, &filling);
+            }
+        }
+        return;
     }
     copyFiles(sfd, srcPath, dfd, dstAt, created, run, files);
     for (const auto& [e, es] : folders) {
