@@ -1,0 +1,174 @@
+// Rows carried out many at a time, as on a destination that answers slowly:
+// the grid, the log and folder 2 come out as when the rows go one at a time,
+// in the grid's order; a stop settles every row whose change was made.
+#include "SyncFixture.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QThread>
+
+#include <algorithm>
+#include <atomic>
+
+namespace velmor::test {
+namespace {
+
+class InFlightTest : public SyncFixture {
+protected:
+    // Folder 2 as it was compared, and the grid: a new folder and its files,
+    // overwrites, a copy whose source is gone (it fails), new files,
+    // deletions, and a folder copied whole (which waits for the rows before
+    // it, then goes alone).
+    void build()
+    {
+        QDir(f2).removeRecursively();
+        QDir().mkpath(f2);
+        session.vSpr.clear();
+        folderRow(QStringLiteral("fresh"), QStringLiteral("空追"));
+        for (int i = 0; i < 8; ++i) {
+            src(QStringLiteral("fresh/f%1.txt").arg(i), "fresh " + QByteArray::number(i));
+            fileRow(QStringLiteral("fresh"), QStringLiteral("f%1").arg(i), QStringLiteral("txt"), QStringLiteral("追加"));
+        }
+        for (int i = 0; i < 6; ++i) {
+            src(QStringLiteral("keep/over%1.txt").arg(i), "new " + QByteArray::number(i), At(3));
+            dst(QStringLiteral("keep/over%1.txt").arg(i), "old", At(2));
+            fileRow(QStringLiteral("keep"), QStringLiteral("over%1").arg(i), QStringLiteral("txt"), QStringLiteral("上書"));
+            if (i == 2)
+                fileRow(QStringLiteral("keep"), QStringLiteral("gone"), QStringLiteral("txt"), QStringLiteral("追加"));
+        }
+        for (int i = 0; i < 6; ++i) {
+            src(QStringLiteral("keep/new%1.txt").arg(i), "added " + QByteArray::number(i));
+            fileRow(QStringLiteral("keep"), QStringLiteral("new%1").arg(i), QStringLiteral("txt"), QStringLiteral("追加"));
+        }
+        for (int i = 0; i < 4; ++i) {
+            dst(QStringLiteral("keep/old%1.txt").arg(i), "stale");
+            fileRow(QStringLiteral("keep"), QStringLiteral("old%1").arg(i), QStringLiteral("txt"), QStringLiteral("削除"));
+        }
+        folderRow(QStringLiteral("whole"), QStringLiteral("追加"));
+        for (int i = 0; i < 3; ++i)
+            src(QStringLiteral("whole/sub/w%1.txt").arg(i), "whole " + QByteArray::number(i));
+        options(true, false, false);
+    }
+
+    // Whether row r's change is in folder 2 (a copy with its source's
+    // content, a deletion gone).
+    bool madeOnDisk(int r)
+    {
+        const ResultRow& row = session.vSpr.row(r);
+        const QString rel = row.itemPath();
+        if (row.isFolderRow())
+            return QFileInfo(p2(rel)).isDir();
+        if (row.status == QStringLiteral("削除"))
+            return !Exists(p2(rel));
+        return Exists(p1(rel)) && readFile(p2(rel)) == readFile(p1(rel));
+    }
+
+    static QByteArray readFile(const QString& path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
+    }
+
+    // Folder 2's entries: names, and each file's content, mode and time.
+    QStringList listing()
+    {
+        QStringList out;
+        QDirIterator it(f2, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QFileInfo fi(it.next());
+            out << QDir(f2).relativeFilePath(fi.filePath())
+                       + (fi.isDir() ? QStringLiteral("/")
+                                     : QStringLiteral(" %1 %2 ").arg(int(fi.permissions())).arg(fi.lastModified().toMSecsSinceEpoch())
+                                           + QString::fromUtf8(readFile(fi.filePath())));
+        }
+        out.sort();
+        return out;
+    }
+
+    QStringList temporaries()
+    {
+        QStringList out;
+        for (const QString& dir : {f2, p2(QStringLiteral("fresh")), p2(QStringLiteral("keep"))})
+            out += QDir(dir).entryList({QStringLiteral(".*velmor~*")}, QDir::Files | QDir::Hidden);
+        return out;
+    }
+};
+
+TEST_F(InFlightTest, RowsComeOutInTheGridsOrder)
+{
+    build();
+    sourceChangedByTest();
+    const SyncReport one = run();
+    ASSERT_EQ(one.outcome, SyncReport::Outcome::Completed);
+    ASSERT_EQ(one.failed, 1);
+    const QStringList oneLog = LogLines(one.logFile);
+    QStringList oneResults;
+    for (const ResultRow& row : session.vSpr.rows())
+        oneResults << row.flag + QLatin1Char(' ') + row.result + (row.red ? QStringLiteral(" red") : QString());
+    const QStringList onePrint = listing();
+    ASSERT_EQ(oneLog.size(), one.processed - one.failed);
+    // The log line of each row: one a row, the failed one has none.
+    std::vector<int> lineOf;
+    for (const ResultRow& row : session.vSpr.rows())
+        lineOf.push_back(row.red ? -1 : int(lineOf.size()) - int(std::count(lineOf.begin(), lineOf.end(), -1)));
+
+    // Early rows are made slow, so later ones are done first.
+    std::atomic<int> calls{0};
+    setFsHook([&](const char* point) {
+        if (QByteArray(point) == "file:resolved" && calls++ % 3 == 0)
+            QThread::msleep(15);
+    });
+    const struct {
+        const char* what;
+        int jobs;
+        long long stopAfter;  // 0: no stop
+    } cases[] = {
+        {"eight at a time", 8, 0},
+        {"two at a time", 2, 0},
+        {"stopped early", 8, 3},
+        {"stopped later", 4, 12},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        build();
+        session.panel.nJobs = c.jobs;
+        progress.stopAfter(c.stopAfter);
+        const SyncReport rep = run();
+        progress.stopAfter(0);
+        EXPECT_TRUE(temporaries().isEmpty()) << temporaries().join(u' ').toStdString();
+        const QStringList log = LogLines(rep.logFile);
+        if (c.stopAfter == 0) {
+            EXPECT_EQ(rep.outcome, SyncReport::Outcome::Completed);
+            QStringList results;
+            for (const ResultRow& row : session.vSpr.rows())
+                results << row.flag + QLatin1Char(' ') + row.result + (row.red ? QStringLiteral(" red") : QString());
+            EXPECT_EQ(results, oneResults);
+            EXPECT_EQ(log, oneLog);
+            EXPECT_EQ(listing(), onePrint);
+            continue;
+        }
+        // Every change made is settled and logged, in the grid's order; no
+        // row is settled whose change was not made.
+        EXPECT_EQ(rep.outcome, SyncReport::Outcome::Stopped);
+        QStringList wanted;
+        int settled = 0;
+        for (int r = 0; r < session.vSpr.rowCount(); ++r) {
+            const ResultRow& row = session.vSpr.row(r);
+            const bool done = row.flag == QStringLiteral("2");
+            settled += done || row.red;
+            if (row.red)
+                continue;
+            EXPECT_EQ(madeOnDisk(r), done) << row.itemPath().toStdString();
+            if (done)
+                wanted << oneLog.value(lineOf[size_t(r)]);
+        }
+        EXPECT_EQ(rep.processed, settled);
+        EXPECT_LT(settled, session.vSpr.rowCount()) << "the stop came before the end";
+        EXPECT_EQ(log, wanted);
+    }
+    setFsHook({});
+}
+
+} // namespace
+} // namespace velmor::test
