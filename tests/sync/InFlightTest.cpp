@@ -21,8 +21,10 @@ protected:
     // it, then goes alone).
     void build()
     {
-        QDir(f2).removeRecursively();
-        QDir().mkpath(f2);
+        // Emptied, not made anew: the run refuses a folder 2 that is
+        // another folder than the one compared.
+        for (const QFileInfo& fi : QDir(f2).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
+            fi.isDir() && !fi.isSymLink() ? QDir(fi.filePath()).removeRecursively() : QFile::remove(fi.filePath());
         session.vSpr.clear();
         folderRow(QStringLiteral("fresh"), QStringLiteral("空追"));
         for (int i = 0; i < 8; ++i) {
