@@ -234,6 +234,12 @@ FsId historyFolder(const Session& s)
     return fd.valid() ? FsIdOf(fd.get()) : FsId();
 }
 
+// The subfolder e of the open folder fd, never through a link.
+UniqueFd openChild(int fd, const FsEntry& e)
+{
+    return UniqueFd(::openat(fd, nameBytes(e.name).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
 // A folder-2 subfolder opened and, unless it holds no folders, listed
 // ahead of the walk's turn.
 struct FolderAhead {
@@ -337,7 +343,7 @@ public:
                 child = std::move(mine->fd);
                 err = mine->err;
             } else {
-                child = UniqueFd(::openat(fd, nameBytes(e.name).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+                child = openChild(fd, e);
                 err = errno;
             }
             // A folder that holds no folders is opened (so one that cannot be
@@ -387,7 +393,7 @@ private:
                     continue;
                 const FsEntry& e = subs[from + k];
                 FolderAhead& a = out[k];
-                a.fd = UniqueFd(::openat(fd, nameBytes(e.name).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+                a.fd = openChild(fd, e);
                 a.err = errno;
                 a.opened = true;
                 if (!a.fd.valid() || e.noSubfolders)

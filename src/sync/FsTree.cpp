@@ -214,6 +214,16 @@ QString unholdable(const CopyOptions& opt, const Entry& e, std::unordered_map<QS
     return QString();
 }
 
+// The file e of the source folder sfd has more than one name, and a copy
+// keeps such names together (CopyOptions::links): its names must be copied
+// one after another, so that the later ones find the first copy.
+bool multiNamed(int sfd, const Entry& e, const CopyOptions& opt)
+{
+    struct stat st {};
+    return opt.links && e.type != DT_LNK && ::fstatat(sfd, e.name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
+           && S_ISREG(st.st_mode) && st.st_nlink > 1;
+}
+
 // Copies the files of batch b (on whichever thread runs it).
 void copyBatch(Spread::Batch& b, const CopyOptions& opt)
 {
@@ -291,10 +301,7 @@ bool spreadFiles(int sfd, const QString& srcPath, int dfd, const At& dstAt, bool
         batch.clear();
     };
     for (size_t k = 0; k < files.size(); ++k) {
-        struct stat st {};
-        if (run.opt.links && files[k]->type != DT_LNK
-            && ::fstatat(sfd, files[k]->name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)
-            && st.st_nlink > 1) {
+        if (multiNamed(sfd, *files[k], run.opt)) {
             run.spread->alone.push_back(batchOf(fds, srcPath, dstAt, created, files, {k}));
             continue;
         }
@@ -368,13 +375,8 @@ void copyFiles(int sfd, const QString& srcPath, int dfd, const At& dstAt, bool c
     // other's copy and make two files of it.
     std::vector<size_t> order, alone;
     order.reserve(files.size());
-    for (size_t k = 0; k < files.size(); ++k) {
-        struct stat st {};
-        const bool multi = shared && run.opt.links && files[k]->type != DT_LNK
-                           && ::fstatat(sfd, files[k]->name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
-                           && S_ISREG(st.st_mode) && st.st_nlink > 1;
-        (multi ? alone : order).push_back(k);
-    }
+    for (size_t k = 0; k < files.size(); ++k)
+        (shared && multiNamed(sfd, *files[k], run.opt) ? alone : order).push_back(k);
     std::atomic<size_t> next{0};
     // Each slot written by the thread that copied its file.
     std::vector<FsResult> results(files.size());

@@ -411,6 +411,16 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
                 touch(in.path.section(QLatin1Char('/'), 0, -2));
         };
 
+        // The folder or file operation of the row in (copy: its copy written
+        // ahead, if any).
+        const auto attempt = [&](const ResultRow& in, fsops::StagedCopy* copy) {
+            Outcome o;
+            const QString status = EffectiveStatus(in.status);
+            o.result = in.isFolderRow() ? SyncFld(ctx, in.itemPath(), status, &o.why, &o.did)
+                                        : SyncFile(ctx, in.itemPath(), status, &o.why, copy);
+            return o;
+        };
+
         // Carries out row r; copy: its copy written ahead, if any.
         const auto carryOut = [&](int r, fsops::StagedCopy* copy) {
             QString moveWhy;
@@ -445,7 +455,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
             } else if (metaOnly) {
                 o.result = SyncMeta(ctx, rel, status, folder, &o.why);
             } else {
-                o.result = folder ? SyncFld(ctx, rel, status, &o.why, &o.did) : SyncFile(ctx, rel, status, &o.why, copy);
+                o = attempt(in, copy);
             }
             if (o.result.endsWith(kErrSuffix) && SaysNoSpace(o.why) && !staged.empty()) {
                 // The copies written ahead for later rows hold space this row
@@ -453,8 +463,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
                 ahead.dropAll();
                 staged.clear();
                 noAhead = true;
-                o = Outcome();
-                o.result = folder ? SyncFld(ctx, rel, status, &o.why, &o.did) : SyncFile(ctx, rel, status, &o.why);
+                o = attempt(in, nullptr);
             }
             settle(r, std::move(o), moveWhy, metaOnly);
         };
@@ -558,6 +567,11 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
                 handed.push_back({looked2, key, std::move(done)});
             }
         };
+        // The log lines a row handed over wrote, at its turn.
+        const auto writeHeldLog = [&](const Handed& h) {
+            for (const QString& line : std::as_const(h.done->log))
+                opsupport::writeLog(ctx, line);
+        };
         // Settles the first row handed over, once its operation is done;
         // one the helpers dropped is carried out now.
         const auto settleHanded = [&] {
@@ -569,8 +583,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
                 carryOut(h.row, nullptr);
                 return;
             }
-            for (const QString& line : std::as_const(h.done->log))
-                opsupport::writeLog(ctx, line);
+            writeHeldLog(h);
             Outcome o = std::move(h.done->out);
             if (o.result.endsWith(kErrSuffix) && SaysNoSpace(o.why)) {
                 // The copies under way for later rows may hold space this row
@@ -578,10 +591,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
                 // the row is tried once more.
                 ahead.dropAll();
                 noAhead = true;
-                const ResultRow& in = grid.row(h.row);
-                o = Outcome();
-                o.result = in.isFolderRow() ? SyncFld(ctx, in.itemPath(), EffectiveStatus(in.status), &o.why, &o.did)
-                                            : SyncFile(ctx, in.itemPath(), EffectiveStatus(in.status), &o.why);
+                o = attempt(grid.row(h.row), nullptr);
             }
             settle(h.row, std::move(o), QString(), false);
         };
@@ -629,8 +639,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         for (const Handed& h : handed) {
             if (!h.done->ran || h.row >= grid.rowCount())
                 continue;
-            for (const QString& line : std::as_const(h.done->log))
-                opsupport::writeLog(ctx, line);
+            writeHeldLog(h);
             settle(h.row, h.done->out, QString(), false);
             if (hooks.showRow)
                 hooks.showRow(h.row);
@@ -638,7 +647,6 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         handed.clear();
         if (hooks.progress && reported != rep.processed)
             report();
-        ahead.dropAll();
         ctx.ahead = nullptr;
         // Deepest first: setting a folder's times changes nothing above it.
         QStringList folders(touched.begin(), touched.end());
