@@ -300,9 +300,20 @@ TEST_F(SyncRunTest, FolderCopiedWholeTwoFilesAtATime)
         }
     }
     ASSERT_EQ(::symlink("f1", QFile::encodeName(p1(QStringLiteral("a/link"))).constData()), 0);
-    for (const bool readOnlyInTheWay : {false, true}) {
-        SCOPED_TRACE(readOnlyInTheWay);
+    // Two names of one file, and a folder its owner may not write to (the
+    // copy fills it first and gives it its mode last).
+    ASSERT_EQ(::link(QFile::encodeName(p1(QStringLiteral("a/f2"))).constData(),
+                     QFile::encodeName(p1(QStringLiteral("a/sub/twin"))).constData()), 0);
+    src(QStringLiteral("a/shut/in"), "in");
+    ::chmod(QFile::encodeName(p1(QStringLiteral("a/shut"))).constData(), 0555);
+    // One at a time, and many at a time as onto a slow destination.
+    for (const auto& [readOnlyInTheWay, jobs] : {std::pair{false, 1}, std::pair{true, 1}, std::pair{false, 8},
+                                                 std::pair{true, 8}}) {
+        SCOPED_TRACE(testing::Message() << readOnlyInTheWay << " jobs " << jobs);
+        session.panel.nJobs = jobs;
         session.vSpr.clear();
+        if (Exists(p2(QStringLiteral("a/shut"))))
+            ::chmod(QFile::encodeName(p2(QStringLiteral("a/shut"))).constData(), 0755);
         std::filesystem::remove_all(QFile::encodeName(p2(QStringLiteral("a"))).toStdString());
         if (readOnlyInTheWay) {
             dst(QStringLiteral("a/f5"), "theirs");
@@ -314,6 +325,10 @@ TEST_F(SyncRunTest, FolderCopiedWholeTwoFilesAtATime)
         EXPECT_EQ(rep.failed, readOnlyInTheWay ? 1 : 0);
         if (!readOnlyInTheWay) {
             EXPECT_EQ(TreeFingerprint(p2(QStringLiteral("a"))), TreeFingerprint(p1(QStringLiteral("a"))));
+            struct stat one {}, two {};
+            ASSERT_EQ(::stat(QFile::encodeName(p2(QStringLiteral("a/f2"))).constData(), &one), 0);
+            ASSERT_EQ(::stat(QFile::encodeName(p2(QStringLiteral("a/sub/twin"))).constData(), &two), 0);
+            EXPECT_EQ(one.st_ino, two.st_ino) << "two names of one file stay one file";
             continue;
         }
         EXPECT_TRUE(session.vSpr.row(0).why().contains(QStringLiteral("a/f5"))) << session.vSpr.row(0).why().toStdString();
