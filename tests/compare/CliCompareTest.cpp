@@ -85,6 +85,12 @@ TEST_F(CliCompareTest, PrintsTheGridAndHonoursTicksAndSwitches)
     EXPECT_EQ(r.lines[3], want[3]);
     for (const QString& l : r.lines)
         EXPECT_EQ(l.count(QLatin1Char('\t')), 11);
+    // However many of folder 2's folders are listed at once, the grid is the same.
+    for (const char* jobs : {"1", "64", "auto"}) {
+        const Result again = runCli({src, dst, QStringLiteral("--delete"), QStringLiteral("--jobs"), QLatin1String(jobs)});
+        EXPECT_EQ(again.code, 0) << jobs;
+        EXPECT_EQ(again.lines, r.lines) << jobs;
+    }
 
     // Only a/b ticked, then c ticked and c unticked again: a is a container.
     r = runCli({src, dst, QStringLiteral("--check"), QStringLiteral("a/b"), QStringLiteral("--check"),

@@ -9,6 +9,7 @@
 #include "sync/FsOps.h"
 #include "sync/SyncPlan.h"
 
+#include <atomic>
 #include <QDir>
 #include <functional>
 #include <QFile>
@@ -937,29 +938,34 @@ TEST_F(SafetyTest, FoldersMadeOnTheWayTakeTheirSourceModes)
 TEST_F(SafetyTest, RowsOfMetadataAloneWriteNoCopy)
 {
     // Enough rows for copies to be written ahead of their turn, and a
-    // second folder: none of them copies a byte or keeps a backup.
-    for (int i = 0; i < 6; ++i) {
-        const QString rel = QStringLiteral("m%1/f%2.txt").arg(i % 2).arg(i);
-        src(rel, "the same bytes");
-        dst(rel, "the same bytes");
-        ASSERT_EQ(::chmod(nameBytes(p1(rel)).constData(), 0750), 0);
-        ASSERT_EQ(::chmod(nameBytes(p2(rel)).constData(), 0640), 0);
-    }
-    tick({QString()});
-    compare();
-    int written = 0;
-    setFsHook([&written](const char* point) { written += std::strcmp(point, "copy:data-written") == 0; });
-    const SyncReport rep = SyncRun(session);
-    setFsHook({});
-    EXPECT_EQ(rep.failed, 0);
-    EXPECT_EQ(written, 0);
-    for (const ResultRow& r : session.vSpr.rows())
-        if (!r.isFolderRow())
-            EXPECT_EQ(r.result, kMetaOnly) << r.name.toStdString();
-    for (int i = 0; i < 6; ++i) {
-        struct stat st {};
-        ASSERT_EQ(::stat(nameBytes(p2(QStringLiteral("m%1/f%2.txt").arg(i % 2).arg(i))).constData(), &st), 0);
-        EXPECT_EQ(st.st_mode & 07777, 0750u);
+    // second folder: none of them copies a byte or keeps a backup, also
+    // with many rows in flight at once (as onto a slow destination).
+    for (const int jobs : {1, 8}) {
+        SCOPED_TRACE(jobs);
+        session.panel.nJobs = jobs;
+        for (int i = 0; i < 6; ++i) {
+            const QString rel = QStringLiteral("m%1/f%2.txt").arg(i % 2).arg(i);
+            src(rel, "the same bytes");
+            dst(rel, "the same bytes");
+            ASSERT_EQ(::chmod(nameBytes(p1(rel)).constData(), 0750), 0);
+            ASSERT_EQ(::chmod(nameBytes(p2(rel)).constData(), 0640), 0);
+        }
+        tick({QString()});
+        compare();
+        std::atomic<int> written{0};  // copies written ahead call it on their threads
+        setFsHook([&written](const char* point) { written += std::strcmp(point, "copy:data-written") == 0; });
+        const SyncReport rep = SyncRun(session);
+        setFsHook({});
+        EXPECT_EQ(rep.failed, 0);
+        EXPECT_EQ(written, 0);
+        for (const ResultRow& r : session.vSpr.rows())
+            if (!r.isFolderRow())
+                EXPECT_EQ(r.result, kMetaOnly) << r.name.toStdString();
+        for (int i = 0; i < 6; ++i) {
+            struct stat st {};
+            ASSERT_EQ(::stat(nameBytes(p2(QStringLiteral("m%1/f%2.txt").arg(i % 2).arg(i))).constData(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, 0750u);
+        }
     }
 }
 
