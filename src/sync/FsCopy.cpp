@@ -359,14 +359,17 @@ FsResult writeRegular(const At& src, const At& dst, int in, const struct stat& f
     const bool ownerKept = !opt.owners || (made.st_uid == fs.st_uid && made.st_gid == fs.st_gid);
     if (!setExactMode(o.get(), mode, ownerKept && opt.meta == 0 ? &made : nullptr))
         return FsResult::fail(Why::SetPermissions, dst.path, errno);
-    if (o.close() != 0)
-        return FsResult::fail(Why::Write, dst.path, errno);
-    // Marked now (writing the data took away any mark); the source's times
-    // come when the copy is settled.
-    if (::futimens(tmp.lock.get(), kTmpMarkTimes) != 0)
-        return FsResult::fail(Why::MarkTempFile, dst.path, errno);
     tmp.times[0] = fs.st_atim;
     tmp.times[1] = fs.st_mtim;
+    // Marked now (writing the data took away any mark), or given the source's
+    // times where it is put in place at once. Set through the written
+    // descriptor before it is closed: a network volume then has its data
+    // in by the time it answers, and the close waits for nothing more.
+    if (::futimens(o.get(), tmp.placeNow ? tmp.times : kTmpMarkTimes) != 0)
+        return FsResult::fail(tmp.placeNow ? Why::SetTimes : Why::MarkTempFile, dst.path, errno);
+    if (o.close() != 0)
+        return FsResult::fail(Why::Write, dst.path, errno);
+    tmp.timesGiven = tmp.placeNow;
     tmp.source = fs;
     struct stat now {};
     if (::fstat(in, &now) != 0)
@@ -435,10 +438,12 @@ FsResult writeLink(const At& src, const At& dst, const struct stat& ss, TmpGuard
             return FsResult::fail(Why::CreateTempLink, dst.path, errno);
         }
     }
-    if (::utimensat(dst.dir, tmp.name.constData(), kTmpMarkTimes, AT_SYMLINK_NOFOLLOW) != 0)
-        return FsResult::fail(Why::MarkTempLink, dst.path, errno);
     tmp.times[0] = ss.st_atim;
     tmp.times[1] = ss.st_mtim;
+    if (::utimensat(dst.dir, tmp.name.constData(), tmp.placeNow ? tmp.times : kTmpMarkTimes, AT_SYMLINK_NOFOLLOW)
+        != 0)
+        return FsResult::fail(tmp.placeNow ? Why::SetTimes : Why::MarkTempLink, dst.path, errno);
+    tmp.timesGiven = tmp.placeNow;
     UniqueFd from;
     if (opt.meta) {
         from = UniqueFd(::openat(src.dir, src.name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
@@ -484,7 +489,7 @@ FsResult writeTemp(const At& src, const At& dst, unsigned char type, TmpGuard& t
 // after where the volume gives a renamed entry the time of the rename.
 FsResult putInPlace(TmpGuard& tmp, const At& dst, const CopyOptions& opt)
 {
-    if (::utimensat(tmp.dir, tmp.name.constData(), tmp.times, AT_SYMLINK_NOFOLLOW) != 0)
+    if (!tmp.timesGiven && ::utimensat(tmp.dir, tmp.name.constData(), tmp.times, AT_SYMLINK_NOFOLLOW) != 0)
         return FsResult::fail(Why::SetTimes, dst.path, errno);
     if (::renameat(tmp.dir, tmp.name.constData(), dst.dir, dst.name.constData()) != 0)
         return FsResult::fail(Why::Replace, dst.path, errno);
@@ -567,9 +572,10 @@ void noteCopy(const struct stat& source, const At& dst, const CopyOptions& opt)
 // The temporary that goes to dst's place: a second name of an earlier copy
 // of src's file (linkToCopy), else the copy written ahead when there is
 // one, else a copy of src written now into own. *fresh: data was copied
-// (its source is then in tmp->source).
+// (its source is then in tmp->source). placeNow: the caller renames it into
+// place straight after, with nothing slow in between.
 FsResult newTemp(const At& src, const At& dst, unsigned char type, StagedCopy* staged, TmpGuard& own,
-                 TmpGuard*& tmp, const CopyOptions& opt, bool& fresh)
+                 TmpGuard*& tmp, const CopyOptions& opt, bool& fresh, bool placeNow)
 {
     tmp = &own;
     fresh = false;
@@ -589,6 +595,7 @@ FsResult newTemp(const At& src, const At& dst, unsigned char type, StagedCopy* s
         // ahead is dropped and the copy made as if there had been none.
         *staged = StagedCopy();
     }
+    own.placeNow = placeNow;
     return writeTemp(src, dst, type, own, opt);
 }
 
@@ -610,7 +617,7 @@ FsResult copyEntry(const At& src, const At& dst, unsigned char type, bool dstMis
     }
     TmpGuard own, *tmp = nullptr;
     bool fresh = false;
-    if (const FsResult r = newTemp(src, dst, type, staged, own, tmp, opt, fresh); !r.ok())
+    if (const FsResult r = newTemp(src, dst, type, staged, own, tmp, opt, fresh, true); !r.ok())
         return r;
     const struct stat source = tmp->source;
     if (const FsResult r = putInPlace(*tmp, dst, opt); !r.ok())
@@ -667,7 +674,9 @@ FsResult ReplaceKeepingOld(const At& src, const At& dst, const At& keep, StagedC
 
     TmpGuard own, *tmp = nullptr;
     bool fresh = false;
-    FsResult r = newTemp(src, dst, DT_UNKNOWN, staged, own, tmp, opt, fresh);
+    // The old item is kept before the new one goes in, which may take long
+    // (a copy to another volume): the new one waits marked.
+    FsResult r = newTemp(src, dst, DT_UNKNOWN, staged, own, tmp, opt, fresh, false);
     if (!r.ok())
         return r;
     const struct stat source = tmp->source;

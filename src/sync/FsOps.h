@@ -10,12 +10,15 @@
 // beside the target and renames it into place only when complete, so the
 // target is always either the old item or the complete new one. A temporary
 // file is held flocked (LOCK_EX) while it is written, until it is renamed or
-// removed: one that can be locked belongs to no live run. Every temporary
-// (file or link) is marked the moment it is made, and again once its data
-// is written: its modification time is kTmpMark (see env/FsDir.h) until its
-// real times are set just before the rename. Only a marked entry of a
-// temporary name is taken for one (isOwnTemp): a user's file that merely has
-// such a name is listed, copied and never cleaned up.
+// removed: one that can be locked belongs to no live run. A temporary that
+// waits for its turn (a copy written ahead) is marked once it is complete:
+// its modification time is kTmpMark (see env/FsDir.h) until its real times
+// are set just before the rename. One put in place as soon as it is written
+// gets its real times instead, right before that rename. Only a marked entry
+// of a temporary name is taken for one (isOwnTemp): a user's file that
+// merely has such a name is listed, copied and never cleaned up; a
+// temporary left by a run killed while it wrote data, or in the moment
+// before its rename, is such an unmarked one.
 //
 // A copy is never a mixture of two versions of its source: the open source
 // is looked at (fstat: size, modification and change time in nanoseconds)
