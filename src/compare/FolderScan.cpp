@@ -5,18 +5,17 @@
 #include "compare/Compare.h"
 #include "compare/FsList.h"
 #include "env/FsDir.h"
+#include "env/Parallel.h"
 #include "env/Reasons.h"
 #include "tree/FolderTree.h"
 
 #include <QSet>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unordered_map>
 
 namespace velmor {
@@ -386,33 +385,24 @@ private:
                 && !(rel.isEmpty() && cmp::isVolumeTrash(e.name)))
                 counts[k] = &known->second;
         }
-        std::atomic<size_t> next = 0;
-        const auto work = [&] {
-            for (size_t k; (k = next++) < count;) {
-                if (!counts[k])
-                    continue;
-                const FsEntry& e = subs[from + k];
-                FolderAhead& a = out[k];
-                a.fd = openChild(fd, e);
-                a.err = errno;
-                a.opened = true;
-                if (!a.fd.valid() || e.noSubfolders)
-                    continue;
-                try {
-                    a.subs = FsListAt(a.fd.get(), cmp::joinPath(m_s.sFld2, childOf(rel, e)), FsKind::Folders, &a.left,
-                                      counts[k]);
-                } catch (const FsError& err) {
-                    a.error = cmp::errorText(err);
-                }
-                a.listed = true;
+        ForEachAtOnce(count, m_jobs, [&](size_t k) {
+            if (!counts[k])
+                return;
+            const FsEntry& e = subs[from + k];
+            FolderAhead& a = out[k];
+            a.fd = openChild(fd, e);
+            a.err = errno;
+            a.opened = true;
+            if (!a.fd.valid() || e.noSubfolders)
+                return;
+            try {
+                a.subs = FsListAt(a.fd.get(), cmp::joinPath(m_s.sFld2, childOf(rel, e)), FsKind::Folders, &a.left,
+                                  counts[k]);
+            } catch (const FsError& err) {
+                a.error = cmp::errorText(err);
             }
-        };
-        std::vector<std::thread> threads;
-        for (size_t t = 1; t < std::min(size_t(m_jobs), count); ++t)
-            threads.emplace_back(work);
-        work();
-        for (std::thread& t : threads)
-            t.join();
+            a.listed = true;
+        });
         return out;
     }
 

@@ -8,6 +8,7 @@
 #include "compare/Session.h"
 #include "env/FileMeta.h"
 #include "env/FsDir.h"
+#include "env/Parallel.h"
 #include "env/FsList.h"
 #include "env/Progress.h"
 #include "env/Reasons.h"
@@ -648,17 +649,20 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         if (hooks.progress && reported != rep.processed)
             report();
         ctx.ahead = nullptr;
-        // Deepest first: setting a folder's times changes nothing above it.
+        // Setting a folder's times changes nothing above or beside it, so
+        // they are set in any order, on as many threads as the rows had (on
+        // a slow volume the calls wait side by side); failures are told
+        // deepest first.
         QStringList folders(touched.begin(), touched.end());
         std::sort(folders.begin(), folders.end(), [](const QString& a, const QString& b) {
             const qsizetype da = a.count(QLatin1Char('/')), db = b.count(QLatin1Char('/'));
             return da != db ? da > db : a < b;
         });
-        for (const QString& rel : std::as_const(folders)) {
-            QString why;
-            if (!SyncFolderTimes(ctx, rel, &why).isEmpty())
-                ctx.leftOut.append(why);
-        }
+        std::vector<QString> why(size_t(folders.size()));
+        ForEachAtOnce(why.size(), ctx.jobs, [&](size_t k) { SyncFolderTimes(ctx, folders[qsizetype(k)], &why[k]); });
+        for (const QString& w : why)
+            if (!w.isEmpty())
+                ctx.leftOut.append(w);
         // Temporary files of a dead run go also where no row wrote.
         CleanLeftTemps(ctx);
         pruneHistory(s, ctx, sBkRt, rep);
