@@ -24,7 +24,9 @@
 # only calls naming a path or descriptor on the mount). TOOLS (default
 # "velmor mount ssh") picks the programs, for instance TOOLS=velmor to
 # measure a change of velmor alone; VELMOR_ARGS adds options to velmor-cli
-# (for instance "--jobs 32").
+# (for instance "--jobs 32"). FLOOR=1 (default) also measures the mount's
+# floor: how many small files it takes a second with nothing but the
+# requests one copy needs (bench_netfloor), the limit under any tool.
 #   bench/net.sh                 RTTS="0 1" RUNS=5 bench/net.sh
 set -euo pipefail
 
@@ -180,6 +182,27 @@ for rtt in $rtts; do
     unset times
   done
 done
+
+# The floor: how many 32 KB files the mount takes a second with nothing but
+# one copy's requests (bench_netfloor), with 10 and 32 threads, at each round
+# trip. FLOOR=0 leaves it out.
+if [ "${FLOOR:-1}" = 1 ]; then
+  floor=$build/bench/bench_netfloor
+  [ -x "$floor" ] || { echo "missing $floor: build first (scripts/build.sh)" >&2; exit 2; }
+  echo
+  echo "the mount's floor (1,000 files of 32 KB in 50 folders; safe: temporary and rename, direct: under the real name):"
+  for rtt in $rtts; do
+    start_proxy "$rtt"
+    for threads in 10 32; do
+      rm -rf "$remote/floor"
+      mkdir "$remote/floor"
+      mount_dst
+      printf '%-7s %2d threads: %s\n' "$rtt ms" "$threads" "$("$floor" "$mnt/floor" 1000 50 "$threads" | paste -sd ' ')"
+      umount_dst
+    done
+  done
+  rm -rf "$remote/floor"
+fi
 
 [ "${STRACE:-1}" = 1 ] || exit 0
 # strace_counts CASE TOOL: the calls on the mount by name, "name count" lines.
