@@ -30,7 +30,7 @@ struct TmpGuard {
     // takes its real times at once instead of the mark (a round trip less
     // on a network volume).
     bool placeNow = false;
-    bool timesGiven = false;  // its real times are set already
+    bool timesGiven = false;  // its real times are set already (by each writing of it)
     ~TmpGuard() { discard(); }
     // Removes the entry now. Its name goes before its lock, so no cleaner
     // ever finds it unlocked.
@@ -44,7 +44,6 @@ struct TmpGuard {
     {
         name.clear();
         lock.reset();
-        timesGiven = false;
     }
 };
 
