@@ -38,18 +38,25 @@ void cleanTemps(const SyncCtx& ctx, const QString& relDir, int dirFd);
 // before its next operation.
 void writeLog(const SyncCtx& ctx, const QString& text);
 
-// While one lives, writeLog on its thread adds the lines to into instead of
-// the log (when the log switch is on): an operation carried out ahead of its
-// turn on another thread, whose lines the run writes at the row's turn.
-class LogCapture {
+// What an operation carried out ahead of its turn on another thread leaves
+// for the run to take at the row's turn: its log lines (when the log switch
+// is on), and why a backup found the history volume full ("" when none did).
+struct Held {
+    QStringList log;
+    QString historyFull;
+};
+
+// While one lives, writeLog and backupFailed on its thread put what they
+// would give the log and the run into into instead.
+class HeldCapture {
 public:
-    explicit LogCapture(QStringList& into);
-    ~LogCapture();
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
+    explicit HeldCapture(Held& into);
+    ~HeldCapture();
+    HeldCapture(const HeldCapture&) = delete;
+    HeldCapture& operator=(const HeldCapture&) = delete;
 
 private:
-    QStringList* m_was;
+    Held* m_was;
 };
 
 // The folder part of a relative path ("" for a name at the root).

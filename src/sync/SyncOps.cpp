@@ -199,15 +199,15 @@ void cleanTemps(const SyncCtx& ctx, const QString& relDir, int dirFd)
 }
 
 namespace {
-thread_local QStringList* tlCapture = nullptr;
+thread_local Held* tlCapture = nullptr;
 } // namespace
 
-LogCapture::LogCapture(QStringList& into) : m_was(tlCapture)
+HeldCapture::HeldCapture(Held& into) : m_was(tlCapture)
 {
     tlCapture = &into;
 }
 
-LogCapture::~LogCapture()
+HeldCapture::~HeldCapture()
 {
     tlCapture = m_was;
 }
@@ -216,7 +216,7 @@ void writeLog(const SyncCtx& ctx, const QString& text)
 {
     if (tlCapture) {
         if (ctx.yRt[kSwLog] == 1)
-            tlCapture->append(text);
+            tlCapture->log.append(text);
         return;
     }
     if (ctx.yRt[kSwLog] != 1 || !ctx.logError.isEmpty())
@@ -241,8 +241,11 @@ QString failed(const QString& status, const QString& reason, QString* why)
 
 QString backupFailed(const SyncCtx& ctx, const QString& status, const fsops::FsResult& r, QString* why)
 {
-    if (IsNoSpace(r.err) && ctx.historyFull.isEmpty() && VolumeOf(r.path) == VolumeOf(ctx.sBkFld))
-        ctx.historyFull = r.error;
+    if (IsNoSpace(r.err) && VolumeOf(r.path) == VolumeOf(ctx.sBkFld)) {
+        QString& full = tlCapture ? tlCapture->historyFull : ctx.historyFull;
+        if (full.isEmpty())
+            full = r.error;
+    }
     return failed(status, r.error, why);
 }
 

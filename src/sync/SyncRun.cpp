@@ -488,20 +488,21 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         };
 
         // Where folder 2 answers slowly, plain rows are carried out ahead of
-        // their turn, many at a time: file copies and deletions on the
-        // helpers, new folders (one level) on this thread when handed over,
-        // so that a folder is there before any of its files is handed over.
-        // Each row is still settled at its own turn, its log lines written
-        // then, in the grid's order. Any other row (a backup, the trash, a
-        // move, a folder copied whole or deleted) waits until every row
-        // before it is settled and is carried out alone, as without helpers.
+        // their turn, many at a time: file copies, overwrites and deletions
+        // (with their backups) on the helpers, new folders (one level) on
+        // this thread when handed over, so that a folder is there before any
+        // of its files is handed over. Each row is still settled at its own
+        // turn, its log lines written then, in the grid's order. Any other
+        // row (the trash, a move, a folder copied whole or deleted) waits
+        // until every row before it is settled and is carried out alone, as
+        // without helpers.
         struct Handed {
             int row;
             long long key;  // the helpers' job (-1: carried out when handed over)
             struct Done {
                 bool ran = false;  // written by the thread that carried it out
                 Outcome out;
-                QStringList log;
+                opsupport::Held held;  // its log lines and a full history volume, for its turn
             };
             std::shared_ptr<Done> done;
         };
@@ -533,8 +534,15 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
             if (ctx.tmpLeft.contains(row.path))
                 return Hand::No;
             const FilePlan plan = DecideFile(status, ctx.yRt);
-            if (plan.backup || (plan.op != FileOp::Copy && plan.op != FileOp::Remove)
-                || (plan.op == FileOp::Copy && multiNamed(row.itemPath())))
+            // A copy, an overwrite, a deletion, or a deletion into the backup
+            // (no operation besides it); the trash goes alone.
+            const bool handable = plan.op == FileOp::Copy || plan.op == FileOp::Remove
+                                  || (plan.backup && plan.op == FileOp::None);
+            if (!handable || (plan.op == FileOp::Copy && multiNamed(row.itemPath())))
+                return Hand::No;
+            // The run's backup folder is made here, once, before any helper
+            // saves into it; where it cannot be, the row says why at its turn.
+            if (plan.backup && ctx.backupRoot() < 0)
                 return Hand::No;
             return Hand::File;
         };
@@ -554,12 +562,12 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
                 touchRow(row);
                 long long key = -1;
                 if (h == Hand::Folder) {
-                    const opsupport::LogCapture capture(done->log);
+                    const opsupport::HeldCapture capture(done->held);
                     done->out.result = SyncFld(ctx, rel, status, &done->out.why, &done->out.did);
                     done->ran = true;
                 } else {
                     key = ahead.queue([&ctx, rel, status, done](fsops::StagedCopy&) {
-                        const opsupport::LogCapture capture(done->log);
+                        const opsupport::HeldCapture capture(done->held);
                         done->out.result = SyncFile(ctx, rel, status, &done->out.why);
                         done->ran = true;
                         return false;
@@ -568,10 +576,13 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
                 handed.push_back({looked2, key, std::move(done)});
             }
         };
-        // The log lines a row handed over wrote, at its turn.
-        const auto writeHeldLog = [&](const Handed& h) {
-            for (const QString& line : std::as_const(h.done->log))
+        // What a row handed over left for its turn: its log lines, and a
+        // history volume found full (the run stops after this row).
+        const auto takeHeld = [&](const Handed& h) {
+            for (const QString& line : std::as_const(h.done->held.log))
                 opsupport::writeLog(ctx, line);
+            if (ctx.historyFull.isEmpty())
+                ctx.historyFull = h.done->held.historyFull;
         };
         // Settles the first row handed over, once its operation is done;
         // one the helpers dropped is carried out now.
@@ -584,7 +595,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
                 carryOut(h.row, nullptr);
                 return;
             }
-            writeHeldLog(h);
+            takeHeld(h);
             Outcome o = std::move(h.done->out);
             if (o.result.endsWith(kErrSuffix) && SaysNoSpace(o.why)) {
                 // The copies under way for later rows may hold space this row
@@ -640,7 +651,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         for (const Handed& h : handed) {
             if (!h.done->ran || h.row >= grid.rowCount())
                 continue;
-            writeHeldLog(h);
+            takeHeld(h);
             settle(h.row, h.done->out, QString(), false);
             if (hooks.showRow)
                 hooks.showRow(h.row);

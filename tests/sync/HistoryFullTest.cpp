@@ -91,6 +91,7 @@ TEST_F(HistoryFullTest, TheRunStopsAtTheRowThatFoundNoRoomAndNamesTheVolume)
         bool log, backup;
         qint64 room;      // free bytes left on the history volume before the run
         Fails fails;
+        int jobs = 1;     // rows carried out at once
     };
     // A deletion logs about 150 bytes, a backup takes a page per file: one
     // free page holds the byte-order mark and some twenty lines, or one backup.
@@ -98,6 +99,7 @@ TEST_F(HistoryFullTest, TheRunStopsAtTheRowThatFoundNoRoomAndNamesTheVolume)
         {"no room for the log's byte-order mark", true, false, 0, Fails::LogCreation},
         {"no room for a log line", true, false, kPage, Fails::LogLine},
         {"no room for a backup", false, true, kPage, Fails::Backup},
+        {"no room for a backup, eight rows at a time", false, true, kPage, Fails::Backup, 8},
     };
     constexpr int kRows = 60;
     const auto nameOf = [](int i) { return QStringLiteral("f%1").arg(i, 3, 10, QLatin1Char('0')); };
@@ -121,6 +123,7 @@ TEST_F(HistoryFullTest, TheRunStopsAtTheRowThatFoundNoRoomAndNamesTheVolume)
         }
         fillLeaving(c.room);
         options(c.log, c.backup, false);
+        session.panel.nJobs = c.jobs;
         const SyncReport rep = run();
 
         ASSERT_FALSE(prompt->messages.isEmpty());
@@ -139,6 +142,33 @@ TEST_F(HistoryFullTest, TheRunStopsAtTheRowThatFoundNoRoomAndNamesTheVolume)
         EXPECT_EQ(rep.outcome, SyncReport::Outcome::Stopped);
         ASSERT_GT(rep.processed, 0);
         ASSERT_LT(rep.processed, kRows);
+        if (c.jobs > 1) {
+            // Rows carried out ahead of the one that found no room may be
+            // settled after it: each row is whole (overwritten with its old
+            // file kept) or untouched (failed or not begun), and the run
+            // names the volume at a row that failed for it.
+            int done = 0, namedAt = -1;
+            for (int r = 0; r < kRows; ++r) {
+                const ResultRow& row = session.vSpr.row(r);
+                SCOPED_TRACE(r);
+                if (row.result == St::Over) {
+                    ++done;
+                    EXPECT_EQ(readFile(p2(row.fileName())), QByteArray("new"));
+                    EXPECT_EQ(readFile(rep.sBkFld + QStringLiteral("mirror/") + row.fileName()), QByteArray(3000, 'o'));
+                } else {
+                    EXPECT_TRUE(row.result.isEmpty() || row.result == St::Over + kErrSuffix) << row.result.toString().toStdString();
+                    EXPECT_EQ(readFile(p2(row.fileName())), QByteArray(3000, 'o'));
+                    if (namedAt < 0 && row.why() == rep.historyFull)
+                        namedAt = r;
+                }
+            }
+            EXPECT_TRUE(message.startsWith(SyncMsg::HistoryFull)) << message.toStdString();
+            EXPECT_TRUE(rep.historyFull.contains(noSpace())) << rep.historyFull.toStdString();
+            EXPECT_GE(namedAt, 0);
+            EXPECT_GT(done, 0);
+            EXPECT_EQ(QDir(rep.sBkFld + QStringLiteral("mirror")).entryList(QDir::Files | QDir::Hidden).size(), done);
+            continue;
+        }
         const int last = rep.processed - 1;  // the row that found no room
         for (int r = 0; r < kRows; ++r) {
             const ResultRow& row = session.vSpr.row(r);

@@ -18,9 +18,11 @@ protected:
     // Folder 2 as it was compared, and the grid: a new folder and its files,
     // overwrites, a copy whose source is gone (it fails), new files,
     // deletions, and a folder copied whole (which waits for the rows before
-    // it, then goes alone).
-    void build()
+    // it, then goes alone); backup: what is overwritten or deleted is saved
+    // in the backup folder, emptied first.
+    void build(bool backup)
     {
+        QDir(bk + QStringLiteral("/BackUp")).removeRecursively();
         // Emptied, not made anew: the run refuses a folder 2 that is
         // another folder than the one compared.
         for (const QFileInfo& fi : QDir(f2).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot))
@@ -49,7 +51,7 @@ protected:
         folderRow(QStringLiteral("whole"), QStringLiteral("追加"));
         for (int i = 0; i < 3; ++i)
             src(QStringLiteral("whole/sub/w%1.txt").arg(i), "whole " + QByteArray::number(i));
-        options(true, false, false);
+        options(true, backup, false);
     }
 
     // Whether row r's change is in folder 2 (a copy with its source's
@@ -71,20 +73,29 @@ protected:
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
     }
 
-    // Folder 2's entries: names, and each file's content, mode and time.
-    QStringList listing()
+    // The entries below root: names, and each file's content, mode and time.
+    QStringList listing(const QString& root)
     {
         QStringList out;
-        QDirIterator it(f2, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+        QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                         QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const QFileInfo fi(it.next());
-            out << QDir(f2).relativeFilePath(fi.filePath())
+            out << QDir(root).relativeFilePath(fi.filePath())
                        + (fi.isDir() ? QStringLiteral("/")
                                      : QStringLiteral(" %1 %2 ").arg(int(fi.permissions())).arg(fi.lastModified().toMSecsSinceEpoch())
                                            + QString::fromUtf8(readFile(fi.filePath())));
         }
         out.sort();
+        return out;
+    }
+
+    // What the backups hold, below the run's dated folder.
+    QStringList saved()
+    {
+        QStringList out;
+        for (const QString& line : listing(bk + QStringLiteral("/BackUp")))
+            out << line.section(QLatin1Char('/'), 1);
         return out;
     }
 
@@ -99,75 +110,93 @@ protected:
 
 TEST_F(InFlightTest, RowsComeOutInTheGridsOrder)
 {
-    build();
-    sourceChangedByTest();
-    const SyncReport one = run();
-    ASSERT_EQ(one.outcome, SyncReport::Outcome::Completed);
-    ASSERT_EQ(one.failed, 1);
-    const QStringList oneLog = LogLines(one.logFile);
-    QStringList oneResults;
-    for (const ResultRow& row : session.vSpr.rows())
-        oneResults << row.flag + QLatin1Char(' ') + row.result + (row.red ? QStringLiteral(" red") : QString());
-    const QStringList onePrint = listing();
-    ASSERT_EQ(oneLog.size(), one.processed - one.failed);
-    // The log line of each row: one a row, the failed one has none.
-    std::vector<int> lineOf;
-    for (const ResultRow& row : session.vSpr.rows())
-        lineOf.push_back(row.red ? -1 : int(lineOf.size()) - int(std::count(lineOf.begin(), lineOf.end(), -1)));
+    for (const bool backup : {false, true}) {
+        SCOPED_TRACE(backup ? "with backups" : "without backups");
+        setFsHook({});
+        build(backup);
+        sourceChangedByTest();
+        const SyncReport one = run();
+        ASSERT_EQ(one.outcome, SyncReport::Outcome::Completed);
+        ASSERT_EQ(one.failed, 1);
+        const QStringList oneLog = LogLines(one.logFile);
+        QStringList oneResults;
+        for (const ResultRow& row : session.vSpr.rows())
+            oneResults << row.flag + QLatin1Char(' ') + row.result + (row.red ? QStringLiteral(" red") : QString());
+        const QStringList onePrint = listing(f2);
+        const QStringList oneSaved = saved();
+        ASSERT_EQ(oneSaved.isEmpty(), !backup);
+        // The log lines of each row: those naming its item in folder 2 (a
+        // backup line and the overwrite, or one line), none for the failed one.
+        std::vector<QStringList> linesOf;
+        for (const ResultRow& row : session.vSpr.rows()) {
+            const QString item = p2(row.itemPath());
+            linesOf.emplace_back();
+            for (const QString& line : oneLog) {
+                const qsizetype at = line.indexOf(item);
+                const qsizetype after = at + item.size();
+                const QChar next = at >= 0 && after < line.size() ? line.at(after) : QChar();
+                if (at >= 0 && (next == QLatin1Char(' ') || next.unicode() > 127))
+                    linesOf.back() << line;
+            }
+            EXPECT_EQ(linesOf.back().size(), row.red ? 0 : backup && row.status == QStringLiteral("上書") ? 2 : 1)
+                << row.itemPath().toStdString();
+        }
 
-    // Early rows are made slow, so later ones are done first.
-    std::atomic<int> calls{0};
-    setFsHook([&](const char* point) {
-        if (QByteArray(point) == "file:resolved" && calls++ % 3 == 0)
-            QThread::msleep(15);
-    });
-    const struct {
-        const char* what;
-        int jobs;
-        long long stopAfter;  // 0: no stop
-    } cases[] = {
-        {"eight at a time", 8, 0},
-        {"two at a time", 2, 0},
-        {"stopped early", 8, 3},
-        {"stopped later", 4, 12},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        build();
-        session.panel.nJobs = c.jobs;
-        progress.stopAfter(c.stopAfter);
-        const SyncReport rep = run();
-        progress.stopAfter(0);
-        EXPECT_TRUE(temporaries().isEmpty()) << temporaries().join(u' ').toStdString();
-        const QStringList log = LogLines(rep.logFile);
-        if (c.stopAfter == 0) {
-            EXPECT_EQ(rep.outcome, SyncReport::Outcome::Completed);
-            QStringList results;
-            for (const ResultRow& row : session.vSpr.rows())
-                results << row.flag + QLatin1Char(' ') + row.result + (row.red ? QStringLiteral(" red") : QString());
-            EXPECT_EQ(results, oneResults);
-            EXPECT_EQ(log, oneLog);
-            EXPECT_EQ(listing(), onePrint);
-            continue;
-        }
-        // Every change made is settled and logged, in the grid's order; no
-        // row is settled whose change was not made.
-        EXPECT_EQ(rep.outcome, SyncReport::Outcome::Stopped);
-        QStringList wanted;
-        int settled = 0;
-        for (int r = 0; r < session.vSpr.rowCount(); ++r) {
-            const ResultRow& row = session.vSpr.row(r);
-            const bool done = row.flag == QStringLiteral("2");
-            settled += done || row.red;
-            if (row.red)
+        // Early rows are made slow, so later ones are done first.
+        std::atomic<int> calls{0};
+        setFsHook([&](const char* point) {
+            if (QByteArray(point) == "file:resolved" && calls++ % 3 == 0)
+                QThread::msleep(15);
+        });
+        const struct {
+            const char* what;
+            int jobs;
+            long long stopAfter;  // 0: no stop
+        } cases[] = {
+            {"eight at a time", 8, 0},
+            {"two at a time", 2, 0},
+            {"stopped early", 8, 3},
+            {"stopped later", 4, 12},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.what);
+            build(backup);
+            session.panel.nJobs = c.jobs;
+            progress.stopAfter(c.stopAfter);
+            const SyncReport rep = run();
+            progress.stopAfter(0);
+            EXPECT_TRUE(temporaries().isEmpty()) << temporaries().join(u' ').toStdString();
+            const QStringList log = LogLines(rep.logFile);
+            if (c.stopAfter == 0) {
+                EXPECT_EQ(rep.outcome, SyncReport::Outcome::Completed);
+                QStringList results;
+                for (const ResultRow& row : session.vSpr.rows())
+                    results << row.flag + QLatin1Char(' ') + row.result + (row.red ? QStringLiteral(" red") : QString());
+                EXPECT_EQ(results, oneResults);
+                EXPECT_EQ(log, oneLog);
+                EXPECT_EQ(listing(f2), onePrint);
+                EXPECT_EQ(saved(), oneSaved);
                 continue;
-            EXPECT_EQ(madeOnDisk(r), done) << row.itemPath().toStdString();
-            if (done)
-                wanted << oneLog.value(lineOf[size_t(r)]);
+            }
+            // Every change made is settled and logged, in the grid's order; no
+            // row is settled whose change was not made.
+            EXPECT_EQ(rep.outcome, SyncReport::Outcome::Stopped);
+            QStringList wanted;
+            int settled = 0;
+            for (int r = 0; r < session.vSpr.rowCount(); ++r) {
+                const ResultRow& row = session.vSpr.row(r);
+                const bool done = row.flag == QStringLiteral("2");
+                settled += done || row.red;
+                if (row.red)
+                    continue;
+                EXPECT_EQ(madeOnDisk(r), done) << row.itemPath().toStdString();
+                if (done)
+                    wanted << linesOf[size_t(r)];
+            }
+            EXPECT_EQ(rep.processed, settled);
+            EXPECT_LT(settled, session.vSpr.rowCount()) << "the stop came before the end";
+            EXPECT_EQ(log, wanted);
         }
-        EXPECT_EQ(rep.processed, settled);
-        EXPECT_LT(settled, session.vSpr.rowCount()) << "the stop came before the end";
-        EXPECT_EQ(log, wanted);
     }
     setFsHook({});
 }
