@@ -10,6 +10,9 @@
 #include <algorithm>
 #include <atomic>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace velmor::test {
 namespace {
 
@@ -73,7 +76,8 @@ protected:
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
     }
 
-    // The entries below root: names, and each file's content, mode and time.
+    // The entries below root: names, and each file's names, content, mode
+    // and time.
     QStringList listing(const QString& root)
     {
         QStringList out;
@@ -83,7 +87,10 @@ protected:
             const QFileInfo fi(it.next());
             out << QDir(root).relativeFilePath(fi.filePath())
                        + (fi.isDir() ? QStringLiteral("/")
-                                     : QStringLiteral(" %1 %2 ").arg(int(fi.permissions())).arg(fi.lastModified().toMSecsSinceEpoch())
+                                     : QStringLiteral(" %1 %2 %3 ")
+                                           .arg(int(fi.permissions()))
+                                           .arg(fi.lastModified().toMSecsSinceEpoch())
+                                           .arg(linksOf(fi.filePath()))
                                            + QString::fromUtf8(readFile(fi.filePath())));
         }
         out.sort();
@@ -97,6 +104,12 @@ protected:
         for (const QString& line : listing(bk + QStringLiteral("/BackUp")))
             out << line.section(QLatin1Char('/'), 1);
         return out;
+    }
+
+    static int linksOf(const QString& path)
+    {
+        struct stat st {};
+        return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_nlink) : -1;
     }
 
     QStringList temporaries()
@@ -199,6 +212,31 @@ TEST_F(InFlightTest, RowsComeOutInTheGridsOrder)
         }
     }
     setFsHook({});
+}
+
+TEST_F(InFlightTest, TwoNamesOfOneFileStayOneFile)
+{
+    // The second name becomes a link to the first one's copy, also where
+    // rows go many at a time: it waits for the first one, which takes a while
+    // between its data and its place.
+    src(QStringLiteral("d/twin_a.txt"), "twins");
+    ASSERT_EQ(::link(QFile::encodeName(p1(QStringLiteral("d/twin_a.txt"))).constData(),
+                     QFile::encodeName(p1(QStringLiteral("d/twin_b.txt"))).constData()),
+              0);
+    ASSERT_TRUE(QDir().mkpath(p2(QStringLiteral("d"))));
+    for (const char* twin : {"twin_a", "twin_b"})
+        fileRow(QStringLiteral("d"), QLatin1String(twin), QStringLiteral("txt"), QStringLiteral("追加"));
+    options(false, false, false);
+    session.panel.nJobs = 8;
+    setFsHook([](const char* point) {
+        if (QByteArray(point) == "copy:data-written")
+            QThread::msleep(20);
+    });
+    const SyncReport rep = run();
+    setFsHook({});
+    EXPECT_EQ(rep.outcome, SyncReport::Outcome::Completed);
+    EXPECT_EQ(readFile(p2(QStringLiteral("d/twin_b.txt"))), QByteArray("twins"));
+    EXPECT_EQ(linksOf(p2(QStringLiteral("d/twin_a.txt"))), 2);
 }
 
 } // namespace
