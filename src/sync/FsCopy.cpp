@@ -314,11 +314,9 @@ FsResult writeRegular(const At& src, const At& dst, int in, const struct stat& f
     // mode already, no further round trip sets it.
     const mode_t everyone = mode & (S_IROTH | S_IWOTH);
     const mode_t early = S_IRUSR | S_IWUSR | everyone | (everyone << 3);
-    // A file with data is marked once it is written (the first write would
-    // take a mark away): one round trip a file less on a network volume. Until
-    // then it is unmarked, as it is while its data is written, and no cleaner
-    // takes it.
-    FsResult r = createTemp(dst, early, tmp, o, &made, fs.st_size > 0);
+    // Marked once it is written (the first write would take a mark away),
+    // empty or not: until then it is unmarked and no cleaner takes it.
+    FsResult r = createTemp(dst, early, tmp, o, &made);
     if (!r.ok())
         return r;
     bool shared = false;

@@ -67,12 +67,11 @@ NPath tmpNameFor(const NPath& name);
 inline constexpr struct timespec kTmpMarkTimes[2] = {{0, UTIME_OMIT}, {kTmpMark, 0}};
 
 // Creates a new temporary file beside dst with mode and takes its lock
-// (tmp names and holds it), marked unless markLater (a caller about to
-// write data, which takes the mark away, marks it after). Returns the
-// descriptor to write through, and in *made its stat right after it was
-// locked (owner and mode as made).
-FsResult createTemp(const At& dst, mode_t mode, TmpGuard& tmp, UniqueFd& out, struct stat* made = nullptr,
-                    bool markLater = false);
+// (tmp names and holds it), not marked yet: its writer marks it (or gives
+// it its real times) once its data is in, since writing data takes a mark
+// away. Returns the descriptor to write through, and in *made its stat
+// right after it was locked (owner and mode as made).
+FsResult createTemp(const At& dst, mode_t mode, TmpGuard& tmp, UniqueFd& out, struct stat* made = nullptr);
 
 // Gives the item just made (made: its folder and name; not followed) the
 // owner and group of the source (stat ss) and its attributes, as opt asks;

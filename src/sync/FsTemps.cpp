@@ -39,7 +39,7 @@ NPath tmpNameFor(const NPath& name)
     return '.' + base + kTmpTag + tail;
 }
 
-FsResult createTemp(const At& dst, mode_t mode, TmpGuard& tmp, UniqueFd& out, struct stat* made, bool markLater)
+FsResult createTemp(const At& dst, mode_t mode, TmpGuard& tmp, UniqueFd& out, struct stat* made)
 {
     for (int tries = 0; !out.valid(); ++tries) {
         if (tries > 100)
@@ -68,8 +68,6 @@ FsResult createTemp(const At& dst, mode_t mode, TmpGuard& tmp, UniqueFd& out, st
         tmp.lock = UniqueFd(::fcntl(fd.get(), F_DUPFD_CLOEXEC, 0));
         if (!tmp.lock.valid())
             return FsResult::fail(Why::LockTempFile, dst.path, errno);
-        if (!markLater && ::futimens(fd.get(), kTmpMarkTimes) != 0)
-            return FsResult::fail(Why::MarkTempFile, dst.path, errno);
         if (made)
             *made = mine;
         out = std::move(fd);

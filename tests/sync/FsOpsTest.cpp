@@ -579,7 +579,7 @@ TEST_F(FsOpsTest, AWrittenCopyWaitingForItsPlaceIsMarkedAsATemporary)
 {
     // Between its data and its rename a copy must carry the mark, so that a
     // run killed there leaves a temporary the next run recognises: with
-    // data (marked only after it), empty (marked at its creation), large
+    // data (marked after it), empty (no data to write before the mark), large
     // enough to go through the kernel's copy.
     const struct {
         const char* rel;
