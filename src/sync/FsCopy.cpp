@@ -519,8 +519,7 @@ FsResult linkToCopy(const At& src, const At& dst, const CopyOptions& opt, TmpGua
         return {};
     struct stat ss {};
     // A source that cannot be looked at is copied, and the copy says why.
-    if (::fstatat(src.dir, src.name.constData(), &ss, opt.followFileLinks ? 0 : AT_SYMLINK_NOFOLLOW) != 0
-        || !S_ISREG(ss.st_mode) || ss.st_nlink < 2)
+    if (!IsMultiNamedFile(src.dir, src.name.constData(), opt.followFileLinks, &ss))
         return {};
     HardLinks::Place first;
     if (!opt.links->find(ss.st_dev, ss.st_ino, first))
@@ -651,6 +650,13 @@ bool StageCopy(const At& src, const At& dst, long long maxBytes, UniqueFd hold, 
     d->source = fs;
     out.d = std::move(d);
     return true;
+}
+
+bool IsMultiNamedFile(int dir, const char* name, bool follow, struct stat* st)
+{
+    struct stat own {};
+    struct stat& s = st ? *st : own;
+    return ::fstatat(dir, name, &s, follow ? 0 : AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(s.st_mode) && s.st_nlink > 1;
 }
 
 FsResult CopyItem(const At& src, const At& dst, const CopyOptions& opt, StagedCopy* staged)

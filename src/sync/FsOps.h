@@ -244,6 +244,12 @@ bool StageCopy(const At& src, const At& dst, long long maxBytes, UniqueFd hold, 
 // staged: this copy of src written ahead, put in place when valid.
 FsResult CopyItem(const At& src, const At& dst, const CopyOptions& opt = {}, StagedCopy* staged = nullptr);
 
+// True when name (below the open folder dir) is a regular file of more than
+// one name, looked at through a link when follow; *st receives its stat.
+// Such a file's names are copied one after another (opt.links): each later
+// one then becomes a link to the first one's copy.
+bool IsMultiNamedFile(int dir, const char* name, bool follow, struct stat* st = nullptr);
+
 // Replaces the file or link dst with a copy of src and keeps the old dst at
 // keep (replacing a file there): the new copy is written beside dst first,
 // then the old one is linked (or copied) to keep, then the new one is

@@ -219,9 +219,7 @@ QString unholdable(const CopyOptions& opt, const Entry& e, std::unordered_map<QS
 // one after another, so that the later ones find the first copy.
 bool multiNamed(int sfd, const Entry& e, const CopyOptions& opt)
 {
-    struct stat st {};
-    return opt.links && e.type != DT_LNK && ::fstatat(sfd, e.name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
-           && S_ISREG(st.st_mode) && st.st_nlink > 1;
+    return opt.links && e.type != DT_LNK && IsMultiNamedFile(sfd, e.name.constData(), false);
 }
 
 // Copies the files of batch b (on whichever thread runs it).

@@ -510,14 +510,6 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
         const bool pool = ctx.jobs > 1;
         const size_t maxHanded = size_t(8 * workers);
         int looked2 = 0;  // rows before it were looked at for handing over
-        // A source file of more than one name: its names are copied one
-        // after another, so that the later ones find the first copy.
-        const auto multiNamed = [&](const QString& rel) {
-            struct stat st {};
-            return ::fstatat(ctx.root1(), nameBytes(rel).constData(), &st,
-                             ctx.followFileLinks ? 0 : AT_SYMLINK_NOFOLLOW) == 0
-                   && S_ISREG(st.st_mode) && st.st_nlink > 1;
-        };
         enum class Hand { No, File, Folder };
         const auto handKind = [&](int r) {
             const ResultRow& row = grid.row(r);
@@ -535,10 +527,14 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
                 return Hand::No;
             const FilePlan plan = DecideFile(status, ctx.yRt);
             // A copy, an overwrite, a deletion, or a deletion into the backup
-            // (no operation besides it); the trash goes alone.
+            // (no operation besides it); the trash goes alone, and so do the
+            // names of a source file of more than one (so that the later ones
+            // find the first one's copy).
             const bool handable = plan.op == FileOp::Copy || plan.op == FileOp::Remove
                                   || (plan.backup && plan.op == FileOp::None);
-            if (!handable || (plan.op == FileOp::Copy && multiNamed(row.itemPath())))
+            if (!handable
+                || (plan.op == FileOp::Copy
+                    && fsops::IsMultiNamedFile(ctx.root1(), nameBytes(row.itemPath()).constData(), ctx.followFileLinks)))
                 return Hand::No;
             // The run's backup folder is made here, once, before any helper
             // saves into it; where it cannot be, the row says why at its turn.
