@@ -354,8 +354,7 @@ FsResult writeRegular(const At& src, const At& dst, int in, const struct stat& f
     // more per file on a network volume.
     if (r = giveOwnerAndAttrs(in, fs, At{dst.dir, tmp.name, dst.path}, opt, o.get(), &made); !r.ok())
         return r;
-    const bool ownerKept = !opt.owners || (made.st_uid == fs.st_uid && made.st_gid == fs.st_gid);
-    if (!setExactMode(o.get(), mode, ownerKept && opt.meta == 0 ? &made : nullptr))
+    if (!setExactMode(o.get(), mode, modeAsMade(made, fs, opt)))
         return FsResult::fail(Why::SetPermissions, dst.path, errno);
     tmp.times[0] = fs.st_atim;
     tmp.times[1] = fs.st_mtim;

@@ -83,6 +83,13 @@ FsResult createTemp(const At& dst, mode_t mode, TmpGuard& tmp, UniqueFd& out, st
 FsResult giveOwnerAndAttrs(int srcFd, const struct stat& ss, const At& made, const CopyOptions& opt,
                            int madeFd = -1, const struct stat* madeSt = nullptr);
 
+// &made when the item's stat as made (made) still tells its mode after
+// giveOwnerAndAttrs gave it the source's (ss) owner and attributes as opt
+// asks: no attributes, and the owner it was made with kept (a new owner
+// takes the set-ID bits, an ACL the group's); else nullptr. For setExactMode,
+// which then need not look at the item again.
+const struct stat* modeAsMade(const struct stat& made, const struct stat& ss, const CopyOptions& opt);
+
 // Copies one non-folder entry; dstMissing skips the look at the destination
 // (a folder just made). staged: the copy written ahead, used when valid.
 // wrote: receives the bytes of data the copy wrote once it is in place (a

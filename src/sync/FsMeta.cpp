@@ -118,6 +118,12 @@ void addWord(QString* text, const QString& word)
 
 namespace detail {
 
+const struct stat* modeAsMade(const struct stat& made, const struct stat& ss, const CopyOptions& opt)
+{
+    const bool ownerKept = !opt.owners || (made.st_uid == ss.st_uid && made.st_gid == ss.st_gid);
+    return opt.meta == 0 && ownerKept ? &made : nullptr;
+}
+
 FsResult giveOwnerAndAttrs(int srcFd, const struct stat& ss, const At& made, const CopyOptions& opt, int madeFd,
                            const struct stat* madeSt)
 {

@@ -38,15 +38,15 @@ FsResult makeFolder(const At& e, mode_t mode, UniqueFd& fd, int srcFd = -1, cons
     // One look at the new folder serves the owner and the mode, which stay
     // as made unless an owner or attributes are given to it.
     struct stat made {};
-    bool asMade = false;
+    const struct stat* known = nullptr;
     if (ss) {
         if (::fstat(fd.get(), &made) != 0)
             return FsResult::fail(Why::Read, e.path, errno);
         if (FsResult r = giveOwnerAndAttrs(srcFd, *ss, e, opt, fd.get(), &made); !r.ok())
             return r;
-        asMade = opt.meta == 0 && (!opt.owners || (made.st_uid == ss->st_uid && made.st_gid == ss->st_gid));
+        known = modeAsMade(made, *ss, opt);
     }
-    if (!setExactMode(fd.get(), mode, asMade ? &made : nullptr))
+    if (!setExactMode(fd.get(), mode, known))
         return FsResult::fail(Why::SetPermissions, e.path, errno);
     return {};
 }
