@@ -363,7 +363,6 @@ private:
     // slowly: each waits on the volume, so several are asked at once.
     static constexpr size_t kAheadFolders = 64;
 
-
     QString childOf(const QString& rel, const FsEntry& e) const
     {
         return rowPath(rel.isEmpty() ? e.name : rel + QLatin1Char('/') + e.name);

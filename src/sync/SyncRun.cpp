@@ -422,6 +422,18 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
             return o;
         };
 
+        // A row that found no space while work for later rows held some
+        // (othersHeld): that work goes, the rest is carried out in turn, and
+        // the row is tried once more.
+        const auto retryAlone = [&](const ResultRow& in, Outcome& o, bool othersHeld) {
+            if (!othersHeld || !o.result.endsWith(kErrSuffix) || !SaysNoSpace(o.why))
+                return;
+            ahead.dropAll();
+            staged.clear();
+            noAhead = true;
+            o = attempt(in, nullptr);
+        };
+
         // Carries out row r; copy: its copy written ahead, if any.
         const auto carryOut = [&](int r, fsops::StagedCopy* copy) {
             QString moveWhy;
@@ -458,14 +470,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
             } else {
                 o = attempt(in, copy);
             }
-            if (o.result.endsWith(kErrSuffix) && SaysNoSpace(o.why) && !staged.empty()) {
-                // The copies written ahead for later rows hold space this row
-                // needs first: they go, and the row is tried once more.
-                ahead.dropAll();
-                staged.clear();
-                noAhead = true;
-                o = attempt(in, nullptr);
-            }
+            retryAlone(in, o, !staged.empty());  // the copies written ahead
             settle(r, std::move(o), moveWhy, metaOnly);
         };
 
@@ -593,14 +598,7 @@ SyncReport SyncRun(Session& s, const SyncHooks& hooks)
             }
             takeHeld(h);
             Outcome o = std::move(h.done->out);
-            if (o.result.endsWith(kErrSuffix) && SaysNoSpace(o.why)) {
-                // The copies under way for later rows may hold space this row
-                // needs first: they end, the rest is carried out in turn, and
-                // the row is tried once more.
-                ahead.dropAll();
-                noAhead = true;
-                o = attempt(grid.row(h.row), nullptr);
-            }
+            retryAlone(grid.row(h.row), o, true);  // the rows under way after it may
             settle(h.row, std::move(o), QString(), false);
         };
 
